@@ -1,0 +1,51 @@
+#include "protocol/Commands.h"
+
+namespace {
+std::uint32_t BigEndian32(const ReplyBuffer& r, std::size_t at) {
+  return (std::uint32_t{r[at]} << 24) | (std::uint32_t{r[at + 1]} << 16) |
+         (std::uint32_t{r[at + 2]} << 8) | std::uint32_t{r[at + 3]};
+}
+std::uint16_t LittleEndian16(const ReplyBuffer& r, std::size_t at) {
+  return static_cast<std::uint16_t>(r[at] | (r[at + 1] << 8));
+}
+}  // namespace
+
+RequestBuffer GreetingRequest() { return MakeRequest(); }
+
+RequestBuffer VersionQueryRequest() {
+  const std::uint8_t data[] = {0x00};
+  return MakeRequest(data);
+}
+
+RequestBuffer LedLevelRequest(int channel, int level) {
+  const std::uint8_t data[] = {static_cast<std::uint8_t>(channel & 0xFF),
+                               static_cast<std::uint8_t>(level & 0xFF)};
+  return MakeRequest(data);
+}
+
+VersionReply DecodeVersionReply(const ReplyBuffer& reply) {
+  return {BigEndian32(reply, 5), BigEndian32(reply, 9)};
+}
+
+int ModeFromReply(int sendResult, const ReplyBuffer& reply) {
+  if (sendResult == 0) return reply[5] == 1 ? MODE_BOOTLOADER : MODE_APPLICATION;
+  if (sendResult == 0xFF) return MODE_ERROR;
+  return MODE_APPLICATION;
+}
+
+StatusReadout DecodeStatusReply(const ReplyBuffer& reply) {
+  StatusReadout s;
+  s.voltage_mV = LittleEndian16(reply, 5);
+  s.current_mA = LittleEndian16(reply, 7);
+  s.state = reply[9];
+  s.channel = reply[10];
+  for (int i = 0; i < BATTERY_COUNT; ++i) s.batteryPresent[i] = (reply[11] >> (4 + i)) & 1;
+  s.counters = {reply[12], reply[13], reply[14]};
+  return s;
+}
+
+std::array<std::uint8_t, LED_CHANNEL_COUNT> DecodeLedLevels(const ReplyBuffer& reply) {
+  std::array<std::uint8_t, LED_CHANNEL_COUNT> levels{};
+  for (int c = 1; c <= LED_CHANNEL_COUNT; ++c) levels[c - 1] = reply[4 + c];
+  return levels;
+}

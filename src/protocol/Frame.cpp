@@ -1,0 +1,42 @@
+#include "protocol/Frame.h"
+
+#include <algorithm>
+#include <cassert>
+
+RequestBuffer MakeRequest(std::span<const std::uint8_t> data) {
+  RequestBuffer request{};
+  assert(data.size() <= BUFFER_SIZE - REQUEST_DATA_OFFSET);
+  const std::size_t n = std::min(data.size(), BUFFER_SIZE - REQUEST_DATA_OFFSET);
+  request[1] = static_cast<std::uint8_t>(n);
+  std::copy_n(data.begin(), n, request.begin() + REQUEST_DATA_OFFSET);
+  return request;
+}
+
+std::uint8_t Crc8(const CommandFrame& frame, std::uint8_t count) {
+  // Shift-register form: the register starts with the first byte, every following byte is
+  // shifted in from the top, then eight zero bits flush it. Equal to the table-free CRC-8.
+  std::uint8_t reg = count > 1 ? frame[1] : 0;
+  auto shift = [&reg](std::uint8_t byte) {
+    for (int bit = 7; bit >= 0; --bit) {
+      const bool top = (reg & 0x80) != 0;
+      reg = static_cast<std::uint8_t>((reg << 1) | ((byte >> bit) & 1));
+      if (top) reg ^= 0x07;
+    }
+  };
+  for (std::size_t i = 2; i < count && i < FRAME_SIZE; ++i) shift(frame[i]);
+  shift(0);
+  return reg;
+}
+
+CommandFrame BuildCommandFrame(std::uint8_t command, const RequestBuffer& request) {
+  const std::size_t n = std::min<std::size_t>(request[1], MAX_DATA_LENGTH);
+  CommandFrame frame{};
+  frame[0] = 0x00;
+  frame[1] = FRAME_LEAD_BYTE;
+  frame[2] = static_cast<std::uint8_t>(n + 5);
+  frame[3] = 0x00;
+  frame[4] = command;
+  std::copy_n(request.begin() + REQUEST_DATA_OFFSET, n, frame.begin() + 5);
+  frame[5 + n] = Crc8(frame, static_cast<std::uint8_t>(n + 4));
+  return frame;
+}

@@ -1,0 +1,36 @@
+#pragma once
+// The command frame every request travels in, its CRC-8, and the buffers around it.
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+inline constexpr std::uint8_t FRAME_LEAD_BYTE = 0x55;
+inline constexpr std::size_t FRAME_SIZE = 65;  // report id + 64 bytes
+inline constexpr std::size_t BUFFER_SIZE = 64;
+// Lead byte, length, byte 3, command and CRC leave 59 data bytes in a 64-byte report.
+inline constexpr std::size_t MAX_DATA_LENGTH = 59;
+inline constexpr std::size_t REQUEST_DATA_OFFSET = 4;
+inline constexpr std::size_t REPLY_STATUS_OFFSET = 4;
+inline constexpr std::size_t REPLY_DATA_OFFSET = 5;
+
+// Byte 1 holds the data length n, the data bytes start at byte 4.
+using RequestBuffer = std::array<std::uint8_t, BUFFER_SIZE>;
+// The last input report without its report id: lead byte, ..., status at 4, data from 5.
+using ReplyBuffer = std::array<std::uint8_t, BUFFER_SIZE>;
+// Report id 0, lead byte, n + 5, 0, command, n data bytes, CRC, zero padding.
+using CommandFrame = std::array<std::uint8_t, FRAME_SIZE>;
+
+// A zero-filled request carrying `data`. The caller must keep data within MAX_DATA_LENGTH + 1
+// bytes (one more than allowed is representable so that the refusal can be tested).
+RequestBuffer MakeRequest(std::span<const std::uint8_t> data = {});
+
+inline std::size_t RequestLength(const RequestBuffer& request) { return request[1]; }
+
+// CRC-8 (polynomial 0x07, initial 0, no reflection, no final XOR) over frame bytes 1 to
+// count - 1. The hub expects it over n + 3 bytes, which leaves the last data byte uncovered.
+std::uint8_t Crc8(const CommandFrame& frame, std::uint8_t count);
+
+// The frame for `command` and `request`, CRC included. The request must hold at most
+// MAX_DATA_LENGTH data bytes.
+CommandFrame BuildCommandFrame(std::uint8_t command, const RequestBuffer& request);

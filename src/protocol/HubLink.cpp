@@ -1,0 +1,127 @@
+#include "protocol/HubLink.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+
+#include "protocol/Commands.h"
+
+THubLink::THubLink(QObject* parent) : QObject(parent) {}
+
+THubLink::~THubLink() {
+  if (waitLoop_) waitLoop_->quit();
+}
+
+int THubLink::SendFrame(std::uint8_t command, RequestBuffer request) {
+  if (RequestLength(request) > MAX_DATA_LENGTH) return -1;
+  if (Busy()) {
+    // A handler that ran inside another exchange's wait. Its reply could not be told apart
+    // from the one the outer exchange waits for, so it is refused rather than nested.
+    ++refusedWhileBusy_;
+    return -1;
+  }
+  struct InFlight {
+    THubLink& link;
+    explicit InFlight(THubLink& l) : link(l) { ++link.depth_; }
+    ~InFlight() {
+      if (--link.depth_ == 0) link.ScheduleIdleActions();
+    }
+  } inFlight(*this);
+
+  for (int attempt = 0; attempt < ATTEMPTS; ++attempt) {
+    if (SendFrameSub(command, request) == 0) return reply_[REPLY_STATUS_OFFSET];
+  }
+  return -1;
+}
+
+int THubLink::SendFrameSub(std::uint8_t command, const RequestBuffer& request) {
+  THidReportDevice* device = currentDevice_;
+  if (!device) return -1;
+  const CommandFrame frame = BuildCommandFrame(command, request);
+  const HIDP_CAPS caps = device->QueryCaps();
+  const std::uint32_t count = std::min<std::uint32_t>(caps.OutputReportByteLength, FRAME_SIZE);
+  // A reply that came in before this request cannot be its answer.
+  device->DiscardPendingInput();
+  std::uint32_t written = 0;
+  if (!device->WriteReport(frame.data(), count, written)) return -1;
+  ++framesWritten_;
+  QThread::msleep(WRITE_PAUSE_MS);
+  return WaitReply();
+}
+
+int THubLink::WaitReply() {
+  reply_.fill(0);
+  QElapsedTimer clock;
+  clock.start();
+  QEventLoop loop;
+  QTimer deadline;
+  deadline.setTimerType(Qt::PreciseTimer);
+  deadline.setSingleShot(true);
+  QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
+    const qint64 left = REPLY_TIMEOUT_MS - clock.elapsed();
+    if (left < 0) {
+      loop.quit();
+    } else {
+      deadline.start(static_cast<int>(left) + 1);
+    }
+  });
+  QEventLoop* outer = waitLoop_;
+  waitLoop_ = &loop;
+  struct Restore {
+    QEventLoop*& slot;
+    QEventLoop* value;
+    ~Restore() { slot = value; }
+  } restore{waitLoop_, outer};
+
+  deadline.start(REPLY_TIMEOUT_MS + 1);
+  loop.exec();
+  return reply_[0] == FRAME_LEAD_BYTE ? 0 : -1;
+}
+
+void THubLink::HidDeviceData(THidDevice*, std::uint8_t, const std::uint8_t* data,
+                             std::uint16_t size) {
+  std::copy_n(data, std::min<std::size_t>(size, BUFFER_SIZE), reply_.begin());
+  if (waitLoop_ && reply_[0] == FRAME_LEAD_BYTE) waitLoop_->quit();
+}
+
+void THubLink::RunWhenIdle(std::function<void()> action) {
+  if (!Busy() && idleActions_.empty()) {
+    action();
+    return;
+  }
+  idleActions_.push_back(std::move(action));
+  if (!Busy()) ScheduleIdleActions();
+}
+
+void THubLink::ScheduleIdleActions() {
+  if (idleActions_.empty() || idleRunPosted_) return;
+  idleRunPosted_ = true;
+  QMetaObject::invokeMethod(this, &THubLink::RunIdleActions, Qt::QueuedConnection);
+}
+
+void THubLink::RunIdleActions() {
+  idleRunPosted_ = false;
+  // Posted events also run inside a later exchange's wait; then the end of that exchange
+  // schedules another run.
+  while (!Busy() && !idleActions_.empty()) {
+    auto action = std::move(idleActions_.front());
+    idleActions_.pop_front();
+    try {
+      action();
+    } catch (...) {
+      // Deferred actions are handlers that run unattended; a failure must not stop the rest.
+    }
+  }
+}
+
+int QueryMode(THubLink& link) {
+  int result = -1;
+  try {
+    result = link.SendFrame(CMD_QUERY_MODE, MakeRequest());
+  } catch (...) {
+    return MODE_APPLICATION;
+  }
+  return ModeFromReply(result, link.Reply());
+}

@@ -1,0 +1,75 @@
+#pragma once
+// One exchange with the hub: a command frame written as an output report, one input report
+// read back. The wait for the reply keeps the event loop running, so other handlers run
+// meanwhile; the link makes sure that only one exchange is in flight and that every exchange
+// reads its own reply.
+
+#include <QObject>
+#include <cstdint>
+#include <deque>
+#include <functional>
+
+#include "hid/HidTypes.h"
+#include "protocol/Frame.h"
+
+class QEventLoop;
+
+class THubLink : public QObject {
+  Q_OBJECT
+
+ public:
+  static constexpr int ATTEMPTS = 3;
+  static constexpr int REPLY_TIMEOUT_MS = 100;
+  static constexpr int WRITE_PAUSE_MS = 2;
+
+  explicit THubLink(QObject* parent = nullptr);
+  ~THubLink() override;
+
+  // The hub every command goes to, or none. Not owned. Read afresh by every attempt, so a
+  // device-list rebuild during a wait can replace it.
+  THidReportDevice* CurrentDevice() const { return currentDevice_; }
+  void SetCurrentDevice(THidReportDevice* device) { currentDevice_ = device; }
+
+  // Sends one command with up to three attempts. Returns -1 (no device, too much data, three
+  // failed attempts, or another exchange already in flight) or the hub's status byte, 0 to 255.
+  // The reply stays in ReplyBuffer() until the next exchange.
+  int SendFrame(std::uint8_t command, RequestBuffer request);
+  // One attempt: write the frame, pause 2 ms, wait for the reply. 0 or -1.
+  int SendFrameSub(std::uint8_t command, const RequestBuffer& request);
+  // Clears the reply buffer and waits up to 100 ms for a reply (lead byte 0x55). 0 or -1.
+  int WaitReply();
+
+  // The data handler installed on the current device: copies the report into the reply buffer.
+  void HidDeviceData(THidDevice* device, std::uint8_t reportId, const std::uint8_t* data,
+                     std::uint16_t size);
+  THidDataEvent DataHandler() { return THidDataEvent::Bind<&THubLink::HidDeviceData>(this); }
+
+  const ReplyBuffer& Reply() const { return reply_; }
+
+  // True while an exchange waits for its reply. Timer ticks that find the link busy skip.
+  bool Busy() const { return depth_ > 0; }
+  // Runs `action` now when idle, else once the exchange in flight has ended (in arrival order).
+  // For user actions and greetings, which must not be lost and must not nest.
+  void RunWhenIdle(std::function<void()> action);
+
+  // Counters for tests and benchmarks.
+  std::uint64_t FramesWritten() const { return framesWritten_; }
+  std::uint64_t RefusedWhileBusy() const { return refusedWhileBusy_; }
+
+ private:
+  void ScheduleIdleActions();
+  void RunIdleActions();
+
+  THidReportDevice* currentDevice_ = nullptr;
+  ReplyBuffer reply_{};
+  int depth_ = 0;
+  QEventLoop* waitLoop_ = nullptr;
+  std::deque<std::function<void()>> idleActions_;
+  bool idleRunPosted_ = false;
+  std::uint64_t framesWritten_ = 0;
+  std::uint64_t refusedWhileBusy_ = 0;
+};
+
+// CMD_QUERY_MODE mapped to 0 (application), 1 (bootloader) or 2 (status 0xFF). An exception
+// while asking counts as mode 0.
+int QueryMode(THubLink& link);

@@ -1,0 +1,60 @@
+#pragma once
+// The application image the programs carry: text lines in S-record layout with ':' as the first
+// character. Type-1 lines are records the hub gets; every other type is skipped. The data bytes
+// are enciphered for the hub and passed on as they are.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "protocol/Frame.h"
+
+// Record counts are limited so that a request stays within the frame's 59 data bytes.
+inline constexpr int FIRMWARE_MIN_COUNT = 3;
+inline constexpr int FIRMWARE_MAX_COUNT = static_cast<int>(MAX_DATA_LENGTH) - 1;
+
+struct FirmwareRecord {
+  std::uint8_t type = 0;
+  std::uint8_t count = 0;  // address (2) + data + trailing byte
+  std::uint16_t address = 0;
+  std::vector<std::uint8_t> data;  // count - 3 bytes
+};
+
+// Splits at CR, LF or CR LF; a final line break adds no empty line.
+std::vector<std::string> SplitImageLines(std::string_view text);
+
+// One line: a record for type 1, nothing for other types, or an error text (in `error`) when
+// the line breaks the format.
+std::optional<FirmwareRecord> ParseFirmwareLine(std::string_view line, std::string* error);
+
+// Request data of CMD_LOAD_RECORD (0, 0, 0, 0, data) and CMD_PROGRAM_RECORD (address low,
+// address high, 0, 0, data): n = count + 1 for both.
+RequestBuffer LoadRecordRequest(const FirmwareRecord& record);
+RequestBuffer ProgramRecordRequest(const FirmwareRecord& record);
+
+// The whole image, checked once. An image with a broken line is not valid and must never be
+// sent: the update would stop half-way with the hub in its bootloader.
+class FirmwareLines {
+ public:
+  FirmwareLines() = default;
+  static FirmwareLines Parse(std::string_view text);
+  static FirmwareLines Invalid(std::string error);
+
+  std::size_t Count() const { return lines_.size(); }
+  const std::string& Line(std::size_t i) const { return lines_[i]; }
+  // The record of line i, or none for a skipped line.
+  const std::optional<FirmwareRecord>& Record(std::size_t i) const { return records_[i]; }
+  std::size_t RecordCount() const { return recordCount_; }
+
+  bool IsValid() const { return error_.empty(); }
+  // The first problem found, naming its line; empty for a valid image.
+  const std::string& Error() const { return error_; }
+
+ private:
+  std::vector<std::string> lines_;
+  std::vector<std::optional<FirmwareRecord>> records_;
+  std::size_t recordCount_ = 0;
+  std::string error_;
+};

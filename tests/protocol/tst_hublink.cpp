@@ -1,0 +1,254 @@
+// The exchange against a scripted device: attempts, time-outs, statuses, stale and nested
+// replies.
+
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
+#include <stdexcept>
+
+#include "protocol/Commands.h"
+#include "protocol/HubLink.h"
+#include "support/ScriptedDevice.h"
+
+using Bytes = ScriptedDevice::Bytes;
+Q_DECLARE_METATYPE(Bytes)
+
+namespace {
+
+struct Fixture {
+  ScriptedDevice device;
+  THubLink link;
+  Fixture() {
+    device.SetDataHandler(link.DataHandler());
+    link.SetCurrentDevice(&device);
+  }
+  // The device answers every write with `status` after `delayMs`.
+  void AnswerAll(std::uint8_t status, int delayMs = 0, Bytes data = {}) {
+    device.onWrite = [=](const Bytes& frame) {
+      return std::vector<ScriptedDevice::Answer>{
+          {ScriptedDevice::Reply(frame[4], status, data), delayMs}};
+    };
+  }
+};
+
+class ThrowingDevice : public ScriptedDevice {
+ public:
+  bool WriteReport(const std::uint8_t*, std::uint32_t, std::uint32_t&) override {
+    throw std::runtime_error("device vanished");
+  }
+};
+
+}  // namespace
+
+class HubLinkTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  // What one SendFrame returns and how many reports it writes, for each way the hub answers.
+  void outcomes_data() {
+    QTest::addColumn<Bytes>("answer");  // empty: silence
+    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("writes");
+    QTest::newRow("success") << ScriptedDevice::Reply(4, 0, {1}) << 0 << 1;
+    QTest::newRow("status 0xFF is 255") << ScriptedDevice::Reply(4, 0xFF) << 255 << 1;
+    QTest::newRow("error status not retried") << ScriptedDevice::Reply(4, 3) << 3 << 1;
+    QTest::newRow("silence") << Bytes{} << -1 << 3;
+    QTest::newRow("garbage lead byte") << Bytes{0xAA, 5, 0, 4, 0} << -1 << 3;
+    QTest::newRow("short report") << Bytes{0x55, 5, 0, 4} << 0 << 1;
+    QTest::newRow("one byte report") << Bytes{0x55} << 0 << 1;
+  }
+  void outcomes() {
+    QFETCH(Bytes, answer);
+    QFETCH(int, result);
+    QFETCH(int, writes);
+    Fixture f;
+    f.device.onWrite = [&](const Bytes&) {
+      std::vector<ScriptedDevice::Answer> a;
+      if (!answer.empty()) a.push_back({answer, 1});
+      return a;
+    };
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(f.link.SendFrame(CMD_QUERY_MODE, MakeRequest()), result);
+    const qint64 elapsed = clock.elapsed();
+    QCOMPARE(int(f.device.writes.size()), writes);
+    QCOMPARE(f.device.writes[0].size(), std::size_t{65});
+    QCOMPARE(f.device.writes[0][4], CMD_QUERY_MODE);
+    if (result == -1) {
+      // Three attempts of a 2 ms pause and a 100 ms wait each, measured as elapsed time.
+      QVERIFY2(elapsed >= 3 * 102, qPrintable(QString::number(elapsed)));
+      QVERIFY2(elapsed < 1500, qPrintable(QString::number(elapsed)));
+    } else {
+      QVERIFY2(elapsed < 90, qPrintable(QString::number(elapsed)));
+      for (std::size_t i = 0; i < answer.size(); ++i) QCOMPARE(f.link.Reply()[i], answer[i]);
+      for (std::size_t i = answer.size(); i < 64; ++i) QCOMPARE(f.link.Reply()[i], 0);
+    }
+  }
+
+  // A garbage report does not end the wait; the real reply that follows does.
+  void garbageThenReply() {
+    Fixture f;
+    f.device.onWrite = [](const Bytes& frame) {
+      return std::vector<ScriptedDevice::Answer>{{{0x00, 1, 2, 3}, 1},
+                                                 {ScriptedDevice::Reply(frame[4], 7), 20}};
+    };
+    QCOMPARE(f.link.SendFrame(CMD_READ_STATUS, MakeRequest()), 7);
+    QCOMPARE(f.device.writes.size(), std::size_t{1});
+  }
+
+  void dataLengthLimit_data() {
+    QTest::addColumn<int>("n");
+    QTest::addColumn<int>("writes");
+    QTest::newRow("59 is sent") << 59 << 1;
+    QTest::newRow("60 is refused") << 60 << 0;
+  }
+  void dataLengthLimit() {
+    QFETCH(int, n);
+    QFETCH(int, writes);
+    Fixture f;
+    f.AnswerAll(0);
+    const Bytes data(n, 0x42);
+    const int result = f.link.SendFrame(CMD_LOAD_RECORD, MakeRequest(data));
+    QCOMPARE(int(f.device.writes.size()), writes);
+    QCOMPARE(result, writes ? 0 : -1);
+    if (writes) QCOMPARE(f.device.writes[0][2], 64);
+  }
+
+  void noCurrentDevice() {
+    Fixture f;
+    f.AnswerAll(0);
+    f.link.SetCurrentDevice(nullptr);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(f.link.SendFrame(CMD_GET_VERSION, VersionQueryRequest()), -1);
+    QVERIFY(clock.elapsed() < 50);
+    QVERIFY(f.device.writes.empty());
+  }
+
+  void refusedWrite() {
+    Fixture f;
+    f.device.failWrites = true;
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(f.link.SendFrame(CMD_GET_VERSION, GreetingRequest()), -1);
+    QVERIFY(clock.elapsed() < 50);  // no wait after a refused write
+  }
+
+  void writeLengthFollowsCaps() {
+    Fixture f;
+    f.AnswerAll(0);
+    f.device.caps.OutputReportByteLength = 33;
+    f.link.SendFrame(CMD_REBOOT, MakeRequest());
+    QCOMPARE(f.device.writes[0].size(), std::size_t{33});
+    f.device.caps.OutputReportByteLength = 200;  // never more than the frame
+    f.link.SendFrame(CMD_REBOOT, MakeRequest());
+    QCOMPARE(f.device.writes[1].size(), std::size_t{65});
+  }
+
+  // A report that arrived before the request was written is not its reply.
+  void staleReplyIgnored() {
+    Fixture f;
+    f.device.Queue(ScriptedDevice::Reply(CMD_READ_STATUS, 9));
+    f.AnswerAll(0, 15);
+    QCOMPARE(f.link.SendFrame(CMD_QUERY_MODE, MakeRequest()), 0);
+    QCOMPARE(f.link.Reply()[3], CMD_QUERY_MODE);
+  }
+
+  // A reply that comes after its wait gave up is still on its way at the next attempt.
+  void lateReplyOfSameCommand() {
+    Fixture f;
+    int count = 0;
+    f.device.onWrite = [&](const Bytes& frame) {
+      std::vector<ScriptedDevice::Answer> a;
+      if (count++ == 0) a.push_back({ScriptedDevice::Reply(frame[4], 0), 130});
+      return a;
+    };
+    QCOMPARE(f.link.SendFrame(CMD_QUERY_MODE, MakeRequest()), 0);
+    QCOMPARE(f.device.writes.size(), std::size_t{2});
+  }
+
+  // A handler that runs inside the wait and starts an exchange of its own is refused; the
+  // outer exchange still reads its own reply. Work handed to RunWhenIdle runs afterwards.
+  void nestedExchange() {
+    Fixture f;
+    f.AnswerAll(0, 40);
+    int nestedResult = 1;
+    bool busySeen = false;
+    std::vector<int> order;
+    QTimer::singleShot(10, [&] {
+      busySeen = f.link.Busy();
+      nestedResult = f.link.SendFrame(CMD_READ_STATUS, MakeRequest());
+      f.link.RunWhenIdle([&] {
+        order.push_back(2);
+        QCOMPARE(f.link.SendFrame(CMD_LED_ADJUST_END, MakeRequest()), 0);
+      });
+    });
+    QCOMPARE(f.link.SendFrame(CMD_QUERY_MODE, MakeRequest()), 0);
+    order.push_back(1);
+    QVERIFY(busySeen);
+    QCOMPARE(nestedResult, -1);
+    QCOMPARE(f.link.RefusedWhileBusy(), 1u);
+    QCOMPARE(f.link.Reply()[3], CMD_QUERY_MODE);
+    QCOMPARE(f.device.writes.size(), std::size_t{1});
+    QTRY_COMPARE(order.size(), std::size_t{2});
+    QCOMPARE(order, (std::vector<int>{1, 2}));
+    QCOMPARE(f.device.writes.size(), std::size_t{2});
+    QCOMPARE(f.device.writes[1][4], CMD_LED_ADJUST_END);
+    QVERIFY(!f.link.Busy());
+  }
+
+  // Actions queued while busy keep their order, and run when the link is idle at once.
+  void idleActionsOrder() {
+    Fixture f;
+    f.AnswerAll(0, 20);
+    std::vector<int> order;
+    f.link.RunWhenIdle([&] { order.push_back(0); });
+    QCOMPARE(order.size(), std::size_t{1});
+    QTimer::singleShot(5, [&] {
+      for (int i = 1; i <= 3; ++i) f.link.RunWhenIdle([&order, i] { order.push_back(i); });
+    });
+    f.link.SendFrame(CMD_QUERY_MODE, MakeRequest());
+    QTRY_COMPARE(order.size(), std::size_t{4});
+    QCOMPARE(order, (std::vector<int>{0, 1, 2, 3}));
+  }
+
+  // Reports are cut at 64 bytes; the device pointer in the handler is not needed.
+  void longReportCut() {
+    Fixture f;
+    Bytes big(70, 0x33);
+    big[0] = 0x55;
+    f.device.onWrite = [&](const Bytes&) {
+      return std::vector<ScriptedDevice::Answer>{{big, 0}};
+    };
+    QCOMPARE(f.link.SendFrame(CMD_READ_STATUS, MakeRequest()), 0x33);
+    QCOMPARE(f.link.Reply()[63], 0x33);
+  }
+
+  void queryMode_data() {
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("byte5");
+    QTest::addColumn<int>("mode");
+    QTest::newRow("bootloader") << 0 << 1 << 1;
+    QTest::newRow("application") << 0 << 0 << 0;
+    QTest::newRow("status 0xFF") << 0xFF << 0 << 2;
+  }
+  void queryMode() {
+    QFETCH(int, status);
+    QFETCH(int, byte5);
+    QFETCH(int, mode);
+    Fixture f;
+    f.AnswerAll(static_cast<std::uint8_t>(status), 0, {static_cast<std::uint8_t>(byte5)});
+    QCOMPARE(QueryMode(f.link), mode);
+  }
+
+  void queryModeSurvivesException() {
+    ThrowingDevice device;
+    THubLink link;
+    link.SetCurrentDevice(&device);
+    QCOMPARE(QueryMode(link), MODE_APPLICATION);
+    QVERIFY(!link.Busy());
+  }
+};
+
+QTEST_GUILESS_MAIN(HubLinkTest)
+#include "tst_hublink.moc"

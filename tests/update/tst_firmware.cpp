@@ -1,0 +1,185 @@
+// The firmware image: the shipped shape, record requests, and refusal of broken images.
+
+#include <QTest>
+
+#include "protocol/Commands.h"
+#include "update/EmbeddedFirmware.h"
+#include "update/EmbeddedResource.h"
+
+namespace {
+// A type-1 line with the given count, address and data, padded with `tail`.
+std::string Line(int count, const char* address, const char* data, const char* tail = "CC") {
+  char head[8];
+  std::snprintf(head, sizeof head, ":1%02X", count);
+  return std::string(head) + address + data + tail;
+}
+}  // namespace
+
+class FirmwareTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void shippedImage() {
+    const FirmwareLines image = LoadEmbeddedFirmware();
+    QVERIFY2(image.IsValid(), image.Error().c_str());
+    QCOMPARE(image.Count(), std::size_t{626});
+    QCOMPARE(image.RecordCount(), std::size_t{625});
+    int shortRecords = 0;
+    std::uint32_t next = image.Record(0)->address;
+    for (std::size_t i = 0; i < 625; ++i) {
+      const auto& record = image.Record(i);
+      QVERIFY(record.has_value());
+      QCOMPARE(image.Line(i).size(), std::size_t{48});
+      QVERIFY(record->count == 0x13 || record->count == 0x07);
+      if (record->count == 0x07) ++shortRecords;
+      QCOMPARE(record->data.size(), std::size_t{record->count - 3u});
+      QCOMPARE(record->address, next);
+      next += record->data.size();
+    }
+    QCOMPARE(shortRecords, 2);
+    QVERIFY(!image.Record(625).has_value());  // the closing type-9 line is skipped
+    QCOMPARE(image.Line(625).substr(0, 4), std::string(":903"));
+  }
+
+  void requests_data() {
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("n");
+    QTest::addColumn<QByteArray>("programHead");  // first bytes of CMD_PROGRAM_RECORD data
+    QTest::newRow("full record") << QString::fromStdString(Line(0x13, "1A2B",
+                                                                "00112233445566778899AABBCCDDEEFF"))
+                                 << 20 << QByteArray::fromHex("2B1A000000112233");
+    QTest::newRow("short record") << QString::fromStdString(Line(0x07, "0100", "DEADBEEF"))
+                                  << 8 << QByteArray::fromHex("00010000DEADBEEF");
+    QTest::newRow("lower case") << QString::fromStdString(Line(0x07, "ab0c", "deadbeef"))
+                                << 8 << QByteArray::fromHex("0CAB0000DEADBEEF");
+    QTest::newRow("address only") << QString::fromStdString(Line(0x03, "FFFF", "")) << 4
+                                  << QByteArray::fromHex("FFFF0000");
+    QTest::newRow("largest count")
+        << QString::fromStdString(Line(58, "0000", std::string(110, 'A').c_str())) << 59
+        << QByteArray::fromHex("00000000AAAA");
+  }
+  void requests() {
+    QFETCH(QString, line);
+    QFETCH(int, n);
+    QFETCH(QByteArray, programHead);
+    std::string error;
+    const auto record = ParseFirmwareLine(line.toStdString(), &error);
+    QVERIFY2(record.has_value(), error.c_str());
+    const RequestBuffer load = LoadRecordRequest(*record);
+    const RequestBuffer program = ProgramRecordRequest(*record);
+    QCOMPARE(int(load[1]), n);
+    QCOMPARE(int(program[1]), n);
+    for (int i = 0; i < 4; ++i) QCOMPARE(load[4 + i], 0);
+    for (int i = 0; i < programHead.size(); ++i) {
+      QCOMPARE(program[4 + i], static_cast<std::uint8_t>(programHead[i]));
+    }
+    for (int i = 4; i < n; ++i) QCOMPARE(load[4 + i], program[4 + i]);
+    // Both go out as frames within the report.
+    QCOMPARE(BuildCommandFrame(CMD_LOAD_RECORD, load)[2], n + 5);
+  }
+
+  // Whatever follows the data bytes changes nothing.
+  void trailingCharactersIgnored() {
+    const auto a = ParseFirmwareLine(Line(0x07, "1234", "01020304", "FF"), nullptr);
+    const auto b = ParseFirmwareLine(Line(0x07, "1234", "01020304", "zz ;; garbage"), nullptr);
+    QVERIFY(a && b);
+    QCOMPARE(ProgramRecordRequest(*a), ProgramRecordRequest(*b));
+    QCOMPARE(LoadRecordRequest(*a), LoadRecordRequest(*b));
+  }
+
+  void skippedTypes_data() {
+    QTest::addColumn<QString>("line");
+    QTest::newRow("type 9") << ":9030000FC";
+    QTest::newRow("type 0") << ":0030000FC";
+    QTest::newRow("type 5 with junk") << ":5zz";
+  }
+  void skippedTypes() {
+    QFETCH(QString, line);
+    std::string error;
+    QVERIFY(!ParseFirmwareLine(line.toStdString(), &error).has_value());
+    QVERIFY(error.empty());
+  }
+
+  void brokenLines_data() {
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("empty") << "" << "too short";
+    QTest::newRow("type not hex") << ":X13" << "type";
+    QTest::newRow("count not hex") << ":1G30000" << "count";
+    QTest::newRow("count missing") << ":1" << "count";
+    QTest::newRow("count 2") << QString::fromStdString(Line(0x02, "0000", "")) << "outside";
+    QTest::newRow("count 59") << QString::fromStdString(Line(59, "0000", std::string(112, '0').c_str()))
+                              << "outside";
+    QTest::newRow("count 0xFF") << ":1FF0000" << "outside";
+    QTest::newRow("shorter than count") << ":1130000001122" << "shorter";
+    QTest::newRow("trailing byte missing")
+        << QString::fromStdString(Line(0x07, "0000", "01020304", "")) << "shorter";
+    QTest::newRow("address not hex") << QString::fromStdString(Line(0x07, "00G0", "01020304"))
+                                     << "address";
+    QTest::newRow("data not hex") << QString::fromStdString(Line(0x07, "0000", "0102 304"))
+                                  << "data byte 3";
+  }
+  void brokenLines() {
+    QFETCH(QString, line);
+    QFETCH(QString, reason);
+    std::string error;
+    QVERIFY(!ParseFirmwareLine(line.toStdString(), &error).has_value());
+    QVERIFY2(QString::fromStdString(error).contains(reason), error.c_str());
+
+    // In an image, the whole image is refused and the line is named.
+    const std::string text = Line(0x07, "0000", "01020304") + "\r\n" + line.toStdString() +
+                             "\r\n:9030000FC\r\n";
+    const FirmwareLines image = FirmwareLines::Parse(text);
+    QVERIFY(!image.IsValid());
+    QVERIFY2(image.Error().find("line 2:") != std::string::npos, image.Error().c_str());
+  }
+
+  void lineBreaks_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("CR LF") << QByteArray("a\r\nb\r\n") << QStringList{"a", "b"};
+    QTest::newRow("LF") << QByteArray("a\nb") << QStringList{"a", "b"};
+    QTest::newRow("CR") << QByteArray("a\rb\r") << QStringList{"a", "b"};
+    QTest::newRow("LF CR is two") << QByteArray("a\n\rb") << QStringList{"a", "", "b"};
+    QTest::newRow("nothing") << QByteArray() << QStringList{};
+  }
+  void lineBreaks() {
+    QFETCH(QByteArray, text);
+    QFETCH(QStringList, lines);
+    QStringList got;
+    for (const auto& l : SplitImageLines(text.toStdString())) got << QString::fromStdString(l);
+    QCOMPARE(got, lines);
+  }
+
+  void wholeImages_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<int>("records");
+    QTest::newRow("only type 9") << QByteArray(":9030000FC\r\n") << true << 0;
+    QTest::newRow("empty") << QByteArray() << false << 0;
+    QTest::newRow("blank line inside") << QByteArray(":9030000FC\r\n\r\n:9030000FC\r\n") << false
+                                       << 0;
+  }
+  void wholeImages() {
+    QFETCH(QByteArray, text);
+    QFETCH(bool, valid);
+    QFETCH(int, records);
+    const FirmwareLines image = FirmwareLines::Parse(text.toStdString());
+    QCOMPARE(image.IsValid(), valid);
+    QCOMPARE(int(image.RecordCount()), records);
+    QCOMPARE(image.Error().empty(), valid);
+  }
+
+  void resourceNamesIgnoreCase() {
+    QVERIFY(LoadEmbeddedResource("APP", "appbin").has_value());
+    QVERIFY(LoadEmbeddedResource("app", "APPBIN").has_value());
+    QVERIFY(LoadEmbeddedResource("App", "AppBin").has_value());
+    QVERIFY(!LoadEmbeddedResource("APP", "appbin2").has_value());
+    QVERIFY(!LoadEmbeddedResource("SKIN", "appbin").has_value());
+  }
+
+  void builtInVersion() { QCOMPARE(BUILTIN_APP_VERSION, 0x11150906u); }
+};
+
+QTEST_GUILESS_MAIN(FirmwareTest)
+#include "tst_firmware.moc"
