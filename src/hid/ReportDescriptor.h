@@ -7,6 +7,10 @@
 #include "hid/HidTypes.h"
 
 // Per report type the largest report over all report ids, in bytes rounded up, plus one for the
-// report-id byte (also without ids); 0 where the type has no reports. Never reads outside
-// [data, data + size).
+// report-id byte (also without ids); 0 where the type has no reports. Lengths cover the whole
+// descriptor (one hidraw node carries all its collections); Usage and UsagePage come from the
+// first top-level application collection. Lengths past 0xFFFF clamp to 0xFFFF.
+// Never reads outside [data, data + size). A broken item (cut off by the end, pop without push,
+// more than 16 nested pushes, report id 0 or over 255) ends the walk; reports before it count.
+// An Input, Output or Feature item of zero bits still declares its report.
 HIDP_CAPS CapsFromReportDescriptor(const std::uint8_t* data, std::size_t size);
