@@ -1,0 +1,518 @@
+#include "sim/HubEmulator.h"
+
+#include <QTimer>
+#include <algorithm>
+
+#include "protocol/Commands.h"
+#include "sim/HubConnection.h"
+#include "update/EmbeddedFirmware.h"
+
+namespace {
+
+constexpr std::size_t kReportSize = 65;  // report id + 64
+constexpr std::size_t kReplySize = 64;
+constexpr std::uint8_t kLead = 0x55;
+
+// Written apart from the program's own CRC code on purpose: test equipment that shared it would
+// accept whatever that code gets wrong. Byte-wise CRC-8, polynomial 0x07, initial 0.
+std::uint8_t HubCrc(const std::uint8_t* bytes, std::size_t count) {
+  std::uint8_t crc = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    crc ^= bytes[i];
+    for (int bit = 0; bit < 8; ++bit) {
+      crc = static_cast<std::uint8_t>((crc & 0x80) ? (crc << 1) ^ 0x07 : crc << 1);
+    }
+  }
+  return crc;
+}
+
+void PutBigEndian32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8)
+    out.push_back(static_cast<std::uint8_t>(v >> shift));
+}
+
+std::vector<std::uint8_t> MakeReply(std::uint8_t command, std::uint8_t status,
+                                    const std::vector<std::uint8_t>& data) {
+  std::vector<std::uint8_t> r(kReplySize, 0);
+  const std::size_t n = std::min(data.size(), kReplySize - 5);
+  r[0] = kLead;
+  r[1] = static_cast<std::uint8_t>(5 + n);
+  r[3] = command;
+  r[4] = status;
+  std::copy_n(data.begin(), n, r.begin() + 5);
+  return r;
+}
+
+bool FaultMatches(const THubFault& fault, std::uint8_t command) {
+  return fault.command == ANY_COMMAND || fault.command == command;
+}
+
+}  // namespace
+
+HubEmulator::HubEmulator(HubEmulatorOptions options, QObject* parent)
+    : QObject(parent),
+      options_(options),
+      mode_(options.mode),
+      appValid_(options.applicationValid),
+      appVersion_(options.applicationVersion),
+      ledLevels_(options.ledLevels),
+      charge_(options.statusSeed) {
+  clock_.start();
+  SetFirmwareImage(LoadEmbeddedFirmware(), BUILTIN_APP_VERSION);
+}
+
+HubEmulator::~HubEmulator() = default;
+
+void HubEmulator::SetFirmwareImage(const FirmwareLines& image, std::uint32_t version) {
+  imageRecords_.clear();
+  imageValid_ = image.IsValid() && image.RecordCount() > 0;
+  imageVersion_ = version;
+  if (!imageValid_)
+    return;
+  for (std::size_t i = 0; i < image.Count(); ++i) {
+    if (const auto& r = image.Record(i))
+      imageRecords_.push_back({r->address, r->data});
+  }
+}
+
+// ---- bus -------------------------------------------------------------------------------------
+
+void HubEmulator::Plug(bool canReadWrite) {
+  if (attached_)
+    return;
+  ++plugEpoch_;
+  // Power-up: the bootloader starts the application when there is a valid one. The very first
+  // plug starts in the mode the options name, so tests can begin anywhere.
+  const HubMode mode =
+      attachments_ == 0 ? options_.mode : (appValid_ ? HubMode::Application : HubMode::Bootloader);
+  AttachAs(mode, canReadWrite);
+}
+
+void HubEmulator::Unplug() {
+  ++plugEpoch_;
+  DetachNow();
+}
+
+void HubEmulator::AttachAs(HubMode mode, bool canReadWrite) {
+  if (attached_)
+    return;
+  mode_ = mode;
+  attached_ = true;
+  ++attachments_;
+  // A restart forgets everything that lived in RAM.
+  loaded_.reset();
+  erasedThisSession_ = false;
+  nextAddress_.reset();
+  ledAdjusting_ = false;
+  if (connection_)
+    connection_->Attach(canReadWrite);
+  emit attached(attachments_);
+}
+
+void HubEmulator::DetachNow() {
+  if (!attached_)
+    return;
+  attached_ = false;
+  if (connection_)
+    connection_->Detach();
+  emit detached();
+}
+
+void HubEmulator::ReEnumerate(int goneAfterMs, HubMode mode, int comeBackMs, bool canReadWrite) {
+  const int epoch = plugEpoch_;
+  const int attachment = attachments_;
+  QTimer::singleShot(std::max(0, goneAfterMs), Qt::PreciseTimer, this,
+                     [this, epoch, attachment, mode, comeBackMs, canReadWrite] {
+                       if (epoch != plugEpoch_ || attachment != attachments_)
+                         return;
+                       DetachNow();
+                       if (comeBackMs < 0)
+                         return;
+                       QTimer::singleShot(comeBackMs, Qt::PreciseTimer, this,
+                                          [this, epoch, mode, canReadWrite] {
+                                            if (epoch != plugEpoch_)
+                                              return;
+                                            AttachAs(mode, canReadWrite);
+                                          });
+                     });
+}
+
+// ---- faults ----------------------------------------------------------------------------------
+
+bool TOccurrence::Hits(int count) const {
+  if (n_ < 1)
+    return false;
+  switch (rule_) {
+    case Rule::Nth:
+      return count == n_;
+    case Rule::EveryNth:
+      return count % n_ == 0;
+    case Rule::FromNth:
+      return count >= n_;
+  }
+  return false;
+}
+
+const char* FaultKindName(FaultKind kind) {
+  switch (kind) {
+    case FaultKind::NoReply:
+      return "no reply";
+    case FaultKind::DelayReply:
+      return "delayed reply";
+    case FaultKind::ErrorStatus:
+      return "error status";
+    case FaultKind::WrongLead:
+      return "wrong lead byte";
+    case FaultKind::ShortReport:
+      return "short report";
+    case FaultKind::StaleReply:
+      return "stale reply";
+    case FaultKind::Vanish:
+      return "vanish";
+    case FaultKind::NoReturn:
+      return "no return";
+    case FaultKind::LateReturn:
+      return "late return";
+    case FaultKind::NoAccess:
+      return "no access";
+  }
+  return "?";
+}
+
+int HubEmulator::AddFault(const THubFault& fault) {
+  faults_.push_back({nextFaultId_, fault, 0});
+  return nextFaultId_++;
+}
+
+void HubEmulator::RemoveFault(int id) {
+  std::erase_if(faults_, [id](const ActiveFault& f) { return f.id == id; });
+}
+
+void HubEmulator::ClearFaults() {
+  faults_.clear();
+}
+
+// ---- one report ------------------------------------------------------------------------------
+
+THubTranscriptEntry* HubEmulator::Entry(std::uint64_t seq) {
+  if (seq < transcriptBase_ || seq - transcriptBase_ >= transcript_.size())
+    return nullptr;
+  return &transcript_[seq - transcriptBase_];
+}
+
+void HubEmulator::HandleOutputReport(const std::uint8_t* report, std::size_t size) {
+  // A hub that is off the bus hears nothing.
+  if (!attached_)
+    return;
+
+  THubTranscriptEntry entry;
+  entry.timeMs = clock_.elapsed();
+  entry.attachment = attachments_;
+  entry.mode = mode_;
+  entry.command = size > 4 ? report[4] : 0;
+  const std::size_t length = size > 2 ? report[2] : 0;
+  const std::size_t n = length >= 5 ? length - 5 : 0;
+  if (size > 5)
+    entry.data.assign(report + 5, report + std::min(size, 5 + n));
+
+  const bool wellFormed = size == kReportSize && report[0] == 0 && report[1] == kLead &&
+                          report[3] == 0 && length >= 5 && length <= kReplySize;
+
+  // The faults that hit this report. Counting runs over every report with the command code.
+  const THubFault* noReply = nullptr;
+  const THubFault* vanish = nullptr;
+  const THubFault* refuse = nullptr;
+  const THubFault* delay = nullptr;
+  const THubFault* wrongLead = nullptr;
+  const THubFault* shortReport = nullptr;
+  const THubFault* stale = nullptr;
+  const THubFault* noReturn = nullptr;
+  const THubFault* lateReturn = nullptr;
+  const THubFault* noAccess = nullptr;
+  for (ActiveFault& f : faults_) {
+    if (!FaultMatches(f.fault, entry.command) || !f.fault.when.Hits(++f.seen))
+      continue;
+    entry.faults.push_back(f.fault.kind);
+    const THubFault* p = &f.fault;
+    switch (f.fault.kind) {
+      case FaultKind::NoReply:
+        noReply = p;
+        break;
+      case FaultKind::DelayReply:
+        delay = p;
+        break;
+      case FaultKind::ErrorStatus:
+        refuse = p;
+        break;
+      case FaultKind::WrongLead:
+        wrongLead = p;
+        break;
+      case FaultKind::ShortReport:
+        shortReport = p;
+        break;
+      case FaultKind::StaleReply:
+        stale = p;
+        break;
+      case FaultKind::Vanish:
+        vanish = p;
+        break;
+      case FaultKind::NoReturn:
+        noReturn = p;
+        break;
+      case FaultKind::LateReturn:
+        lateReturn = p;
+        break;
+      case FaultKind::NoAccess:
+        noAccess = p;
+        break;
+    }
+  }
+
+  Outcome outcome;
+  if (!wellFormed) {
+    outcome.status = HUB_STATUS_BAD_FRAME;
+  } else if (HubCrc(report + 1, n + 3) != report[5 + n]) {
+    outcome.status = HUB_STATUS_BAD_CRC;
+  } else if (!noReply && !vanish && !refuse) {
+    outcome = Execute(entry.command, entry.data);
+  }
+  entry.status = outcome.status;
+
+  std::vector<std::uint8_t> reply;
+  int delayMs = options_.replyLatencyMs;
+  const bool replies = !noReply && !vanish;
+  if (vanish) {
+    // Pulled out: on its return the bootloader starts the application if there is a valid one.
+    const HubMode back = appValid_ ? HubMode::Application : HubMode::Bootloader;
+    ReEnumerate(0, back, vanish->delayMs, true);
+  } else if (replies) {
+    reply = MakeReply(entry.command, refuse ? refuse->status : outcome.status,
+                      refuse ? std::vector<std::uint8_t>{} : outcome.data);
+    if (wrongLead)
+      reply[0] = wrongLead->leadByte;
+    if (shortReport)
+      reply.resize(std::clamp<std::size_t>(shortReport->length, 0, kReplySize));
+    if (delay)
+      delayMs = delay->delayMs;
+  }
+
+  const std::uint64_t seq = transcriptBase_ + transcript_.size();
+  entry.reply = reply;
+  transcript_.push_back(std::move(entry));
+
+  if (stale) {
+    // A copy of the last reply, as a hub that answers twice would leave it queued.
+    std::vector<std::uint8_t> old =
+        lastReply_.empty() ? MakeReply(0, HUB_STATUS_OK, {}) : lastReply_;
+    Send(UINT64_MAX, std::move(old), stale->delayMs);
+  }
+  if (replies && !reply.empty()) {
+    lastReply_ = reply;
+    Send(seq, std::move(reply), delayMs);
+  }
+
+  if (outcome.after != Outcome::After::Nothing) {
+    // The hub answers, then resets and enumerates anew.
+    HubMode back = HubMode::Bootloader;
+    int comeBackMs = options_.bootloaderSwitchDelayMs;
+    if (outcome.after == Outcome::After::Reboot) {
+      back = appValid_ ? HubMode::Application : HubMode::Bootloader;
+      comeBackMs = options_.rebootDelayMs;
+    }
+    if (lateReturn)
+      comeBackMs = lateReturn->delayMs;
+    if (noReturn)
+      comeBackMs = -1;
+    ReEnumerate(std::max(0, delayMs) + options_.resetAfterReplyMs, back, comeBackMs, !noAccess);
+  }
+}
+
+void HubEmulator::Send(std::uint64_t seq, std::vector<std::uint8_t> report, int delayMs) {
+  auto push = [this, seq](const std::vector<std::uint8_t>& r) {
+    if (!attached_)
+      return;
+    if (connection_)
+      connection_->PushInputReport(r.data(), r.size());
+    if (THubTranscriptEntry* e = Entry(seq))
+      e->replyDelivered = true;
+  };
+  if (delayMs <= 0) {
+    push(report);
+    return;
+  }
+  const int attachment = attachments_;
+  QTimer::singleShot(delayMs, Qt::PreciseTimer, this,
+                     [this, attachment, push, report = std::move(report)] {
+                       // A reply does not outlive the attachment it belongs to.
+                       if (attachment == attachments_)
+                         push(report);
+                     });
+}
+
+// ---- commands --------------------------------------------------------------------------------
+
+HubEmulator::Outcome HubEmulator::Execute(std::uint8_t command,
+                                          const std::vector<std::uint8_t>& data) {
+  Outcome out;
+  const std::size_t n = data.size();
+  const bool app = mode_ == HubMode::Application;
+  auto fail = [&out](std::uint8_t status) {
+    out.status = status;
+    return out;
+  };
+
+  switch (command) {
+    case CMD_GET_VERSION:
+      // The greeting carries no data, the version query one byte 0x00.
+      if (n > 1)
+        return fail(HUB_STATUS_BAD_LENGTH);
+      if (n == 1 && data[0] != 0)
+        return fail(HUB_STATUS_BAD_ARGUMENT);
+      PutBigEndian32(out.data, ApplicationVersion());
+      PutBigEndian32(out.data, options_.bootloaderVersion);
+      return out;
+
+    case CMD_QUERY_MODE:
+      if (n != 0)
+        return fail(HUB_STATUS_BAD_LENGTH);
+      out.data = {static_cast<std::uint8_t>(app ? 0 : 1)};
+      return out;
+
+    case CMD_ENTER_BOOTLOADER:
+      if (n != 0)
+        return fail(HUB_STATUS_BAD_LENGTH);
+      out.after = Outcome::After::EnterBootloader;
+      return out;
+
+    case CMD_REBOOT:
+      if (n != 0)
+        return fail(HUB_STATUS_BAD_LENGTH);
+      if (!app && erasedThisSession_) {
+        // The application runs only if what was written is the image, whole and in order.
+        appValid_ = imageValid_ && flash_ == imageRecords_;
+        if (appValid_) {
+          appVersion_ = imageVersion_;
+          ledLevels_ = options_.defaultLedLevels;
+        }
+      }
+      out.after = Outcome::After::Reboot;
+      return out;
+
+    case CMD_LOAD_RECORD:
+      if (app)
+        return fail(HUB_STATUS_WRONG_MODE);
+      return LoadRecord(data);
+
+    case CMD_PROGRAM_RECORD:
+      if (app)
+        return fail(HUB_STATUS_WRONG_MODE);
+      return ProgramRecord(data);
+
+    case CMD_READ_STATUS: {
+      if (!app)
+        return fail(HUB_STATUS_WRONG_MODE);
+      if (n != 0)
+        return fail(HUB_STATUS_BAD_LENGTH);
+      if (options_.statusTimeScale > 0) {
+        const qint64 now = clock_.elapsed();
+        charge_.Advance(
+            static_cast<std::int64_t>((now - statusClockMs_) * options_.statusTimeScale));
+        statusClockMs_ = now;
+      }
+      const THubStatus s = charge_.Status();
+      out.data = {static_cast<std::uint8_t>(s.voltage_mV & 0xFF),
+                  static_cast<std::uint8_t>(s.voltage_mV >> 8),
+                  static_cast<std::uint8_t>(s.current_mA & 0xFF),
+                  static_cast<std::uint8_t>(s.current_mA >> 8),
+                  s.state,
+                  s.channel,
+                  s.presence,
+                  s.counters[0],
+                  s.counters[1],
+                  s.counters[2]};
+      return out;
+    }
+
+    case CMD_SET_LED_LEVEL:
+      if (!app)
+        return fail(HUB_STATUS_WRONG_MODE);
+      if (n != 2)
+        return fail(HUB_STATUS_BAD_LENGTH);
+      if (data[0] < 1 || data[0] > LED_CHANNEL_COUNT || data[1] > LED_LEVEL_MAX) {
+        return fail(HUB_STATUS_BAD_ARGUMENT);
+      }
+      ledLevels_[data[0] - 1] = data[1];
+      return out;
+
+    case CMD_LED_ADJUST_BEGIN:
+      if (!app)
+        return fail(HUB_STATUS_WRONG_MODE);
+      if (n != 0)
+        return fail(HUB_STATUS_BAD_LENGTH);
+      ledAdjusting_ = true;
+      out.data.assign(ledLevels_.begin(), ledLevels_.end());
+      return out;
+
+    case CMD_LED_ADJUST_END:
+      if (!app)
+        return fail(HUB_STATUS_WRONG_MODE);
+      if (n != 0)
+        return fail(HUB_STATUS_BAD_LENGTH);
+      ledAdjusting_ = false;
+      return out;
+
+    default:
+      return fail(HUB_STATUS_UNKNOWN_COMMAND);
+  }
+}
+
+// Four header bytes and at least one data byte.
+HubEmulator::Outcome HubEmulator::LoadRecord(const std::vector<std::uint8_t>& data) {
+  Outcome out;
+  if (data.size() < 5) {
+    out.status = HUB_STATUS_BAD_LENGTH;
+  } else if (data[0] || data[1] || data[2] || data[3]) {
+    out.status = HUB_STATUS_BAD_ARGUMENT;
+  } else {
+    // The record buffer: a later load replaces it, so a repeated request does no harm.
+    loaded_.emplace(data.begin() + 4, data.end());
+  }
+  return out;
+}
+
+// Address low, address high, 0, 0, then the bytes of the record loaded before.
+HubEmulator::Outcome HubEmulator::ProgramRecord(const std::vector<std::uint8_t>& data) {
+  Outcome out;
+  if (data.size() < 5) {
+    out.status = HUB_STATUS_BAD_LENGTH;
+    return out;
+  }
+  if (data[2] || data[3]) {
+    out.status = HUB_STATUS_BAD_ARGUMENT;
+    return out;
+  }
+  ProgrammedRecord record{static_cast<std::uint16_t>(data[0] | (data[1] << 8)),
+                          std::vector<std::uint8_t>(data.begin() + 4, data.end())};
+  // The same record again: a request repeated because its reply was lost. Flash already holds
+  // these bytes there.
+  if (erasedThisSession_ && !flash_.empty() && flash_.back() == record && !loaded_)
+    return out;
+  if (!loaded_) {
+    out.status = HUB_STATUS_SEQUENCE;
+  } else if (*loaded_ != record.data) {
+    out.status = HUB_STATUS_RECORD_MISMATCH;
+  } else if (nextAddress_ && record.address != *nextAddress_) {
+    out.status = HUB_STATUS_SEQUENCE;
+  } else {
+    if (!erasedThisSession_) {
+      // The first record written wipes the old application.
+      erasedThisSession_ = true;
+      appValid_ = false;
+      flash_.clear();
+    }
+    nextAddress_ = static_cast<std::uint16_t>(record.address + record.data.size());
+    flash_.push_back(std::move(record));
+    loaded_.reset();
+  }
+  return out;
+}

@@ -1,0 +1,197 @@
+#pragma once
+// The hub's side of every command: it reads the output reports the program writes, keeps the
+// state a hub keeps (mode, versions, LED levels, charging, what was programmed) and answers with
+// input reports, with a hub's delays and, when told to, with a hub's faults. It lives on the UI
+// thread and uses Qt timers for everything that takes time.
+//
+// Input reports: 0x55, length (5 + data), 0, command echo, status, data. A report that is not a
+// well-formed command for the hub's present mode gets one of the HUB_STATUS_ codes below.
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "sim/ChargeModel.h"
+#include "sim/HubFaults.h"
+
+class THubConnection;
+class FirmwareLines;
+
+enum class HubMode { Application = 0, Bootloader = 1 };
+
+// Status byte of a reply. 0xFF is left to fault injection: the program reads it as a hub in
+// trouble.
+inline constexpr std::uint8_t HUB_STATUS_OK = 0x00;
+// Not a frame: output report not 65 bytes, report id not 0, lead byte not 0x55, byte 3 not 0,
+// or a length byte outside 5 to 64.
+inline constexpr std::uint8_t HUB_STATUS_BAD_FRAME = 0x01;
+// The CRC over the first n + 3 frame bytes does not match.
+inline constexpr std::uint8_t HUB_STATUS_BAD_CRC = 0x02;
+// A command code the hub does not know.
+inline constexpr std::uint8_t HUB_STATUS_UNKNOWN_COMMAND = 0x03;
+// The data length does not suit the command.
+inline constexpr std::uint8_t HUB_STATUS_BAD_LENGTH = 0x04;
+// A known command the present mode does not carry out (records in the application, LEDs and
+// status in the bootloader).
+inline constexpr std::uint8_t HUB_STATUS_WRONG_MODE = 0x05;
+// A data value out of range: LED channel or level, version form, record header bytes.
+inline constexpr std::uint8_t HUB_STATUS_BAD_ARGUMENT = 0x06;
+// CMD_PROGRAM_RECORD out of turn: no CMD_LOAD_RECORD before it, or not at the address that
+// follows the last programmed record.
+inline constexpr std::uint8_t HUB_STATUS_SEQUENCE = 0x07;
+// CMD_PROGRAM_RECORD with other data bytes than the CMD_LOAD_RECORD before it.
+inline constexpr std::uint8_t HUB_STATUS_RECORD_MISMATCH = 0x08;
+
+struct HubEmulatorOptions {
+  HubMode mode = HubMode::Application;
+  // The application the hub runs at start; with applicationValid false the hub has none (and
+  // must then start in its bootloader).
+  std::uint32_t applicationVersion = 0x11140801;
+  bool applicationValid = true;
+  std::uint32_t bootloaderVersion = 0x01000300;
+  std::array<std::uint8_t, 8> ledLevels{80, 70, 60, 50, 40, 30, 20, 10};
+  // What a freshly programmed application starts with.
+  std::array<std::uint8_t, 8> defaultLedLevels{100, 100, 100, 100, 100, 100, 100, 100};
+
+  // Request to reply. 0: the reply is pushed at once, inside the write.
+  int replyLatencyMs = 1;
+  // From the hub going away to its coming back.
+  int bootloaderSwitchDelayMs = 1200;
+  int rebootDelayMs = 1200;
+  // From the reply of CMD_ENTER_BOOTLOADER or CMD_REBOOT to the hub going away.
+  int resetAfterReplyMs = 5;
+
+  // Simulated charging seconds per real second; 0 stops the clock (tests use AdvanceStatus).
+  double statusTimeScale = 10.0;
+  std::uint32_t statusSeed = 1;
+};
+
+// One report the hub received.
+struct THubTranscriptEntry {
+  qint64 timeMs = 0;  // since the emulator was made
+  int attachment = 0;
+  HubMode mode = HubMode::Application;  // when it arrived
+  std::uint8_t command = 0;             // 0 when the report is too short to hold one
+  std::vector<std::uint8_t> data;       // the n data bytes, as far as the report held them
+  std::uint8_t status = 0;              // what the hub made of it, before faults
+  std::vector<std::uint8_t> reply;      // the reply as sent (faults applied); empty: none
+  bool replyDelivered = false;          // false while on its way, or lost with the device
+  std::vector<FaultKind> faults;        // the faults that hit this report
+};
+
+class HubEmulator : public QObject {
+  Q_OBJECT
+
+ public:
+  // The hub runs the embedded image's application version (BUILTIN_APP_VERSION) once that image
+  // has been programmed into it completely and in order.
+  explicit HubEmulator(HubEmulatorOptions options = {}, QObject* parent = nullptr);
+  ~HubEmulator() override;
+
+  // The bus side. Not owned; may be null (the hub then talks to nobody).
+  void SetConnection(THubConnection* connection) { connection_ = connection; }
+  // Plugs the hub in (a new attachment) / pulls it out. Plug on an attached hub does nothing.
+  void Plug(bool canReadWrite = true);
+  void Unplug();
+  bool Attached() const { return attached_; }
+  int Attachments() const { return attachments_; }
+
+  // One output report as the program wrote it: report id first, 65 bytes.
+  void HandleOutputReport(const std::uint8_t* report, std::size_t size);
+
+  // The image whose complete and ordered arrival makes the hub run `version`. An invalid image
+  // can never be matched.
+  void SetFirmwareImage(const FirmwareLines& image, std::uint32_t version);
+
+  int AddFault(const THubFault& fault);  // returns an id for RemoveFault
+  void RemoveFault(int id);
+  void ClearFaults();
+
+  // What the hub is and holds.
+  HubMode Mode() const { return mode_; }
+  bool ApplicationValid() const { return appValid_; }
+  // 0 while there is no valid application, as CMD_GET_VERSION reports it.
+  std::uint32_t ApplicationVersion() const { return appValid_ ? appVersion_ : 0; }
+  std::uint32_t BootloaderVersion() const { return options_.bootloaderVersion; }
+  const std::array<std::uint8_t, 8>& LedLevels() const { return ledLevels_; }
+  bool LedAdjusting() const { return ledAdjusting_; }
+  struct ProgrammedRecord {
+    std::uint16_t address;
+    std::vector<std::uint8_t> data;
+    bool operator==(const ProgrammedRecord&) const = default;
+  };
+  // The records programmed since the application was last erased, in order.
+  const std::vector<ProgrammedRecord>& Programmed() const { return flash_; }
+
+  THubStatus Status() const { return charge_.Status(); }
+  void AdvanceStatus(std::int64_t simulatedMs) { charge_.Advance(simulatedMs); }
+
+  const std::vector<THubTranscriptEntry>& Transcript() const { return transcript_; }
+  void ClearTranscript() { transcript_.clear(); }
+
+  const HubEmulatorOptions& Options() const { return options_; }
+  void SetReplyLatency(int ms) { options_.replyLatencyMs = ms; }
+
+ signals:
+  // After the hub has appeared on / left the bus.
+  void attached(int attachment);
+  void detached();
+
+ private:
+  struct Outcome {
+    std::uint8_t status = HUB_STATUS_OK;
+    std::vector<std::uint8_t> data;
+    enum class After { Nothing, EnterBootloader, Reboot } after = After::Nothing;
+  };
+  struct ActiveFault {
+    int id;
+    THubFault fault;
+    int seen = 0;
+  };
+
+  Outcome Execute(std::uint8_t command, const std::vector<std::uint8_t>& data);
+  Outcome LoadRecord(const std::vector<std::uint8_t>& data);
+  Outcome ProgramRecord(const std::vector<std::uint8_t>& data);
+  void AttachAs(HubMode mode, bool canReadWrite);
+  void DetachNow();
+  // Goes away `goneAfterMs` from now and, unless `comeBackMs` < 0, comes back that much later.
+  void ReEnumerate(int goneAfterMs, HubMode mode, int comeBackMs, bool canReadWrite);
+  void Send(std::uint64_t entry, std::vector<std::uint8_t> report, int delayMs);
+  THubTranscriptEntry* Entry(std::uint64_t seq);
+
+  HubEmulatorOptions options_;
+  THubConnection* connection_ = nullptr;
+  QElapsedTimer clock_;
+
+  bool attached_ = false;
+  int attachments_ = 0;
+  HubMode mode_;
+  bool appValid_;
+  std::uint32_t appVersion_;
+  std::array<std::uint8_t, 8> ledLevels_;
+  bool ledAdjusting_ = false;
+
+  TChargeModel charge_;
+  qint64 statusClockMs_ = 0;
+
+  std::vector<ProgrammedRecord> imageRecords_;
+  bool imageValid_ = false;
+  std::uint32_t imageVersion_ = 0;
+
+  // Bootloader session: from one attachment to the next.
+  std::optional<std::vector<std::uint8_t>> loaded_;
+  bool erasedThisSession_ = false;
+  std::optional<std::uint16_t> nextAddress_;
+  std::vector<ProgrammedRecord> flash_;
+
+  std::vector<ActiveFault> faults_;
+  int nextFaultId_ = 1;
+  std::vector<std::uint8_t> lastReply_;
+  std::vector<THubTranscriptEntry> transcript_;
+  std::uint64_t transcriptBase_ = 0;  // sequence number of transcript_[0]
+  // Bumped whenever the hub is plugged or pulled by hand: pending comings and goings are void.
+  int plugEpoch_ = 0;
+};
