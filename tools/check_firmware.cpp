@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("%s: %zu lines, %zu records\n", argv[1], image.Count(), image.RecordCount());
-  if (argc == 3) std::ofstream(argv[2]) << image.RecordCount() << '\n';
+  if (argc == 3)
+    std::ofstream(argv[2]) << image.RecordCount() << '\n';
   return 0;
 }

@@ -25,7 +25,8 @@ std::uint8_t NextByte() {
 
 void AppendHex(std::string& s, unsigned value, int digits) {
   static const char hex[] = "0123456789ABCDEF";
-  for (int d = digits - 1; d >= 0; --d) s += hex[(value >> (4 * d)) & 0xF];
+  for (int d = digits - 1; d >= 0; --d)
+    s += hex[(value >> (4 * d)) & 0xF];
 }
 
 std::string Finish(std::string line) {

@@ -10,7 +10,9 @@ std::uint16_t LittleEndian16(const ReplyBuffer& r, std::size_t at) {
 }
 }  // namespace
 
-RequestBuffer GreetingRequest() { return MakeRequest(); }
+RequestBuffer GreetingRequest() {
+  return MakeRequest();
+}
 
 RequestBuffer VersionQueryRequest() {
   const std::uint8_t data[] = {0x00};
@@ -28,8 +30,10 @@ VersionReply DecodeVersionReply(const ReplyBuffer& reply) {
 }
 
 int ModeFromReply(int sendResult, const ReplyBuffer& reply) {
-  if (sendResult == 0) return reply[5] == 1 ? MODE_BOOTLOADER : MODE_APPLICATION;
-  if (sendResult == 0xFF) return MODE_ERROR;
+  if (sendResult == 0)
+    return reply[5] == 1 ? MODE_BOOTLOADER : MODE_APPLICATION;
+  if (sendResult == 0xFF)
+    return MODE_ERROR;
   return MODE_APPLICATION;
 }
 
@@ -39,13 +43,15 @@ StatusReadout DecodeStatusReply(const ReplyBuffer& reply) {
   s.current_mA = LittleEndian16(reply, 7);
   s.state = reply[9];
   s.channel = reply[10];
-  for (int i = 0; i < BATTERY_COUNT; ++i) s.batteryPresent[i] = (reply[11] >> (4 + i)) & 1;
+  for (int i = 0; i < BATTERY_COUNT; ++i)
+    s.batteryPresent[i] = (reply[11] >> (4 + i)) & 1;
   s.counters = {reply[12], reply[13], reply[14]};
   return s;
 }
 
 std::array<std::uint8_t, LED_CHANNEL_COUNT> DecodeLedLevels(const ReplyBuffer& reply) {
   std::array<std::uint8_t, LED_CHANNEL_COUNT> levels{};
-  for (int c = 1; c <= LED_CHANNEL_COUNT; ++c) levels[c - 1] = reply[4 + c];
+  for (int c = 1; c <= LED_CHANNEL_COUNT; ++c)
+    levels[c - 1] = reply[4 + c];
   return levels;
 }

@@ -20,10 +20,12 @@ std::uint8_t Crc8(const CommandFrame& frame, std::uint8_t count) {
     for (int bit = 7; bit >= 0; --bit) {
       const bool top = (reg & 0x80) != 0;
       reg = static_cast<std::uint8_t>((reg << 1) | ((byte >> bit) & 1));
-      if (top) reg ^= 0x07;
+      if (top)
+        reg ^= 0x07;
     }
   };
-  for (std::size_t i = 2; i < count && i < FRAME_SIZE; ++i) shift(frame[i]);
+  for (std::size_t i = 2; i < count && i < FRAME_SIZE; ++i)
+    shift(frame[i]);
   shift(0);
   return reg;
 }

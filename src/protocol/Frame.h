@@ -25,7 +25,9 @@ using CommandFrame = std::array<std::uint8_t, FRAME_SIZE>;
 // bytes (one more than allowed is representable so that the refusal can be tested).
 RequestBuffer MakeRequest(std::span<const std::uint8_t> data = {});
 
-inline std::size_t RequestLength(const RequestBuffer& request) { return request[1]; }
+inline std::size_t RequestLength(const RequestBuffer& request) {
+  return request[1];
+}
 
 // CRC-8 (polynomial 0x07, initial 0, no reflection, no final XOR) over frame bytes 1 to
 // count - 1. The hub expects it over n + 3 bytes, which leaves the last data byte uncovered.

@@ -11,11 +11,13 @@
 THubLink::THubLink(QObject* parent) : QObject(parent) {}
 
 THubLink::~THubLink() {
-  if (waitLoop_) waitLoop_->quit();
+  if (waitLoop_)
+    waitLoop_->quit();
 }
 
 int THubLink::SendFrame(std::uint8_t command, RequestBuffer request) {
-  if (RequestLength(request) > MAX_DATA_LENGTH) return -1;
+  if (RequestLength(request) > MAX_DATA_LENGTH)
+    return -1;
   if (Busy()) {
     // A handler that ran inside another exchange's wait. Its reply could not be told apart
     // from the one the outer exchange waits for, so it is refused rather than nested.
@@ -26,26 +28,30 @@ int THubLink::SendFrame(std::uint8_t command, RequestBuffer request) {
     THubLink& link;
     explicit InFlight(THubLink& l) : link(l) { ++link.depth_; }
     ~InFlight() {
-      if (--link.depth_ == 0) link.ScheduleIdleActions();
+      if (--link.depth_ == 0)
+        link.ScheduleIdleActions();
     }
   } inFlight(*this);
 
   for (int attempt = 0; attempt < ATTEMPTS; ++attempt) {
-    if (SendFrameSub(command, request) == 0) return reply_[REPLY_STATUS_OFFSET];
+    if (SendFrameSub(command, request) == 0)
+      return reply_[REPLY_STATUS_OFFSET];
   }
   return -1;
 }
 
 int THubLink::SendFrameSub(std::uint8_t command, const RequestBuffer& request) {
   THidReportDevice* device = currentDevice_;
-  if (!device) return -1;
+  if (!device)
+    return -1;
   const CommandFrame frame = BuildCommandFrame(command, request);
   const HIDP_CAPS caps = device->QueryCaps();
   const std::uint32_t count = std::min<std::uint32_t>(caps.OutputReportByteLength, FRAME_SIZE);
   // A reply that came in before this request cannot be its answer.
   device->DiscardPendingInput();
   std::uint32_t written = 0;
-  if (!device->WriteReport(frame.data(), count, written)) return -1;
+  if (!device->WriteReport(frame.data(), count, written))
+    return -1;
   ++framesWritten_;
   QThread::msleep(WRITE_PAUSE_MS);
   return WaitReply();
@@ -83,7 +89,8 @@ int THubLink::WaitReply() {
 void THubLink::HidDeviceData(THidDevice*, std::uint8_t, const std::uint8_t* data,
                              std::uint16_t size) {
   std::copy_n(data, std::min<std::size_t>(size, BUFFER_SIZE), reply_.begin());
-  if (waitLoop_ && reply_[0] == FRAME_LEAD_BYTE) waitLoop_->quit();
+  if (waitLoop_ && reply_[0] == FRAME_LEAD_BYTE)
+    waitLoop_->quit();
 }
 
 void THubLink::RunWhenIdle(std::function<void()> action) {
@@ -92,11 +99,13 @@ void THubLink::RunWhenIdle(std::function<void()> action) {
     return;
   }
   idleActions_.push_back(std::move(action));
-  if (!Busy()) ScheduleIdleActions();
+  if (!Busy())
+    ScheduleIdleActions();
 }
 
 void THubLink::ScheduleIdleActions() {
-  if (idleActions_.empty() || idleRunPosted_) return;
+  if (idleActions_.empty() || idleRunPosted_)
+    return;
   idleRunPosted_ = true;
   QMetaObject::invokeMethod(this, &THubLink::RunIdleActions, Qt::QueuedConnection);
 }

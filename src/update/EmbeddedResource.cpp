@@ -8,7 +8,8 @@ namespace {
 QString FindEntry(const QString& dir, const QString& name, QDir::Filters filters) {
   const QStringList entries = QDir(dir).entryList(filters);
   for (const QString& entry : entries) {
-    if (entry.compare(name, Qt::CaseInsensitive) == 0) return dir + '/' + entry;
+    if (entry.compare(name, Qt::CaseInsensitive) == 0)
+      return dir + '/' + entry;
   }
   return {};
 }
@@ -16,10 +17,13 @@ QString FindEntry(const QString& dir, const QString& name, QDir::Filters filters
 
 std::optional<QByteArray> LoadEmbeddedResource(const QString& type, const QString& name) {
   const QString dir = FindEntry(QStringLiteral(":"), type, QDir::Dirs);
-  if (dir.isEmpty()) return std::nullopt;
+  if (dir.isEmpty())
+    return std::nullopt;
   const QString path = FindEntry(dir, name, QDir::Files);
-  if (path.isEmpty()) return std::nullopt;
+  if (path.isEmpty())
+    return std::nullopt;
   QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+  if (!file.open(QIODevice::ReadOnly))
+    return std::nullopt;
   return file.readAll();
 }

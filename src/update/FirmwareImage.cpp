@@ -5,15 +5,19 @@
 namespace {
 
 int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
   return -1;
 }
 
 // Two hex digits at 1-based position pos, or -1.
 int HexByte(std::string_view line, std::size_t pos) {
-  if (line.size() < pos + 1) return -1;
+  if (line.size() < pos + 1)
+    return -1;
   const int hi = HexDigit(line[pos - 1]);
   const int lo = HexDigit(line[pos]);
   return hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
@@ -36,28 +40,37 @@ std::vector<std::string> SplitImageLines(std::string_view text) {
   std::vector<std::string> lines;
   std::size_t start = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r' && text[i] != '\n') continue;
+    if (text[i] != '\r' && text[i] != '\n')
+      continue;
     lines.emplace_back(text.substr(start, i - start));
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+      ++i;
     start = i + 1;
   }
-  if (start < text.size()) lines.emplace_back(text.substr(start));
+  if (start < text.size())
+    lines.emplace_back(text.substr(start));
   return lines;
 }
 
 std::optional<FirmwareRecord> ParseFirmwareLine(std::string_view line, std::string* error) {
   auto fail = [error](std::string message) -> std::optional<FirmwareRecord> {
-    if (error) *error = std::move(message);
+    if (error)
+      *error = std::move(message);
     return std::nullopt;
   };
-  if (error) error->clear();
-  if (line.size() < 2) return fail("the line is too short to hold a record type");
+  if (error)
+    error->clear();
+  if (line.size() < 2)
+    return fail("the line is too short to hold a record type");
   const int type = HexDigit(line[1]);
-  if (type < 0) return fail("the record type is not hexadecimal");
-  if (type != 1) return std::nullopt;
+  if (type < 0)
+    return fail("the record type is not hexadecimal");
+  if (type != 1)
+    return std::nullopt;
 
   const int count = HexByte(line, 3);
-  if (count < 0) return fail("the record count is missing or not hexadecimal");
+  if (count < 0)
+    return fail("the record count is missing or not hexadecimal");
   if (count < FIRMWARE_MIN_COUNT || count > FIRMWARE_MAX_COUNT) {
     return fail("the record count " + HexText(count) + " is outside 0x03 to " +
                 HexText(FIRMWARE_MAX_COUNT));
@@ -68,7 +81,8 @@ std::optional<FirmwareRecord> ParseFirmwareLine(std::string_view line, std::stri
   }
   const int high = HexByte(line, 5);
   const int low = HexByte(line, 7);
-  if (high < 0 || low < 0) return fail("the address is not hexadecimal");
+  if (high < 0 || low < 0)
+    return fail("the address is not hexadecimal");
 
   FirmwareRecord record;
   record.type = static_cast<std::uint8_t>(type);
@@ -78,7 +92,8 @@ std::optional<FirmwareRecord> ParseFirmwareLine(std::string_view line, std::stri
   record.data.reserve(k);
   for (int j = 0; j < k; ++j) {
     const int byte = HexByte(line, 9 + 2 * j);
-    if (byte < 0) return fail("data byte " + std::to_string(j + 1) + " is not hexadecimal");
+    if (byte < 0)
+      return fail("data byte " + std::to_string(j + 1) + " is not hexadecimal");
     record.data.push_back(static_cast<std::uint8_t>(byte));
   }
   return record;
@@ -100,12 +115,14 @@ FirmwareLines FirmwareLines::Parse(std::string_view text) {
   std::string error;
   for (std::size_t i = 0; i < image.lines_.size(); ++i) {
     image.records_.push_back(ParseFirmwareLine(image.lines_[i], &error));
-    if (image.records_.back()) ++image.recordCount_;
+    if (image.records_.back())
+      ++image.recordCount_;
     if (!error.empty() && image.error_.empty()) {
       image.error_ = "firmware image line " + std::to_string(i + 1) + ": " + error;
     }
   }
-  if (image.lines_.empty() && image.error_.empty()) image.error_ = "the firmware image is empty";
+  if (image.lines_.empty() && image.error_.empty())
+    image.error_ = "the firmware image is empty";
   return image;
 }
 

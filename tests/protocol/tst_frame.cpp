@@ -15,7 +15,8 @@ Bytes Hex(const char* text) {
 ReplyBuffer ReplyWith(std::initializer_list<std::pair<int, std::uint8_t>> bytes) {
   ReplyBuffer r{};
   r[0] = 0x55;
-  for (auto [at, value] : bytes) r[at] = value;
+  for (auto [at, value] : bytes)
+    r[at] = value;
   return r;
 }
 }  // namespace
@@ -37,22 +38,26 @@ class FrameTest : public QObject {
     QFETCH(int, command);
     QFETCH(Bytes, data);
     QFETCH(Bytes, expected);
-    const CommandFrame frame = BuildCommandFrame(static_cast<std::uint8_t>(command),
-                                                 MakeRequest(data));
+    const CommandFrame frame =
+        BuildCommandFrame(static_cast<std::uint8_t>(command), MakeRequest(data));
     const std::size_t n = data.size();
     QCOMPARE(frame[0], 0x00);
     QCOMPARE(frame[1], 0x55);
     QCOMPARE(frame[2], n + 5);
     QCOMPARE(frame[4], command);
-    for (std::size_t i = 0; i < n; ++i) QCOMPARE(frame[5 + i], data[i]);
-    if (!expected.empty()) QCOMPARE(Bytes(frame.begin(), frame.begin() + 6 + n), expected);
-    for (std::size_t i = 6 + n; i < FRAME_SIZE; ++i) QCOMPARE(frame[i], 0);
+    for (std::size_t i = 0; i < n; ++i)
+      QCOMPARE(frame[5 + i], data[i]);
+    if (!expected.empty())
+      QCOMPARE(Bytes(frame.begin(), frame.begin() + 6 + n), expected);
+    for (std::size_t i = 6 + n; i < FRAME_SIZE; ++i)
+      QCOMPARE(frame[i], 0);
   }
 
   void crcCheckValue() {
     CommandFrame frame{};
     const char digits[] = "123456789";
-    for (int i = 0; i < 9; ++i) frame[1 + i] = static_cast<std::uint8_t>(digits[i]);
+    for (int i = 0; i < 9; ++i)
+      frame[1 + i] = static_cast<std::uint8_t>(digits[i]);
     QCOMPARE(Crc8(frame, 10), 0xF4);
   }
 
@@ -66,9 +71,11 @@ class FrameTest : public QObject {
     QTest::addColumn<bool>("sameCrc");
     QTest::newRow("commands without data") << 4 << Bytes{} << 243 << Bytes{} << true;
     QTest::newRow("last data byte") << 241 << Bytes{3, 10} << 241 << Bytes{3, 99} << true;
-    QTest::newRow("last of 59 bytes")
-        << 9 << Bytes(59, 0x11) << 9 << [] { Bytes b(59, 0x11); b[58] = 0xEE; return b; }()
-        << true;
+    QTest::newRow("last of 59 bytes") << 9 << Bytes(59, 0x11) << 9 << [] {
+      Bytes b(59, 0x11);
+      b[58] = 0xEE;
+      return b;
+    }() << true;
     QTest::newRow("first data byte") << 241 << Bytes{3, 10} << 241 << Bytes{4, 10} << false;
     QTest::newRow("command with data") << 241 << Bytes{3, 10} << 242 << Bytes{3, 10} << false;
   }
@@ -81,7 +88,8 @@ class FrameTest : public QObject {
     const auto a = BuildCommandFrame(static_cast<std::uint8_t>(commandA), MakeRequest(dataA));
     const auto b = BuildCommandFrame(static_cast<std::uint8_t>(commandB), MakeRequest(dataB));
     QCOMPARE(a[5 + dataA.size()] == b[5 + dataB.size()], sameCrc);
-    if (dataA.empty()) QCOMPARE(a[5], 0xA5);
+    if (dataA.empty())
+      QCOMPARE(a[5], 0xA5);
   }
 
   void largestFrame() {
@@ -93,8 +101,14 @@ class FrameTest : public QObject {
   }
 
   void versionReply() {
-    const auto v = DecodeVersionReply(ReplyWith({{5, 0x11}, {6, 0x15}, {7, 0x09}, {8, 0x06},
-                                                 {9, 0x01}, {10, 0x02}, {11, 0x03}, {12, 0xFF}}));
+    const auto v = DecodeVersionReply(ReplyWith({{5, 0x11},
+                                                 {6, 0x15},
+                                                 {7, 0x09},
+                                                 {8, 0x06},
+                                                 {9, 0x01},
+                                                 {10, 0x02},
+                                                 {11, 0x03},
+                                                 {12, 0xFF}}));
     QCOMPARE(v.application, 0x11150906u);
     QCOMPARE(v.bootloader, 0x010203FFu);
   }
@@ -142,7 +156,8 @@ class FrameTest : public QObject {
     QCOMPARE(s.state, r[9]);
     QCOMPARE(s.channel, r[10]);
     QString bits;
-    for (bool b : s.batteryPresent) bits += b ? '1' : '0';
+    for (bool b : s.batteryPresent)
+      bits += b ? '1' : '0';
     QCOMPARE(bits, present);
     QCOMPARE(s.counters[0], r[12]);
     QCOMPARE(s.counters[1], r[13]);
@@ -151,7 +166,8 @@ class FrameTest : public QObject {
 
   void ledLevels() {
     ReplyBuffer r{};
-    for (int c = 1; c <= 8; ++c) r[4 + c] = static_cast<std::uint8_t>(c * 10);
+    for (int c = 1; c <= 8; ++c)
+      r[4 + c] = static_cast<std::uint8_t>(c * 10);
     r[4 + 6] = 200;  // out of range stays as sent; the bars clamp
     const auto levels = DecodeLedLevels(r);
     QCOMPARE(levels[0], 10);

@@ -64,7 +64,8 @@ class HubLinkTest : public QObject {
     Fixture f;
     f.device.onWrite = [&](const Bytes&) {
       std::vector<ScriptedDevice::Answer> a;
-      if (!answer.empty()) a.push_back({answer, 1});
+      if (!answer.empty())
+        a.push_back({answer, 1});
       return a;
     };
     QElapsedTimer clock;
@@ -80,8 +81,10 @@ class HubLinkTest : public QObject {
       QVERIFY2(elapsed < 1500, qPrintable(QString::number(elapsed)));
     } else {
       QVERIFY2(elapsed < 90, qPrintable(QString::number(elapsed)));
-      for (std::size_t i = 0; i < answer.size(); ++i) QCOMPARE(f.link.Reply()[i], answer[i]);
-      for (std::size_t i = answer.size(); i < 64; ++i) QCOMPARE(f.link.Reply()[i], 0);
+      for (std::size_t i = 0; i < answer.size(); ++i)
+        QCOMPARE(f.link.Reply()[i], answer[i]);
+      for (std::size_t i = answer.size(); i < 64; ++i)
+        QCOMPARE(f.link.Reply()[i], 0);
     }
   }
 
@@ -111,7 +114,8 @@ class HubLinkTest : public QObject {
     const int result = f.link.SendFrame(CMD_LOAD_RECORD, MakeRequest(data));
     QCOMPARE(int(f.device.writes.size()), writes);
     QCOMPARE(result, writes ? 0 : -1);
-    if (writes) QCOMPARE(f.device.writes[0][2], 64);
+    if (writes)
+      QCOMPARE(f.device.writes[0][2], 64);
   }
 
   void noCurrentDevice() {
@@ -160,7 +164,8 @@ class HubLinkTest : public QObject {
     int count = 0;
     f.device.onWrite = [&](const Bytes& frame) {
       std::vector<ScriptedDevice::Answer> a;
-      if (count++ == 0) a.push_back({ScriptedDevice::Reply(frame[4], 0), 130});
+      if (count++ == 0)
+        a.push_back({ScriptedDevice::Reply(frame[4], 0), 130});
       return a;
     };
     QCOMPARE(f.link.SendFrame(CMD_QUERY_MODE, MakeRequest()), 0);
@@ -205,7 +210,8 @@ class HubLinkTest : public QObject {
     f.link.RunWhenIdle([&] { order.push_back(0); });
     QCOMPARE(order.size(), std::size_t{1});
     QTimer::singleShot(5, [&] {
-      for (int i = 1; i <= 3; ++i) f.link.RunWhenIdle([&order, i] { order.push_back(i); });
+      for (int i = 1; i <= 3; ++i)
+        f.link.RunWhenIdle([&order, i] { order.push_back(i); });
     });
     f.link.SendFrame(CMD_QUERY_MODE, MakeRequest());
     QTRY_COMPARE(order.size(), std::size_t{4});
@@ -217,9 +223,7 @@ class HubLinkTest : public QObject {
     Fixture f;
     Bytes big(70, 0x33);
     big[0] = 0x55;
-    f.device.onWrite = [&](const Bytes&) {
-      return std::vector<ScriptedDevice::Answer>{{big, 0}};
-    };
+    f.device.onWrite = [&](const Bytes&) { return std::vector<ScriptedDevice::Answer>{{big, 0}}; };
     QCOMPARE(f.link.SendFrame(CMD_READ_STATUS, MakeRequest()), 0x33);
     QCOMPARE(f.link.Reply()[63], 0x33);
   }

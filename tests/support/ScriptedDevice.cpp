@@ -15,12 +15,14 @@ ScriptedDevice::Bytes ScriptedDevice::Reply(std::uint8_t command, std::uint8_t s
 }
 
 void ScriptedDevice::Queue(Bytes report, int delayMs) {
-  if (!clock_.isValid()) clock_.start();
+  if (!clock_.isValid())
+    clock_.start();
   const int id = nextId_++;
   pending_[id] = {std::move(report), clock_.elapsed() + delayMs};
   QTimer::singleShot(delayMs, Qt::PreciseTimer, &context_, [this, id] {
     auto it = pending_.find(id);
-    if (it == pending_.end()) return;
+    if (it == pending_.end())
+      return;
     const Bytes report = std::move(it->second.report);
     pending_.erase(it);
     if (handler_) {
@@ -31,12 +33,14 @@ void ScriptedDevice::Queue(Bytes report, int delayMs) {
 
 bool ScriptedDevice::WriteReport(const std::uint8_t* buffer, std::uint32_t count,
                                  std::uint32_t& written) {
-  if (failWrites) return false;
+  if (failWrites)
+    return false;
   Bytes frame(buffer, buffer + count);
   writes.push_back(frame);
   written = count;
   if (onWrite) {
-    for (Answer& a : onWrite(frame)) Queue(std::move(a.report), a.delayMs);
+    for (Answer& a : onWrite(frame))
+      Queue(std::move(a.report), a.delayMs);
   }
   return true;
 }

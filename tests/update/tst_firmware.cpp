@@ -31,7 +31,8 @@ class FirmwareTest : public QObject {
       QVERIFY(record.has_value());
       QCOMPARE(image.Line(i).size(), std::size_t{48});
       QVERIFY(record->count == 0x13 || record->count == 0x07);
-      if (record->count == 0x07) ++shortRecords;
+      if (record->count == 0x07)
+        ++shortRecords;
       QCOMPARE(record->data.size(), std::size_t{record->count - 3u});
       QCOMPARE(record->address, next);
       next += record->data.size();
@@ -45,13 +46,13 @@ class FirmwareTest : public QObject {
     QTest::addColumn<QString>("line");
     QTest::addColumn<int>("n");
     QTest::addColumn<QByteArray>("programHead");  // first bytes of CMD_PROGRAM_RECORD data
-    QTest::newRow("full record") << QString::fromStdString(Line(0x13, "1A2B",
-                                                                "00112233445566778899AABBCCDDEEFF"))
+    QTest::newRow("full record") << QString::fromStdString(
+                                        Line(0x13, "1A2B", "00112233445566778899AABBCCDDEEFF"))
                                  << 20 << QByteArray::fromHex("2B1A000000112233");
-    QTest::newRow("short record") << QString::fromStdString(Line(0x07, "0100", "DEADBEEF"))
-                                  << 8 << QByteArray::fromHex("00010000DEADBEEF");
-    QTest::newRow("lower case") << QString::fromStdString(Line(0x07, "ab0c", "deadbeef"))
-                                << 8 << QByteArray::fromHex("0CAB0000DEADBEEF");
+    QTest::newRow("short record") << QString::fromStdString(Line(0x07, "0100", "DEADBEEF")) << 8
+                                  << QByteArray::fromHex("00010000DEADBEEF");
+    QTest::newRow("lower case") << QString::fromStdString(Line(0x07, "ab0c", "deadbeef")) << 8
+                                << QByteArray::fromHex("0CAB0000DEADBEEF");
     QTest::newRow("address only") << QString::fromStdString(Line(0x03, "FFFF", "")) << 4
                                   << QByteArray::fromHex("FFFF0000");
     QTest::newRow("largest count")
@@ -69,11 +70,13 @@ class FirmwareTest : public QObject {
     const RequestBuffer program = ProgramRecordRequest(*record);
     QCOMPARE(int(load[1]), n);
     QCOMPARE(int(program[1]), n);
-    for (int i = 0; i < 4; ++i) QCOMPARE(load[4 + i], 0);
+    for (int i = 0; i < 4; ++i)
+      QCOMPARE(load[4 + i], 0);
     for (int i = 0; i < programHead.size(); ++i) {
       QCOMPARE(program[4 + i], static_cast<std::uint8_t>(programHead[i]));
     }
-    for (int i = 4; i < n; ++i) QCOMPARE(load[4 + i], program[4 + i]);
+    for (int i = 4; i < n; ++i)
+      QCOMPARE(load[4 + i], program[4 + i]);
     // Both go out as frames within the report.
     QCOMPARE(BuildCommandFrame(CMD_LOAD_RECORD, load)[2], n + 5);
   }
@@ -103,19 +106,26 @@ class FirmwareTest : public QObject {
   void brokenLines_data() {
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("empty") << "" << "too short";
-    QTest::newRow("type not hex") << ":X13" << "type";
-    QTest::newRow("count not hex") << ":1G30000" << "count";
-    QTest::newRow("count missing") << ":1" << "count";
+    QTest::newRow("empty") << ""
+                           << "too short";
+    QTest::newRow("type not hex") << ":X13"
+                                  << "type";
+    QTest::newRow("count not hex") << ":1G30000"
+                                   << "count";
+    QTest::newRow("count missing") << ":1"
+                                   << "count";
     QTest::newRow("count 2") << QString::fromStdString(Line(0x02, "0000", "")) << "outside";
-    QTest::newRow("count 59") << QString::fromStdString(Line(59, "0000", std::string(112, '0').c_str()))
+    QTest::newRow("count 59") << QString::fromStdString(
+                                     Line(59, "0000", std::string(112, '0').c_str()))
                               << "outside";
-    QTest::newRow("count 0xFF") << ":1FF0000" << "outside";
-    QTest::newRow("shorter than count") << ":1130000001122" << "shorter";
+    QTest::newRow("count 0xFF") << ":1FF0000"
+                                << "outside";
+    QTest::newRow("shorter than count") << ":1130000001122"
+                                        << "shorter";
     QTest::newRow("trailing byte missing")
         << QString::fromStdString(Line(0x07, "0000", "01020304", "")) << "shorter";
-    QTest::newRow("address not hex") << QString::fromStdString(Line(0x07, "00G0", "01020304"))
-                                     << "address";
+    QTest::newRow("address not hex")
+        << QString::fromStdString(Line(0x07, "00G0", "01020304")) << "address";
     QTest::newRow("data not hex") << QString::fromStdString(Line(0x07, "0000", "0102 304"))
                                   << "data byte 3";
   }
@@ -127,8 +137,8 @@ class FirmwareTest : public QObject {
     QVERIFY2(QString::fromStdString(error).contains(reason), error.c_str());
 
     // In an image, the whole image is refused and the line is named.
-    const std::string text = Line(0x07, "0000", "01020304") + "\r\n" + line.toStdString() +
-                             "\r\n:9030000FC\r\n";
+    const std::string text =
+        Line(0x07, "0000", "01020304") + "\r\n" + line.toStdString() + "\r\n:9030000FC\r\n";
     const FirmwareLines image = FirmwareLines::Parse(text);
     QVERIFY(!image.IsValid());
     QVERIFY2(image.Error().find("line 2:") != std::string::npos, image.Error().c_str());
@@ -147,7 +157,8 @@ class FirmwareTest : public QObject {
     QFETCH(QByteArray, text);
     QFETCH(QStringList, lines);
     QStringList got;
-    for (const auto& l : SplitImageLines(text.toStdString())) got << QString::fromStdString(l);
+    for (const auto& l : SplitImageLines(text.toStdString()))
+      got << QString::fromStdString(l);
     QCOMPARE(got, lines);
   }
 
@@ -157,8 +168,8 @@ class FirmwareTest : public QObject {
     QTest::addColumn<int>("records");
     QTest::newRow("only type 9") << QByteArray(":9030000FC\r\n") << true << 0;
     QTest::newRow("empty") << QByteArray() << false << 0;
-    QTest::newRow("blank line inside") << QByteArray(":9030000FC\r\n\r\n:9030000FC\r\n") << false
-                                       << 0;
+    QTest::newRow("blank line inside")
+        << QByteArray(":9030000FC\r\n\r\n:9030000FC\r\n") << false << 0;
   }
   void wholeImages() {
     QFETCH(QByteArray, text);

@@ -1,0 +1,15 @@
+#include "tool/StatusRead.h"
+
+std::optional<StatusReadout> ReadHubStatus(THubLink& link) {
+  try {
+    if (!link.CurrentDevice())
+      return std::nullopt;
+    const int result = link.SendFrame(CMD_READ_STATUS, MakeRequest());
+    const ReplyBuffer reply = link.Reply();
+    if (result != 0)
+      return std::nullopt;
+    return DecodeStatusReply(reply);
+  } catch (...) {
+    return std::nullopt;
+  }
+}

@@ -1,0 +1,35 @@
+#pragma once
+// What the program says to the user: English log lines and Chinese status texts. The window and
+// the command-line front end share them.
+
+#include <QString>
+
+namespace Texts {
+// Update log.
+inline const QString DeviceDisconnected = QStringLiteral("Device disconnected.");
+inline const QString UpdateFailedRetry = QStringLiteral("Update failed, remove USB and retry.");
+inline const QString EnterBootloaderMode = QStringLiteral("Enter bootloader mode...");
+inline const QString EnterBootloaderError = QStringLiteral("Enter bootloader error.");
+inline const QString Programming = QStringLiteral("Programming...");
+inline const QString Timeout = QStringLiteral("Timeout.");
+inline const QString Reboot = QStringLiteral("Reboot...");
+inline const QString Ok = QStringLiteral("OK.");
+inline const QString UpdateCompleted = QStringLiteral("Update completed.");
+
+// Version box.
+inline const QString BootloaderLabel = QStringLiteral("Bootloader :");
+inline const QString AppLabel = QStringLiteral("App        :");
+inline const QString CurrentAppLabel = QStringLiteral("Current App:");
+inline const QString UpdateAvailable = QStringLiteral("Update available.");
+inline const QString NoUpdateAvailable = QStringLiteral("No update available.");
+
+// Status strip.
+inline const QString StatusAppVersion = QStringLiteral("APP版本：");
+inline const QString StatusNewDevice = QStringLiteral("新设备插入...");
+inline const QString StatusFailedRetry = QStringLiteral("升级失败，请重试...");
+inline const QString StatusStateError = QStringLiteral("状态错误，请手动升级.");
+inline const QString StatusProgramming = QStringLiteral("升级中...");
+inline const QString StatusReboot = QStringLiteral("重启...");
+inline const QString StatusCompleted = QStringLiteral("升级完成.");
+inline const QString StatusFailed = QStringLiteral("升级失败.");
+}  // namespace Texts

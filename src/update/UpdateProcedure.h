@@ -1,0 +1,48 @@
+#pragma once
+// Programs the built-in image into the current hub: saves its LED levels, switches it into its
+// bootloader, sends every record, reboots it, finds it again and writes the LED levels back.
+
+#include <functional>
+
+#include "protocol/HubLink.h"
+#include "tool/LedAdjust.h"
+#include "update/FirmwareImage.h"
+#include "update/UpdaterView.h"
+
+struct TUpdateTiming {
+  int bootloaderPauseMs = 2000;  // after CMD_ENTER_BOOTLOADER
+  int rebootPauseMs = 2000;      // after CMD_REBOOT
+  int ledPauseMs = 10;           // between the LED levels written back
+};
+
+class TUpdateProcedure {
+ public:
+  // `findHubDevice` makes the first hub of the device list the current device (and leaves the
+  // current device as it is when there is none).
+  TUpdateProcedure(THubLink& link, const FirmwareLines& image, TLedAdjuster& leds,
+                   TUpdaterView& view, std::function<void()> findHubDevice);
+
+  void SetTiming(const TUpdateTiming& timing) { timing_ = timing; }
+
+  // The whole update; reports through the view. Re-enables the update controls on every way
+  // out, exceptions included (which it lets through).
+  void Run();
+
+  // True from the start of Run to its end.
+  bool Running() const { return running_; }
+  // True only while the hub is being switched into its bootloader.
+  bool ModeSwitching() const { return modeSwitching_; }
+
+ private:
+  void EnterBootloader();
+  bool ProgramImage();
+
+  THubLink& link_;
+  const FirmwareLines& image_;
+  TLedAdjuster& leds_;
+  TUpdaterView& view_;
+  std::function<void()> findHubDevice_;
+  TUpdateTiming timing_;
+  bool running_ = false;
+  bool modeSwitching_ = false;
+};

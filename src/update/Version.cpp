@@ -1,0 +1,29 @@
+#include "update/Version.h"
+
+#include "update/BuildConfig.h"
+#include "update/Texts.h"
+
+QString VersionText(std::uint32_t version) {
+  return QStringLiteral("%1").arg(version, 8, 16, QLatin1Char('0')).toUpper();
+}
+
+QString FormatVersion(const QString& text) {
+  if (text.size() != 8)
+    return text;
+  return text.mid(0, 1) + '.' + text.mid(1, 1) + '.' + text.mid(2, 2) + '.' + text.mid(4, 4);
+}
+
+bool IsUpdateAvailable(std::uint32_t application) {
+  return application < BUILTIN_APP_VERSION;
+}
+
+QStringList VersionLines(const VersionReply& reply) {
+  return {Texts::BootloaderLabel + FormatVersion(VersionText(reply.bootloader)),
+          Texts::AppLabel + FormatVersion(VersionText(reply.application)),
+          Texts::CurrentAppLabel + FormatVersion(VersionText(BUILTIN_APP_VERSION)),
+          IsUpdateAvailable(reply.application) ? Texts::UpdateAvailable : Texts::NoUpdateAvailable};
+}
+
+QString VersionStatusText(std::uint32_t application) {
+  return Texts::StatusAppVersion + VersionText(application);
+}
