@@ -1,0 +1,368 @@
+#include "hid/HidDevice.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+
+#include "hid/HidController.h"
+#include "hid/HidHandOver.h"
+
+THidDevice::THidDevice(std::unique_ptr<THidPnPInfo> info, THidDeviceController* controller,
+                       std::shared_ptr<THidPlatform> platform)
+    : platform_(std::move(platform)), info_(std::move(info)), controller_(controller) {
+  if (controller_) {
+    // Not claimed yet, so no reader starts here.
+    SetDataHandler(controller_->OnDeviceData());
+    unplugHandler_ = controller_->OnDeviceUnplug();
+  }
+  int error = 0;
+  std::unique_ptr<THidPlatformHandle> handle =
+      platform_->Open(*info_, EHidAccess::ReadWrite, error);
+  canReadWrite_ = handle != nullptr;
+  openError_ = canReadWrite_ ? 0 : error;
+  if (!handle)
+    handle = platform_->Open(*info_, EHidAccess::None, error);
+  if (!handle)
+    throw EControllerError(HID_ERR_CANNOT_OPEN);
+  attributes_.Size = 12;
+  if (!platform_->GetAttributes(*info_, attributes_))
+    throw EControllerError(HID_ERR_CANNOT_IDENTIFY);
+}
+
+THidDevice::~THidDevice() {
+  Teardown();
+}
+
+void THidDevice::Teardown() {
+  SetDataHandler({});
+  unplugHandler_ = {};
+  CloseIoHandle();
+  CloseReadHandle();
+  std::lock_guard lock(ioMutex_);
+  capsFetched_ = false;
+  caps_ = {};
+}
+
+std::string THidDevice::OpenErrorText() const {
+  return openError_ ? std::generic_category().message(openError_) : std::string();
+}
+
+bool THidDevice::OpenIoHandle() {
+  if (IsUsable() && !io_) {
+    int error = 0;
+    io_ = platform_->Open(*info_, EHidAccess::ReadWrite, error);
+    canReadWrite_ = io_ != nullptr;
+    openError_ = canReadWrite_ ? 0 : error;
+    if (!io_) {
+      lastError_ = static_cast<std::uint32_t>(error);
+      io_ = platform_->Open(*info_, EHidAccess::None, error);
+    }
+    if (io_) {
+      // 0 only reads the current length back.
+      inputBufferCount_ = io_->SetQueueLength(inputBufferCount_);
+    }
+  }
+  return io_ != nullptr;
+}
+
+void THidDevice::CloseIoHandle() {
+  if (io_) {
+    io_->Close();
+    io_.reset();
+  }
+  inputBufferCount_ = 0;
+}
+
+std::shared_ptr<THidPlatformHandle> THidDevice::StartRead(int& error) {
+  if (!IsUsable()) {
+    error = present_ ? EBADF : ENODEV;
+    return nullptr;
+  }
+  std::lock_guard lock(ioMutex_);
+  if (!read_) {
+    std::unique_ptr<THidPlatformHandle> handle = platform_->Open(*info_, EHidAccess::Read, error);
+    if (!handle)
+      return nullptr;
+    readBufferCount_ = handle->SetQueueLength(readBufferCount_);
+    read_ = std::move(handle);
+  }
+  return read_;
+}
+
+bool THidDevice::OpenReadHandle() {
+  int error = 0;
+  return StartRead(error) != nullptr;
+}
+
+bool THidDevice::ReadHandleOpen() const {
+  std::lock_guard lock(ioMutex_);
+  return read_ != nullptr;
+}
+
+void THidDevice::CloseReadHandle() {
+  std::lock_guard lock(ioMutex_);
+  if (read_) {
+    // A read waiting on it ends; the reader keeps the object alive until it lets go.
+    read_->Close();
+    read_.reset();
+  }
+  readBufferCount_ = 0;
+}
+
+void THidDevice::SetInputBufferCount(std::uint32_t count) {
+  if (count != inputBufferCount_ && OpenIoHandle())
+    inputBufferCount_ = io_->SetQueueLength(count);
+}
+
+void THidDevice::SetReadBufferCount(std::uint32_t count) {
+  if (count == readBufferCount_ || !OpenReadHandle())
+    return;
+  std::lock_guard lock(ioMutex_);
+  if (read_)
+    readBufferCount_ = read_->SetQueueLength(count);
+}
+
+void THidDevice::SetReaderSleepTime(std::int32_t ms) {
+  if (ms >= MIN_READER_SLEEP_TIME && ms <= MAX_READER_SLEEP_TIME)
+    readerSleepTime_ = ms;
+}
+
+void THidDevice::FetchCaps() {
+  {
+    std::lock_guard lock(ioMutex_);
+    if (capsFetched_)
+      return;
+  }
+  if (!OpenIoHandle())
+    return;
+  HIDP_CAPS caps;
+  const bool ok = platform_->GetCaps(*info_, caps);
+  {
+    std::lock_guard lock(ioMutex_);
+    capsFetched_ = ok;
+    caps_ = ok ? caps : HIDP_CAPS{};
+  }
+  CloseIoHandle();
+}
+
+HIDP_CAPS THidDevice::QueryCaps() {
+  FetchCaps();
+  std::lock_guard lock(ioMutex_);
+  return caps_;
+}
+
+bool THidDevice::WriteReport(const std::uint8_t* buffer, std::uint32_t count,
+                             std::uint32_t& written) {
+  written = 0;
+  if (!IsUsable()) {
+    lastError_ = present_ ? EBADF : ENODEV;
+    errno = static_cast<int>(lastError_);
+    return false;
+  }
+  if (!OpenIoHandle()) {
+    errno = static_cast<int>(lastError_);
+    return false;
+  }
+  std::size_t done = 0;
+  int error = 0;
+  if (!io_->Write(buffer, count, done, error)) {
+    lastError_ = static_cast<std::uint32_t>(error);
+    errno = error;
+    return false;
+  }
+  written = static_cast<std::uint32_t>(done);
+  return true;
+}
+
+void THidDevice::SetDataHandler(const THidDataEvent& handler) {
+  if (!handler)
+    StopReader();
+  dataHandler_ = handler;
+  StartReader();
+}
+
+void THidDevice::DiscardPendingInput() {
+  std::lock_guard lock(ioMutex_);
+  // Reports already read but not yet delivered carry an older count and are dropped when
+  // their hand-over runs.
+  ++discardEpoch_;
+  if (read_)
+    read_->DiscardInput();
+}
+
+void THidDevice::StartReader() {
+  if (!dataHandler_ || !present_ || !claimed_ || !canReadWrite_ || reader_)
+    return;
+  THidHandOver::Instance();  // made on this thread, the one that serves it
+  reader_ = std::make_unique<THidDeviceReadThread>(this);
+  reader_->start();
+}
+
+void THidDevice::StopReader() {
+  if (!reader_)
+    return;
+  reader_->RequestTermination();
+  // The reader may be blocked in a hand-over: keep serving them until it has ended.
+  THidDeviceReadThread* reader = reader_.get();
+  THidHandOver::Instance().ServeUntil([reader] { return reader->Ended(); });
+  reader_->wait();
+  reader_.reset();
+}
+
+bool THidDevice::ReaderRunning() const {
+  return reader_ && !reader_->Ended();
+}
+
+void THidDevice::WakeReader() {
+  std::lock_guard lock(ioMutex_);
+  if (read_)
+    read_->Wake();
+}
+
+THidDevice::EReadOutcome THidDevice::ReadOne(THidPlatformHandle& handle,
+                                             const std::atomic<bool>& terminated,
+                                             std::uint8_t* buffer, std::size_t count,
+                                             std::size_t& got, std::uint64_t& epoch, int& error) {
+  for (;;) {
+    if (terminated)
+      return EReadOutcome::Stopped;
+    const THidPlatformHandle::EWait wait = handle.WaitInput();
+    if (terminated)
+      return EReadOutcome::Stopped;
+    switch (wait) {
+      case THidPlatformHandle::EWait::Woken:
+        continue;  // a stale wake-up from an earlier stop
+      case THidPlatformHandle::EWait::Closed:
+        return EReadOutcome::Nothing;
+      case THidPlatformHandle::EWait::Lost:
+        error = ENODEV;
+        return EReadOutcome::Lost;
+      case THidPlatformHandle::EWait::Ready:
+        break;
+    }
+    // Read and note the discard count in one step, so that DiscardPendingInput either drops
+    // the report from the queue or marks it stale.
+    std::lock_guard lock(ioMutex_);
+    switch (handle.ReadInput(buffer, count, got, error)) {
+      case THidPlatformHandle::ERead::Report:
+        epoch = discardEpoch_;
+        return EReadOutcome::Report;
+      case THidPlatformHandle::ERead::Empty:
+        continue;
+      case THidPlatformHandle::ERead::Lost:
+        return EReadOutcome::Lost;
+    }
+  }
+}
+
+HIDP_CAPS THidDevice::ReaderCaps() const {
+  std::lock_guard lock(ioMutex_);
+  return caps_;
+}
+
+void THidDevice::DeliverReport(const std::uint8_t* buffer, std::uint32_t bytesRead,
+                               std::uint64_t epoch) {
+  {
+    std::lock_guard lock(ioMutex_);
+    if (epoch != discardEpoch_)
+      return;
+  }
+  if (!dataHandler_)
+    return;
+  dataHandler_(this, buffer[0], buffer + 1, static_cast<std::uint16_t>(bytesRead - 1));
+}
+
+void THidDevice::DeliverReadError(std::uint32_t error) {
+  if (dataErrorHandler_)
+    dataErrorHandler_(this, error);
+}
+
+void THidDevice::MarkUnplugged() {
+  CloseIoHandle();
+  CloseReadHandle();
+  present_ = false;
+  // Cleared first, so that it runs once even if it throws.
+  const THidPlugEvent handler = unplugHandler_;
+  unplugHandler_ = {};
+  if (handler)
+    handler(this);
+}
+
+// --- reader ---
+
+THidDeviceReadThread::THidDeviceReadThread(THidDevice* device) : device_(device) {
+  reportBuffer_.resize(device_->QueryCaps().InputReportByteLength);
+}
+
+THidDeviceReadThread::~THidDeviceReadThread() {
+  RequestTermination();
+  wait();
+}
+
+void THidDeviceReadThread::RequestTermination() {
+  {
+    std::lock_guard lock(pauseMutex_);
+    terminated_ = true;
+  }
+  pauseWake_.notify_all();
+  device_->WakeReader();
+}
+
+void THidDeviceReadThread::Pause() {
+  std::unique_lock lock(pauseMutex_);
+  pauseWake_.wait_for(lock, std::chrono::milliseconds(device_->ReaderSleepTime()),
+                      [this] { return terminated_.load(); });
+}
+
+void THidDeviceReadThread::run() {
+  try {
+    Loop();
+  } catch (...) {
+    // A step raised: this reader delivers nothing more until it is stopped and started again.
+  }
+  ended_ = true;
+  THidHandOver::Instance().Notify();
+}
+
+void THidDeviceReadThread::Loop() {
+  THidHandOver& handOver = THidHandOver::Instance();
+  while (!terminated_) {
+    const std::size_t len =
+        std::min<std::size_t>(device_->ReaderCaps().InputReportByteLength, reportBuffer_.size());
+    std::fill_n(reportBuffer_.begin(), len, 0);
+    if (len == 0) {
+      // No report lengths known: there is nothing to read, and asking again at once would spin.
+      Pause();
+      continue;
+    }
+    int error = 0;
+    std::shared_ptr<THidPlatformHandle> handle = device_->StartRead(error);
+    if (!handle) {
+      lastError_ = static_cast<std::uint32_t>(error);
+      const std::uint32_t code = lastError_;
+      handOver.Run([this, code] { device_->DeliverReadError(code); });
+      // The device is gone or closed; try again after one slice instead of at once.
+      Pause();
+      continue;
+    }
+    std::size_t got = 0;
+    std::uint64_t epoch = 0;
+    switch (device_->ReadOne(*handle, terminated_, reportBuffer_.data(), len, got, epoch, error)) {
+      case THidDevice::EReadOutcome::Report:
+        bytesRead_ = static_cast<std::uint32_t>(got);
+        if (bytesRead_ > 0) {
+          const std::uint32_t n = bytesRead_;
+          handOver.Run(
+              [this, n, epoch] { device_->DeliverReport(reportBuffer_.data(), n, epoch); });
+        }
+        break;
+      case THidDevice::EReadOutcome::Lost:
+        // The read fails at once for as long as the device is gone: wait before the next.
+        Pause();
+        break;
+      case THidDevice::EReadOutcome::Nothing:
+      case THidDevice::EReadOutcome::Stopped:
+        break;
+    }
+  }
+}

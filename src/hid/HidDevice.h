@@ -1,0 +1,191 @@
+#pragma once
+// One HID device interface: its identity, handles opened on demand, report lengths, writing
+// output reports, and the reader thread that hands each input report to the UI thread.
+
+#include <QThread>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "hid/HidPlatform.h"
+#include "hid/HidTypes.h"
+
+class THidDeviceController;
+class THidDeviceReadThread;
+
+// Raised when a controller or a device object cannot be made.
+class EControllerError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+inline constexpr const char* HID_ERR_SECOND_CONTROLLER =
+    "Only one THidDeviceController allowed per program";
+inline constexpr const char* HID_ERR_CANNOT_OPEN = "device cannot be opened";
+inline constexpr const char* HID_ERR_CANNOT_IDENTIFY = "device cannot be identified";
+
+class THidDevice : public THidReportDevice {
+ public:
+  static constexpr std::int32_t DEFAULT_READER_SLEEP_TIME = 100;
+  static constexpr std::int32_t MIN_READER_SLEEP_TIME = 10;
+  static constexpr std::int32_t MAX_READER_SLEEP_TIME = 10000;
+
+  // Opens the interface once to learn CanReadWrite and its attributes, then closes it again.
+  // Throws EControllerError ("device cannot be opened" / "device cannot be identified").
+  THidDevice(std::unique_ptr<THidPnPInfo> info, THidDeviceController* controller,
+             std::shared_ptr<THidPlatform> platform);
+  // Teardown: stops the reader and closes the handles.
+  ~THidDevice() override;
+  THidDevice(const THidDevice&) = delete;
+  THidDevice& operator=(const THidDevice&) = delete;
+
+  // Identity.
+  THidDeviceController* Controller() const { return controller_; }
+  const THidPnPInfo& InterfaceInfo() const { return *info_; }
+  const HIDD_ATTRIBUTES& Attributes() const { return attributes_; }
+  bool IsPresent() const { return present_; }
+  bool IsClaimed() const { return claimed_; }
+  bool InEvent() const { return inEvent_; }
+  bool CanReadWrite() const { return canReadWrite_; }
+  // Usable devices open handles: present, and claimed or inside one of its events.
+  bool IsUsable() const { return present_ && (claimed_ || inEvent_); }
+  // Why the last read/write open failed (0 when it succeeded), so the user can be told.
+  int OpenError() const { return openError_; }
+  std::string OpenErrorText() const;
+  // The error of the last failed write or open on the UI thread.
+  std::uint32_t LastError() const { return lastError_; }
+
+  // Handles.
+  bool OpenIoHandle();
+  bool OpenReadHandle();
+  void CloseIoHandle();
+  void CloseReadHandle();
+  bool IoHandleOpen() const { return io_ != nullptr; }
+  bool ReadHandleOpen() const;
+
+  // Queue lengths read back from the platform; 0 while the handle is closed.
+  std::uint32_t InputBufferCount() const { return inputBufferCount_; }
+  std::uint32_t ReadBufferCount() const { return readBufferCount_; }
+  void SetInputBufferCount(std::uint32_t count);
+  void SetReadBufferCount(std::uint32_t count);
+
+  std::int32_t ReaderSleepTime() const { return readerSleepTime_; }
+  // Only 10 to 10000 ms are taken.
+  void SetReaderSleepTime(std::int32_t ms);
+
+  // THidReportDevice.
+  HIDP_CAPS QueryCaps() override;
+  bool WriteReport(const std::uint8_t* buffer, std::uint32_t count,
+                   std::uint32_t& written) override;
+  void SetDataHandler(const THidDataEvent& handler) override;
+  void DiscardPendingInput() override;
+
+  const THidDataEvent& DataHandler() const { return dataHandler_; }
+  const THidDataErrorEvent& DataErrorHandler() const { return dataErrorHandler_; }
+  void SetDataErrorHandler(const THidDataErrorEvent& handler) { dataErrorHandler_ = handler; }
+  const THidPlugEvent& UnplugHandler() const { return unplugHandler_; }
+  void SetUnplugHandler(const THidPlugEvent& handler) { unplugHandler_ = handler; }
+
+  // Starts a reader when a data handler is set, the device is present, claimed and writable,
+  // and no reader exists (an ended one still counts until StopReader).
+  void StartReader();
+  // Ends the reader and waits for it, running queued hand-overs meanwhile. Must not be called
+  // from this device's own data handler.
+  void StopReader();
+  bool HasReader() const { return reader_ != nullptr; }
+  // True while the reader exists and has not ended (an exception in a step ends it).
+  bool ReaderRunning() const;
+
+  // The controller's rescan found the device gone: handles closed, unplug handler run once.
+  void MarkUnplugged();
+
+ private:
+  friend class THidDeviceController;
+  friend class THidDeviceReadThread;
+
+  // Outcome of one read on the reader thread.
+  enum class EReadOutcome { Report, Nothing, Lost, Stopped };
+
+  // Reader side.
+  std::shared_ptr<THidPlatformHandle> StartRead(int& error);
+  EReadOutcome ReadOne(THidPlatformHandle& handle, const std::atomic<bool>& terminated,
+                       std::uint8_t* buffer, std::size_t count, std::size_t& got,
+                       std::uint64_t& epoch, int& error);
+  void WakeReader();
+
+  // UI side, run through the hand-over.
+  void DeliverReport(const std::uint8_t* buffer, std::uint32_t bytesRead, std::uint64_t epoch);
+  void DeliverReadError(std::uint32_t error);
+
+  // Report lengths as known now; fetches nothing (for the reader).
+  HIDP_CAPS ReaderCaps() const;
+  void Teardown();
+  std::unique_ptr<THidPnPInfo> TakeInterfaceInfo() { return std::move(info_); }
+  void FetchCaps();
+
+  std::shared_ptr<THidPlatform> platform_;
+  std::unique_ptr<THidPnPInfo> info_;
+  THidDeviceController* controller_ = nullptr;
+  HIDD_ATTRIBUTES attributes_;
+  std::atomic<bool> present_{true};
+  std::atomic<bool> claimed_{false};
+  std::atomic<bool> inEvent_{false};
+  bool canReadWrite_ = false;
+  int openError_ = 0;
+  std::uint32_t lastError_ = 0;
+
+  std::unique_ptr<THidPlatformHandle> io_;
+  std::uint32_t inputBufferCount_ = 0;
+  std::atomic<std::uint32_t> readBufferCount_{0};
+  std::atomic<std::int32_t> readerSleepTime_{DEFAULT_READER_SLEEP_TIME};
+
+  // Guards the read handle, the report lengths and the discard count: the reader and the UI
+  // thread both reach them.
+  mutable std::mutex ioMutex_;
+  std::shared_ptr<THidPlatformHandle> read_;
+  bool capsFetched_ = false;
+  HIDP_CAPS caps_;
+  // Counts DiscardPendingInput calls; a report read before the last one is not delivered.
+  std::uint64_t discardEpoch_ = 0;
+
+  THidDataEvent dataHandler_;
+  THidDataErrorEvent dataErrorHandler_;
+  THidPlugEvent unplugHandler_;
+  std::unique_ptr<THidDeviceReadThread> reader_;
+};
+
+// Reads one input report at a time and hands each to the UI thread, blocking until the data
+// handler has returned.
+class THidDeviceReadThread : public QThread {
+ public:
+  explicit THidDeviceReadThread(THidDevice* device);
+  ~THidDeviceReadThread() override;
+
+  // Asks the reader to end; it notices at once, also in the middle of a wait.
+  void RequestTermination();
+  bool Ended() const { return ended_; }
+  std::uint32_t BytesRead() const { return bytesRead_; }
+  std::uint32_t LastError() const { return lastError_; }
+
+ protected:
+  void run() override;
+
+ private:
+  void Loop();
+  // Waits one ReaderSleepTime, or less when termination is requested.
+  void Pause();
+
+  THidDevice* device_;
+  std::vector<std::uint8_t> reportBuffer_;
+  std::uint32_t bytesRead_ = 0;
+  std::uint32_t lastError_ = 0;
+  std::atomic<bool> terminated_{false};
+  std::atomic<bool> ended_{false};
+  std::mutex pauseMutex_;
+  std::condition_variable pauseWake_;
+};

@@ -1,0 +1,47 @@
+#pragma once
+// Hand-over of steps from reader threads to the UI thread. A reader queues a step and blocks
+// until the UI thread has run it; the UI thread runs queued steps from its event processing
+// (the main loop, nested loops, processEvents) and while it waits for a reader to end.
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <mutex>
+
+class QObject;
+
+class THidHandOver {
+ public:
+  // Created on first use; call it first from the UI thread (StartReader does).
+  static THidHandOver& Instance();
+
+  // Reader side: runs `step` on the UI thread and returns when it has run. An exception of the
+  // step is raised again here.
+  void Run(const std::function<void()>& step);
+
+  // UI side: runs every queued step.
+  void RunPending();
+  // UI side: runs queued steps until `done` holds. `done` is tested under the queue's lock;
+  // whoever makes it true calls Notify().
+  void ServeUntil(const std::function<bool()>& done);
+  void Notify();
+  // Steps queued and not yet started. For tests.
+  std::size_t Pending();
+
+ private:
+  THidHandOver();
+  struct Step {
+    const std::function<void()>* fn;
+    bool done = false;
+    std::exception_ptr error;
+  };
+  bool RunOne(std::unique_lock<std::mutex>& lock);
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Step*> queue_;
+  bool posted_ = false;
+  QObject* dispatcher_ = nullptr;
+};

@@ -1,0 +1,383 @@
+#include "hid/linux/LinuxHidPlatform.h"
+
+#include <fcntl.h>
+#include <libudev.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QSocketNotifier>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "hid/ReportDescriptor.h"
+
+namespace {
+
+// Large enough for any report descriptor the kernel hands out (HID_MAX_DESCRIPTOR_SIZE).
+constexpr std::size_t MAX_DESCRIPTOR_SIZE = 4096;
+// The kernel keeps this many input reports per open hidraw file; it cannot be changed.
+constexpr std::uint32_t HIDRAW_QUEUE_LENGTH = 64;
+
+// Property keys of THidPnPInfo.
+constexpr const char* KEY_HID_ID = "HID_ID";
+constexpr const char* KEY_VERSION = "bcdDevice";
+
+std::string Text(const char* s) {
+  return s ? std::string(s) : std::string();
+}
+
+bool ReadDescriptor(const std::string& hidSysPath, std::vector<std::uint8_t>& out) {
+  const std::string path = hidSysPath + "/report_descriptor";
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+    return false;
+  out.resize(MAX_DESCRIPTOR_SIZE);
+  std::size_t total = 0;
+  for (;;) {
+    const ssize_t n = ::read(fd, out.data() + total, out.size() - total);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      break;
+    total += static_cast<std::size_t>(n);
+    if (total == out.size())
+      break;
+  }
+  ::close(fd);
+  out.resize(total);
+  return true;
+}
+
+// "0003:FFF0:0018.000A" -> 0xA; 0 when the name has another form.
+std::uint32_t SequenceNumber(const char* hidName) {
+  if (!hidName)
+    return 0;
+  const char* dot = std::strrchr(hidName, '.');
+  if (!dot || !dot[1])
+    return 0;
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(dot + 1, &end, 16);
+  return *end == '\0' ? static_cast<std::uint32_t>(value) : 0;
+}
+
+class THidrawHandle : public THidPlatformHandle {
+ public:
+  THidrawHandle(int fd, bool reader, std::string hidSysPath)
+      : fd_(fd), hidSysPath_(std::move(hidSysPath)) {
+    if (reader)
+      wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  }
+  ~THidrawHandle() override {
+    if (fd_ >= 0)
+      ::close(fd_);
+    if (wakeFd_ >= 0)
+      ::close(wakeFd_);
+  }
+
+  bool Write(const std::uint8_t* data, std::size_t size, std::size_t& written,
+             int& error) override {
+    written = 0;
+    if (closed_ || fd_ < 0) {
+      error = EBADF;
+      return false;
+    }
+    for (;;) {
+      const ssize_t n = ::write(fd_, data, size);
+      if (n >= 0) {
+        written = static_cast<std::size_t>(n);
+        return true;
+      }
+      if (errno != EINTR)
+        break;
+    }
+    error = errno;
+    return false;
+  }
+
+  EWait WaitInput() override {
+    if (wakeFd_ < 0)
+      return EWait::Closed;
+    pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    for (;;) {
+      const int n = ::poll(fds, 2, -1);
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n < 0)
+        return EWait::Lost;
+      break;
+    }
+    if (closed_)
+      return EWait::Closed;
+    if (fds[1].revents & POLLIN) {
+      std::uint64_t count = 0;
+      [[maybe_unused]] const ssize_t r = ::read(wakeFd_, &count, sizeof count);
+      return EWait::Woken;
+    }
+    if (fds[0].revents & POLLIN)
+      return EWait::Ready;
+    // POLLHUP / POLLERR / POLLNVAL: the device went away.
+    return EWait::Lost;
+  }
+
+  ERead ReadInput(std::uint8_t* buffer, std::size_t capacity, std::size_t& got,
+                  int& error) override {
+    got = 0;
+    if (closed_ || capacity == 0) {
+      error = EBADF;
+      return closed_ ? ERead::Lost : ERead::Empty;
+    }
+    // Without report ids hidraw gives the data bytes only; the program expects the 0 id first.
+    const bool prependId = !UsesReportIds();
+    std::uint8_t* into = prependId ? buffer + 1 : buffer;
+    const std::size_t room = prependId ? capacity - 1 : capacity;
+    ssize_t n;
+    do {
+      n = ::read(fd_, into, room);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+      return ERead::Empty;
+    if (n <= 0) {
+      error = n == 0 ? ENODEV : errno;
+      return ERead::Lost;
+    }
+    if (prependId)
+      buffer[0] = 0;
+    got = static_cast<std::size_t>(n) + (prependId ? 1 : 0);
+    return ERead::Report;
+  }
+
+  void DiscardInput() override {
+    if (closed_ || wakeFd_ < 0)
+      return;
+    std::uint8_t scratch[4096];
+    for (;;) {
+      const ssize_t n = ::read(fd_, scratch, sizeof scratch);
+      if (n > 0 || (n < 0 && errno == EINTR))
+        continue;
+      break;
+    }
+  }
+
+  void Wake() override {
+    if (wakeFd_ < 0)
+      return;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t r = ::write(wakeFd_, &one, sizeof one);
+  }
+
+  void Close() override {
+    closed_ = true;
+    Wake();
+  }
+
+  std::uint32_t SetQueueLength(std::uint32_t n) override {
+    if (n != 0)
+      queueLength_ = n;
+    return queueLength_;
+  }
+
+ private:
+  // Only the reader asks; the answer does not change while the handle is open.
+  bool UsesReportIds() {
+    if (reportIds_ < 0) {
+      std::vector<std::uint8_t> descriptor;
+      reportIds_ = ReadDescriptor(hidSysPath_, descriptor) &&
+                   DescriptorUsesReportIds(descriptor.data(), descriptor.size());
+    }
+    return reportIds_ > 0;
+  }
+
+  int fd_;
+  int wakeFd_ = -1;
+  std::string hidSysPath_;
+  std::atomic<bool> closed_{false};
+  int reportIds_ = -1;
+  // hidraw cannot change it: the requested value is stored as the read-back.
+  std::uint32_t queueLength_ = HIDRAW_QUEUE_LENGTH;
+};
+
+// Opened without rights: only a proof that the node exists.
+class TProbeHandle : public THidPlatformHandle {
+ public:
+  bool Write(const std::uint8_t*, std::size_t, std::size_t& written, int& error) override {
+    written = 0;
+    error = EBADF;
+    return false;
+  }
+  EWait WaitInput() override { return EWait::Closed; }
+  ERead ReadInput(std::uint8_t*, std::size_t, std::size_t& got, int& error) override {
+    got = 0;
+    error = EBADF;
+    return ERead::Lost;
+  }
+  void DiscardInput() override {}
+  void Wake() override {}
+  void Close() override {}
+  std::uint32_t SetQueueLength(std::uint32_t n) override {
+    if (n != 0)
+      queueLength_ = n;
+    return queueLength_;
+  }
+
+ private:
+  std::uint32_t queueLength_ = HIDRAW_QUEUE_LENGTH;
+};
+
+}  // namespace
+
+TLinuxHidPlatform::TLinuxHidPlatform() : udev_(udev_new()) {}
+
+TLinuxHidPlatform::~TLinuxHidPlatform() {
+  StopMonitor();
+  if (udev_)
+    udev_unref(udev_);
+}
+
+bool TLinuxHidPlatform::Available() {
+  return udev_ != nullptr;
+}
+
+std::vector<THidPnPInfo> TLinuxHidPlatform::Enumerate() {
+  std::vector<THidPnPInfo> list;
+  if (!udev_)
+    return list;
+  udev_enumerate* enumerate = udev_enumerate_new(udev_);
+  if (!enumerate)
+    return list;
+  udev_enumerate_add_match_subsystem(enumerate, "hidraw");
+  udev_enumerate_scan_devices(enumerate);
+  udev_list_entry* entry;
+  udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
+    udev_device* raw = udev_device_new_from_syspath(udev_, udev_list_entry_get_name(entry));
+    if (!raw)
+      continue;
+    const char* devnode = udev_device_get_devnode(raw);
+    // Parents belong to the child and go with it.
+    udev_device* hid = udev_device_get_parent_with_subsystem_devtype(raw, "hid", nullptr);
+    const std::uint32_t devInst = hid ? SequenceNumber(udev_device_get_sysname(hid)) : 0;
+    if (devnode && hid && devInst != 0) {
+      THidPnPInfo info;
+      info.DevInst = devInst;
+      info.DevicePath = devnode;
+      info.SysPath = Text(udev_device_get_syspath(hid));
+      info.Properties[KEY_HID_ID] = Text(udev_device_get_property_value(hid, KEY_HID_ID));
+      info.Properties["HID_NAME"] = Text(udev_device_get_property_value(hid, "HID_NAME"));
+      info.Properties["HID_UNIQ"] = Text(udev_device_get_property_value(hid, "HID_UNIQ"));
+      info.Properties["HID_PHYS"] = Text(udev_device_get_property_value(hid, "HID_PHYS"));
+      info.Properties["hidraw"] = Text(udev_device_get_syspath(raw));
+      if (udev_device* usb =
+              udev_device_get_parent_with_subsystem_devtype(raw, "usb", "usb_device")) {
+        info.Properties[KEY_VERSION] = Text(udev_device_get_sysattr_value(usb, KEY_VERSION));
+      }
+      list.push_back(std::move(info));
+    }
+    udev_device_unref(raw);
+  }
+  udev_enumerate_unref(enumerate);
+  return list;
+}
+
+std::unique_ptr<THidPlatformHandle> TLinuxHidPlatform::Open(const THidPnPInfo& info,
+                                                            EHidAccess access, int& error) {
+  if (access == EHidAccess::None) {
+    struct stat st;
+    if (::stat(info.DevicePath.c_str(), &st) != 0) {
+      error = errno;
+      return nullptr;
+    }
+    return std::make_unique<TProbeHandle>();
+  }
+  const bool reader = access == EHidAccess::Read;
+  // The reader waits in poll() and must never block in read(): a discard may have emptied the
+  // queue between the two.
+  const int flags = reader ? O_RDONLY | O_NONBLOCK | O_CLOEXEC : O_RDWR | O_CLOEXEC;
+  const int fd = ::open(info.DevicePath.c_str(), flags);
+  if (fd < 0) {
+    error = errno;
+    return nullptr;
+  }
+  return std::make_unique<THidrawHandle>(fd, reader, info.SysPath);
+}
+
+bool TLinuxHidPlatform::GetAttributes(const THidPnPInfo& info, HIDD_ATTRIBUTES& attributes) {
+  const auto id = info.Properties.find(KEY_HID_ID);
+  if (id == info.Properties.end())
+    return false;
+  unsigned bus = 0, vendor = 0, product = 0;
+  if (std::sscanf(id->second.c_str(), "%x:%x:%x", &bus, &vendor, &product) != 3)
+    return false;
+  attributes.VendorID = static_cast<std::uint16_t>(vendor);
+  attributes.ProductID = static_cast<std::uint16_t>(product);
+  attributes.VersionNumber = 0;
+  const auto version = info.Properties.find(KEY_VERSION);
+  if (version != info.Properties.end()) {
+    attributes.VersionNumber =
+        static_cast<std::uint16_t>(std::strtoul(version->second.c_str(), nullptr, 16));
+  }
+  return true;
+}
+
+bool TLinuxHidPlatform::GetCaps(const THidPnPInfo& info, HIDP_CAPS& caps) {
+  std::vector<std::uint8_t> descriptor;
+  if (!ReadDescriptor(info.SysPath, descriptor))
+    return false;
+  caps = CapsFromReportDescriptor(descriptor.data(), descriptor.size());
+  return true;
+}
+
+void TLinuxHidPlatform::SetChangeNotice(std::function<void()> notice) {
+  notice_ = std::move(notice);
+  if (notice_) {
+    StartMonitor();
+  } else {
+    StopMonitor();
+  }
+}
+
+void TLinuxHidPlatform::StartMonitor() {
+  if (monitor_ || !udev_)
+    return;
+  // Events from the udev daemon come after its rules ran (node created, rights set); where no
+  // daemon runs, only the kernel's own events exist.
+  const bool daemon = ::access("/run/udev/control", F_OK) == 0 || std::getenv("UMOCKDEV_DIR");
+  monitor_ = udev_monitor_new_from_netlink(udev_, daemon ? "udev" : "kernel");
+  if (!monitor_)
+    return;
+  udev_monitor_filter_add_match_subsystem_devtype(monitor_, "hidraw", nullptr);
+  if (udev_monitor_enable_receiving(monitor_) < 0) {
+    udev_monitor_unref(monitor_);
+    monitor_ = nullptr;
+    return;
+  }
+  const int fd = udev_monitor_get_fd(monitor_);
+  // libudev's receive must not block when a burst has been drained.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+  notifier_ = new QSocketNotifier(fd, QSocketNotifier::Read);
+  QObject::connect(notifier_, &QSocketNotifier::activated, notifier_, [this] { DrainMonitor(); });
+}
+
+void TLinuxHidPlatform::StopMonitor() {
+  delete notifier_;
+  notifier_ = nullptr;
+  if (monitor_)
+    udev_monitor_unref(monitor_);
+  monitor_ = nullptr;
+}
+
+void TLinuxHidPlatform::DrainMonitor() {
+  bool any = false;
+  while (udev_device* device = udev_monitor_receive_device(monitor_)) {
+    any = true;
+    udev_device_unref(device);
+  }
+  // One rescan for the whole burst.
+  if (any && notice_)
+    notice_();
+}

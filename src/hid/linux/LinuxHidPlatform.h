@@ -1,0 +1,42 @@
+#pragma once
+// HID devices through hidraw: enumeration and the change monitor through libudev, reports through
+// /dev/hidrawN.
+//
+// DevInst is the sequence number of the kernel's HID device name (0003:FFF0:0018.000A -> 0xA),
+// which grows with every attachment; the hidraw minor is reused on re-plug and cannot tell an
+// old attachment from a new one. Attributes come from sysfs without opening the node: HID_ID of
+// the hid parent (bus:vendor:product) and bcdDevice of the USB parent. Report lengths come from
+// the hid parent's report_descriptor.
+
+#include <memory>
+
+#include "hid/HidPlatform.h"
+
+class QSocketNotifier;
+struct udev;
+struct udev_monitor;
+
+class TLinuxHidPlatform : public THidPlatform {
+ public:
+  TLinuxHidPlatform();
+  ~TLinuxHidPlatform() override;
+
+  bool Available() override;
+  std::vector<THidPnPInfo> Enumerate() override;
+  std::unique_ptr<THidPlatformHandle> Open(const THidPnPInfo& info, EHidAccess access,
+                                           int& error) override;
+  bool GetAttributes(const THidPnPInfo& info, HIDD_ATTRIBUTES& attributes) override;
+  bool GetCaps(const THidPnPInfo& info, HIDP_CAPS& caps) override;
+  // Starts the udev monitor on the calling thread's event loop.
+  void SetChangeNotice(std::function<void()> notice) override;
+
+ private:
+  void StartMonitor();
+  void StopMonitor();
+  void DrainMonitor();
+
+  udev* udev_ = nullptr;
+  udev_monitor* monitor_ = nullptr;
+  QSocketNotifier* notifier_ = nullptr;
+  std::function<void()> notice_;
+};

@@ -1,0 +1,396 @@
+#include "hid/sim/SimHidBus.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <deque>
+#include <map>
+#include <string>
+
+#include "hid/ReportDescriptor.h"
+
+namespace {
+
+constexpr std::uint32_t DEFAULT_QUEUE_LENGTH = 64;
+
+class TSimHandle;
+
+}  // namespace
+
+struct TSimHidBus::TState {
+  struct Device {
+    TDeviceSpec spec;
+    TOutputCallback onOutput;
+    bool attached = false;
+    std::uint32_t devInst = 0;
+    int writeError = 0;
+    std::size_t openCount = 0;
+    std::vector<TSimHandle*> handles;  // open handles of the current attachment
+  };
+
+  std::mutex mutex;
+  std::map<TSimDeviceId, Device> devices;
+  TSimDeviceId nextId = 1;
+  std::uint32_t nextDevInst = 1;
+  bool available = true;
+  std::function<void()> notice;
+  bool noticePosted = false;
+
+  // The device behind an interface record, if that attachment is still current.
+  Device* Find(const THidPnPInfo& info) {
+    const auto it = devices.find(static_cast<TSimDeviceId>(std::stoul(info.SysPath)));
+    if (it == devices.end() || !it->second.attached || it->second.devInst != info.DevInst) {
+      return nullptr;
+    }
+    return &it->second;
+  }
+};
+
+namespace {
+
+class TSimHandle : public THidPlatformHandle {
+ public:
+  TSimHandle(std::shared_ptr<TSimHidBus::TState> state, TSimDeviceId id, EHidAccess access)
+      : state_(std::move(state)), id_(id), access_(access) {}
+
+  ~TSimHandle() override { Close(); }
+
+  bool Write(const std::uint8_t* data, std::size_t size, std::size_t& written,
+             int& error) override {
+    written = 0;
+    TSimHidBus::TOutputCallback callback;
+    {
+      std::lock_guard lock(state_->mutex);
+      if (closed_) {
+        error = EBADF;
+        return false;
+      }
+      if (lost_) {
+        error = ENODEV;
+        return false;
+      }
+      if (access_ != EHidAccess::ReadWrite) {
+        error = EBADF;
+        return false;
+      }
+      const TSimHidBus::TState::Device& device = state_->devices.at(id_);
+      if (device.writeError) {
+        error = device.writeError;
+        return false;
+      }
+      callback = device.onOutput;
+    }
+    // Outside the lock: the emulator answers from here.
+    if (callback)
+      callback(data, size);
+    written = size;
+    return true;
+  }
+
+  EWait WaitInput() override {
+    std::unique_lock lock(state_->mutex);
+    changed_.wait(lock, [this] { return closed_ || woken_ || lost_ || !queue_.empty(); });
+    if (closed_)
+      return EWait::Closed;
+    if (woken_) {
+      woken_ = false;
+      return EWait::Woken;
+    }
+    return queue_.empty() ? EWait::Lost : EWait::Ready;
+  }
+
+  ERead ReadInput(std::uint8_t* buffer, std::size_t capacity, std::size_t& got,
+                  int& error) override {
+    got = 0;
+    std::lock_guard lock(state_->mutex);
+    if (queue_.empty()) {
+      if (!lost_ && !closed_)
+        return ERead::Empty;
+      error = closed_ ? EBADF : ENODEV;
+      return ERead::Lost;
+    }
+    const std::vector<std::uint8_t>& report = queue_.front();
+    got = std::min(capacity, report.size());
+    std::copy_n(report.begin(), got, buffer);
+    queue_.pop_front();
+    return ERead::Report;
+  }
+
+  void DiscardInput() override {
+    std::lock_guard lock(state_->mutex);
+    queue_.clear();
+  }
+
+  void Wake() override {
+    std::lock_guard lock(state_->mutex);
+    woken_ = true;
+    changed_.notify_all();
+  }
+
+  void Close() override {
+    std::lock_guard lock(state_->mutex);
+    if (closed_)
+      return;
+    closed_ = true;
+    Unlist();
+    changed_.notify_all();
+  }
+
+  std::uint32_t SetQueueLength(std::uint32_t n) override {
+    std::lock_guard lock(state_->mutex);
+    if (n != 0)
+      queueLength_ = n;
+    return queueLength_;
+  }
+
+  // Under the bus lock.
+  // Only the reader's handles take input: the program never reads the others.
+  bool ReadsInput() const { return access_ == EHidAccess::Read && !closed_ && !lost_; }
+  void Push(const std::uint8_t* report, std::size_t size) {
+    while (queue_.size() >= queueLength_)
+      queue_.pop_front();
+    queue_.emplace_back(report, report + size);
+    changed_.notify_all();
+  }
+  void MarkLost() {
+    lost_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  void Unlist() {
+    const auto it = state_->devices.find(id_);
+    if (it != state_->devices.end())
+      std::erase(it->second.handles, this);
+  }
+
+  std::shared_ptr<TSimHidBus::TState> state_;
+  TSimDeviceId id_;
+  EHidAccess access_;
+  std::condition_variable changed_;
+  std::deque<std::vector<std::uint8_t>> queue_;
+  std::uint32_t queueLength_ = DEFAULT_QUEUE_LENGTH;
+  bool closed_ = false;
+  bool woken_ = false;
+  bool lost_ = false;
+};
+
+}  // namespace
+
+TSimHidBus::TSimHidBus() : state_(std::make_shared<TState>()), context_(new QObject) {}
+
+TSimHidBus::~TSimHidBus() {
+  // Pending notices die with their context.
+  delete context_;
+  std::lock_guard lock(state_->mutex);
+  for (auto& [id, device] : state_->devices) {
+    for (TSimHandle* handle : device.handles)
+      handle->MarkLost();
+    device.handles.clear();
+    device.attached = false;
+  }
+}
+
+void TSimHidBus::PostNotice() {
+  {
+    std::lock_guard lock(state_->mutex);
+    if (state_->noticePosted || !state_->notice)
+      return;
+    state_->noticePosted = true;
+  }
+  std::weak_ptr<TState> weak = state_;
+  QMetaObject::invokeMethod(
+      context_,
+      [weak] {
+        std::shared_ptr<TState> state = weak.lock();
+        if (!state)
+          return;
+        std::function<void()> notice;
+        {
+          std::lock_guard lock(state->mutex);
+          state->noticePosted = false;
+          notice = state->notice;
+        }
+        if (notice)
+          notice();
+      },
+      Qt::QueuedConnection);
+}
+
+TSimDeviceId TSimHidBus::Attach(const TDeviceSpec& spec, TOutputCallback onOutput) {
+  TSimDeviceId id = 0;
+  {
+    std::lock_guard lock(state_->mutex);
+    id = state_->nextId++;
+    TState::Device& device = state_->devices[id];
+    device.spec = spec;
+    device.onOutput = std::move(onOutput);
+    device.attached = true;
+    device.devInst = state_->nextDevInst++;
+  }
+  PostNotice();
+  return id;
+}
+
+bool TSimHidBus::Detach(TSimDeviceId id) {
+  {
+    std::lock_guard lock(state_->mutex);
+    const auto it = state_->devices.find(id);
+    if (it == state_->devices.end() || !it->second.attached)
+      return false;
+    it->second.attached = false;
+    for (TSimHandle* handle : it->second.handles)
+      handle->MarkLost();
+    it->second.handles.clear();
+  }
+  PostNotice();
+  return true;
+}
+
+bool TSimHidBus::Reattach(TSimDeviceId id) {
+  {
+    std::lock_guard lock(state_->mutex);
+    const auto it = state_->devices.find(id);
+    if (it == state_->devices.end() || it->second.attached)
+      return false;
+    it->second.attached = true;
+    it->second.devInst = state_->nextDevInst++;
+  }
+  PostNotice();
+  return true;
+}
+
+std::size_t TSimHidBus::PushInput(TSimDeviceId id, const std::uint8_t* report, std::size_t size) {
+  std::lock_guard lock(state_->mutex);
+  const auto it = state_->devices.find(id);
+  if (it == state_->devices.end() || !it->second.attached)
+    return 0;
+  std::size_t reached = 0;
+  for (TSimHandle* handle : it->second.handles) {
+    if (!handle->ReadsInput())
+      continue;
+    handle->Push(report, size);
+    ++reached;
+  }
+  return reached;
+}
+
+void TSimHidBus::SetAccess(TSimDeviceId id, EAccess access) {
+  std::lock_guard lock(state_->mutex);
+  const auto it = state_->devices.find(id);
+  if (it != state_->devices.end())
+    it->second.spec.Access = access;
+}
+
+void TSimHidBus::SetWriteError(TSimDeviceId id, int error) {
+  std::lock_guard lock(state_->mutex);
+  const auto it = state_->devices.find(id);
+  if (it != state_->devices.end())
+    it->second.writeError = error;
+}
+
+bool TSimHidBus::IsAttached(TSimDeviceId id) const {
+  std::lock_guard lock(state_->mutex);
+  const auto it = state_->devices.find(id);
+  return it != state_->devices.end() && it->second.attached;
+}
+
+std::uint32_t TSimHidBus::DevInst(TSimDeviceId id) const {
+  std::lock_guard lock(state_->mutex);
+  const auto it = state_->devices.find(id);
+  return it == state_->devices.end() ? 0 : it->second.devInst;
+}
+
+std::size_t TSimHidBus::OpenReadHandles(TSimDeviceId id) const {
+  std::lock_guard lock(state_->mutex);
+  const auto it = state_->devices.find(id);
+  if (it == state_->devices.end())
+    return 0;
+  return static_cast<std::size_t>(std::count_if(it->second.handles.begin(),
+                                                it->second.handles.end(),
+                                                [](TSimHandle* h) { return h->ReadsInput(); }));
+}
+
+std::size_t TSimHidBus::OpenCount(TSimDeviceId id) const {
+  std::lock_guard lock(state_->mutex);
+  const auto it = state_->devices.find(id);
+  return it == state_->devices.end() ? 0 : it->second.openCount;
+}
+
+void TSimHidBus::SetAvailable(bool available) {
+  std::lock_guard lock(state_->mutex);
+  state_->available = available;
+}
+
+bool TSimHidBus::Available() {
+  std::lock_guard lock(state_->mutex);
+  return state_->available;
+}
+
+std::vector<THidPnPInfo> TSimHidBus::Enumerate() {
+  std::lock_guard lock(state_->mutex);
+  std::vector<THidPnPInfo> list;
+  for (const auto& [id, device] : state_->devices) {
+    if (!device.attached)
+      continue;
+    THidPnPInfo info;
+    info.DevInst = device.devInst;
+    info.DevicePath = "sim:hidraw" + std::to_string(device.devInst);
+    info.SysPath = std::to_string(id);
+    if (!device.spec.Name.empty())
+      info.Properties["HID_NAME"] = device.spec.Name;
+    list.push_back(std::move(info));
+  }
+  // In attachment order, like the kernel's numbering.
+  std::sort(list.begin(), list.end(),
+            [](const THidPnPInfo& a, const THidPnPInfo& b) { return a.DevInst < b.DevInst; });
+  return list;
+}
+
+std::unique_ptr<THidPlatformHandle> TSimHidBus::Open(const THidPnPInfo& info, EHidAccess access,
+                                                     int& error) {
+  std::lock_guard lock(state_->mutex);
+  TState::Device* device = state_->Find(info);
+  if (!device) {
+    error = ENOENT;
+    return nullptr;
+  }
+  const EAccess rights = device->spec.Access;
+  if (rights == EAccess::None ||
+      (rights == EAccess::AttributesOnly && access != EHidAccess::None)) {
+    error = EACCES;
+    return nullptr;
+  }
+  ++device->openCount;
+  auto handle = std::make_unique<TSimHandle>(
+      state_, static_cast<TSimDeviceId>(std::stoul(info.SysPath)), access);
+  device->handles.push_back(handle.get());
+  return handle;
+}
+
+bool TSimHidBus::GetAttributes(const THidPnPInfo& info, HIDD_ATTRIBUTES& attributes) {
+  std::lock_guard lock(state_->mutex);
+  const TState::Device* device = state_->Find(info);
+  if (!device)
+    return false;
+  attributes.VendorID = device->spec.VendorID;
+  attributes.ProductID = device->spec.ProductID;
+  attributes.VersionNumber = device->spec.VersionNumber;
+  return true;
+}
+
+bool TSimHidBus::GetCaps(const THidPnPInfo& info, HIDP_CAPS& caps) {
+  std::lock_guard lock(state_->mutex);
+  const TState::Device* device = state_->Find(info);
+  if (!device)
+    return false;
+  const TDeviceSpec& spec = device->spec;
+  caps = spec.Caps
+             ? *spec.Caps
+             : CapsFromReportDescriptor(spec.ReportDescriptor.data(), spec.ReportDescriptor.size());
+  return true;
+}
+
+void TSimHidBus::SetChangeNotice(std::function<void()> notice) {
+  std::lock_guard lock(state_->mutex);
+  state_->notice = std::move(notice);
+}

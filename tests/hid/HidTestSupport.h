@@ -1,0 +1,105 @@
+#pragma once
+// Helpers for the HID layer's tests: devices on the simulated bus and handlers that record what
+// they were given.
+
+#include <QElapsedTimer>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "hid/HidController.h"
+#include "hid/HidHandOver.h"
+#include "hid/sim/SimHidBus.h"
+
+namespace hidtest {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// The hub's report descriptor: vendor page, 64 bytes in and out, no report ids.
+inline const Bytes HUB_DESCRIPTOR = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x09, 0x01,
+                                     0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x40,
+                                     0x81, 0x02, 0x09, 0x01, 0x95, 0x40, 0x91, 0x02, 0xC0};
+
+inline TSimHidBus::TDeviceSpec Spec(std::uint16_t vendor, std::uint16_t product,
+                                    TSimHidBus::EAccess access = TSimHidBus::EAccess::ReadWrite) {
+  TSimHidBus::TDeviceSpec spec;
+  spec.VendorID = vendor;
+  spec.ProductID = product;
+  spec.VersionNumber = 0x0100;
+  spec.Caps = HIDP_CAPS{0x01, 0xFF00, 65, 65, 0};
+  spec.Access = access;
+  return spec;
+}
+
+// Records every handler call as a short line.
+struct TRecorder {
+  QStringList events;
+  std::vector<Bytes> reports;  // ReportID followed by the data
+  std::vector<std::uint32_t> errors;
+  std::function<void(THidDevice*)> onData;  // runs inside the data handler
+
+  // Devices are named by letter: product id 0x000A is "A", 0x000B "B"...
+  static QString Name(THidDevice* d) {
+    return QString(QChar('A' + d->Attributes().ProductID - 0x0A));
+  }
+  void Arrival(THidDevice* d) { events << "arr:" + Name(d); }
+  void Removal(THidDevice* d) { events << "rem:" + Name(d); }
+  void Unplug(THidDevice* d) { events << "unplug:" + Name(d); }
+  void Change(THidDeviceController*) { events << "chg"; }
+  bool Enumerate(THidDevice* d, std::int32_t idx) {
+    events << QString("enum:%1@%2").arg(Name(d)).arg(idx);
+    return enumerateGoesOn;
+  }
+  void Data(THidDevice* d, std::uint8_t id, const std::uint8_t* data, std::uint16_t size) {
+    Bytes r{id};
+    r.insert(r.end(), data, data + size);
+    reports.push_back(std::move(r));
+    if (onData)
+      onData(d);
+  }
+  void DataError(THidDevice*, std::uint32_t error) { errors.push_back(error); }
+  bool enumerateGoesOn = true;
+
+  THidPlugEvent ArrivalHandler() { return THidPlugEvent::Bind<&TRecorder::Arrival>(this); }
+  THidPlugEvent RemovalHandler() { return THidPlugEvent::Bind<&TRecorder::Removal>(this); }
+  THidPlugEvent UnplugHandler() { return THidPlugEvent::Bind<&TRecorder::Unplug>(this); }
+  TNotifyEvent ChangeHandler() { return TNotifyEvent::Bind<&TRecorder::Change>(this); }
+  THidEnumerateEvent EnumerateHandler() {
+    return THidEnumerateEvent::Bind<&TRecorder::Enumerate>(this);
+  }
+  THidDataEvent DataHandler() { return THidDataEvent::Bind<&TRecorder::Data>(this); }
+  THidDataErrorEvent DataErrorHandler() {
+    return THidDataErrorEvent::Bind<&TRecorder::DataError>(this);
+  }
+};
+
+// Waits, without processing events, until n hand-overs are queued.
+inline bool WaitUntilHandOverPending(std::size_t n) {
+  QElapsedTimer t;
+  t.start();
+  while (THidHandOver::Instance().Pending() != n) {
+    if (t.elapsed() > 5000)
+      return false;
+    QThread::msleep(1);
+  }
+  return true;
+}
+
+// "A Bc Cxc": product ids of the entries as letters ('A' is 0x000A...), c claimed, x absent.
+inline QString DescribeList(const THidDeviceController& controller) {
+  QStringList parts;
+  for (THidDevice* d : controller.DeviceList()) {
+    QString s = TRecorder::Name(d);
+    if (!d->IsPresent())
+      s += 'x';
+    if (d->IsClaimed())
+      s += 'c';
+    parts << s;
+  }
+  return parts.join(' ');
+}
+
+}  // namespace hidtest

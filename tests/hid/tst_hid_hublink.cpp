@@ -1,0 +1,128 @@
+// THubLink::SendFrame through a real THidDevice and its reader, against a small echo responder
+// on the simulated bus.
+
+#include <QTest>
+#include <atomic>
+#include <cerrno>
+#include <thread>
+
+#include "HidTestSupport.h"
+#include "hid/HidController.h"
+#include "hid/HidHandOver.h"
+#include "hid/sim/SimHidBus.h"
+#include "protocol/Commands.h"
+#include "protocol/HubLink.h"
+
+using namespace hidtest;
+
+namespace {
+
+// Answers each command frame with lead byte, length, command echo, the given status and the
+// command's first data byte, as an input report with id 0.
+Bytes Answer(const std::uint8_t* frame, std::size_t size, std::uint8_t status) {
+  Bytes reply(65, 0);
+  if (size < 6)
+    return reply;
+  reply[1] = 0x55;
+  reply[2] = 6;
+  reply[4] = frame[4];
+  reply[5] = status;
+  reply[6] = frame[5];
+  return reply;
+}
+
+struct TLinkFixture {
+  std::shared_ptr<TSimHidBus> bus = std::make_shared<TSimHidBus>();
+  TSimDeviceId id = 0;
+  std::unique_ptr<THidDeviceController> controller;
+  THidDevice* device = nullptr;
+  THubLink link;
+  std::atomic<int> status{0};
+  std::vector<Bytes> frames;
+  bool answerFromThread = false;
+  std::vector<std::thread> threads;
+
+  TLinkFixture() {
+    TSimHidBus::TDeviceSpec spec = Spec(0xFFF0, 0x0018);
+    spec.Caps.reset();
+    spec.ReportDescriptor = HUB_DESCRIPTOR;
+    id = bus->Attach(spec, [this](const std::uint8_t* frame, std::size_t size) {
+      frames.emplace_back(frame, frame + size);
+      const Bytes reply = Answer(frame, size, static_cast<std::uint8_t>(status.load()));
+      if (answerFromThread) {
+        threads.emplace_back([this, reply] { bus->PushInput(id, reply.data(), reply.size()); });
+      } else {
+        bus->PushInput(id, reply.data(), reply.size());
+      }
+    });
+    controller = std::make_unique<THidDeviceController>(nullptr, bus);
+    controller->ClaimNextDevice(device);
+    device->SetInputBufferCount(128);
+    device->SetReadBufferCount(128);
+    device->SetDataHandler(link.DataHandler());
+    link.SetCurrentDevice(device);
+  }
+  ~TLinkFixture() {
+    for (std::thread& t : threads)
+      t.join();
+    link.SetCurrentDevice(nullptr);
+    controller->ReleaseDevice(device);
+  }
+};
+
+}  // namespace
+
+class HidHubLinkTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  // Each exchange writes one 65-byte frame and returns the status of its own reply.
+  void exchanges_data() {
+    QTest::addColumn<bool>("fromThread");
+    QTest::newRow("answered inside the write") << false;
+    QTest::newRow("answered from another thread") << true;
+  }
+  void exchanges() {
+    QFETCH(bool, fromThread);
+    TLinkFixture f;
+    f.answerFromThread = fromThread;
+    for (int i = 0; i < 20; ++i) {
+      f.status = i;
+      const std::uint8_t data[] = {static_cast<std::uint8_t>(100 + i)};
+      QCOMPARE(f.link.SendFrame(CMD_QUERY_MODE, MakeRequest(data)), i);
+      QCOMPARE(f.link.Reply()[5], std::uint8_t(100 + i));
+    }
+    QCOMPARE(f.frames.size(), std::size_t{20});
+    QCOMPARE(f.frames[0].size(), std::size_t{65});
+    QCOMPARE(f.frames[0][0], std::uint8_t{0});
+    QCOMPARE(f.frames[0][1], std::uint8_t{0x55});
+  }
+
+  // A reply that came in before the request (already read, waiting in the hand-over) is not
+  // taken for the answer.
+  void staleReplyDropped() {
+    TLinkFixture f;
+    QVERIFY(QTest::qWaitFor([&] { return f.bus->OpenReadHandles(f.id) == 1; }, 5000));
+    Bytes stale(65, 0);
+    stale[1] = 0x55;
+    stale[5] = 9;
+    f.bus->PushInput(f.id, stale.data(), stale.size());
+    f.bus->PushInput(f.id, stale.data(), stale.size());
+    // Without processing events: the first waits in the hand-over, the second in the queue.
+    QVERIFY(WaitUntilHandOverPending(1));
+    f.status = 3;
+    QCOMPARE(f.link.SendFrame(CMD_QUERY_MODE, MakeRequest()), 3);
+  }
+
+  // A write that fails makes the attempt fail; three attempts, then -1.
+  void writeFailure() {
+    TLinkFixture f;
+    f.bus->SetWriteError(f.id, EIO);
+    QCOMPARE(f.link.SendFrame(CMD_QUERY_MODE, MakeRequest()), -1);
+    QCOMPARE(f.frames.size(), std::size_t{0});
+    QCOMPARE(f.device->LastError(), std::uint32_t(EIO));
+  }
+};
+
+QTEST_MAIN(HidHubLinkTest)
+#include "tst_hid_hublink.moc"

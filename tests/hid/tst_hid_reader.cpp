@@ -1,0 +1,343 @@
+// The reader thread and the hand-over over the simulated bus: when readers run, what they
+// deliver, stopping them in every state, errors, and dropping stale input.
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <cerrno>
+#include <stdexcept>
+
+#include "HidTestSupport.h"
+#include "hid/HidController.h"
+#include "hid/HidHandOver.h"
+#include "hid/sim/SimHidBus.h"
+
+using namespace hidtest;
+Q_DECLARE_METATYPE(hidtest::Bytes)
+
+namespace {
+
+struct TFixture {
+  std::shared_ptr<TSimHidBus> bus = std::make_shared<TSimHidBus>();
+  TSimDeviceId id;
+  std::unique_ptr<THidDeviceController> controller;
+  TRecorder rec;
+  THidDevice* device = nullptr;
+
+  explicit TFixture(bool claim = true, HIDP_CAPS caps = {1, 0xFF00, 65, 65, 0}) {
+    TSimHidBus::TDeviceSpec spec = Spec(0xFFF0, 0x0A);
+    spec.Caps = caps;
+    id = bus->Attach(spec);
+    controller = std::make_unique<THidDeviceController>(nullptr, bus);
+    if (claim)
+      controller->ClaimNextDevice(device);
+  }
+  ~TFixture() {
+    if (device)
+      controller->ReleaseDevice(device);
+  }
+  void Push(const Bytes& report) { bus->PushInput(id, report.data(), report.size()); }
+  // Waits until the reader has its read handle, so that pushed reports reach it.
+  bool ReaderListening() {
+    return QTest::qWaitFor([&] { return bus->OpenReadHandles(id) == 1; }, 5000);
+  }
+};
+
+Bytes Report(std::size_t size, std::uint8_t id = 0) {
+  Bytes r(size);
+  for (std::size_t i = 0; i < size; ++i)
+    r[i] = static_cast<std::uint8_t>(i * 7 + 1);
+  if (size)
+    r[0] = id;
+  return r;
+}
+
+}  // namespace
+
+class HidReaderTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  // What the handler sees for each report as read: ReportID is byte 0, Data the rest.
+  void delivery_data() {
+    QTest::addColumn<Bytes>("report");
+    QTest::addColumn<Bytes>("expected");
+    QTest::newRow("report id only") << Bytes{0} << Bytes{0};
+    QTest::newRow("65 bytes, id 0") << Report(65) << Report(65);
+    QTest::newRow("numbered report") << Report(10, 5) << Report(10, 5);
+    QTest::newRow("longer than the input length is cut") << Report(80) << Report(65);
+  }
+  void delivery() {
+    QFETCH(Bytes, report);
+    QFETCH(Bytes, expected);
+    TFixture f;
+    f.device->SetDataHandler(f.rec.DataHandler());
+    QVERIFY(f.ReaderListening());
+    f.Push(report);
+    QTRY_COMPARE(f.rec.reports.size(), std::size_t{1});
+    QCOMPARE(f.rec.reports[0], expected);
+  }
+
+  // Every report is delivered once, in order, on the UI thread.
+  void deliveryOrder() {
+    TFixture f;
+    f.device->SetReadBufferCount(128);
+    QCOMPARE(f.device->ReadBufferCount(), 128u);
+    bool onUiThread = true;
+    f.rec.onData = [&](THidDevice*) { onUiThread &= QThread::currentThread() == thread(); };
+    f.device->SetDataHandler(f.rec.DataHandler());
+    QVERIFY(f.ReaderListening());
+    for (int i = 0; i < 100; ++i)
+      f.Push(Bytes(65, static_cast<std::uint8_t>(i)));
+    QTRY_COMPARE(f.rec.reports.size(), std::size_t{100});
+    for (int i = 0; i < 100; ++i)
+      QCOMPARE(f.rec.reports[i][1], std::uint8_t(i));
+    QVERIFY(onUiThread);
+  }
+
+  // When a reader exists: handler set, claimed, present and writable.
+  void readerRules_data() {
+    QTest::addColumn<bool>("claim");
+    QTest::addColumn<bool>("handler");
+    QTest::addColumn<int>("access");
+    QTest::addColumn<bool>("reader");
+    const int rw = int(TSimHidBus::EAccess::ReadWrite);
+    QTest::newRow("claimed with handler") << true << true << rw << true;
+    QTest::newRow("claimed without handler") << true << false << rw << false;
+    QTest::newRow("unclaimed with handler") << false << true << rw << false;
+    QTest::newRow("no read/write access")
+        << true << true << int(TSimHidBus::EAccess::AttributesOnly) << false;
+  }
+  void readerRules() {
+    QFETCH(bool, claim);
+    QFETCH(bool, handler);
+    QFETCH(int, access);
+    QFETCH(bool, reader);
+    auto bus = std::make_shared<TSimHidBus>();
+    bus->Attach(Spec(1, 0x0A, static_cast<TSimHidBus::EAccess>(access)));
+    THidDeviceController controller(nullptr, bus);
+    TRecorder rec;
+    THidDevice* d = controller.DeviceList().at(0);
+    if (handler)
+      d->SetDataHandler(rec.DataHandler());
+    THidDevice* claimed = nullptr;
+    if (claim)
+      QVERIFY(controller.ClaimNextDevice(claimed));
+    QCOMPARE(d->HasReader(), reader);
+    if (claimed)
+      controller.ReleaseDevice(claimed);
+  }
+
+  // A handler installed on an unclaimed entry starts its reader at the claim; clearing the
+  // handler stops it; another handler keeps the reader and gets the next report.
+  void startAndStop() {
+    TFixture f(false);
+    THidDevice* d = f.controller->DeviceList()[0];
+    d->SetDataHandler(f.rec.DataHandler());
+    QVERIFY(!d->HasReader());
+    QVERIFY(f.controller->ClaimNextDevice(f.device));
+    QVERIFY(d->ReaderRunning());
+    TRecorder other;
+    d->SetDataHandler(other.DataHandler());
+    QVERIFY(d->ReaderRunning());
+    QVERIFY(f.ReaderListening());
+    f.Push(Report(65));
+    QTRY_COMPARE(other.reports.size(), std::size_t{1});
+    QCOMPARE(f.rec.reports.size(), std::size_t{0});
+    d->SetDataHandler({});
+    QVERIFY(!d->HasReader());
+  }
+
+  // Stopping while a read waits is immediate, however long the sleep slice.
+  void stopWhileReading() {
+    TFixture f;
+    f.device->SetReaderSleepTime(10000);
+    f.device->SetDataHandler(f.rec.DataHandler());
+    QVERIFY(f.ReaderListening());
+    QElapsedTimer t;
+    t.start();
+    f.device->SetDataHandler({});
+    QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
+    QVERIFY(!f.device->HasReader());
+  }
+
+  // Stopping while the reader is blocked in a hand-over runs that hand-over: no deadlock, and
+  // the report is still delivered once.
+  void stopWhileHandingOver() {
+    TFixture f;
+    f.device->SetDataHandler(f.rec.DataHandler());
+    QVERIFY(f.ReaderListening());
+    f.Push(Report(65));
+    QVERIFY(WaitUntilHandOverPending(1));  // the UI thread has not processed events since
+    QCOMPARE(f.rec.reports.size(), std::size_t{0});
+    f.controller->ReleaseDevice(f.device);
+    QCOMPARE(f.rec.reports.size(), std::size_t{1});
+    QCOMPARE(THidHandOver::Instance().Pending(), std::size_t{0});
+  }
+
+  // Hand-overs run in nested event loops too, and a handler may wait in one for another
+  // device's report.
+  void nestedLoops() {
+    auto bus = std::make_shared<TSimHidBus>();
+    const TSimDeviceId a = bus->Attach(Spec(1, 0x0A));
+    const TSimDeviceId b = bus->Attach(Spec(1, 0x0B));
+    THidDeviceController controller(nullptr, bus);
+    THidDevice* da = nullptr;
+    THidDevice* db = nullptr;
+    QVERIFY(controller.ClaimNextDevice(da));
+    QVERIFY(controller.ClaimNextDevice(db));
+    TRecorder ra, rb;
+    bool innerSeen = false;
+    ra.onData = [&](THidDevice*) {
+      QEventLoop loop;
+      rb.onData = [&](THidDevice*) { loop.quit(); };
+      const Bytes r = Report(65);
+      bus->PushInput(b, r.data(), r.size());
+      loop.exec();
+      innerSeen = rb.reports.size() == 1;
+    };
+    da->SetDataHandler(ra.DataHandler());
+    db->SetDataHandler(rb.DataHandler());
+    QTRY_COMPARE(bus->OpenReadHandles(a) + bus->OpenReadHandles(b), std::size_t{2});
+    const Bytes r = Report(65);
+    bus->PushInput(a, r.data(), r.size());
+    QTRY_VERIFY(innerSeen);
+    controller.ReleaseDevice(da);
+    controller.ReleaseDevice(db);
+  }
+
+  // A handler that throws ends the reader: nothing more arrives until the handler is cleared
+  // and set again.
+  void exceptionEndsReader() {
+    TFixture f;
+    int calls = 0;
+    f.rec.onData = [&](THidDevice*) {
+      if (++calls == 1)
+        throw std::runtime_error("handler failed");
+    };
+    f.device->SetDataHandler(f.rec.DataHandler());
+    QVERIFY(f.ReaderListening());
+    f.Push(Report(65));
+    QTRY_VERIFY(!f.device->ReaderRunning());
+    QVERIFY(f.device->HasReader());
+    f.Push(Report(65));
+    f.device->StartReader();  // the ended reader still counts
+    QTest::qWait(50);
+    QCOMPARE(calls, 1);
+    f.device->SetDataHandler({});
+    f.device->SetDataHandler(f.rec.DataHandler());
+    QTRY_COMPARE(calls, 2);  // the report waiting in the queue
+  }
+
+  // After the rescan has found the device gone: writes fail, and the error handler hears of
+  // every refused read, one per sleep slice (no spinning), until the release.
+  void unpluggedReadErrors() {
+    TFixture f;
+    f.device->SetReaderSleepTime(20);
+    f.device->SetDataErrorHandler(f.rec.DataErrorHandler());
+    f.device->SetUnplugHandler(f.rec.UnplugHandler());
+    f.device->SetDataHandler(f.rec.DataHandler());
+    QVERIFY(f.ReaderListening());
+    f.bus->Detach(f.id);
+    QTRY_COMPARE(f.rec.events, QStringList{"unplug:A"});
+    QVERIFY(!f.device->IsPresent());
+    const std::uint8_t report[65] = {};
+    std::uint32_t n = 0;
+    QVERIFY(!f.device->WriteReport(report, 65, n));
+    QCOMPARE(f.device->LastError(), std::uint32_t(ENODEV));
+    QTRY_VERIFY(f.rec.errors.size() >= 3);
+    QCOMPARE(f.rec.errors[0], std::uint32_t(ENODEV));
+    const std::size_t seen = f.rec.errors.size();
+    QEventLoop loop;  // serves hand-overs as fast as they come
+    QTimer::singleShot(200, &loop, &QEventLoop::quit);
+    loop.exec();
+    // 200 ms at 20 ms per slice: about 10 more; a reader that spins would report thousands.
+    QVERIFY2(f.rec.errors.size() - seen < 50, qPrintable(QString::number(f.rec.errors.size())));
+    f.controller->ReleaseDevice(f.device);
+  }
+
+  // Input that arrived before DiscardPendingInput never reaches the handler, whether it waits
+  // in the bus queue or in a hand-over; input after it does.
+  void discardPendingInput() {
+    TFixture f;
+    f.device->SetDataHandler(f.rec.DataHandler());
+    QVERIFY(f.ReaderListening());
+    f.Push(Bytes(65, 1));
+    QVERIFY(WaitUntilHandOverPending(1));
+    f.Push(Bytes(65, 2));
+    f.Push(Bytes(65, 3));
+    f.device->DiscardPendingInput();
+    f.Push(Bytes(65, 4));
+    QTRY_COMPARE(f.rec.reports.size(), std::size_t{1});
+    QTest::qWait(20);
+    QCOMPARE(f.rec.reports.size(), std::size_t{1});
+    QCOMPARE(f.rec.reports[0][1], std::uint8_t{4});
+  }
+
+  // Without report lengths there is nothing to read; the reader waits quietly.
+  void noInputLength() {
+    TFixture f(true, HIDP_CAPS{});
+    f.device->SetReaderSleepTime(10);
+    f.device->SetDataErrorHandler(f.rec.DataErrorHandler());
+    f.device->SetDataHandler(f.rec.DataHandler());
+    QTest::qWait(50);
+    QVERIFY(f.device->ReaderRunning());
+    QCOMPARE(f.bus->OpenReadHandles(f.id), std::size_t{0});
+    QVERIFY(f.rec.errors.empty());
+  }
+
+  // Only 10 to 10000 ms are taken.
+  void readerSleepTimeBounds_data() {
+    QTest::addColumn<int>("value");
+    QTest::addColumn<int>("result");
+    QTest::newRow("9") << 9 << 100;
+    QTest::newRow("10") << 10 << 10;
+    QTest::newRow("10000") << 10000 << 10000;
+    QTest::newRow("10001") << 10001 << 100;
+    QTest::newRow("negative") << -5 << 100;
+  }
+  void readerSleepTimeBounds() {
+    QFETCH(int, value);
+    QFETCH(int, result);
+    TFixture f;
+    f.device->SetReaderSleepTime(value);
+    QCOMPARE(f.device->ReaderSleepTime(), result);
+  }
+
+  // Queue lengths: setting the value already held opens nothing; otherwise the handle opens
+  // and the value is read back; closing resets it.
+  void queueLengths() {
+    TFixture f;
+    const std::size_t opens = f.bus->OpenCount(f.id);
+    f.device->SetInputBufferCount(0);
+    QCOMPARE(f.bus->OpenCount(f.id), opens);
+    QVERIFY(!f.device->IoHandleOpen());
+    f.device->SetInputBufferCount(128);
+    QVERIFY(f.device->IoHandleOpen());
+    QCOMPARE(f.device->InputBufferCount(), 128u);
+    f.device->SetReadBufferCount(128);
+    QVERIFY(f.device->ReadHandleOpen());
+    QCOMPARE(f.device->ReadBufferCount(), 128u);
+    f.device->CloseIoHandle();
+    f.device->CloseReadHandle();
+    QCOMPARE(f.device->InputBufferCount(), 0u);
+    QCOMPARE(f.device->ReadBufferCount(), 0u);
+  }
+
+  // Report lengths need a usable device: an unclaimed one reports zeros.
+  void queryCaps() {
+    TFixture f(false);
+    THidDevice* d = f.controller->DeviceList()[0];
+    QCOMPARE(d->QueryCaps().InputReportByteLength, std::uint16_t{0});
+    QVERIFY(f.controller->ClaimNextDevice(f.device));
+    const HIDP_CAPS caps = d->QueryCaps();
+    QCOMPARE(caps.InputReportByteLength, std::uint16_t{65});
+    QCOMPARE(caps.OutputReportByteLength, std::uint16_t{65});
+    QVERIFY(!d->IoHandleOpen());  // closed again after the fetch
+  }
+};
+
+QTEST_MAIN(HidReaderTest)
+#include "tst_hid_reader.moc"
