@@ -28,7 +28,7 @@ constexpr std::uint8_t LOCAL_USAGE = 0x0;
 
 constexpr std::uint32_t COLLECTION_APPLICATION = 0x01;
 
-// Real devices nest push a level or two; anything deeper is treated as broken.
+// Real descriptors push a level or two at most; deeper nesting is taken as broken.
 constexpr std::size_t GLOBAL_STACK_DEPTH = 16;
 
 constexpr std::uint32_t MAX_LENGTH = 0xFFFF;
@@ -53,7 +53,7 @@ struct Reports {
   std::array<bool, KIND_COUNT> any{};
 
   void Add(ReportKind kind, std::uint32_t id, const GlobalState& g) {
-    // Both factors are at most 32 bits, so the product fits before clamping.
+    // Two 32-bit factors: the product and the saturated sum both fit in 64 bits.
     const std::uint64_t itemBits = std::uint64_t{g.reportSize} * g.reportCount;
     std::uint32_t& sum = bits[kind][id];
     sum = static_cast<std::uint32_t>(std::min(sum + itemBits, MAX_REPORT_BITS));
