@@ -32,4 +32,12 @@ inline const QString StatusProgramming = QStringLiteral("升级中...");
 inline const QString StatusReboot = QStringLiteral("重启...");
 inline const QString StatusCompleted = QStringLiteral("升级完成.");
 inline const QString StatusFailed = QStringLiteral("升级失败.");
+
+// A hub whose device node cannot be opened for reading and writing.
+inline QString AccessDenied(const QString& node, const QString& reason) {
+  return QStringLiteral(
+             "Cannot open the hub at %1 for reading and writing (%2): install the udev rule "
+             "with 'sudo halvek-hubctl install-udev-rule', then plug the hub in again.")
+      .arg(node, reason);
+}
 }  // namespace Texts

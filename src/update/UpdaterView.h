@@ -20,8 +20,12 @@ class TUpdaterView {
   virtual void ShowIndicator(int index) = 0;
   // Programming progress, 0 to maximum (both bars of the window).
   virtual void SetProgress(int position, int maximum) = 0;
-  // The update and version-check buttons.
+  // The panel holding the update and version-check buttons (off while an update runs).
   virtual void SetUpdateControlsEnabled(bool enabled) = 0;
+  // The update and version-check buttons themselves (off while updates are automatic).
+  virtual void SetManualButtonsEnabled(bool enabled) = 0;
+  // The automatic-update check box (off during an automatic run).
+  virtual void SetAutoUpdateBoxEnabled(bool enabled) = 0;
   // The whole window, while the hub switches into its bootloader.
   virtual void SetWindowEnabled(bool enabled) = 0;
   // Switches the periodic status read off (the Tool page's check box).

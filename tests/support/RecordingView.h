@@ -35,6 +35,10 @@ class RecordingView : public TUpdaterView {
     if (!enabled)
       ++controlsDisabledCount;
   }
+  bool manualButtonsEnabled = true;
+  bool autoBoxEnabled = true;
+  void SetManualButtonsEnabled(bool enabled) override { manualButtonsEnabled = enabled; }
+  void SetAutoUpdateBoxEnabled(bool enabled) override { autoBoxEnabled = enabled; }
   void SetWindowEnabled(bool enabled) override {
     windowEnabled = enabled;
     if (!enabled)

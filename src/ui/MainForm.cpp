@@ -1,0 +1,596 @@
+#include "ui/MainForm.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadialGradient>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QTabBar>
+#include <QTabWidget>
+
+#include "tool/StatusRead.h"
+#include "ui/Shape.h"
+#include "update/BuildConfig.h"
+#include "update/Version.h"
+
+namespace {
+
+template <typename W>
+W* Place(W* widget, const char* name, int x, int y, int w, int h) {
+  widget->setObjectName(QString::fromLatin1(name));
+  widget->setGeometry(x, y, w, h);
+  return widget;
+}
+
+// A label at (x, y), as wide and high as its text.
+QLabel* PlaceLabel(QWidget* parent, const char* name, int x, int y, const QString& text) {
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(QString::fromLatin1(name));
+  label->adjustSize();
+  label->move(x, y);
+  return label;
+}
+
+void SetColours(QWidget* widget, const QColor& background, const QColor& text) {
+  QPalette palette = widget->palette();
+  if (background.isValid()) {
+    palette.setColor(QPalette::Window, background);
+    palette.setColor(QPalette::Base, background);
+    widget->setAutoFillBackground(true);
+  }
+  if (text.isValid()) {
+    palette.setColor(QPalette::WindowText, text);
+    palette.setColor(QPalette::Text, text);
+  }
+  widget->setPalette(palette);
+}
+
+QWidget* WhitePanel(QWidget* parent, const char* name, int x, int y, int w, int h) {
+  auto* panel = Place(new QWidget(parent), name, x, y, w, h);
+  SetColours(panel, Qt::white, QColor());
+  return panel;
+}
+
+// White with a thin rounded border.
+QWidget* RoundedPanel(QWidget* parent, const char* name, int x, int y, int w, int h) {
+  auto* panel = Place(new QFrame(parent), name, x, y, w, h);
+  panel->setStyleSheet(QStringLiteral("QFrame#%1 { background: white; border: 1px solid "
+                                      "rgb(170, 170, 170); border-radius: 4px; }")
+                           .arg(QString::fromLatin1(name)));
+  return panel;
+}
+
+QFont ArialFont(int pointSize) {
+  QFont font(QStringLiteral("Arial"), pointSize);
+  font.setStyleHint(QFont::SansSerif);
+  return font;
+}
+
+QFont StripFont() {
+  QFont font;
+  font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun")});
+  font.setPointSize(9);
+  font.setBold(true);
+  return font;
+}
+
+QFont MonoFont() {
+  QFont font(QStringLiteral("Consolas"), 9);
+  // Where Consolas is missing, any fixed-pitch font keeps the version lines aligned.
+  font.setStyleHint(QFont::Monospace);
+  font.setFixedPitch(true);
+  return font;
+}
+
+struct LedBarPlace {
+  const char* name;
+  const char* label;
+  int x, y;
+};
+// Channel c is bar c - 1: four red levels on the left, four green on the right.
+constexpr LedBarPlace LED_BARS[LED_CHANNEL_COUNT] = {
+    {"rztrckbr1", "LED1红", 13, 48},  {"rztrckbr2", "LED2红", 13, 104},
+    {"rztrckbr3", "LED3红", 13, 168}, {"rztrckbr4", "LED4红", 13, 229},
+    {"rztrckbr5", "LED1绿", 248, 48}, {"rztrckbr6", "LED2绿", 248, 104},
+    {"rztrckbr7", "LED3绿", 248, 168}, {"rztrckbr8", "LED4绿", 248, 229},
+};
+constexpr int LED_BAR_WIDTH = 225;
+constexpr int LED_BAR_HEIGHT = 38;
+
+}  // namespace
+
+QStringList TfrmMain::HelpLines() {
+  return {
+      QStringLiteral("Charging Hub for Veyla 1 and Quillon 3"),
+      QString(),
+      QStringLiteral("How to update:"),
+      QStringLiteral("Step 1: Connect the Charging Hub to your computer by micro USB "),
+      QStringLiteral("cable. Red LEDs on the Hub will blink when connected. It is not "),
+      QStringLiteral("necessary to connect the Hub to power. "),
+      QStringLiteral("Step 2: Go to the Update page and click [Check Version]. This will "),
+      QStringLiteral("show whether an update is available."),
+      QStringLiteral("Step 3: Click [Update] to initiate the update. "),
+      QString(),
+      QStringLiteral("Note:"),
+      QStringLiteral("1 Do not connect more than one Charging Hub at the same time;"),
+      QStringLiteral("2 Do not remove the USB cable during the update;"),
+      QStringLiteral("3 If the update fails, repeat the above steps."),
+  };
+}
+
+QStringList TfrmMain::ReleaseNotes() {
+  return {
+      QStringLiteral("Release Notes:"),
+      QString(61, QLatin1Char('-')),
+      QStringLiteral("V1.1.15.0906"),
+      QStringLiteral("* Fixed bug that occurs during extended charging,"),
+      QStringLiteral("   e.g. leaving batteries in the Hub for over one "),
+      QStringLiteral("   week. "),
+  };
+}
+
+QPixmap TfrmMain::LampImage(int index) {
+  QImage image(24, 24, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  const bool lit = index == 0;
+  QRadialGradient glow(QPointF(10.0, 9.0), 11.0, QPointF(9.0, 8.0));
+  if (lit) {
+    glow.setColorAt(0.0, QColor(215, 255, 195));
+    glow.setColorAt(0.4, QColor(60, 215, 50));
+    glow.setColorAt(1.0, QColor(10, 105, 15));
+  } else {
+    glow.setColorAt(0.0, QColor(165, 70, 70));
+    glow.setColorAt(0.45, QColor(120, 15, 15));
+    glow.setColorAt(1.0, QColor(55, 0, 0));
+  }
+  p.setPen(QPen(QColor(30, 30, 30, 210), 1.0));
+  p.setBrush(glow);
+  p.drawEllipse(QRectF(2.5, 2.5, 19.0, 19.0));
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(255, 255, 255, lit ? 150 : 55));
+  p.drawEllipse(QRectF(7.0, 5.5, 6.0, 4.0));
+  p.end();
+  return QPixmap::fromImage(image);
+}
+
+TfrmMain::TfrmMain(std::shared_ptr<THidPlatform> platform, std::optional<FirmwareLines> image)
+    : session(std::make_unique<THubSession>(*this)) {
+  setFont(ArialFont(9));
+  setFixedSize(FORM_WIDTH, FORM_HEIGHT);
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
+  CreateControls();
+  FormCreate(std::move(platform), std::move(image));
+}
+
+TfrmMain::~TfrmMain() {
+  // The session reports to the controls: it goes first.
+  session.reset();
+}
+
+void TfrmMain::CreateControls() {
+  RzPanel3 = WhitePanel(this, "RzPanel3", 27, 152, 786, 359);
+  // The panel clips the page control's own border.
+  pgcMain = Place(new QTabWidget(RzPanel3), "pgcMain", -3, -2, 791, 364);
+  pgcMain->setTabPosition(QTabWidget::South);
+  rztbshtHome = new QWidget;
+  rztbshtUpdate = new QWidget;
+  rztbshtTool = new QWidget;
+  const struct {
+    QWidget* page;
+    const char* name;
+    QString caption;
+  } pages[] = {{rztbshtHome, "rztbshtHome", QStringLiteral("Home")},
+               {rztbshtUpdate, "rztbshtUpdate", QStringLiteral("Update")},
+               {rztbshtTool, "rztbshtTool", QStringLiteral("Tool")}};
+  for (const auto& page : pages) {
+    page.page->setObjectName(QString::fromLatin1(page.name));
+    SetColours(page.page, Qt::white, QColor());
+    pgcMain->addTab(page.page, page.caption);
+  }
+  connect(pgcMain, &QTabWidget::currentChanged, this, &TfrmMain::PageChanged);
+
+  CreateHomePage();
+  CreateUpdatePage();
+  CreateToolPage();
+  CreateBottomPanel();
+
+  tmrAuto = &session->AutoTimer();
+  tmrAuto->setObjectName(QStringLiteral("tmrAuto"));
+  tmrRefresh = new QTimer(this);
+  tmrRefresh->setObjectName(QStringLiteral("tmrRefresh"));
+  tmrRefresh->setInterval(REFRESH_INTERVAL_MS);
+  connect(tmrRefresh, &QTimer::timeout, this, &TfrmMain::tmrRefreshTimer);
+}
+
+void TfrmMain::CreateHomePage() {
+  QWidget* page = rztbshtHome;
+  lbl1 = PlaceLabel(page, "lbl1", 40, 33, QStringLiteral("Halvek Charging Hub"));
+  QFont titleFont = ArialFont(9);
+  titleFont.setPixelSize(13);
+  lbl1->setFont(titleFont);
+  SetColours(lbl1, QColor(), Qt::black);
+  lbl1->adjustSize();
+
+  RzPanel1 = RoundedPanel(page, "RzPanel1", 33, 56, 379, 277);
+  // Qt breaks label lines at line feeds only.
+  RzLabel1 = Place(new QLabel(HelpLines().join(QLatin1Char('\n')), RzPanel1), "RzLabel1", 8, 14,
+                   361, 210);
+  RzLabel1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  SetColours(RzLabel1, QColor(), Qt::black);
+
+  RzPanel2 = RoundedPanel(page, "RzPanel2", 426, 55, 341, 279);
+  mmo1 = Place(new QPlainTextEdit(RzPanel2), "mmo1", 16, 18, 305, 231);
+  mmo1->setPlainText(ReleaseNotes().join(QLatin1Char('\n')));
+  mmo1->setReadOnly(true);
+  mmo1->setFrameShape(QFrame::NoFrame);
+  mmo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  mmo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  SetColours(mmo1, Qt::white, Qt::black);
+}
+
+void TfrmMain::CreateUpdatePage() {
+  QWidget* page = rztbshtUpdate;
+  pnlUpdate = WhitePanel(page, "pnlUpdate", 40, 24, 273, 33);
+  btnConnect =
+      Place(new QPushButton(QStringLiteral("Check Version"), pnlUpdate), "btnConnect", 2, 6, 110, 25);
+  btnUpdate =
+      Place(new QPushButton(QStringLiteral("Update"), pnlUpdate), "btnUpdate", 163, 6, 110, 25);
+  connect(btnConnect, &QPushButton::clicked, this, &TfrmMain::btnConnectClick);
+  connect(btnUpdate, &QPushButton::clicked, this, &TfrmMain::btnUpdateClick);
+
+  grpFirmware = Place(new QGroupBox(QStringLiteral("Version:"), page), "grpFirmware", 40, 64, 289,
+                      185);
+  SetColours(grpFirmware, Qt::white, QColor());
+  mmoUpdate = Place(new QPlainTextEdit(grpFirmware), "mmoUpdate", 16, 18, 241, 127);
+  mmoUpdate->setReadOnly(true);
+  mmoUpdate->setEnabled(false);
+  mmoUpdate->setFrameShape(QFrame::NoFrame);
+  mmoUpdate->setFont(MonoFont());
+  SetColours(mmoUpdate, Qt::white, QColor());
+
+  chkAutoPRG = new QCheckBox(QStringLiteral("Automatically update when new hub is plugged in"), page);
+  chkAutoPRG->setObjectName(QStringLiteral("chkAutoPRG"));
+  chkAutoPRG->adjustSize();
+  chkAutoPRG->move(43, 258);
+  connect(chkAutoPRG, &QCheckBox::toggled, this, &TfrmMain::chkAutoPRGClick);
+
+  lbl2 = PlaceLabel(page, "lbl2", 344, 32, QStringLiteral("Log"));
+  mmoUplog = Place(new QPlainTextEdit(page), "mmoUplog", 344, 48, 441, 233);
+  mmoUplog->setReadOnly(true);
+  mmoUplog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+  pbProgram = Place(new QProgressBar(page), "pbProgram", 40, 297, 745, 17);
+  pbProgram->setTextVisible(false);
+  pbProgram->setRange(0, 100);
+  pbProgram->setValue(0);
+
+  // The hubs found, one entry each; never shown.
+  cbbPort = Place(new QComboBox(page), "cbbPort", 0, 0, 100, 21);
+  cbbPort->hide();
+  connect(session.get(), &THubSession::HubsChanged, this, &TfrmMain::RefreshPortList);
+}
+
+void TfrmMain::CreateToolPage() {
+  QWidget* page = rztbshtTool;
+
+  rzgrpbx1 = Place(new QGroupBox(QStringLiteral("运行数据"), page), "rzgrpbx1", 40, 32, 265, 305);
+  SetColours(rzgrpbx1, Qt::white, QColor());
+  QWidget* box = rzgrpbx1;
+  PlaceLabel(box, "lbl3", 43, 36, QStringLiteral("电压"));
+  edtVolt = Place(new QLineEdit(box), "edtVolt", 80, 32, 139, 23);
+  PlaceLabel(box, "lbl8", 221, 36, QStringLiteral("MV"));
+  PlaceLabel(box, "lbl4", 43, 60, QStringLiteral("电流"));
+  edtCurr = Place(new QLineEdit(box), "edtCurr", 80, 56, 139, 23);
+  PlaceLabel(box, "lbl9", 221, 60, QStringLiteral("MA"));
+  PlaceLabel(box, "lbl5", 43, 84, QStringLiteral("通道"));
+  edtChannel = Place(new QLineEdit(box), "edtChannel", 80, 80, 169, 23);
+  PlaceLabel(box, "lbl6", 43, 108, QStringLiteral("状态"));
+  edtState = Place(new QLineEdit(box), "edtState", 80, 104, 33, 23);
+  edtCyc1 = Place(new QLineEdit(box), "edtCyc1", 120, 104, 33, 23);
+  edtCyc2 = Place(new QLineEdit(box), "edtCyc2", 160, 104, 33, 23);
+  edtCyc3 = Place(new QLineEdit(box), "edtCyc3", 208, 104, 33, 23);
+  PlaceLabel(box, "lbl7", 43, 143, QStringLiteral("在位状态"));
+
+  // The hub drawing: outline and plug first, so the batteries lie on top of the outline.
+  shp[4] = Place(new TShape(box), "shp4", 43, 176, 198, 76);
+  shp[5] = Place(new TShape(box), "shp5", 43, 193, 9, 41);
+  const struct {
+    int index;
+    const char* shape;
+    const char* label;
+    const char* caption;
+    int x, y;
+    bool labelAbove;
+  } batteries[] = {
+      {1, "shp1", "lbl13", "电池2", 68, 176, true},
+      {0, "shp0", "lbl12", "电池1", 156, 176, true},
+      {2, "shp2", "lbl14", "电池3", 82, 233, false},
+      {3, "shp3", "lbl15", "电池4", 178, 233, false},
+  };
+  for (const auto& b : batteries) {
+    shp[b.index] = Place(new TShape(box), b.shape, b.x, b.y, 49, 19);
+    QLabel* label = PlaceLabel(box, b.label, 0, 0, QString::fromUtf8(b.caption));
+    const int x = b.x + (49 - label->width()) / 2;
+    label->move(x, b.labelAbove ? b.y - label->height() - 1 : b.y + 19 + 1);
+  }
+
+  btnRead = Place(new QPushButton(QStringLiteral("读取"), box), "btnRead", 48, 267, 75, 25);
+  chkRefresh = Place(new QCheckBox(QStringLiteral("自动刷新"), box), "chkRefresh", 136, 272, 67, 17);
+  connect(btnRead, &QPushButton::clicked, this, &TfrmMain::btnReadClick);
+  connect(chkRefresh, &QCheckBox::toggled, this, &TfrmMain::chkRefreshClick);
+
+  rzgrpbx2 =
+      Place(new QGroupBox(QStringLiteral("LED颜色调节"), page), "rzgrpbx2", 312, 32, 481, 305);
+  SetColours(rzgrpbx2, Qt::white, QColor());
+  for (int i = 0; i < LED_CHANNEL_COUNT; ++i) {
+    const LedBarPlace& place = LED_BARS[i];
+    auto* bar = Place(new QSlider(Qt::Horizontal, rzgrpbx2), place.name, place.x, place.y,
+                      LED_BAR_WIDTH, LED_BAR_HEIGHT);
+    bar->setRange(0, LED_LEVEL_MAX);
+    bar->setValue(TLedAdjuster::INITIAL_LEVEL);
+    bar->setTickPosition(QSlider::TicksBelow);
+    bar->setTickInterval(5);
+    bar->setProperty("tag", i + 1);
+    ledBars[i] = bar;
+    const QString labelName = QStringLiteral("lblLed%1").arg(i + 1);
+    PlaceLabel(rzgrpbx2, labelName.toLatin1().constData(), place.x, place.y - 16,
+               QString::fromUtf8(place.label));
+    connect(bar, &QSlider::valueChanged, this, &TfrmMain::rztrckbr1Change);
+  }
+  btnStartAdj = Place(new QPushButton(QStringLiteral("读取﹠开始"), rzgrpbx2), "btnStartAdj", 69,
+                      267, 97, 25);
+  btnEndAdj =
+      Place(new QPushButton(QStringLiteral("写入﹠结束"), rzgrpbx2), "btnEndAdj", 304, 267, 83, 25);
+  connect(btnStartAdj, &QPushButton::clicked, this, &TfrmMain::btnStartAdjClick);
+  connect(btnEndAdj, &QPushButton::clicked, this, &TfrmMain::btnEndAdjClick);
+
+  // Row by row, red before green, then the two buttons.
+  const QWidget* order[] = {ledBars[0], ledBars[4], ledBars[1], ledBars[5], ledBars[2],
+                            ledBars[6], ledBars[3], ledBars[7], btnStartAdj, btnEndAdj};
+  for (std::size_t i = 0; i + 1 < std::size(order); ++i)
+    setTabOrder(const_cast<QWidget*>(order[i]), const_cast<QWidget*>(order[i + 1]));
+}
+
+void TfrmMain::CreateBottomPanel() {
+  // Transparent: the frame's bottom strip shows through.
+  pnl1 = Place(new QWidget(this), "pnl1", 0, FORM_HEIGHT - 33, FORM_WIDTH, 33);
+  imgIndicator = Place(new QLabel(pnl1), "imgIndicator", 24, 4, 24, 24);
+
+  pnl2 = Place(new QWidget(pnl1), "pnl2", 88, 6, 609, 25);
+  lbl23 = PlaceLabel(pnl2, "lbl23", 15, 5, QStringLiteral("自动升级："));
+  pbMsg = Place(new QProgressBar(pnl2), "pbMsg", 75, 3, 217, 14);
+  pbMsg->setTextVisible(false);
+  pbMsg->setRange(0, 100);
+  pbMsg->setValue(0);
+  lblMsg = PlaceLabel(pnl2, "lblMsg", 295, 3, QString());
+  for (QLabel* label : {lbl23, lblMsg}) {
+    label->setFont(StripFont());
+    SetColours(label, QColor(), Qt::white);
+    label->adjustSize();
+  }
+  pnl2->hide();
+
+  lbl10 = PlaceLabel(pnl1, "lbl10", 723, 7, QStringLiteral("Version:"));
+  SetColours(lbl10, QColor(), Qt::white);
+}
+
+void TfrmMain::FormCreate(std::shared_ptr<THidPlatform> platform,
+                          std::optional<FirmwareLines> image) {
+  // A hub already attached is listed and greeted here, before the image is loaded.
+  session->Start(std::move(platform), std::move(image));
+  SetBackground(QStringLiteral("BkImage1_jpg"), QStringLiteral("Skin"), 255, 150, 60, 60);
+  AddModule(MODULE_HOME, QStringLiteral("Home"), QStringLiteral("Module_Home_png"),
+            QStringLiteral("Skin"));
+  AddModule(MODULE_UPDATE, QStringLiteral("Update"), QStringLiteral("Module_protec_png"),
+            QStringLiteral("Skin"));
+  SelectModule(MODULE_HOME);
+  for (int i = 0; i < pgcMain->count(); ++i)
+    pgcMain->setTabVisible(i, false);
+  pgcMain->tabBar()->hide();
+  pgcMain->setCurrentWidget(rztbshtHome);
+  lbl10->setText(QStringLiteral("Version: ") + FormatVersion(VersionText(BUILTIN_APP_VERSION)));
+  lbl10->adjustSize();
+}
+
+// --- what the session shows ---
+
+void TfrmMain::ClearLog() { mmoUplog->clear(); }
+
+void TfrmMain::AppendLog(const QString& line) { mmoUplog->appendPlainText(line); }
+
+void TfrmMain::ShowVersionLines(const QStringList& lines) {
+  mmoUpdate->setPlainText(lines.join(QLatin1Char('\n')));
+}
+
+void TfrmMain::ShowStatus(const QString& text) {
+  // Only while the strip is up; a text given meanwhile is not kept.
+  if (pnl2->isHidden())
+    return;
+  lblMsg->setText(text);
+  lblMsg->adjustSize();
+}
+
+void TfrmMain::ShowIndicator(int index) {
+  static const QPixmap lamps[] = {LampImage(0), LampImage(1)};
+  if (index < 0 || index > 1)
+    return;
+  indicatorIndex = index;
+  imgIndicator->setPixmap(lamps[index]);
+  imgIndicator->repaint();
+}
+
+void TfrmMain::SetProgress(int position, int maximum) {
+  for (QProgressBar* bar : {pbProgram, pbMsg}) {
+    // A range of 0 to 0 would show a busy bar.
+    bar->setRange(0, std::max(maximum, 1));
+    bar->setValue(maximum > 0 ? position : 0);
+  }
+}
+
+void TfrmMain::SetUpdateControlsEnabled(bool enabled) { pnlUpdate->setEnabled(enabled); }
+
+void TfrmMain::SetManualButtonsEnabled(bool enabled) {
+  btnConnect->setEnabled(enabled);
+  btnUpdate->setEnabled(enabled);
+}
+
+void TfrmMain::SetAutoUpdateBoxEnabled(bool enabled) { chkAutoPRG->setEnabled(enabled); }
+
+void TfrmMain::SetWindowEnabled(bool enabled) { setEnabled(enabled); }
+
+void TfrmMain::StopAutoRefresh() {
+  // Through the box, so its handler stops the timer as a user's click would.
+  chkRefresh->setChecked(false);
+}
+
+void TfrmMain::ShowLedLevel(int channel, int level) {
+  if (channel < 1 || channel > LED_CHANNEL_COUNT)
+    return;
+  // The session has sent this level already; the bar only follows.
+  QSlider* bar = LedBar(channel);
+  const QSignalBlocker quiet(bar);
+  bar->setValue(level);
+}
+
+// --- handlers ---
+
+void TfrmMain::RunUserAction(std::function<void()> action) {
+  try {
+    session->Link().RunWhenIdle([action = std::move(action)] {
+      try {
+        action();
+      } catch (...) {
+        // Handlers run from the event loop: nothing may escape.
+      }
+    });
+  } catch (...) {
+  }
+}
+
+void TfrmMain::btnConnectClick() {
+  RunUserAction([this] { session->CheckVersion(); });
+}
+
+void TfrmMain::btnUpdateClick() {
+  // The update enables its controls again however it ends.
+  RunUserAction([this] { session->Update(); });
+}
+
+void TfrmMain::chkAutoPRGClick() {
+  try {
+    session->SetAutoUpdate(chkAutoPRG->isChecked());
+  } catch (...) {
+  }
+}
+
+void TfrmMain::tmrAutoTimer() {
+  try {
+    session->AutoTimerTick();
+  } catch (...) {
+  }
+}
+
+void TfrmMain::btnReadClick() {
+  RunUserAction([this] {
+    if (const auto readout = ReadHubStatus(session->Link()))
+      ShowStatusReadout(*readout);
+  });
+}
+
+void TfrmMain::ShowStatusReadout(const StatusReadout& readout) {
+  edtVolt->setText(QString::number(readout.voltage_mV));
+  edtCurr->setText(QString::number(readout.current_mA));
+  edtState->setText(QString::number(readout.state));
+  edtChannel->setText(QString::number(readout.channel));
+  const QColor clear = palette().color(QPalette::Active, QPalette::Highlight);
+  for (int i = 0; i < BATTERY_COUNT; ++i)
+    shp[i]->SetBrushColor(readout.batteryPresent[i] ? QColor(Qt::white) : clear);
+  edtCyc1->setText(QString::number(readout.counters[0]));
+  edtCyc2->setText(QString::number(readout.counters[1]));
+  edtCyc3->setText(QString::number(readout.counters[2]));
+}
+
+void TfrmMain::chkRefreshClick() {
+  if (chkRefresh->isChecked()) {
+    tmrRefresh->start();
+  } else {
+    tmrRefresh->stop();
+  }
+}
+
+void TfrmMain::tmrRefreshTimer() {
+  // A tick that finds an exchange or an update under way is skipped; the next one reads.
+  if (session->Busy())
+    return;
+  btnRead->click();
+}
+
+void TfrmMain::btnStartAdjClick() {
+  RunUserAction([this] { session->Leds().StartAdjust(); });
+}
+
+void TfrmMain::btnEndAdjClick() {
+  RunUserAction([this] { session->Leds().EndAdjust(); });
+}
+
+void TfrmMain::rztrckbr1Change() {
+  const auto* bar = qobject_cast<const QSlider*>(sender());
+  if (!bar)
+    return;
+  const int channel = bar->property("tag").toInt();
+  try {
+    session->Leds().SetLevel(channel, bar->value());
+  } catch (...) {
+  }
+  // Sends the level the bar holds when the link is free.
+  RunUserAction([this, channel] { session->Leds().SendLevel(channel); });
+}
+
+void TfrmMain::rztbshtToolShow() { pnl2->setVisible(chkAutoPRG->isChecked()); }
+
+void TfrmMain::rztbshtToolHide() { pnl2->hide(); }
+
+void TfrmMain::PageChanged(int index) {
+  const int tool = pgcMain->indexOf(rztbshtTool);
+  if (shownPage == tool && index != tool)
+    rztbshtToolHide();
+  if (index == tool && shownPage != tool)
+    rztbshtToolShow();
+  shownPage = index;
+}
+
+void TfrmMain::WmSkinModuleSelect(int moduleId, int) {
+  const struct {
+    int id;
+    QWidget* page;  // null: the page stays
+  } modules[] = {{100, rztbshtHome}, {101, rztbshtUpdate}, {102, nullptr},
+                 {103, rztbshtTool}, {104, nullptr},       {105, nullptr}};
+  for (const auto& module : modules) {
+    if (module.id != moduleId)
+      continue;
+    SelectModule(moduleId);
+    if (module.page)
+      pgcMain->setCurrentWidget(module.page);
+    return;
+  }
+}
+
+void TfrmMain::RefreshPortList() {
+  cbbPort->clear();
+  for (std::size_t i = 0; i < session->Hubs().size(); ++i)
+    cbbPort->addItem(QStringLiteral("Device%1").arg(0));
+  cbbPort->setCurrentIndex(session->SelectedHub());
+}

@@ -1,0 +1,162 @@
+#pragma once
+// The updater's window: Home, Update and Tool pages on the skinned frame, the lamp, the status
+// strip and the version label. The handlers keep the names the window has always had and hand
+// the work to the session; the window itself only shows what the session reports.
+
+#include <QPixmap>
+#include <QStringList>
+#include <QTimer>
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "ui/skin/SkinForm.h"
+#include "update/HubSession.h"
+#include "update/UpdaterView.h"
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QSlider;
+class QTabWidget;
+class QWidget;
+class TShape;
+
+class TfrmMain : public TSkinForm, public TUpdaterView {
+  Q_OBJECT
+
+ public:
+  static constexpr int FORM_WIDTH = 859;
+  static constexpr int FORM_HEIGHT = 587;
+  static constexpr int REFRESH_INTERVAL_MS = 1000;
+
+  // Module ids of the module bar.
+  static constexpr int MODULE_HOME = 100;
+  static constexpr int MODULE_UPDATE = 101;
+  static constexpr int MODULE_TOOL = 103;
+
+  // `platform`: where the hubs are looked for (null: the machine's HID devices); `image`: the
+  // firmware to program (none: the built-in one).
+  explicit TfrmMain(std::shared_ptr<THidPlatform> platform = nullptr,
+                    std::optional<FirmwareLines> image = std::nullopt);
+  ~TfrmMain() override;
+
+  THubSession& Session() { return *session; }
+
+  // The texts of the Home page, line by line.
+  static QStringList HelpLines();
+  static QStringList ReleaseNotes();
+  // The two lamp images: 0 lit green, 1 dark red.
+  static QPixmap LampImage(int index);
+
+  // TUpdaterView.
+  void ClearLog() override;
+  void AppendLog(const QString& line) override;
+  void ShowVersionLines(const QStringList& lines) override;
+  void ShowStatus(const QString& text) override;
+  void ShowIndicator(int index) override;
+  void SetProgress(int position, int maximum) override;
+  void SetUpdateControlsEnabled(bool enabled) override;
+  void SetManualButtonsEnabled(bool enabled) override;
+  void SetAutoUpdateBoxEnabled(bool enabled) override;
+  void SetWindowEnabled(bool enabled) override;
+  void StopAutoRefresh() override;
+  void ShowLedLevel(int channel, int level) override;
+
+  // The LED bar of channel 1 to 8.
+  QSlider* LedBar(int channel) const { return ledBars.at(channel - 1); }
+  // Which lamp shows: 0, 1, or -1 before the first ShowIndicator.
+  int IndicatorIndex() const { return indicatorIndex; }
+
+  // Controls, under the names the layout gives them.
+  QWidget* RzPanel3 = nullptr;
+  QTabWidget* pgcMain = nullptr;
+  QWidget* rztbshtHome = nullptr;
+  QWidget* rztbshtUpdate = nullptr;
+  QWidget* rztbshtTool = nullptr;
+
+  QWidget* pnl1 = nullptr;
+  QLabel* imgIndicator = nullptr;
+  QWidget* pnl2 = nullptr;
+  QLabel* lbl23 = nullptr;
+  QProgressBar* pbMsg = nullptr;
+  QLabel* lblMsg = nullptr;
+  QLabel* lbl10 = nullptr;
+
+  QLabel* lbl1 = nullptr;
+  QWidget* RzPanel1 = nullptr;
+  QLabel* RzLabel1 = nullptr;
+  QWidget* RzPanel2 = nullptr;
+  QPlainTextEdit* mmo1 = nullptr;
+
+  QWidget* pnlUpdate = nullptr;
+  QPushButton* btnConnect = nullptr;
+  QPushButton* btnUpdate = nullptr;
+  QGroupBox* grpFirmware = nullptr;
+  QPlainTextEdit* mmoUpdate = nullptr;
+  QCheckBox* chkAutoPRG = nullptr;
+  QLabel* lbl2 = nullptr;
+  QPlainTextEdit* mmoUplog = nullptr;
+  QProgressBar* pbProgram = nullptr;
+  QComboBox* cbbPort = nullptr;
+
+  QGroupBox* rzgrpbx1 = nullptr;
+  QLineEdit* edtVolt = nullptr;
+  QLineEdit* edtCurr = nullptr;
+  QLineEdit* edtChannel = nullptr;
+  QLineEdit* edtState = nullptr;
+  QLineEdit* edtCyc1 = nullptr;
+  QLineEdit* edtCyc2 = nullptr;
+  QLineEdit* edtCyc3 = nullptr;
+  std::array<TShape*, 6> shp{};  // shp0 to shp3 the batteries, shp4 the outline, shp5 the plug
+  QPushButton* btnRead = nullptr;
+  QCheckBox* chkRefresh = nullptr;
+
+  QGroupBox* rzgrpbx2 = nullptr;
+  std::array<QSlider*, 8> ledBars{};  // rztrckbr1 to rztrckbr8
+  QPushButton* btnStartAdj = nullptr;
+  QPushButton* btnEndAdj = nullptr;
+
+  QTimer* tmrAuto = nullptr;  // the session's
+  QTimer* tmrRefresh = nullptr;
+
+ public slots:
+  void btnConnectClick();
+  void btnUpdateClick();
+  void chkAutoPRGClick();
+  void tmrAutoTimer();
+  void btnReadClick();
+  void chkRefreshClick();
+  void tmrRefreshTimer();
+  void btnStartAdjClick();
+  void btnEndAdjClick();
+  void rztrckbr1Change();
+  void rztbshtToolShow();
+  void rztbshtToolHide();
+
+ protected:
+  void WmSkinModuleSelect(int moduleId, int buttonIndex) override;
+
+ private:
+  void CreateControls();
+  void CreateHomePage();
+  void CreateUpdatePage();
+  void CreateToolPage();
+  void CreateBottomPanel();
+  void FormCreate(std::shared_ptr<THidPlatform> platform, std::optional<FirmwareLines> image);
+  void PageChanged(int index);
+  void ShowStatusReadout(const StatusReadout& readout);
+  void RefreshPortList();
+  // Runs a user's action now, or after the exchange in flight; never lets an exception out.
+  void RunUserAction(std::function<void()> action);
+
+  std::unique_ptr<THubSession> session;
+  int indicatorIndex = -1;
+  int shownPage = 0;
+};

@@ -1,0 +1,175 @@
+#include "update/HubSession.h"
+
+#include "protocol/Commands.h"
+#include "update/BuildConfig.h"
+#include "update/EmbeddedFirmware.h"
+#include "update/Pause.h"
+#include "update/Texts.h"
+#include "update/Version.h"
+
+namespace {
+bool IsHub(const THidDevice* device) {
+  return device->Attributes().VendorID == HUB_VENDOR_ID &&
+         device->Attributes().ProductID == HUB_PRODUCT_ID;
+}
+}  // namespace
+
+THubSession::THubSession(TUpdaterView& view, QObject* parent)
+    : QObject(parent),
+      view_(view),
+      leds_(link_),
+      update_(link_, image_, leds_, view_, [this] { FindHubDevice(); }) {
+  leds_.onLevelShown = [this](int channel, int level) { view_.ShowLedLevel(channel, level); };
+  tmrAuto_.setInterval(AUTO_TIMER_INTERVAL_MS);
+  connect(&tmrAuto_, &QTimer::timeout, this, &THubSession::AutoTimerTick);
+}
+
+THubSession::~THubSession() {
+  link_.SetCurrentDevice(nullptr);
+  // Hubs and other claimed devices are ours: the controller only marks them unplugged.
+  std::vector<THidDevice*> claimed;
+  if (controller_) {
+    for (THidDevice* device : controller_->DeviceList()) {
+      if (device->IsClaimed())
+        claimed.push_back(device);
+    }
+  }
+  controller_.reset();
+  for (THidDevice* device : claimed)
+    delete device;
+}
+
+void THubSession::Start(std::shared_ptr<THidPlatform> platform,
+                        std::optional<FirmwareLines> image) {
+  controller_ = std::make_unique<THidDeviceController>(this, std::move(platform));
+  controller_->SetOnDeviceChange(TNotifyEvent::Bind<&THubSession::HidDeviceChange>(this));
+  controller_->EnumerateDevices();
+  image_ = image ? std::move(*image) : LoadEmbeddedFirmware();
+  tmrAuto_.start();
+}
+
+void THubSession::HidDeviceChange(THidDeviceController* controller) {
+  try {
+    link_.SetCurrentDevice(nullptr);
+    for (THidDevice*& hub : hubs_)
+      controller->ReleaseDevice(hub);
+    hubs_.clear();
+    selected_ = -1;
+
+    std::vector<THidDevice*> others;
+    THidDevice* device = nullptr;
+    while (controller->ClaimNextDevice(device)) {
+      if (!IsHub(device)) {
+        others.push_back(device);
+        continue;
+      }
+      hubs_.push_back(device);
+      device->SetInputBufferCount(HUB_QUEUE_LENGTH);
+      device->SetReadBufferCount(HUB_QUEUE_LENGTH);
+    }
+    // Other devices go straight back: we never talk to them, and an unplugged one kept
+    // claimed would be reported as removed again at every later change.
+    for (THidDevice*& other : others)
+      controller->ReleaseDevice(other);
+
+    view_.ShowIndicator(1);
+    if (!hubs_.empty()) {
+      THidDevice* hub = hubs_.front();
+      selected_ = 0;
+      link_.SetCurrentDevice(hub);
+      hub->SetDataHandler(link_.DataHandler());
+      view_.ShowIndicator(0);
+      if (!hub->CanReadWrite()) {
+        view_.AppendLog(Texts::AccessDenied(QString::fromStdString(hub->InterfaceInfo().DevicePath),
+                                            QString::fromStdString(hub->OpenErrorText())));
+      }
+      // Greets once the exchange in flight, if any, has read its own reply.
+      link_.RunWhenIdle([this] { Greet(); });
+      if (autoChecked_ && !update_.Running())
+        autoUpdatePending_ = true;
+    }
+  } catch (...) {
+    // Runs unattended: whatever was listed before the failure stays listed.
+  }
+  emit HubsChanged();
+}
+
+void THubSession::Greet() {
+  if (link_.CurrentDevice())
+    link_.SendFrame(CMD_GET_VERSION, GreetingRequest());
+}
+
+void THubSession::FindHubDevice() {
+  for (THidDevice* hub : hubs_) {
+    if (IsHub(hub)) {
+      link_.SetCurrentDevice(hub);
+      return;
+    }
+  }
+}
+
+void THubSession::CheckVersion() {
+  if (selected_ >= 0 && selected_ < static_cast<int>(hubs_.size())) {
+    THidDevice* hub = hubs_[selected_];
+    link_.SetCurrentDevice(hub);
+    hub->SetDataHandler(link_.DataHandler());
+    view_.ShowIndicator(0);
+    link_.SendFrame(CMD_GET_VERSION, GreetingRequest());
+  }
+  if (!link_.CurrentDevice()) {
+    view_.ShowIndicator(1);
+    view_.AppendLog(Texts::DeviceDisconnected);
+    return;
+  }
+  const int result = link_.SendFrame(CMD_GET_VERSION, VersionQueryRequest());
+  const ReplyBuffer reply = link_.Reply();
+  if (result == 0) {
+    const VersionReply version = DecodeVersionReply(reply);
+    view_.ShowVersionLines(VersionLines(version));
+    view_.ShowStatus(VersionStatusText(version.application));
+  }
+  view_.ShowIndicator(0);
+}
+
+void THubSession::Update() {
+  update_.Run();
+}
+
+void THubSession::SetAutoUpdate(bool checked) {
+  autoChecked_ = checked;
+  if (checked) {
+    tmrAuto_.start();
+  } else {
+    tmrAuto_.stop();
+  }
+  view_.SetManualButtonsEnabled(!checked);
+}
+
+void THubSession::AutoTimerTick() {
+  if (!autoUpdatePending_ || Busy())
+    return;
+  if (autoDelayTicks_ == 0) {
+    autoDelayTicks_ = 1;
+    return;
+  }
+  autoDelayTicks_ = 0;
+  try {
+    CheckVersion();
+  } catch (...) {
+    return;  // still pending: tried again on a later tick
+  }
+  autoUpdatePending_ = false;
+  view_.SetAutoUpdateBoxEnabled(false);
+  tmrAuto_.stop();
+  try {
+    ProcessPendingEvents();
+    update_.Run();
+    ProcessPendingEvents();
+    CheckVersion();
+  } catch (...) {
+    // An unattended run: the box and the timer come back whatever happened.
+  }
+  tmrAuto_.start();
+  view_.SetAutoUpdateBoxEnabled(true);
+  emit AutoUpdateFinished();
+}
