@@ -1,0 +1,340 @@
+// The hidraw platform under umockdev: enumeration from sysfs, report lengths from the report
+// descriptor, hot-plug through the udev monitor, writes, reads, access rights, device loss.
+// Runs under umockdev-wrapper; every case gets a fresh testbed.
+
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <QTest>
+#include <cerrno>
+#include <mutex>
+
+#include "HidTestSupport.h"
+#include "hid/HidController.h"
+#include "hid/linux/LinuxHidPlatform.h"
+
+extern "C" {
+#include <umockdev.h>
+}
+
+using namespace hidtest;
+
+namespace {
+
+const char* const KEYBOARD_DESCRIPTOR =
+    "05010906A101050719E029E71500250175019508810295017508810195057501050819012905910295017503"
+    "910195067508150025650507190029658100C0";
+
+QString Hex(const Bytes& bytes) {
+  return QString::fromLatin1(
+      QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()))
+          .toHex());
+}
+
+// One USB HID device as sysfs shows it: USB device, interface, hid device, hidraw node.
+QByteArray Record(int port, const char* hidName, int minor, const char* hidId,
+                  const QString& descriptorHex, const char* bcdDevice) {
+  const QString usb = QString("/devices/pci0000:00/0000:00:14.0/usb1/1-%1").arg(port);
+  const QString intf = usb + QString("/1-%1:1.0").arg(port);
+  const QString hid = intf + "/" + hidName;
+  const QString raw = hid + QString("/hidraw/hidraw%1").arg(minor);
+  QString r;
+  r += QString(
+           "P: %1\nN: hidraw%2\nE: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/hidraw%2\n"
+           "E: MAJOR=240\nE: MINOR=%2\n\n")
+           .arg(raw)
+           .arg(minor);
+  r += QString(
+           "P: %1\nE: SUBSYSTEM=hid\nE: HID_ID=%2\nE: HID_NAME=Test device %3\n"
+           "E: HID_UNIQ=\nH: report_descriptor=%4\n\n")
+           .arg(hid, hidId)
+           .arg(port)
+           .arg(descriptorHex);
+  r += QString("P: %1\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n\n").arg(intf);
+  r += QString("P: %1\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nA: bcdDevice=%2\n\n")
+           .arg(usb, bcdDevice);
+  return r.toLatin1();
+}
+
+QString RawSysPath(int port, const char* hidName, int minor) {
+  return QString("/sys/devices/pci0000:00/0000:00:14.0/usb1/1-%1/1-%1:1.0/%2/hidraw/hidraw%3")
+      .arg(port)
+      .arg(hidName)
+      .arg(minor);
+}
+
+// Collects what the program writes to one node.
+struct TWrites {
+  std::mutex mutex;
+  std::vector<Bytes> reports;
+  std::size_t Count() {
+    std::lock_guard lock(mutex);
+    return reports.size();
+  }
+  static gboolean OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
+    UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+    auto* writes = static_cast<TWrites*>(self);
+    {
+      std::lock_guard lock(writes->mutex);
+      writes->reports.emplace_back(arg->data, arg->data + arg->data_len);
+    }
+    umockdev_ioctl_client_complete(client, arg->data_len, 0);
+    return TRUE;
+  }
+};
+
+// Lowers or restores this thread's right to ignore file permissions (tests run as root).
+void SetPermissionOverride(bool on) {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[2] = {};
+  syscall(SYS_capget, &header, data);
+  const std::uint32_t bits = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+  data[0].effective =
+      on ? (data[0].effective | (bits & data[0].permitted)) : (data[0].effective & ~bits);
+  syscall(SYS_capset, &header, data);
+}
+
+struct TBed {
+  UMockdevTestbed* testbed = umockdev_testbed_new();
+  UMockdevIoctlBase* hubHandler = umockdev_ioctl_base_new();
+  TWrites hubWrites;
+
+  TBed() {
+    g_signal_connect(hubHandler, "handle-write", G_CALLBACK(&TWrites::OnWrite), &hubWrites);
+  }
+  ~TBed() {
+    g_object_unref(hubHandler);
+    g_object_unref(testbed);
+  }
+  bool Add(const QByteArray& record) {
+    GError* error = nullptr;
+    const bool ok = umockdev_testbed_add_from_string(testbed, record.constData(), &error);
+    if (error) {
+      qWarning("%s", error->message);
+      g_error_free(error);
+    }
+    return ok;
+  }
+  bool AddHub(int port = 1, const char* hidName = "0003:FFF0:0018.0001", int minor = 0) {
+    if (!Add(Record(port, hidName, minor, "0003:0000FFF0:00000018", Hex(HUB_DESCRIPTOR), "0105")))
+      return false;
+    const QByteArray node = QString("/dev/hidraw%1").arg(minor).toLatin1();
+    GError* error = nullptr;
+    const bool ok = umockdev_testbed_attach_ioctl(testbed, node.constData(), hubHandler, &error);
+    if (error)
+      g_error_free(error);
+    return ok;
+  }
+  bool AddKeyboard() {
+    return Add(Record(2, "0003:046D:C31C.0002", 1, "0003:0000046D:0000C31C",
+                      QString(KEYBOARD_DESCRIPTOR), "6400"));
+  }
+  void Unplug(const QString& rawSysPath) {
+    const QByteArray path = rawSysPath.toLatin1();
+    umockdev_testbed_uevent(testbed, path.constData(), "remove");
+    umockdev_testbed_remove_device(testbed, path.constData());
+  }
+  void Plug(const QString& rawSysPath) {
+    umockdev_testbed_uevent(testbed, rawSysPath.toLatin1().constData(), "add");
+  }
+  // The test's end of a node: what is written here, the program reads.
+  int Master(int minor) {
+    return umockdev_testbed_get_dev_fd(testbed,
+                                       QString("/dev/hidraw%1").arg(minor).toLatin1().constData());
+  }
+};
+
+}  // namespace
+
+class HidLinuxTest : public QObject {
+  Q_OBJECT
+
+ private Q_SLOTS:
+  void initTestCase() {
+    if (!qEnvironmentVariableIsSet("UMOCKDEV_DIR") && !qgetenv("LD_PRELOAD").contains("umockdev"))
+      QSKIP("needs umockdev-wrapper");
+  }
+
+  // Identity and report lengths of each device, from sysfs and the report descriptor.
+  void enumeration_data() {
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("vendor");
+    QTest::addColumn<int>("product");
+    QTest::addColumn<int>("version");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("devInst");
+    QTest::addColumn<int>("input");
+    QTest::addColumn<int>("output");
+    QTest::newRow("hub") << 0 << 0xFFF0 << 0x0018 << 0x0105 << "/dev/hidraw0" << 1 << 65 << 65;
+    QTest::newRow("keyboard") << 1 << 0x046D << 0xC31C << 0x6400 << "/dev/hidraw1" << 2 << 9 << 2;
+  }
+  void enumeration() {
+    QFETCH(int, index);
+    QFETCH(int, vendor);
+    QFETCH(int, product);
+    QFETCH(int, version);
+    QFETCH(QString, path);
+    QFETCH(int, devInst);
+    QFETCH(int, input);
+    QFETCH(int, output);
+    TBed bed;
+    QVERIFY(bed.AddHub());
+    QVERIFY(bed.AddKeyboard());
+    THidDeviceController controller(nullptr, std::make_shared<TLinuxHidPlatform>());
+    QCOMPARE(controller.DeviceList().size(), std::size_t{2});
+    THidDevice* d = controller.DeviceList()[static_cast<std::size_t>(index)];
+    QCOMPARE(int(d->Attributes().VendorID), vendor);
+    QCOMPARE(int(d->Attributes().ProductID), product);
+    QCOMPARE(int(d->Attributes().VersionNumber), version);
+    QCOMPARE(QString::fromStdString(d->InterfaceInfo().DevicePath), path);
+    QCOMPARE(int(d->InterfaceInfo().DevInst), devInst);
+    QVERIFY(d->CanReadWrite());
+    QVERIFY(!d->IoHandleOpen());
+    THidDevice* claimed = nullptr;
+    QVERIFY(controller.ClaimDeviceAt(claimed, index, true));
+    const HIDP_CAPS caps = claimed->QueryCaps();
+    QCOMPARE(int(caps.InputReportByteLength), input);
+    QCOMPARE(int(caps.OutputReportByteLength), output);
+    controller.ReleaseDevice(claimed);
+  }
+
+  // Plugging in and out reaches DeviceChange through the udev monitor; a re-plugged hub gets a
+  // new entry while the claimed old one is still listed as absent.
+  void hotPlug() {
+    TBed bed;
+    QVERIFY(bed.AddKeyboard());
+    THidDeviceController controller(nullptr, std::make_shared<TLinuxHidPlatform>());
+    TRecorder rec;
+    controller.SetOnArrival(rec.ArrivalHandler());
+    controller.SetOnRemoval(rec.RemovalHandler());
+    controller.SetOnDeviceChange(rec.ChangeHandler());
+    QCOMPARE(rec.events, QStringList{"chg"});
+    rec.events.clear();
+
+    QVERIFY(bed.AddHub());
+    bed.Plug(RawSysPath(1, "0003:FFF0:0018.0001", 0));
+    QTRY_COMPARE(controller.DeviceList().size(), std::size_t{2});
+    QCOMPARE(controller.DeviceList()[1]->Attributes().ProductID, std::uint16_t{0x0018});
+    THidDevice* hub = nullptr;
+    QVERIFY(controller.ClaimDeviceAt(hub, 1, true));
+
+    bed.Unplug(RawSysPath(1, "0003:FFF0:0018.0001", 0));
+    QTRY_VERIFY(!hub->IsPresent());
+    QCOMPARE(controller.DeviceList().size(), std::size_t{2});
+
+    // Back under a new node, minor and port, as after a bootloader switch.
+    QVERIFY(bed.AddHub(3, "0003:FFF0:0018.0003", 2));
+    bed.Plug(RawSysPath(3, "0003:FFF0:0018.0003", 2));
+    QTRY_COMPARE(controller.DeviceList().size(), std::size_t{3});
+    QCOMPARE(controller.DeviceList()[2]->InterfaceInfo().DevInst, 3u);
+    QVERIFY(controller.DeviceList()[2]->IsPresent());
+    controller.ReleaseDevice(hub);
+    QCOMPARE(controller.DeviceList().size(), std::size_t{2});
+    QCOMPARE(rec.events.filter("arr:").size(), 2);
+    QVERIFY2(!rec.events.filter("rem:").isEmpty(), qPrintable(rec.events.join(' ')));
+  }
+
+  // A written report reaches the device as written; an input report of 64 bytes (no report
+  // ids) reaches the handler as ReportID 0 and 64 bytes.
+  void writeAndRead() {
+    TBed bed;
+    QVERIFY(bed.AddHub());
+    THidDeviceController controller(nullptr, std::make_shared<TLinuxHidPlatform>());
+    THidDevice* hub = nullptr;
+    QVERIFY(controller.ClaimNextDevice(hub));
+    hub->SetInputBufferCount(128);
+    hub->SetReadBufferCount(128);
+    TRecorder rec;
+    hub->SetDataHandler(rec.DataHandler());
+
+    Bytes frame(65);
+    for (std::size_t i = 0; i < frame.size(); ++i)
+      frame[i] = static_cast<std::uint8_t>(i);
+    frame[0] = 0;
+    std::uint32_t written = 0;
+    QVERIFY(hub->WriteReport(frame.data(), 65, written));
+    QCOMPARE(written, 65u);
+    QTRY_COMPARE(bed.hubWrites.Count(), std::size_t{1});
+    {
+      std::lock_guard lock(bed.hubWrites.mutex);
+      QCOMPARE(bed.hubWrites.reports[0], frame);
+    }
+
+    Bytes input(64);
+    for (std::size_t i = 0; i < input.size(); ++i)
+      input[i] = static_cast<std::uint8_t>(0xA0 + i);
+    QCOMPARE(::write(bed.Master(0), input.data(), input.size()), ssize_t(64));
+    QTRY_COMPARE(rec.reports.size(), std::size_t{1});
+    Bytes expected{0};
+    expected.insert(expected.end(), input.begin(), input.end());
+    QCOMPARE(rec.reports[0], expected);
+    controller.ReleaseDevice(hub);
+  }
+
+  // A node the user may not open for reading and writing: listed, with the reason kept, and
+  // neither written to nor read from.
+  void accessRefused() {
+    TBed bed;
+    QVERIFY(bed.AddHub());
+    gchar* root = umockdev_testbed_get_root_dir(bed.testbed);
+    const QByteArray node = QByteArray(root) + "/dev/hidraw0";
+    g_free(root);
+    struct stat before;
+    QCOMPARE(::stat(node.constData(), &before), 0);
+    QCOMPARE(::chmod(node.constData(), 0), 0);
+    SetPermissionOverride(false);
+    std::unique_ptr<THidDeviceController> controller;
+    controller =
+        std::make_unique<THidDeviceController>(nullptr, std::make_shared<TLinuxHidPlatform>());
+    QCOMPARE(controller->DeviceList().size(), std::size_t{1});
+    THidDevice* hub = nullptr;
+    QVERIFY(controller->ClaimNextDevice(hub));
+    const bool canReadWrite = hub->CanReadWrite();
+    const int openError = hub->OpenError();
+    TRecorder rec;
+    hub->SetDataHandler(rec.DataHandler());
+    const bool reader = hub->HasReader();
+    const std::uint8_t frame[65] = {};
+    std::uint32_t written = 0;
+    const bool wrote = hub->WriteReport(frame, 65, written);
+    controller->ReleaseDevice(hub);
+    controller.reset();
+    SetPermissionOverride(true);
+    ::chmod(node.constData(), before.st_mode & 07777);
+    QVERIFY(!canReadWrite);
+    QCOMPARE(openError, EACCES);
+    QVERIFY(!reader);
+    QVERIFY(!wrote);
+  }
+
+  // The hub goes away while its reader waits: the rescan marks it unplugged, the reader's read
+  // ends and every later read is refused with ENODEV until the release.
+  void lossWhileReading() {
+    TBed bed;
+    QVERIFY(bed.AddHub());
+    THidDeviceController controller(nullptr, std::make_shared<TLinuxHidPlatform>());
+    THidDevice* hub = nullptr;
+    QVERIFY(controller.ClaimNextDevice(hub));
+    TRecorder rec;
+    hub->SetReaderSleepTime(20);
+    hub->SetUnplugHandler(rec.UnplugHandler());
+    hub->SetDataErrorHandler(rec.DataErrorHandler());
+    hub->SetDataHandler(rec.DataHandler());
+    QVERIFY(hub->ReaderRunning());
+    QTRY_VERIFY(hub->ReadHandleOpen());
+    bed.Unplug(RawSysPath(1, "0003:FFF0:0018.0001", 0));
+    QTRY_COMPARE(rec.events.size(), 1);
+    QVERIFY(rec.events[0].startsWith("unplug:"));
+    QTRY_VERIFY(rec.errors.size() >= 2);
+    QCOMPARE(rec.errors[0], std::uint32_t(ENODEV));
+    QVERIFY(!hub->ReadHandleOpen());
+    controller.ReleaseDevice(hub);
+    QVERIFY(controller.DeviceList().empty());
+  }
+};
+
+QTEST_MAIN(HidLinuxTest)
+#include "tst_hid_linux.moc"
