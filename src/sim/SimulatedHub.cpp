@@ -1,0 +1,82 @@
+#include "sim/SimulatedHub.h"
+
+#include <string>
+
+const std::vector<std::uint8_t>& HubReportDescriptor() {
+  static const std::vector<std::uint8_t> descriptor = {
+      0x06, 0x00, 0xFF,  // usage page: vendor defined 0xFF00
+      0x09, 0x01,        // usage 1
+      0xA1, 0x01,        // collection: application
+      0x15, 0x00,        //   logical minimum 0
+      0x26, 0xFF, 0x00,  //   logical maximum 255
+      0x75, 0x08,        //   report size 8 bits
+      0x95, 0x40,        //   report count 64
+      0x09, 0x02,        //   usage 2
+      0x81, 0x02,        //   input: data, variable, absolute
+      0x09, 0x03,        //   usage 3
+      0x91, 0x02,        //   output: data, variable, absolute
+      0xC0,              // end collection
+  };
+  return descriptor;
+}
+
+TSimBusConnection::TSimBusConnection(std::shared_ptr<TSimHidBus> bus, HubEmulator& hub)
+    : bus_(std::move(bus)), hub_(hub) {}
+
+TSimBusConnection::~TSimBusConnection() {
+  if (id_)
+    bus_->Detach(id_);
+}
+
+void TSimBusConnection::Attach(bool canReadWrite) {
+  const auto access =
+      canReadWrite ? TSimHidBus::EAccess::ReadWrite : TSimHidBus::EAccess::AttributesOnly;
+  if (id_) {
+    bus_->SetAccess(id_, access);
+    bus_->Reattach(id_);
+    return;
+  }
+  TSimHidBus::TDeviceSpec spec;
+  spec.VendorID = SIM_HUB_VENDOR_ID;
+  spec.ProductID = SIM_HUB_PRODUCT_ID;
+  spec.VersionNumber = 0x0100;
+  spec.ReportDescriptor = HubReportDescriptor();
+  spec.Access = access;
+  spec.Name = "Halvek Charging Hub (emulated)";
+  // The bus calls this inside the program's write, on its thread: the emulator's.
+  id_ = bus_->Attach(spec, [this](const std::uint8_t* report, std::size_t size) {
+    hub_.HandleOutputReport(report, size);
+  });
+}
+
+void TSimBusConnection::Detach() {
+  if (id_)
+    bus_->Detach(id_);
+}
+
+void TSimBusConnection::PushInputReport(const std::uint8_t* data, std::size_t size) {
+  if (!id_)
+    return;
+  // The hub's reports carry no id; the bus, like hidraw for the program, puts a 0 in front.
+  std::uint8_t report[65] = {};
+  const std::size_t n = std::min<std::size_t>(size, 64);
+  std::copy_n(data, n, report + 1);
+  bus_->PushInput(id_, report, n + 1);
+}
+
+TSimulatedHub::TSimulatedHub(std::shared_ptr<TSimHidBus> bus, HubEmulatorOptions options,
+                             bool plugIn)
+    : bus_(bus), emulator_(options), connection_(std::move(bus), emulator_) {
+  emulator_.SetConnection(&connection_);
+  if (plugIn)
+    emulator_.Plug();
+}
+
+TSimulatedHub::~TSimulatedHub() {
+  // The emulator must not reach the bus end while both go.
+  emulator_.SetConnection(nullptr);
+}
+
+std::uint32_t TSimulatedHub::DevInst() const {
+  return connection_.DeviceId() ? bus_->DevInst(connection_.DeviceId()) : 0;
+}

@@ -1,0 +1,60 @@
+#pragma once
+// An emulated hub on the simulated HID bus: the device the program finds, opens and talks to
+// when there is no real hub. Several can hang on one bus at once.
+//
+//   auto bus = std::make_shared<TSimHidBus>();
+//   TSimulatedHub hub(bus);                       // plugged in at once
+//   hub.Emulator().AddFault(...);                 // state, faults, transcript
+//   THidDeviceController controller(nullptr, bus);
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "hid/sim/SimHidBus.h"
+#include "sim/HubConnection.h"
+#include "sim/HubEmulator.h"
+
+inline constexpr std::uint16_t SIM_HUB_VENDOR_ID = 0xFFF0;
+inline constexpr std::uint16_t SIM_HUB_PRODUCT_ID = 0x0018;
+
+// Vendor page, 64-byte input and output reports, no report ids: 65/65 with the id byte.
+const std::vector<std::uint8_t>& HubReportDescriptor();
+
+// The bus end of one emulated hub. Every Attach after the first re-plugs the same bus device,
+// which the bus lists as a new attachment with a new DevInst.
+class TSimBusConnection : public THubConnection {
+ public:
+  TSimBusConnection(std::shared_ptr<TSimHidBus> bus, HubEmulator& hub);
+  ~TSimBusConnection() override;
+
+  // 0 until the first Attach.
+  TSimDeviceId DeviceId() const { return id_; }
+
+  void Attach(bool canReadWrite) override;
+  void Detach() override;
+  void PushInputReport(const std::uint8_t* data, std::size_t size) override;
+
+ private:
+  std::shared_ptr<TSimHidBus> bus_;
+  HubEmulator& hub_;
+  TSimDeviceId id_ = 0;
+};
+
+// An emulator and its bus end together.
+class TSimulatedHub {
+ public:
+  explicit TSimulatedHub(std::shared_ptr<TSimHidBus> bus, HubEmulatorOptions options = {},
+                         bool plugIn = true);
+  ~TSimulatedHub();
+
+  HubEmulator& Emulator() { return emulator_; }
+  TSimDeviceId DeviceId() const { return connection_.DeviceId(); }
+  // The DevInst of the current (or last) attachment.
+  std::uint32_t DevInst() const;
+
+ private:
+  std::shared_ptr<TSimHidBus> bus_;
+  HubEmulator emulator_;
+  TSimBusConnection connection_;
+};
