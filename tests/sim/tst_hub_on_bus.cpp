@@ -9,6 +9,7 @@
 #include "protocol/Commands.h"
 #include "protocol/HubLink.h"
 #include "sim/SimulatedHub.h"
+#include "update/EmbeddedFirmware.h"
 
 namespace {
 
@@ -137,6 +138,33 @@ class HubOnBusTest : public QObject {
     // The other hub saw nothing of it.
     QCOMPARE(rig.hubs[0]->Emulator().Attachments(), 1);
     QVERIFY(rig.hubs[0]->Emulator().Transcript().empty());
+  }
+
+  // A whole update through the program's exchange, at the hub's usual reply latency.
+  void updateThroughTheLink() {
+    Rig rig{0x11140801};
+    TSimulatedHub& hub = *rig.hubs[0];
+    const FirmwareLines image = LoadEmbeddedFirmware();
+    QVERIFY(rig.Use(hub));
+    QCOMPARE(QueryMode(rig.link), MODE_APPLICATION);
+    QCOMPARE(rig.link.SendFrame(CMD_LED_ADJUST_BEGIN, MakeRequest()), 0);
+    rig.link.SendFrame(CMD_ENTER_BOOTLOADER, MakeRequest());
+    QTRY_COMPARE(hub.Emulator().Attachments(), 2);
+    QVERIFY(rig.Listed(hub));
+    QVERIFY(rig.Use(hub));
+    for (std::size_t i = 0; i < image.Count(); ++i) {
+      if (!image.Record(i))
+        continue;
+      QCOMPARE(rig.link.SendFrame(CMD_LOAD_RECORD, LoadRecordRequest(*image.Record(i))), 0);
+      QCOMPARE(rig.link.SendFrame(CMD_PROGRAM_RECORD, ProgramRecordRequest(*image.Record(i))), 0);
+    }
+    rig.link.SendFrame(CMD_REBOOT, MakeRequest());
+    QTRY_COMPARE(hub.Emulator().Attachments(), 3);
+    QVERIFY(rig.Listed(hub));
+    QVERIFY(rig.Use(hub));
+    QCOMPARE(rig.Version().application, BUILTIN_APP_VERSION);
+    // One attempt per command: no reply was lost on the way.
+    QCOMPARE(hub.Emulator().Transcript().size(), std::size_t{3 + 2 * 625 + 1 + 1});
   }
 
   // A hub that comes back without access is listed, but cannot be opened for writing.
