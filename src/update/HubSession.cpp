@@ -108,7 +108,7 @@ void THubSession::FindHubDevice() {
   }
 }
 
-void THubSession::CheckVersion() {
+std::optional<VersionReply> THubSession::CheckVersion() {
   if (selected_ >= 0 && selected_ < static_cast<int>(hubs_.size())) {
     THidDevice* hub = hubs_[selected_];
     link_.SetCurrentDevice(hub);
@@ -119,20 +119,22 @@ void THubSession::CheckVersion() {
   if (!link_.CurrentDevice()) {
     view_.ShowIndicator(1);
     view_.AppendLog(Texts::DeviceDisconnected);
-    return;
+    return std::nullopt;
   }
   const int result = link_.SendFrame(CMD_GET_VERSION, VersionQueryRequest());
   const ReplyBuffer reply = link_.Reply();
+  std::optional<VersionReply> version;
   if (result == 0) {
-    const VersionReply version = DecodeVersionReply(reply);
-    view_.ShowVersionLines(VersionLines(version));
-    view_.ShowStatus(VersionStatusText(version.application));
+    version = DecodeVersionReply(reply);
+    view_.ShowVersionLines(VersionLines(*version));
+    view_.ShowStatus(VersionStatusText(version->application));
   }
   view_.ShowIndicator(0);
+  return version;
 }
 
-void THubSession::Update() {
-  update_.Run();
+EUpdateResult THubSession::Update() {
+  return update_.Run();
 }
 
 void THubSession::SetAutoUpdate(bool checked) {
@@ -161,9 +163,10 @@ void THubSession::AutoTimerTick() {
   autoUpdatePending_ = false;
   view_.SetAutoUpdateBoxEnabled(false);
   tmrAuto_.stop();
+  EUpdateResult result = EUpdateResult::Error;
   try {
     ProcessPendingEvents();
-    update_.Run();
+    result = update_.Run();
     ProcessPendingEvents();
     CheckVersion();
   } catch (...) {
@@ -171,5 +174,5 @@ void THubSession::AutoTimerTick() {
   }
   tmrAuto_.start();
   view_.SetAutoUpdateBoxEnabled(true);
-  emit AutoUpdateFinished();
+  emit AutoUpdateFinished(result);
 }

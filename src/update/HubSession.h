@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "hid/HidController.h"
+#include "protocol/Commands.h"
 #include "protocol/HubLink.h"
 #include "tool/LedAdjust.h"
 #include "update/FirmwareImage.h"
@@ -54,10 +55,10 @@ class THubSession : public QObject {
   // Makes the first listed hub the current device; keeps the current one when there is none.
   void FindHubDevice();
 
-  // "Check Version".
-  void CheckVersion();
+  // "Check Version"; the hub's versions when it answered.
+  std::optional<VersionReply> CheckVersion();
   // "Update".
-  void Update();
+  EUpdateResult Update();
 
   // The automatic-update box: the timer runs exactly while it is ticked, the manual buttons
   // work exactly while it is not.
@@ -71,8 +72,8 @@ class THubSession : public QObject {
  signals:
   // After every rebuild of the hub list.
   void HubsChanged();
-  // After each automatic run.
-  void AutoUpdateFinished();
+  // After each automatic run, with how its update ended.
+  void AutoUpdateFinished(EUpdateResult result);
 
  private:
   void Greet();

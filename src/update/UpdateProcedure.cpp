@@ -23,7 +23,7 @@ TUpdateProcedure::TUpdateProcedure(THubLink& link, const FirmwareLines& image, T
       view_(view),
       findHubDevice_(std::move(findHubDevice)) {}
 
-void TUpdateProcedure::Run() {
+EUpdateResult TUpdateProcedure::Run() {
   const int maximum = static_cast<int>(image_.Count()) - 1;
   view_.ClearLog();
   view_.SetProgress(0, maximum);
@@ -31,12 +31,12 @@ void TUpdateProcedure::Run() {
     // Never start what cannot be finished: the hub would stay in its bootloader.
     view_.AppendLog(QStringLiteral("The built-in firmware image is broken (%1); nothing was sent.")
                         .arg(QString::fromStdString(image_.Error())));
-    return;
+    return EUpdateResult::BrokenImage;
   }
   if (!link_.CurrentDevice()) {
     view_.AppendLog(Texts::DeviceDisconnected);
     view_.ShowStatus(Texts::StatusNewDevice);
-    return;
+    return EUpdateResult::NoDevice;
   }
 
   running_ = true;
@@ -53,7 +53,7 @@ void TUpdateProcedure::Run() {
     if (!leds_.LedLevelsRead()) {
       view_.AppendLog(Texts::UpdateFailedRetry);
       view_.ShowStatus(Texts::StatusFailedRetry);
-      return;
+      return EUpdateResult::LedLevelsNotRead;
     }
   }
   view_.StopAutoRefresh();
@@ -62,7 +62,7 @@ void TUpdateProcedure::Run() {
   if (!link_.CurrentDevice()) {
     view_.AppendLog(Texts::EnterBootloaderError);
     view_.ShowStatus(Texts::StatusStateError);
-    return;
+    return EUpdateResult::BootloaderNotFound;
   }
 
   view_.AppendLog(Texts::Programming);
@@ -72,7 +72,7 @@ void TUpdateProcedure::Run() {
   if (!ProgramImage()) {
     view_.AppendLog(Texts::Timeout);
     view_.ShowIndicator(1);
-    return;
+    return EUpdateResult::RecordFailed;
   }
 
   link_.SendFrame(CMD_REBOOT, MakeRequest());
@@ -85,7 +85,7 @@ void TUpdateProcedure::Run() {
   if (!link_.CurrentDevice()) {
     view_.AppendLog(Texts::UpdateFailedRetry);
     view_.ShowStatus(Texts::StatusFailed);
-    return;
+    return EUpdateResult::NotFoundAfterReboot;
   }
   view_.AppendLog(Texts::Ok);
   for (int channel = 1; channel <= LED_CHANNEL_COUNT; ++channel) {
@@ -95,6 +95,7 @@ void TUpdateProcedure::Run() {
   leds_.EndAdjust();
   view_.AppendLog(Texts::UpdateCompleted);
   view_.ShowStatus(Texts::StatusCompleted);
+  return EUpdateResult::Completed;
 }
 
 void TUpdateProcedure::EnterBootloader() {

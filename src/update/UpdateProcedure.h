@@ -9,6 +9,18 @@
 #include "update/FirmwareImage.h"
 #include "update/UpdaterView.h"
 
+// How an update ended.
+enum class EUpdateResult {
+  Completed,
+  BrokenImage,          // nothing sent
+  NoDevice,             // "Device disconnected."
+  LedLevelsNotRead,     // the hub did not give its LED levels; not switched
+  BootloaderNotFound,   // no hub after the switch into the bootloader
+  RecordFailed,         // "Timeout.": a record was not taken; the hub is in its bootloader
+  NotFoundAfterReboot,  // programmed, but no hub came back after the reboot
+  Error,                // an error from the device layer ended it
+};
+
 struct TUpdateTiming {
   int bootloaderPauseMs = 2000;  // after CMD_ENTER_BOOTLOADER
   int rebootPauseMs = 2000;      // after CMD_REBOOT
@@ -26,7 +38,7 @@ class TUpdateProcedure {
 
   // The whole update; reports through the view. Re-enables the update controls on every way
   // out, exceptions included (which it lets through).
-  void Run();
+  EUpdateResult Run();
 
   // True from the start of Run to its end.
   bool Running() const { return running_; }
