@@ -275,6 +275,7 @@ void HubEmulator::HandleOutputReport(const std::uint8_t* report, std::size_t siz
     outcome.status = HUB_STATUS_BAD_CRC;
   } else if (!noReply && !vanish && !refuse) {
     outcome = Execute(entry.command, entry.data);
+    entry.carriedOut = outcome.status == HUB_STATUS_OK;
   }
   entry.status = outcome.status;
 
@@ -419,7 +420,7 @@ HubEmulator::Outcome HubEmulator::Execute(std::uint8_t command,
             static_cast<std::int64_t>((now - statusClockMs_) * options_.statusTimeScale));
         statusClockMs_ = now;
       }
-      const THubStatus s = charge_.Status();
+      const THubStatus s = Status();
       out.data = {static_cast<std::uint8_t>(s.voltage_mV & 0xFF),
                   static_cast<std::uint8_t>(s.voltage_mV >> 8),
                   static_cast<std::uint8_t>(s.current_mA & 0xFF),

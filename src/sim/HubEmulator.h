@@ -77,6 +77,7 @@ struct THubTranscriptEntry {
   std::uint8_t command = 0;             // 0 when the report is too short to hold one
   std::vector<std::uint8_t> data;       // the n data bytes, as far as the report held them
   std::uint8_t status = 0;              // what the hub made of it, before faults
+  bool carriedOut = false;              // executed with status 0 (not withheld by a fault)
   std::vector<std::uint8_t> reply;      // the reply as sent (faults applied); empty: none
   bool replyDelivered = false;          // false while on its way, or lost with the device
   std::vector<FaultKind> faults;        // the faults that hit this report
@@ -126,8 +127,11 @@ class HubEmulator : public QObject {
   // The records programmed since the application was last erased, in order.
   const std::vector<ProgrammedRecord>& Programmed() const { return flash_; }
 
-  THubStatus Status() const { return charge_.Status(); }
+  // What CMD_READ_STATUS reports: the fixed readout when one is set, else the charging.
+  THubStatus Status() const { return fixedStatus_ ? *fixedStatus_ : charge_.Status(); }
   void AdvanceStatus(std::int64_t simulatedMs) { charge_.Advance(simulatedMs); }
+  // For tests that need exact figures; nullopt goes back to the charging.
+  void SetFixedStatus(std::optional<THubStatus> status) { fixedStatus_ = status; }
 
   const std::vector<THubTranscriptEntry>& Transcript() const { return transcript_; }
   void ClearTranscript() { transcript_.clear(); }
@@ -175,6 +179,7 @@ class HubEmulator : public QObject {
   bool ledAdjusting_ = false;
 
   TChargeModel charge_;
+  std::optional<THubStatus> fixedStatus_;
   qint64 statusClockMs_ = 0;
 
   std::vector<ProgrammedRecord> imageRecords_;

@@ -205,6 +205,15 @@ class HubCommandsTest : public QObject {
     QCOMPARE(read(length, status).voltage_mV, first.voltage_mV);
     h.hub.AdvanceStatus(60'000);
     QVERIFY(read(length, status).voltage_mV > first.voltage_mV);
+    // Exact figures for tests of the readout: 10000 mV, 65535 mA, batteries 1 and 3.
+    h.hub.SetFixedStatus(THubStatus{10000, 65535, 7, 2, 0x5A, {1, 2, 255}});
+    const StatusReadout fixed = read(length, status);
+    QCOMPARE(fixed.voltage_mV, 10000);
+    QCOMPARE(fixed.current_mA, 65535);
+    QCOMPARE(fixed.state, 7);
+    QCOMPARE(fixed.channel, 2);
+    QCOMPARE(fixed.batteryPresent, (std::array<bool, 4>{true, false, true, false}));
+    QCOMPARE(fixed.counters, (std::array<std::uint8_t, 3>{1, 2, 255}));
   }
 
   // Hours of charging: every readout is one a hub could give.

@@ -168,6 +168,7 @@ class HubFaultsTest : public QObject {
     // The transcript shows the reply as it went out.
     const THubTranscriptEntry& e = h.hub.Transcript()[1];
     QCOMPARE(e.faults, std::vector<FaultKind>{fault.kind});
+    QCOMPARE(e.carriedOut, carriedOut);
     if (fault.kind != FaultKind::StaleReply) {
       QCOMPARE(e.reply, reports.empty() ? Bytes{} : reports.back());
       QCOMPARE(e.replyDelivered, !reports.empty());

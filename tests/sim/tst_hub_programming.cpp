@@ -132,6 +132,7 @@ class HubProgrammingTest : public QObject {
       QCOMPARE(e.attachment, attachment);
       QCOMPARE(e.mode, mode);
       QCOMPARE(e.status, 0);
+      QVERIFY(e.carriedOut);
       QVERIFY(e.faults.empty());
       QVERIFY(e.replyDelivered);
       QCOMPARE(e.reply, replies[firstReply + i]);
