@@ -153,32 +153,6 @@ bool TOccurrence::Hits(int count) const {
   return false;
 }
 
-const char* FaultKindName(FaultKind kind) {
-  switch (kind) {
-    case FaultKind::NoReply:
-      return "no reply";
-    case FaultKind::DelayReply:
-      return "delayed reply";
-    case FaultKind::ErrorStatus:
-      return "error status";
-    case FaultKind::WrongLead:
-      return "wrong lead byte";
-    case FaultKind::ShortReport:
-      return "short report";
-    case FaultKind::StaleReply:
-      return "stale reply";
-    case FaultKind::Vanish:
-      return "vanish";
-    case FaultKind::NoReturn:
-      return "no return";
-    case FaultKind::LateReturn:
-      return "late return";
-    case FaultKind::NoAccess:
-      return "no access";
-  }
-  return "?";
-}
-
 int HubEmulator::AddFault(const THubFault& fault) {
   faults_.push_back({nextFaultId_, fault, 0});
   return nextFaultId_++;

@@ -42,8 +42,6 @@ enum class FaultKind {
   NoAccess,     // ... comes back, but cannot be opened for reading and writing
 };
 
-const char* FaultKindName(FaultKind kind);
-
 inline constexpr int ANY_COMMAND = -1;
 
 struct THubFault {

@@ -67,6 +67,8 @@ class HubCommandsTest : public QObject {
     QTest::newRow("load with header not zero") << B << 9 << Bytes{0, 0, 1, 0, 5} << 6 << none;
     QTest::newRow("program without load") << B << 6 << record << 7 << none;
     QTest::newRow("program too short") << B << 6 << Bytes{0, 0x10, 0, 0} << 4 << none;
+    QTest::newRow("program with header not zero") << B << 6 << Bytes{0, 0x10, 0, 1, 5} << 6 << none;
+    QTest::newRow("reboot with data") << B << 11 << Bytes{0} << 4 << none;
     QTest::newRow("status in bootloader") << B << 16 << none << 5 << none;
     QTest::newRow("status with data") << A << 16 << Bytes{0} << 4 << none;
     QTest::newRow("set level") << A << 241 << Bytes{3, 99} << 0 << none;
@@ -214,6 +216,19 @@ class HubCommandsTest : public QObject {
     QCOMPARE(fixed.channel, 2);
     QCOMPARE(fixed.batteryPresent, (std::array<bool, 4>{true, false, true, false}));
     QCOMPARE(fixed.counters, (std::array<std::uint8_t, 3>{1, 2, 255}));
+  }
+
+  // With the clock running the readout follows real time, scaled.
+  void statusMovesWithTime() {
+    HubEmulatorOptions o = InstantHub();
+    o.statusTimeScale = 1000;  // a second per millisecond: well inside the first charge
+    Hub h(o);
+    const Bytes first = Exchange(h.hub, h.bus, CMD_READ_STATUS);
+    QTest::qWait(20);
+    const Bytes later = Exchange(h.hub, h.bus, CMD_READ_STATUS);
+    QCOMPARE(later[4], 0);
+    QVERIFY(Bytes(first.begin() + 5, first.begin() + 15) !=
+            Bytes(later.begin() + 5, later.begin() + 15));
   }
 
   // Hours of charging: every readout is one a hub could give.
