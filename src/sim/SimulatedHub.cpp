@@ -36,15 +36,15 @@ void TSimBusConnection::Attach(bool canReadWrite) {
     bus_->Reattach(id_);
     return;
   }
-  TSimHidBus::TDeviceSpec spec;
-  spec.VendorID = SIM_HUB_VENDOR_ID;
-  spec.ProductID = SIM_HUB_PRODUCT_ID;
-  spec.VersionNumber = 0x0100;
-  spec.ReportDescriptor = HubReportDescriptor();
-  spec.Access = access;
-  spec.Name = "Halvek Charging Hub (emulated)";
+  TSimHidBus::TDeviceSpec device;
+  device.VendorID = SIM_HUB_VENDOR_ID;
+  device.ProductID = SIM_HUB_PRODUCT_ID;
+  device.VersionNumber = 0x0100;
+  device.ReportDescriptor = HubReportDescriptor();
+  device.Access = access;
+  device.Name = "Halvek Charging Hub (emulated)";
   // The bus calls this inside the program's write, on its thread: the emulator's.
-  id_ = bus_->Attach(spec, [this](const std::uint8_t* report, std::size_t size) {
+  id_ = bus_->Attach(device, [this](const std::uint8_t* report, std::size_t size) {
     hub_.HandleOutputReport(report, size);
   });
 }
