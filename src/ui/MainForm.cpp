@@ -61,13 +61,8 @@ QWidget* WhitePanel(QWidget* parent, const char* name, int x, int y, int w, int 
   return panel;
 }
 
-// White with a thin rounded border.
 QWidget* RoundedPanel(QWidget* parent, const char* name, int x, int y, int w, int h) {
-  auto* panel = Place(new QFrame(parent), name, x, y, w, h);
-  panel->setStyleSheet(QStringLiteral("QFrame#%1 { background: white; border: 1px solid "
-                                      "rgb(170, 170, 170); border-radius: 4px; }")
-                           .arg(QString::fromLatin1(name)));
-  return panel;
+  return Place(new TRoundedPanel(parent), name, x, y, w, h);
 }
 
 QFont ArialFont(int pointSize) {
@@ -99,9 +94,9 @@ struct LedBarPlace {
 };
 // Channel c is bar c - 1: four red levels on the left, four green on the right.
 constexpr LedBarPlace LED_BARS[LED_CHANNEL_COUNT] = {
-    {"rztrckbr1", "LED1红", 13, 48},  {"rztrckbr2", "LED2红", 13, 104},
-    {"rztrckbr3", "LED3红", 13, 168}, {"rztrckbr4", "LED4红", 13, 229},
-    {"rztrckbr5", "LED1绿", 248, 48}, {"rztrckbr6", "LED2绿", 248, 104},
+    {"rztrckbr1", "LED1红", 13, 48},   {"rztrckbr2", "LED2红", 13, 104},
+    {"rztrckbr3", "LED3红", 13, 168},  {"rztrckbr4", "LED4红", 13, 229},
+    {"rztrckbr5", "LED1绿", 248, 48},  {"rztrckbr6", "LED2绿", 248, 104},
     {"rztrckbr7", "LED3绿", 248, 168}, {"rztrckbr8", "LED4绿", 248, 229},
 };
 constexpr int LED_BAR_WIDTH = 225;
@@ -226,8 +221,8 @@ void TfrmMain::CreateHomePage() {
 
   RzPanel1 = RoundedPanel(page, "RzPanel1", 33, 56, 379, 277);
   // Qt breaks label lines at line feeds only.
-  RzLabel1 = Place(new QLabel(HelpLines().join(QLatin1Char('\n')), RzPanel1), "RzLabel1", 8, 14,
-                   361, 210);
+  RzLabel1 =
+      Place(new QLabel(HelpLines().join(QLatin1Char('\n')), RzPanel1), "RzLabel1", 8, 14, 361, 210);
   RzLabel1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   SetColours(RzLabel1, QColor(), Qt::black);
 
@@ -244,15 +239,15 @@ void TfrmMain::CreateHomePage() {
 void TfrmMain::CreateUpdatePage() {
   QWidget* page = rztbshtUpdate;
   pnlUpdate = WhitePanel(page, "pnlUpdate", 40, 24, 273, 33);
-  btnConnect =
-      Place(new QPushButton(QStringLiteral("Check Version"), pnlUpdate), "btnConnect", 2, 6, 110, 25);
+  btnConnect = Place(new QPushButton(QStringLiteral("Check Version"), pnlUpdate), "btnConnect", 2,
+                     6, 110, 25);
   btnUpdate =
       Place(new QPushButton(QStringLiteral("Update"), pnlUpdate), "btnUpdate", 163, 6, 110, 25);
   connect(btnConnect, &QPushButton::clicked, this, &TfrmMain::btnConnectClick);
   connect(btnUpdate, &QPushButton::clicked, this, &TfrmMain::btnUpdateClick);
 
-  grpFirmware = Place(new QGroupBox(QStringLiteral("Version:"), page), "grpFirmware", 40, 64, 289,
-                      185);
+  grpFirmware =
+      Place(new QGroupBox(QStringLiteral("Version:"), page), "grpFirmware", 40, 64, 289, 185);
   SetColours(grpFirmware, Qt::white, QColor());
   mmoUpdate = Place(new QPlainTextEdit(grpFirmware), "mmoUpdate", 16, 18, 241, 127);
   mmoUpdate->setReadOnly(true);
@@ -261,7 +256,8 @@ void TfrmMain::CreateUpdatePage() {
   mmoUpdate->setFont(MonoFont());
   SetColours(mmoUpdate, Qt::white, QColor());
 
-  chkAutoPRG = new QCheckBox(QStringLiteral("Automatically update when new hub is plugged in"), page);
+  chkAutoPRG =
+      new QCheckBox(QStringLiteral("Automatically update when new hub is plugged in"), page);
   chkAutoPRG->setObjectName(QStringLiteral("chkAutoPRG"));
   chkAutoPRG->adjustSize();
   chkAutoPRG->move(43, 258);
@@ -328,7 +324,8 @@ void TfrmMain::CreateToolPage() {
   }
 
   btnRead = Place(new QPushButton(QStringLiteral("读取"), box), "btnRead", 48, 267, 75, 25);
-  chkRefresh = Place(new QCheckBox(QStringLiteral("自动刷新"), box), "chkRefresh", 136, 272, 67, 17);
+  chkRefresh =
+      Place(new QCheckBox(QStringLiteral("自动刷新"), box), "chkRefresh", 136, 272, 67, 17);
   connect(btnRead, &QPushButton::clicked, this, &TfrmMain::btnReadClick);
   connect(chkRefresh, &QCheckBox::toggled, this, &TfrmMain::chkRefreshClick);
 
@@ -358,7 +355,7 @@ void TfrmMain::CreateToolPage() {
   connect(btnEndAdj, &QPushButton::clicked, this, &TfrmMain::btnEndAdjClick);
 
   // Row by row, red before green, then the two buttons.
-  const QWidget* order[] = {ledBars[0], ledBars[4], ledBars[1], ledBars[5], ledBars[2],
+  const QWidget* order[] = {ledBars[0], ledBars[4], ledBars[1], ledBars[5],  ledBars[2],
                             ledBars[6], ledBars[3], ledBars[7], btnStartAdj, btnEndAdj};
   for (std::size_t i = 0; i + 1 < std::size(order); ++i)
     setTabOrder(const_cast<QWidget*>(order[i]), const_cast<QWidget*>(order[i + 1]));
@@ -407,9 +404,13 @@ void TfrmMain::FormCreate(std::shared_ptr<THidPlatform> platform,
 
 // --- what the session shows ---
 
-void TfrmMain::ClearLog() { mmoUplog->clear(); }
+void TfrmMain::ClearLog() {
+  mmoUplog->clear();
+}
 
-void TfrmMain::AppendLog(const QString& line) { mmoUplog->appendPlainText(line); }
+void TfrmMain::AppendLog(const QString& line) {
+  mmoUplog->appendPlainText(line);
+}
 
 void TfrmMain::ShowVersionLines(const QStringList& lines) {
   mmoUpdate->setPlainText(lines.join(QLatin1Char('\n')));
@@ -440,16 +441,22 @@ void TfrmMain::SetProgress(int position, int maximum) {
   }
 }
 
-void TfrmMain::SetUpdateControlsEnabled(bool enabled) { pnlUpdate->setEnabled(enabled); }
+void TfrmMain::SetUpdateControlsEnabled(bool enabled) {
+  pnlUpdate->setEnabled(enabled);
+}
 
 void TfrmMain::SetManualButtonsEnabled(bool enabled) {
   btnConnect->setEnabled(enabled);
   btnUpdate->setEnabled(enabled);
 }
 
-void TfrmMain::SetAutoUpdateBoxEnabled(bool enabled) { chkAutoPRG->setEnabled(enabled); }
+void TfrmMain::SetAutoUpdateBoxEnabled(bool enabled) {
+  chkAutoPRG->setEnabled(enabled);
+}
 
-void TfrmMain::SetWindowEnabled(bool enabled) { setEnabled(enabled); }
+void TfrmMain::SetWindowEnabled(bool enabled) {
+  setEnabled(enabled);
+}
 
 void TfrmMain::StopAutoRefresh() {
   // Through the box, so its handler stops the timer as a user's click would.
@@ -559,9 +566,13 @@ void TfrmMain::rztrckbr1Change() {
   RunUserAction([this, channel] { session->Leds().SendLevel(channel); });
 }
 
-void TfrmMain::rztbshtToolShow() { pnl2->setVisible(chkAutoPRG->isChecked()); }
+void TfrmMain::rztbshtToolShow() {
+  pnl2->setVisible(chkAutoPRG->isChecked());
+}
 
-void TfrmMain::rztbshtToolHide() { pnl2->hide(); }
+void TfrmMain::rztbshtToolHide() {
+  pnl2->hide();
+}
 
 void TfrmMain::PageChanged(int index) {
   const int tool = pgcMain->indexOf(rztbshtTool);

@@ -1,5 +1,6 @@
 #pragma once
-// A plain rectangle with an outline and a fill: the hub drawing of the status readout.
+// Plain drawn shapes: the rectangles of the hub drawing in the status readout, and the white
+// rounded panels of the Home page.
 
 #include <QColor>
 #include <QPainter>
@@ -35,4 +36,22 @@ class TShape : public QWidget {
  private:
   QColor brush_ = Qt::white;
   QColor pen_ = QColor(128, 128, 128);
+};
+
+// White, with a thin grey rounded border. Drawn here rather than by a style sheet, which would
+// give the children the application's font instead of the window's.
+class TRoundedPanel : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TRoundedPanel(QWidget* parent = nullptr) : QWidget(parent) {}
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QColor(170, 170, 170));
+    p.setBrush(Qt::white);
+    p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 4.0, 4.0);
+  }
 };

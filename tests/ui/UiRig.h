@@ -1,0 +1,98 @@
+#pragma once
+// The window on a simulated bus with emulated hubs, quick enough for tests: short pauses in the
+// update, short re-enumerations in the hubs, and the timers under the test's control.
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QTest>
+#include <memory>
+#include <vector>
+
+#include "hid/sim/SimHidBus.h"
+#include "protocol/Commands.h"
+#include "sim/SimulatedHub.h"
+#include "ui/MainForm.h"
+#include "update/EmbeddedFirmware.h"
+
+inline HubEmulatorOptions QuickHub(std::uint32_t version = 0x11140801) {
+  HubEmulatorOptions o;
+  o.applicationVersion = version;
+  o.bootloaderSwitchDelayMs = 5;
+  o.rebootDelayMs = 5;
+  o.statusTimeScale = 0;
+  return o;
+}
+
+// The first `records` records of the built-in image and its last line: enough to exercise
+// programming without sending 625 records.
+inline FirmwareLines SmallImage(std::size_t records = 6) {
+  const FirmwareLines full = LoadEmbeddedFirmware();
+  std::string text;
+  std::size_t taken = 0;
+  for (std::size_t i = 0; i < full.Count(); ++i) {
+    const bool record = full.Record(i).has_value();
+    if ((record && taken < records) || i + 1 == full.Count())
+      text += full.Line(i) + "\n";
+    taken += record;
+  }
+  return FirmwareLines::Parse(text);
+}
+
+// Commands the hub received, in order, greetings (CMD_GET_VERSION) left out.
+inline std::vector<std::uint8_t> Commands(const HubEmulator& hub, bool withGreetings = false) {
+  std::vector<std::uint8_t> out;
+  for (const THubTranscriptEntry& e : hub.Transcript()) {
+    if (withGreetings || e.command != CMD_GET_VERSION)
+      out.push_back(e.command);
+  }
+  return out;
+}
+
+inline const std::vector<HubEmulatorOptions> NO_HUBS;
+
+struct UiRig {
+  static constexpr std::uint32_t SMALL_VERSION = 0x11150906;
+
+  std::shared_ptr<TSimHidBus> bus = std::make_shared<TSimHidBus>();
+  std::vector<std::unique_ptr<TSimulatedHub>> hubs;
+  std::unique_ptr<TfrmMain> form;
+  FirmwareLines image;
+
+  // `hubOptions`: the hubs on the bus at start. A full image is the built-in one.
+  explicit UiRig(std::vector<HubEmulatorOptions> hubOptions = {QuickHub()}, bool fullImage = false)
+      : image(fullImage ? LoadEmbeddedFirmware() : SmallImage()) {
+    for (const auto& o : hubOptions)
+      AddHub(o, true);
+    form = std::make_unique<TfrmMain>(bus, image);
+    form->Session().Procedure().SetTiming({20, 20, 0});
+    // Ticks come from the test.
+    form->tmrAuto->setInterval(24 * 3600 * 1000);
+    form->tmrAuto->start();
+  }
+  ~UiRig() { form.reset(); }
+
+  TSimulatedHub& AddHub(const HubEmulatorOptions& o, bool plugIn) {
+    hubs.push_back(std::make_unique<TSimulatedHub>(bus, o, plugIn));
+    hubs.back()->Emulator().SetFirmwareImage(image, SMALL_VERSION);
+    return *hubs.back();
+  }
+  HubEmulator& Hub(std::size_t i = 0) { return hubs.at(i)->Emulator(); }
+
+  // Lets device-change notices and posted events run.
+  static void Settle(int ms = 30) { QTest::qWait(ms); }
+  bool WaitForHubs(std::size_t n) {
+    return QTest::qWaitFor([&] { return form->Session().Hubs().size() == n; }, 3000);
+  }
+  // Status texts reach the strip only while it is up: the Tool page with the box ticked puts
+  // it up, and unticking the box leaves it there.
+  void RaiseStatusStrip() {
+    form->chkAutoPRG->setChecked(true);
+    form->pgcMain->setCurrentWidget(form->rztbshtTool);
+    form->chkAutoPRG->setChecked(false);
+  }
+  QStringList Log() const {
+    return form->mmoUplog->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  }
+};

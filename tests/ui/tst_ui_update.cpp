@@ -1,0 +1,405 @@
+// The window against emulated hubs: discovery, the version check, the update with every way it
+// can stop, and the automatic update.
+
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+
+#include "UiRig.h"
+#include "update/BuildConfig.h"
+#include "update/Texts.h"
+
+using Cmds = std::vector<std::uint8_t>;
+Q_DECLARE_METATYPE(Cmds)
+Q_DECLARE_METATYPE(HubEmulatorOptions)
+Q_DECLARE_METATYPE(THubFault)
+
+namespace {
+
+const QStringList COMPLETE_LOG = {Texts::EnterBootloaderMode, Texts::Programming, Texts::Reboot,
+                                  Texts::Ok, Texts::UpdateCompleted};
+
+// What a whole update sends after `before`: the record pairs, the reboot, the eight levels and
+// the end of the adjustment.
+Cmds UpdateSequence(Cmds before, std::size_t records) {
+  before.push_back(CMD_ENTER_BOOTLOADER);
+  for (std::size_t i = 0; i < records; ++i) {
+    before.push_back(CMD_LOAD_RECORD);
+    before.push_back(CMD_PROGRAM_RECORD);
+  }
+  before.push_back(CMD_REBOOT);
+  for (int c = 0; c < LED_CHANNEL_COUNT; ++c)
+    before.push_back(CMD_SET_LED_LEVEL);
+  before.push_back(CMD_LED_ADJUST_END);
+  return before;
+}
+
+std::array<int, 8> Bars(TfrmMain& form) {
+  std::array<int, 8> v{};
+  for (int c = 1; c <= 8; ++c)
+    v[c - 1] = form.LedBar(c)->value();
+  return v;
+}
+
+}  // namespace
+
+class TestUiUpdate : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void completeUpdate_data() {
+    QTest::addColumn<bool>("bootloader");
+    QTest::addColumn<bool>("fullImage");
+    QTest::newRow("application mode, whole image") << false << true;
+    QTest::newRow("bootloader mode") << true << false;
+  }
+  void completeUpdate() {
+    QFETCH(bool, bootloader);
+    QFETCH(bool, fullImage);
+    HubEmulatorOptions o = QuickHub();
+    if (bootloader)
+      o.mode = HubMode::Bootloader;
+    UiRig rig({o}, fullImage);
+    HubEmulator& hub = rig.Hub();
+    const auto before = hub.LedLevels();
+    hub.ClearTranscript();
+
+    rig.form->btnUpdate->click();
+
+    const std::size_t records = rig.image.RecordCount();
+    Cmds expected;
+    std::array<int, 8> bars{50, 50, 50, 50, 50, 50, 50, 50};
+    expected.push_back(CMD_QUERY_MODE);
+    if (!bootloader) {
+      // One level set per bar that the hub's levels moved (channel 4 is at 50 already).
+      expected.push_back(CMD_LED_ADJUST_BEGIN);
+      for (int c = 1; c <= 8; ++c) {
+        if (before[c - 1] != 50)
+          expected.push_back(CMD_SET_LED_LEVEL);
+        bars[c - 1] = before[c - 1];
+      }
+    }
+    QCOMPARE(Commands(hub), UpdateSequence(expected, records));
+    QCOMPARE(rig.Log(), COMPLETE_LOG);
+    QCOMPARE(rig.form->pbProgram->value(), rig.form->pbProgram->maximum());
+    QCOMPARE(rig.form->pbMsg->value(), rig.form->pbMsg->maximum());
+    QCOMPARE(rig.form->pbProgram->maximum(), int(rig.image.Count()) - 1);
+    QVERIFY(rig.form->pnlUpdate->isEnabled());
+    QVERIFY(rig.form->isEnabled());
+    QCOMPARE(hub.ApplicationVersion(), BUILTIN_APP_VERSION);
+    QCOMPARE(hub.Mode(), HubMode::Application);
+    QCOMPARE(Bars(*rig.form), bars);
+    // The levels written back, channel 1 to 8 in order, are what the bars show.
+    std::vector<int> written;
+    for (const auto& e : hub.Transcript()) {
+      if (e.command == CMD_SET_LED_LEVEL && e.mode == HubMode::Application &&
+          e.attachment == hub.Attachments())
+        written.push_back(e.data[0] * 1000 + e.data[1]);
+    }
+    QCOMPARE(written.size(), std::size_t(8));
+    for (int c = 1; c <= 8; ++c)
+      QCOMPARE(written[c - 1], c * 1000 + bars[c - 1]);
+    for (int c = 1; c <= 8; ++c)
+      QCOMPARE(int(hub.LedLevels()[c - 1]), bars[c - 1]);
+    // Every greeting after a re-enumeration is a plain CMD_GET_VERSION without data.
+    for (const auto& e : hub.Transcript()) {
+      if (e.command == CMD_GET_VERSION)
+        QVERIFY(e.data.empty());
+    }
+  }
+
+  void failures_data() {
+    QTest::addColumn<THubFault>("fault");
+    QTest::addColumn<QStringList>("log");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<bool>("lampRed");
+    QTest::addColumn<bool>("replug");
+    auto fault = [](FaultKind kind, int command, TOccurrence when, int delayMs = 0) {
+      THubFault f;
+      f.kind = kind;
+      f.command = command;
+      f.when = when;
+      f.delayMs = delayMs;
+      return f;
+    };
+    QTest::newRow("LED levels not read")
+        << fault(FaultKind::NoReply, CMD_LED_ADJUST_BEGIN, TOccurrence::Always())
+        << QStringList{Texts::UpdateFailedRetry} << Texts::StatusFailedRetry << false << false;
+    QTest::newRow("no hub after the bootloader switch")
+        << fault(FaultKind::NoReturn, CMD_ENTER_BOOTLOADER, TOccurrence::Always())
+        << QStringList{Texts::EnterBootloaderMode, Texts::EnterBootloaderError}
+        << Texts::StatusStateError << false << true;
+    QTest::newRow("record not answered")
+        << fault(FaultKind::NoReply, CMD_PROGRAM_RECORD, TOccurrence::FromNth(3))
+        << QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Timeout}
+        << Texts::StatusProgramming << true << false;
+    QTest::newRow("record refused")
+        << fault(FaultKind::ErrorStatus, CMD_LOAD_RECORD, TOccurrence::Nth(2))
+        << QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Timeout}
+        << Texts::StatusProgramming << true << false;
+    QTest::newRow("unplugged while programming")
+        << fault(FaultKind::Vanish, CMD_PROGRAM_RECORD, TOccurrence::Nth(2), -1)
+        << QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Timeout}
+        << Texts::StatusProgramming << true << true;
+    QTest::newRow("no hub after the reboot")
+        << fault(FaultKind::NoReturn, CMD_REBOOT, TOccurrence::Always())
+        << QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Reboot,
+                       Texts::UpdateFailedRetry}
+        << Texts::StatusFailed << false << true;
+    QTest::newRow("back without access")
+        << fault(FaultKind::NoAccess, CMD_ENTER_BOOTLOADER, TOccurrence::Always())
+        << QStringList{Texts::EnterBootloaderMode, QStringLiteral("Cannot open the hub at"),
+                       Texts::Programming, Texts::Timeout}
+        << Texts::StatusProgramming << true << true;
+  }
+  void failures() {
+    QFETCH(THubFault, fault);
+    QFETCH(QStringList, log);
+    QFETCH(QString, status);
+    QFETCH(bool, lampRed);
+    QFETCH(bool, replug);
+    UiRig rig;
+    rig.RaiseStatusStrip();
+    HubEmulator& hub = rig.Hub();
+    const int id = hub.AddFault(fault);
+
+    rig.form->btnUpdate->click();
+    UiRig::Settle();
+
+    const QStringList got = rig.Log();
+    QCOMPARE(got.size(), log.size());
+    for (int i = 0; i < log.size(); ++i)
+      QVERIFY2(got[i].startsWith(log[i]), qPrintable(got[i]));
+    QVERIFY(rig.form->lblMsg->text().startsWith(status));
+    if (lampRed)
+      QCOMPARE(rig.form->IndicatorIndex(), 1);
+    QVERIFY(rig.form->pnlUpdate->isEnabled());
+    QVERIFY(rig.form->isEnabled());
+    QVERIFY(!rig.form->Session().Procedure().Running());
+    if (log.contains(Texts::UpdateFailedRetry) && !log.contains(Texts::Reboot)) {
+      // Refused before the switch: nothing but the mode query and the LED read went out.
+      QCOMPARE(Commands(hub), (Cmds{CMD_QUERY_MODE, CMD_LED_ADJUST_BEGIN, CMD_LED_ADJUST_BEGIN,
+                                    CMD_LED_ADJUST_BEGIN}));
+    }
+    if (lampRed)
+      QVERIFY(!Commands(hub).empty() && Commands(hub).back() != CMD_REBOOT);
+
+    // A clean update afterwards succeeds.
+    hub.RemoveFault(id);
+    if (replug) {
+      hub.Unplug();
+      hub.Plug();
+    }
+    QVERIFY(rig.WaitForHubs(1));
+    UiRig::Settle();
+    rig.form->btnUpdate->click();
+    QCOMPARE(rig.Log().last(), Texts::UpdateCompleted);
+    QCOMPARE(rig.form->lblMsg->text(), Texts::StatusCompleted);
+    QCOMPARE(hub.ApplicationVersion(), BUILTIN_APP_VERSION);
+  }
+
+  void updateWithoutHub() {
+    UiRig rig(NO_HUBS);
+    rig.RaiseStatusStrip();
+    rig.form->pnlUpdate->setEnabled(false);  // untouched by the refusal
+    rig.form->btnUpdateClick();
+    QCOMPARE(rig.Log(), QStringList{Texts::DeviceDisconnected});
+    QCOMPARE(rig.form->lblMsg->text(), Texts::StatusNewDevice);
+    QVERIFY(!rig.form->pnlUpdate->isEnabled());
+  }
+
+  void versionCheck_data() {
+    QTest::addColumn<HubEmulatorOptions>("hub");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QString>("status");
+    auto app = [](std::uint32_t v) {
+      HubEmulatorOptions o = QuickHub(v);
+      o.bootloaderVersion = 0x01000300;
+      return o;
+    };
+    const QString boot = QStringLiteral("Bootloader :0.1.00.0300");
+    const QString current = QStringLiteral("Current App:1.1.15.0906");
+    QTest::newRow("older") << app(0x11150905)
+                           << QStringList{boot, QStringLiteral("App        :1.1.15.0905"), current,
+                                          Texts::UpdateAvailable}
+                           << QStringLiteral("APP版本：11150905");
+    QTest::newRow("same") << app(0x11150906)
+                          << QStringList{boot, QStringLiteral("App        :1.1.15.0906"), current,
+                                         Texts::NoUpdateAvailable}
+                          << QStringLiteral("APP版本：11150906");
+    QTest::newRow("newer") << app(0x11150907)
+                           << QStringList{boot, QStringLiteral("App        :1.1.15.0907"), current,
+                                          Texts::NoUpdateAvailable}
+                           << QStringLiteral("APP版本：11150907");
+    HubEmulatorOptions blank = QuickHub();
+    blank.mode = HubMode::Bootloader;
+    blank.applicationValid = false;
+    blank.bootloaderVersion = 0;
+    QTest::newRow("nothing programmed")
+        << blank
+        << QStringList{QStringLiteral("Bootloader :0.0.00.0000"),
+                       QStringLiteral("App        :0.0.00.0000"), current, Texts::UpdateAvailable}
+        << QStringLiteral("APP版本：00000000");
+  }
+  void versionCheck() {
+    QFETCH(HubEmulatorOptions, hub);
+    QFETCH(QStringList, lines);
+    QFETCH(QString, status);
+    UiRig rig({hub});
+    rig.RaiseStatusStrip();
+    rig.form->btnConnect->click();
+    QCOMPARE(rig.form->mmoUpdate->toPlainText().split(QLatin1Char('\n')), lines);
+    QCOMPARE(rig.form->lblMsg->text(), status);
+    QCOMPARE(rig.form->IndicatorIndex(), 0);
+    QVERIFY(rig.Log().isEmpty());
+
+    // A query that goes unanswered leaves the box as it was and logs nothing.
+    THubFault silent;
+    silent.kind = FaultKind::NoReply;
+    silent.command = CMD_GET_VERSION;
+    rig.Hub().AddFault(silent);
+    rig.form->mmoUpdate->setPlainText(QStringLiteral("before"));
+    rig.form->btnConnect->click();
+    QCOMPARE(rig.form->mmoUpdate->toPlainText(), QStringLiteral("before"));
+    QVERIFY(rig.Log().isEmpty());
+    QCOMPARE(rig.form->IndicatorIndex(), 0);
+
+    // Without a hub: one log line, the red lamp, the box kept.
+    rig.Hub().Unplug();
+    QVERIFY(rig.WaitForHubs(0));
+    rig.form->btnConnect->click();
+    QCOMPARE(rig.Log(), QStringList{Texts::DeviceDisconnected});
+    QCOMPARE(rig.form->IndicatorIndex(), 1);
+    QCOMPARE(rig.form->mmoUpdate->toPlainText(), QStringLiteral("before"));
+  }
+
+  void discovery() {
+    // Present at start: listed, current, greeted during start-up, before the image is loaded.
+    UiRig rig;
+    HubEmulator& first = rig.Hub();
+    QCOMPARE(Commands(first, true), Cmds{CMD_GET_VERSION});
+    QVERIFY(first.Transcript().front().data.empty());
+    QCOMPARE(rig.form->IndicatorIndex(), 0);
+    QCOMPARE(rig.form->cbbPort->count(), 1);
+    QCOMPARE(rig.form->cbbPort->itemText(0), QStringLiteral("Device0"));
+    QVERIFY(!rig.form->cbbPort->isVisibleTo(rig.form.get()));
+
+    // A device that is not a hub is never listed, opened for reading or written to.
+    int otherWrites = 0;
+    TSimHidBus::TDeviceSpec keyboard;
+    keyboard.VendorID = 0x046D;
+    keyboard.ProductID = 0xC31C;
+    keyboard.ReportDescriptor = HubReportDescriptor();
+    const TSimDeviceId other =
+        rig.bus->Attach(keyboard, [&](const std::uint8_t*, std::size_t) { ++otherWrites; });
+
+    // A second hub plugged later: both listed, the first one current and greeted again.
+    HubEmulatorOptions o = QuickHub();
+    TSimulatedHub& second = rig.AddHub(o, true);
+    QVERIFY(rig.WaitForHubs(2));
+    UiRig::Settle();
+    QCOMPARE(rig.form->cbbPort->count(), 2);
+    QCOMPARE(rig.form->cbbPort->itemText(1), QStringLiteral("Device0"));
+    QCOMPARE(rig.form->cbbPort->currentIndex(), 0);
+    QCOMPARE(Commands(first, true), (Cmds{CMD_GET_VERSION, CMD_GET_VERSION}));
+    QVERIFY(second.Emulator().Transcript().empty());
+    rig.form->btnConnect->click();
+    rig.form->btnStartAdj->click();
+    rig.form->btnRead->click();
+    QCOMPARE(Commands(first, true),
+             (Cmds{CMD_GET_VERSION, CMD_GET_VERSION, CMD_GET_VERSION, CMD_GET_VERSION,
+                   CMD_LED_ADJUST_BEGIN, CMD_SET_LED_LEVEL, CMD_SET_LED_LEVEL, CMD_SET_LED_LEVEL,
+                   CMD_SET_LED_LEVEL, CMD_SET_LED_LEVEL, CMD_SET_LED_LEVEL, CMD_SET_LED_LEVEL,
+                   CMD_READ_STATUS}));
+    QVERIFY(second.Emulator().Transcript().empty());
+    QCOMPARE(otherWrites, 0);
+    QCOMPARE(rig.bus->OpenReadHandles(other), std::size_t(0));
+
+    // Unplugged: the list empties and the lamp goes red.
+    first.Unplug();
+    second.Emulator().Unplug();
+    QVERIFY(rig.WaitForHubs(0));
+    QCOMPARE(rig.form->cbbPort->count(), 0);
+    QCOMPARE(rig.form->IndicatorIndex(), 1);
+    QVERIFY(!rig.form->Session().Link().CurrentDevice());
+  }
+
+  void autoUpdateFlag() {
+    // Plugged with the box unticked: only greeted. Ticked: an update is due.
+    UiRig rig(NO_HUBS);
+    QCOMPARE(rig.form->IndicatorIndex(), 1);
+    TSimulatedHub& hub = rig.AddHub(QuickHub(), true);
+    QVERIFY(rig.WaitForHubs(1));
+    UiRig::Settle();
+    QCOMPARE(Commands(hub.Emulator(), true), Cmds{CMD_GET_VERSION});
+    QCOMPARE(rig.form->IndicatorIndex(), 0);
+    QVERIFY(!rig.form->Session().AutoUpdatePending());
+    rig.form->chkAutoPRG->setChecked(true);
+    hub.Emulator().Unplug();
+    hub.Emulator().Plug();
+    QVERIFY(QTest::qWaitFor([&] { return rig.form->Session().AutoUpdatePending(); }, 3000));
+  }
+
+  void automaticUpdate_data() {
+    QTest::addColumn<std::uint32_t>("version");
+    QTest::addColumn<bool>("pauseBetweenTicks");
+    QTest::newRow("older hub") << std::uint32_t(0x11140801) << false;
+    QTest::newRow("up to date, box unticked between ticks")
+        << std::uint32_t(BUILTIN_APP_VERSION) << true;
+  }
+  void automaticUpdate() {
+    QFETCH(std::uint32_t, version);
+    QFETCH(bool, pauseBetweenTicks);
+    UiRig rig(NO_HUBS);
+    TfrmMain& form = *rig.form;
+    form.chkAutoPRG->setChecked(true);
+    form.tmrAuto->setInterval(24 * 3600 * 1000);
+    QVERIFY(!form.btnUpdate->isEnabled() && !form.btnConnect->isEnabled());
+    TSimulatedHub& hub = rig.AddHub(QuickHub(version), true);
+    QVERIFY(QTest::qWaitFor([&] { return form.Session().AutoUpdatePending(); }, 3000));
+    UiRig::Settle();
+
+    form.tmrAutoTimer();  // the first tick only counts
+    QCOMPARE(Commands(hub.Emulator()), Cmds{});
+    if (pauseBetweenTicks) {
+      form.chkAutoPRG->setChecked(false);
+      QVERIFY(!form.tmrAuto->isActive());
+      QVERIFY(form.Session().AutoUpdatePending());
+      QCOMPARE(form.Session().AutoDelayTicks(), 1);
+      form.chkAutoPRG->setChecked(true);
+    }
+
+    // While the run is under way the box and the timer are off.
+    bool sawRunning = false, boxOff = true, timerOff = true;
+    QTimer probe;
+    probe.setInterval(2);
+    connect(&probe, &QTimer::timeout, [&] {
+      if (!form.Session().Procedure().Running())
+        return;
+      sawRunning = true;
+      boxOff &= !form.chkAutoPRG->isEnabled();
+      timerOff &= !form.tmrAuto->isActive();
+    });
+    probe.start();
+    form.tmrAutoTimer();
+    probe.stop();
+
+    QVERIFY(sawRunning && boxOff && timerOff);
+    QVERIFY(rig.Log().contains(Texts::UpdateCompleted));
+    QCOMPARE(hub.Emulator().ApplicationVersion(), BUILTIN_APP_VERSION);
+    QVERIFY(form.chkAutoPRG->isEnabled());
+    QVERIFY(form.tmrAuto->isActive());
+    QCOMPARE(form.mmoUpdate->toPlainText().split(QLatin1Char('\n')).last(),
+             Texts::NoUpdateAvailable);
+    // The hub coming back from its own update does not make the update due again.
+    UiRig::Settle(50);
+    QVERIFY(!form.Session().AutoUpdatePending());
+    const Cmds sent = Commands(hub.Emulator());
+    QCOMPARE(std::count(sent.begin(), sent.end(), CMD_ENTER_BOOTLOADER), 1);
+  }
+};
+
+QTEST_MAIN(TestUiUpdate)
+#include "tst_ui_update.moc"

@@ -1,0 +1,315 @@
+// The window itself: its start state, where every control sits and what it says, the module
+// messages and pages, the status strip and the lamp. Saves a picture of each page.
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QTabBar>
+#include <QTabWidget>
+
+#include "UiRig.h"
+#include "update/Texts.h"
+
+namespace {
+
+QString TextOf(const QWidget* w) {
+  if (auto* l = qobject_cast<const QLabel*>(w))
+    return l->text();
+  if (auto* b = qobject_cast<const QAbstractButton*>(w))
+    return b->text();
+  if (auto* g = qobject_cast<const QGroupBox*>(w))
+    return g->title();
+  return QString();
+}
+
+// The id of the selected module button, 0 for none.
+int SelectedModule(const TSkinForm& form) {
+  for (const SkinButton& b : form.Buttons()) {
+    if (b.kind == BUTTON_KIND_MODULE && b.selected)
+      return b.id;
+  }
+  return 0;
+}
+
+void PostModule(TfrmMain& form, int id) {
+  QCoreApplication::postEvent(&form, new TSkinMessage(WM_SKIN_MODULE_SELECT, id, 0));
+  QCoreApplication::sendPostedEvents(&form);
+}
+
+}  // namespace
+
+class TestUiWindow : public QObject {
+  Q_OBJECT
+
+ private slots:
+
+  void startState() {
+    UiRig rig(NO_HUBS);
+    TfrmMain& form = *rig.form;
+    QCOMPARE(form.size(), QSize(859, 587));
+    QCOMPARE(form.pgcMain->currentWidget(), form.rztbshtHome);
+    QCOMPARE(SelectedModule(form), 100);
+    QCOMPARE(form.Buttons().size(), std::size_t(5));  // three caption buttons, two modules
+    QVERIFY(!form.pgcMain->tabBar()->isVisibleTo(&form));
+    for (int i = 0; i < form.pgcMain->count(); ++i)
+      QVERIFY(!form.pgcMain->isTabVisible(i));
+    QVERIFY(form.pnl2->isHidden());
+    QVERIFY(form.tmrAuto->isActive());
+    QVERIFY(!form.tmrRefresh->isActive());
+    QCOMPARE(form.IndicatorIndex(), 1);
+    QVERIFY(!form.imgIndicator->pixmap().isNull());
+    QVERIFY(!form.chkAutoPRG->isChecked() && !form.chkRefresh->isChecked());
+    QVERIFY(!form.mmoUpdate->isEnabled());
+    QVERIFY(form.mmoUplog->isReadOnly() && form.mmo1->isReadOnly());
+    for (int c = 1; c <= 8; ++c) {
+      QCOMPARE(form.LedBar(c)->value(), 50);
+      QCOMPARE(form.LedBar(c)->maximum(), 100);
+      QCOMPARE(form.LedBar(c)->property("tag").toInt(), c);
+    }
+    QCOMPARE(form.RzLabel1->text().split(QLatin1Char('\n')), TfrmMain::HelpLines());
+    QCOMPARE(TfrmMain::HelpLines().size(), 14);
+    QCOMPARE(form.mmo1->toPlainText().split(QLatin1Char('\n')), TfrmMain::ReleaseNotes());
+    QCOMPARE(TfrmMain::ReleaseNotes().at(1), QString(61, QLatin1Char('-')));
+    QVERIFY(QFontInfo(form.mmoUpdate->font()).fixedPitch());
+    QVERIFY(form.lbl23->font().bold() && form.lblMsg->font().bold());
+    QCOMPARE(form.lbl1->font().pixelSize(), 13);
+    // Every control takes the window's font, so the help text fits its box.
+    for (const QString& line : TfrmMain::HelpLines())
+      QVERIFY(form.RzLabel1->fontMetrics().horizontalAdvance(line) <= form.RzLabel1->width());
+    QCOMPARE(form.mmo1->font(), form.font());
+    QCOMPARE(form.lbl10->palette().color(QPalette::WindowText), QColor(Qt::white));
+  }
+
+  void greetedBeforeImage() {
+    // The first event loop during start-up is the greeting's wait for its reply.
+    HubEmulatorOptions o = QuickHub();
+    o.replyLatencyMs = 30;
+    bool busy = false;
+    int imageLines = -1, buttons = -1;
+    QTimer::singleShot(0, [&] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* form = qobject_cast<TfrmMain*>(w)) {
+          busy = form->Session().Link().Busy();
+          imageLines = int(form->Session().Image().Count());
+          buttons = form->ButtonCount();
+        }
+      }
+    });
+    UiRig rig({o});
+    QVERIFY(busy);
+    QCOMPARE(imageLines, 0);
+    QCOMPARE(buttons, 3);
+    QVERIFY(rig.form->Session().Image().Count() > 0);
+    QCOMPARE(rig.form->IndicatorIndex(), 0);
+  }
+
+  void layout_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("place");  // width -1: sized to the text
+    QTest::addColumn<QString>("text");
+    const struct {
+      const char* name;
+      int x, y, w, h;
+      const char* text;
+    } rows[] = {
+        {"RzPanel3", 27, 152, 786, 359, ""},
+        {"pgcMain", -3, -2, 791, 364, ""},
+        {"pnl1", 0, 554, 859, 33, ""},
+        {"imgIndicator", 24, 4, 24, 24, ""},
+        {"pnl2", 88, 6, 609, 25, ""},
+        {"lbl23", 15, 5, -1, -1, "自动升级："},
+        {"pbMsg", 75, 3, 217, 14, ""},
+        {"lblMsg", 295, 3, -1, -1, ""},
+        {"lbl10", 723, 7, -1, -1, "Version: 1.1.15.0906"},
+        {"lbl1", 40, 33, -1, -1, "Halvek Charging Hub"},
+        {"RzPanel1", 33, 56, 379, 277, ""},
+        {"RzLabel1", 8, 14, 361, 210, nullptr},
+        {"RzPanel2", 426, 55, 341, 279, ""},
+        {"mmo1", 16, 18, 305, 231, ""},
+        {"pnlUpdate", 40, 24, 273, 33, ""},
+        {"btnConnect", 2, 6, 110, 25, "Check Version"},
+        {"btnUpdate", 163, 6, 110, 25, "Update"},
+        {"grpFirmware", 40, 64, 289, 185, "Version:"},
+        {"mmoUpdate", 16, 18, 241, 127, ""},
+        {"chkAutoPRG", 43, 258, -1, -1, "Automatically update when new hub is plugged in"},
+        {"lbl2", 344, 32, -1, -1, "Log"},
+        {"mmoUplog", 344, 48, 441, 233, ""},
+        {"pbProgram", 40, 297, 745, 17, ""},
+        {"rzgrpbx1", 40, 32, 265, 305, "运行数据"},
+        {"lbl3", 43, 36, -1, -1, "电压"},
+        {"edtVolt", 80, 32, 139, 23, ""},
+        {"lbl8", 221, 36, -1, -1, "MV"},
+        {"lbl4", 43, 60, -1, -1, "电流"},
+        {"edtCurr", 80, 56, 139, 23, ""},
+        {"lbl9", 221, 60, -1, -1, "MA"},
+        {"lbl5", 43, 84, -1, -1, "通道"},
+        {"edtChannel", 80, 80, 169, 23, ""},
+        {"lbl6", 43, 108, -1, -1, "状态"},
+        {"edtState", 80, 104, 33, 23, ""},
+        {"edtCyc1", 120, 104, 33, 23, ""},
+        {"edtCyc2", 160, 104, 33, 23, ""},
+        {"edtCyc3", 208, 104, 33, 23, ""},
+        {"lbl7", 43, 143, -1, -1, "在位状态"},
+        {"shp4", 43, 176, 198, 76, ""},
+        {"shp5", 43, 193, 9, 41, ""},
+        {"shp1", 68, 176, 49, 19, ""},
+        {"shp0", 156, 176, 49, 19, ""},
+        {"shp2", 82, 233, 49, 19, ""},
+        {"shp3", 178, 233, 49, 19, ""},
+        {"btnRead", 48, 267, 75, 25, "读取"},
+        {"chkRefresh", 136, 272, 67, 17, "自动刷新"},
+        {"rzgrpbx2", 312, 32, 481, 305, "LED颜色调节"},
+        {"rztrckbr1", 13, 48, 225, -1, ""},
+        {"rztrckbr2", 13, 104, 225, -1, ""},
+        {"rztrckbr3", 13, 168, 225, -1, ""},
+        {"rztrckbr4", 13, 229, 225, -1, ""},
+        {"rztrckbr5", 248, 48, 225, -1, ""},
+        {"rztrckbr6", 248, 104, 225, -1, ""},
+        {"rztrckbr7", 248, 168, 225, -1, ""},
+        {"rztrckbr8", 248, 229, 225, -1, ""},
+        {"lblLed1", 13, 32, -1, -1, "LED1红"},
+        {"lblLed4", 13, 213, -1, -1, "LED4红"},
+        {"lblLed5", 248, 32, -1, -1, "LED1绿"},
+        {"lblLed8", 248, 213, -1, -1, "LED4绿"},
+        {"btnStartAdj", 69, 267, 97, 25, "读取﹠开始"},
+        {"btnEndAdj", 304, 267, 83, 25, "写入﹠结束"},
+    };
+    for (const auto& r : rows) {
+      QTest::newRow(r.name) << QString::fromLatin1(r.name) << QRect(r.x, r.y, r.w, r.h)
+                            << (r.text ? QString::fromUtf8(r.text) : QString());
+    }
+  }
+  void layout() {
+    QFETCH(QString, name);
+    QFETCH(QRect, place);
+    QFETCH(QString, text);
+    UiRig rig(NO_HUBS);
+    const auto* w = rig.form->findChild<QWidget*>(name);
+    QVERIFY2(w, qPrintable(name));
+    QCOMPARE(w->pos(), place.topLeft());
+    if (place.width() >= 0)
+      QCOMPARE(w->width(), place.width());
+    if (place.height() >= 0)
+      QCOMPARE(w->height(), place.height());
+    if (!text.isNull())
+      QCOMPARE(TextOf(w), text);
+  }
+
+  void keyboardOrder() {
+    UiRig rig(NO_HUBS);
+    TfrmMain& form = *rig.form;
+    const QWidget* expected[] = {form.LedBar(1),   form.LedBar(5), form.LedBar(2), form.LedBar(6),
+                                 form.LedBar(3),   form.LedBar(7), form.LedBar(4), form.LedBar(8),
+                                 form.btnStartAdj, form.btnEndAdj};
+    for (std::size_t i = 0; i + 1 < std::size(expected); ++i) {
+      const QWidget* next = expected[i]->nextInFocusChain();
+      while (!(next->focusPolicy() & Qt::TabFocus))
+        next = next->nextInFocusChain();
+      QCOMPARE(next, expected[i + 1]);
+    }
+  }
+
+  void moduleMessages_data() {
+    QTest::addColumn<int>("id");
+    QTest::addColumn<int>("selected");
+    QTest::addColumn<QString>("page");
+    // Each row starts on the Update page with module 101 selected.
+    QTest::newRow("100") << 100 << 100 << "rztbshtHome";
+    QTest::newRow("101") << 101 << 101 << "rztbshtUpdate";
+    QTest::newRow("102") << 102 << 0 << "rztbshtUpdate";
+    QTest::newRow("103") << 103 << 0 << "rztbshtTool";
+    QTest::newRow("104") << 104 << 0 << "rztbshtUpdate";
+    QTest::newRow("105") << 105 << 0 << "rztbshtUpdate";
+    QTest::newRow("99") << 99 << 101 << "rztbshtUpdate";
+    QTest::newRow("106") << 106 << 101 << "rztbshtUpdate";
+    QTest::newRow("menu button") << SKIN_BTN_MENU << 101 << "rztbshtUpdate";
+  }
+  void moduleMessages() {
+    QFETCH(int, id);
+    QFETCH(int, selected);
+    QFETCH(QString, page);
+    UiRig rig(NO_HUBS);
+    TfrmMain& form = *rig.form;
+    PostModule(form, 101);
+    QCOMPARE(form.pgcMain->currentWidget(), form.rztbshtUpdate);
+    PostModule(form, id);
+    QCOMPARE(SelectedModule(form), selected);
+    QCOMPARE(form.pgcMain->currentWidget()->objectName(), page);
+  }
+
+  void statusStrip() {
+    UiRig rig(NO_HUBS);
+    TfrmMain& form = *rig.form;
+    form.ShowStatus(QStringLiteral("dropped"));
+    QCOMPARE(form.lblMsg->text(), QString());
+
+    PostModule(form, 103);  // the Tool page, box unticked
+    QVERIFY(form.pnl2->isHidden());
+    form.chkAutoPRG->setChecked(true);  // takes effect the next time the page shows
+    QVERIFY(form.pnl2->isHidden());
+    PostModule(form, 100);
+    PostModule(form, 103);
+    QVERIFY(!form.pnl2->isHidden());
+    form.ShowStatus(Texts::StatusProgramming);
+    QCOMPARE(form.lblMsg->text(), Texts::StatusProgramming);
+    form.chkAutoPRG->setChecked(false);
+    QVERIFY(!form.pnl2->isHidden());
+
+    PostModule(form, 101);  // leaving the Tool page hides the strip
+    QVERIFY(form.pnl2->isHidden());
+    form.ShowStatus(QStringLiteral("lost"));
+    form.chkAutoPRG->setChecked(true);
+    PostModule(form, 103);
+    QVERIFY(!form.pnl2->isHidden());
+    QCOMPARE(form.lblMsg->text(), Texts::StatusProgramming);
+  }
+
+  void lamps() {
+    for (int i = 0; i < 2; ++i) {
+      const QImage lamp = TfrmMain::LampImage(i).toImage();
+      QCOMPARE(lamp.size(), QSize(24, 24));
+      QVERIFY(lamp.hasAlphaChannel());
+      QCOMPARE(qAlpha(lamp.pixel(0, 0)), 0);
+      const QColor centre = lamp.pixelColor(12, 14);
+      QCOMPARE(centre.alpha(), 255);
+      if (i == 0)
+        QVERIFY(centre.green() > 2 * centre.red());
+      else
+        QVERIFY(centre.red() > 2 * centre.green() && centre.value() < 160);
+    }
+  }
+
+  void screenshots() {
+    UiRig rig;
+    TfrmMain& form = *rig.form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.btnConnect->click();
+    form.btnStartAdj->click();
+    form.btnRead->click();
+    form.chkAutoPRG->setChecked(true);
+    const QString dir = QCoreApplication::applicationDirPath() + QStringLiteral("/screenshots");
+    QVERIFY(QDir().mkpath(dir));
+    const struct {
+      int module;
+      const char* file;
+    } shots[] = {{100, "home.png"}, {101, "update.png"}, {103, "tool.png"}};
+    for (const auto& shot : shots) {
+      PostModule(form, shot.module);
+      QTest::qWait(20);
+      QVERIFY(form.grab().save(dir + QLatin1Char('/') + QLatin1String(shot.file)));
+    }
+    form.ShowStatus(Texts::StatusProgramming);
+    form.pbMsg->setValue(form.pbMsg->maximum() / 2);
+    QVERIFY(form.grab().save(dir + QStringLiteral("/tool-strip.png")));
+  }
+};
+
+QTEST_MAIN(TestUiWindow)
+#include "tst_ui_window.moc"
