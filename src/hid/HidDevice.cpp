@@ -74,11 +74,13 @@ void THidDevice::CloseIoHandle() {
 }
 
 std::shared_ptr<THidPlatformHandle> THidDevice::StartRead(int& error) {
+  // Tested under the lock: MarkUnplugged clears IsPresent under it before it closes the
+  // handle, so a reader can never open a fresh handle on a device found gone.
+  std::lock_guard lock(ioMutex_);
   if (!IsUsable()) {
     error = present_ ? EBADF : ENODEV;
     return nullptr;
   }
-  std::lock_guard lock(ioMutex_);
   if (!read_) {
     std::unique_ptr<THidPlatformHandle> handle = platform_->Open(*info_, EHidAccess::Read, error);
     if (!handle)
@@ -195,7 +197,7 @@ void THidDevice::StartReader() {
     return;
   THidHandOver::Instance();  // made on this thread, the one that serves it
   reader_ = std::make_unique<THidDeviceReadThread>(this);
-  reader_->start();
+  reader_->Start();
 }
 
 void THidDevice::StopReader() {
@@ -205,7 +207,7 @@ void THidDevice::StopReader() {
   // The reader may be blocked in a hand-over: keep serving them until it has ended.
   THidDeviceReadThread* reader = reader_.get();
   THidHandOver::Instance().ServeUntil([reader] { return reader->Ended(); });
-  reader_->wait();
+  reader_->Wait();
   reader_.reset();
 }
 
@@ -278,9 +280,12 @@ void THidDevice::DeliverReadError(std::uint32_t error) {
 }
 
 void THidDevice::MarkUnplugged() {
+  {
+    std::lock_guard lock(ioMutex_);
+    present_ = false;
+  }
   CloseIoHandle();
   CloseReadHandle();
-  present_ = false;
   // Cleared first, so that it runs once even if it throws.
   const THidPlugEvent handler = unplugHandler_;
   unplugHandler_ = {};
@@ -296,7 +301,16 @@ THidDeviceReadThread::THidDeviceReadThread(THidDevice* device) : device_(device)
 
 THidDeviceReadThread::~THidDeviceReadThread() {
   RequestTermination();
-  wait();
+  Wait();
+}
+
+void THidDeviceReadThread::Start() {
+  thread_ = std::thread([this] { Run(); });
+}
+
+void THidDeviceReadThread::Wait() {
+  if (thread_.joinable())
+    thread_.join();
 }
 
 void THidDeviceReadThread::RequestTermination() {
@@ -314,7 +328,7 @@ void THidDeviceReadThread::Pause() {
                       [this] { return terminated_.load(); });
 }
 
-void THidDeviceReadThread::run() {
+void THidDeviceReadThread::Run() {
   try {
     Loop();
   } catch (...) {

@@ -2,7 +2,6 @@
 // One HID device interface: its identity, handles opened on demand, report lengths, writing
 // output reports, and the reader thread that hands each input report to the UI thread.
 
-#include <QThread>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -10,6 +9,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "hid/HidPlatform.h"
@@ -160,11 +160,17 @@ class THidDevice : public THidReportDevice {
 };
 
 // Reads one input report at a time and hands each to the UI thread, blocking until the data
-// handler has returned.
-class THidDeviceReadThread : public QThread {
+// handler has returned. A plain std::thread: it needs no event loop of its own.
+class THidDeviceReadThread {
  public:
   explicit THidDeviceReadThread(THidDevice* device);
-  ~THidDeviceReadThread() override;
+  ~THidDeviceReadThread();
+  THidDeviceReadThread(const THidDeviceReadThread&) = delete;
+  THidDeviceReadThread& operator=(const THidDeviceReadThread&) = delete;
+
+  void Start();
+  // Waits until the thread has ended (after RequestTermination, or after a step raised).
+  void Wait();
 
   // Asks the reader to end; it notices at once, also in the middle of a wait.
   void RequestTermination();
@@ -172,10 +178,8 @@ class THidDeviceReadThread : public QThread {
   std::uint32_t BytesRead() const { return bytesRead_; }
   std::uint32_t LastError() const { return lastError_; }
 
- protected:
-  void run() override;
-
  private:
+  void Run();
   void Loop();
   // Waits one ReaderSleepTime, or less when termination is requested.
   void Pause();
@@ -188,4 +192,5 @@ class THidDeviceReadThread : public QThread {
   std::atomic<bool> ended_{false};
   std::mutex pauseMutex_;
   std::condition_variable pauseWake_;
+  std::thread thread_;
 };
