@@ -1,7 +1,7 @@
 # The two commands of the README:
 #   make run    set up, build and start the program (demo mode, on emulated hubs)
 #   make check  set up, build and run every test, in every preset
-PRESETS := default asan fuzz
+PRESETS := default asan fuzz tsan
 JOBS ?= $(shell nproc)
 
 .PHONY: setup build run check format clean $(addprefix build-,$(PRESETS)) $(addprefix test-,$(PRESETS))
