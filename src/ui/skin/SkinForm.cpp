@@ -1,35 +1,300 @@
 #include "ui/skin/SkinForm.h"
 
+#include <QChildEvent>
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QLinearGradient>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QPainterPathStroker>
+#include <QPointer>
+#include <QRegion>
 #include <QWindow>
+#include <algorithm>
+#include <cmath>
 
 #include "update/EmbeddedResource.h"
 
 namespace {
+
+// Missing or undecodable images are not an error: the frame draws without them.
 QImage LoadImageResource(const QString& name, const QString& type) {
   const auto bytes = LoadEmbeddedResource(type, name);
   return bytes ? QImage::fromData(*bytes) : QImage();
 }
+
+QPoint PixelOf(const QMouseEvent* event) {
+  return QPoint(static_cast<int>(std::floor(event->position().x())),
+                static_cast<int>(std::floor(event->position().y())));
+}
+
+QRect ButtonRect(const SkinButton& b) {
+  return QRect(b.left, b.top, b.width, b.height);
+}
+
+QFont FrameFont() {
+  // The same face and height as the window's own heading, in bold.
+  QFont font(QStringLiteral("Arial"));
+  font.setStyleHint(QFont::SansSerif);
+  font.setPixelSize(13);
+  font.setBold(true);
+  return font;
+}
+
+// One axis of the nine slices: destination and source spans of the three bands.
+struct SliceAxis {
+  int dest[4];  // band edges in the window
+  int src[4];   // band edges in the image
+};
+
+SliceAxis MakeAxis(int destSize, int imageSize, int centre, int centreSize) {
+  int first = centre;
+  int last = imageSize - (centre + centreSize);
+  // A window narrower than the two fixed bands together: both shrink in proportion and the
+  // middle band goes, so the image still fills the window without overlapping itself.
+  if (first + last > destSize) {
+    const int total = first + last;
+    first = static_cast<int>(static_cast<long long>(destSize) * first / total);
+    last = destSize - first;
+  }
+  return SliceAxis{{0, first, destSize - last, destSize},
+                   {0, centre, centre + centreSize, imageSize}};
+}
+
 }  // namespace
 
-TSkinForm::TSkinForm(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
+TSkinForm::TSkinForm(QWidget* parent, bool maximizeButton)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
+      titleFont_(FrameFont()),
+      moduleCaptionFont_(FrameFont()) {
+  // Every pixel comes from the composite surface: nothing to erase first.
+  setAttribute(Qt::WA_OpaquePaintEvent);
   setMouseTracking(true);
+  // Provisional places; the layout puts them at the right edge before they are drawn.
   AddButton(BUTTON_KIND_SYSTEM, 300, 5, 30, 19, SKIN_BTN_MENU);
   AddButton(BUTTON_KIND_SYSTEM, 300, 5, 30, 19, SKIN_BTN_MINIMIZE);
+  if (maximizeButton)
+    AddButton(BUTTON_KIND_SYSTEM, 300, 5, 30, 19, SKIN_BTN_MAXIMIZE);
   AddButton(BUTTON_KIND_SYSTEM, 400, 5, 39, 19, SKIN_BTN_CLOSE);
   systemButtonCount_ = ButtonCount();
 }
 
 TSkinForm::~TSkinForm() = default;
 
+// --- background and surfaces ---
+
 void TSkinForm::SetBackground(const QString& name, const QString& type, int left, int top,
                               int width, int height) {
+  SetBackgroundImage(LoadImageResource(name, type), left, top, width, height);
+}
+
+void TSkinForm::SetBackgroundImage(const QImage& image, int left, int top, int width, int height) {
   centre_ = QRect(left, top, width, height);
-  background_ = LoadImageResource(name, type);
+  background_ = image;
+  RefreshBackBuffer();
+}
+
+void TSkinForm::RefreshBackBuffer() {
+  if (isVisible() && !isMinimized()) {
+    BuildBackBuffer();
+    update();
+  } else {
+    // Surfaces kept from an earlier showing would still hold the old look.
+    DiscardSurfaces();
+  }
+}
+
+void TSkinForm::DiscardSurfaces() {
+  backdrop_ = QImage();
+  composite_ = QImage();
+}
+
+void TSkinForm::BuildBackBuffer() {
+  zoomed_ = isMaximized();
+  const int w = width();
+  const int h = height();
+  if (w <= 0 || h <= 0) {
+    DiscardSurfaces();
+    return;
+  }
+  backdrop_ = QImage(w, h, QImage::Format_RGB32);
+  composite_ = QImage(w, h, QImage::Format_RGB32);
+  {
+    QPainter p(&backdrop_);
+    DrawBackdrop(p);
+  }
+  ComposeButtons();
+  windowMask_ = zoomed_ ? QRegion(0, 0, w, h) : RoundedMask(w, h);
+  // Platforms without window shapes (offscreen, minimal) would only warn at every build.
+  const bool shapes = !QGuiApplication::platformName().contains(QLatin1String("offscreen")) &&
+                      !QGuiApplication::platformName().contains(QLatin1String("minimal"));
+  if (shapes)
+    setMask(windowMask_);
+}
+
+QRegion TSkinForm::RoundedMask(int width, int height) {
+  // A corner radius of 2: two pixels off the outermost row, one off the next.
+  constexpr int insets[] = {2, 1};
+  QRegion region(0, 2, width, std::max(0, height - 4));
+  for (int row = 0; row < 2; ++row) {
+    const int inset = insets[row];
+    const int span = std::max(0, width - 2 * inset);
+    region += QRect(inset, row, span, 1);
+    region += QRect(inset, height - 1 - row, span, 1);
+  }
+  return region;
+}
+
+QPainterPath TSkinForm::RoundRectPath(qreal x, qreal y, qreal w, qreal h, qreal r) {
+  const qreal d = 2 * r;
+  QPainterPath path;
+  path.arcMoveTo(x, y, d, d, 180);
+  path.arcTo(x, y, d, d, 180, -90);
+  path.arcTo(x + w - d, y, d, d, 90, -90);
+  path.arcTo(x + w - d, y + h - d, d, d, 0, -90);
+  path.arcTo(x, y + h - d, d, d, 270, -90);
+  path.closeSubpath();
+  return path;
+}
+
+void TSkinForm::DrawBackdrop(QPainter& p) {
+  const int w = backdrop_.width();
+  const int h = backdrop_.height();
+  p.setRenderHint(QPainter::Antialiasing, false);
+  p.fillRect(0, 0, w, h, QColor::fromRgba(BASE_COLOUR));
+
+  if (!background_.isNull()) {
+    const int iw = background_.width();
+    const int ih = background_.height();
+    if (w <= iw && h <= ih) {
+      // Small enough: the image's top-right part, unscaled.
+      p.drawImage(QPoint(0, 0), background_, QRect(iw - w, 0, w, h));
+    } else if (centre_.width() > 0 && centre_.height() > 0) {
+      DrawNineSlice(p, QRect(0, 0, w, h));
+    }
+  }
+
+  p.setBrush(Qt::NoBrush);
+  const QPen outer(QColor::fromRgba(OUTER_BORDER_COLOUR), 0);
+  const QPen inner(QColor::fromRgba(INNER_BORDER_COLOUR), 0);
+  if (zoomed_) {
+    p.setPen(outer);
+    p.drawRect(0, 0, w - 1, h - 1);
+    p.setPen(inner);
+    p.drawRect(1, 1, w - 3, h - 3);
+  } else {
+    p.setPen(outer);
+    p.drawPath(RoundRectPath(0, 0, w - 1, h - 1, 3));
+    p.setPen(inner);
+    p.drawPath(RoundRectPath(1, 1, w - 3, h - 3, 3));
+  }
+
+  const QString title = windowTitle().left(259);
+  if (!title.isEmpty()) {
+    // The icon is not drawn; it only makes room on the left.
+    const int left = windowIcon().isNull() ? 5 : 25;
+    QRect box(left, 15, w - 100 - left, 16);
+    const int flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine;
+    p.setFont(titleFont_);
+    p.setPen(QColor(0x33, 0x33, 0x33));
+    p.drawText(box, flags, title);
+    box.translate(-1, -1);
+    p.setPen(Qt::white);
+    p.drawText(box, flags, title);
+  }
+}
+
+void TSkinForm::DrawNineSlice(QPainter& p, const QRect& dest) {
+  // A centre reaching past the image is cut to the image.
+  const QRect c = centre_.intersected(background_.rect());
+  if (c.isEmpty())
+    return;
+  const SliceAxis x = MakeAxis(dest.width(), background_.width(), c.left(), c.width());
+  const SliceAxis y = MakeAxis(dest.height(), background_.height(), c.top(), c.height());
+  for (int row = 0; row < 3; ++row) {
+    for (int col = 0; col < 3; ++col) {
+      const QRect to(dest.left() + x.dest[col], dest.top() + y.dest[row],
+                     x.dest[col + 1] - x.dest[col], y.dest[row + 1] - y.dest[row]);
+      const QRect from(x.src[col], y.src[row], x.src[col + 1] - x.src[col],
+                       y.src[row + 1] - y.src[row]);
+      if (to.isEmpty() || from.isEmpty())
+        continue;
+      p.drawImage(QRectF(to), background_, QRectF(from));
+    }
+  }
+}
+
+void TSkinForm::LayoutSystemButtons() {
+  int right = width() - 2;
+  for (int id : {SKIN_BTN_CLOSE, SKIN_BTN_MAXIMIZE, SKIN_BTN_MINIMIZE, SKIN_BTN_MENU}) {
+    const int i = FindSystemButton(id);
+    if (i < 0)
+      continue;
+    right -= buttons_[i].width;
+    SetBounds(i, right, 2, -1, -1);
+  }
+}
+
+void TSkinForm::ComposeButtons() {
+  QPainter p(&composite_);
+  p.setCompositionMode(QPainter::CompositionMode_Source);
+  p.drawImage(0, 0, backdrop_);
+  p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  p.setRenderHint(QPainter::SmoothPixmapTransform);
+  LayoutSystemButtons();
+  for (const SkinButton& b : buttons_) {
+    p.save();
+    p.setClipRect(ButtonRect(b));
+    if (b.kind == BUTTON_KIND_SYSTEM)
+      DrawSystemButton(p, b);
+    else
+      DrawModuleButton(p, b);
+    p.restore();
+  }
+}
+
+void TSkinForm::ButtonsChanged() {
+  if (!SurfacesBuilt())
+    return;
+  ComposeButtons();
   update();
 }
+
+// --- painting on screen ---
+
+void TSkinForm::paintEvent(QPaintEvent* event) {
+  if (!SurfacesBuilt())
+    BuildBackBuffer();
+  if (!SurfacesBuilt())
+    return;
+  QPainter p(this);
+  p.setCompositionMode(QPainter::CompositionMode_Source);
+  for (const QRect& r : event->region())
+    p.drawImage(r.topLeft(), composite_, r);
+}
+
+void TSkinForm::resizeEvent(QResizeEvent* event) {
+  DiscardSurfaces();
+  QWidget::resizeEvent(event);
+}
+
+void TSkinForm::changeEvent(QEvent* event) {
+  switch (event->type()) {
+    // Each of these changes the backdrop: the border's shape, the title or its place.
+    case QEvent::WindowStateChange:
+    case QEvent::WindowTitleChange:
+    case QEvent::WindowIconChange:
+      DiscardSurfaces();
+      update();
+      break;
+    default:
+      break;
+  }
+  QWidget::changeEvent(event);
+}
+
+// --- the button list ---
 
 int TSkinForm::AddButton(int kind, int left, int top, int width, int height, int id) {
   SkinButton button;
@@ -37,12 +302,13 @@ int TSkinForm::AddButton(int kind, int left, int top, int width, int height, int
   button.id = id;
   buttons_.push_back(button);
   const int index = ButtonCount() - 1;
-  SetButtonBounds(index, left, top, width, height);
+  SetBounds(index, left, top, width, height);
+  ButtonsChanged();
   return index;
 }
 
-void TSkinForm::SetButtonBounds(int index, int left, int top, int width, int height) {
-  if (index < 0 || index >= ButtonCount())
+void TSkinForm::SetBounds(int index, int left, int top, int width, int height) {
+  if (!ValidIndex(index))
     return;
   SkinButton& b = buttons_[index];
   b.left = left;
@@ -51,41 +317,59 @@ void TSkinForm::SetButtonBounds(int index, int left, int top, int width, int hei
     b.width = width;
   if (height >= 0)
     b.height = height;
+  b.hit = QRect(b.left, b.top, b.width, b.height);
+}
+
+void TSkinForm::SetButtonBounds(int index, int left, int top, int width, int height) {
+  if (!ValidIndex(index))
+    return;
+  SetBounds(index, left, top, width, height);
+  ButtonsChanged();
 }
 
 void TSkinForm::SetButtonCaption(int index, const QString& text) {
-  if (index < 0 || index >= ButtonCount())
+  if (!ValidIndex(index))
     return;
   buttons_[index].caption = text;
+  RedrawButton(index);
 }
 
 void TSkinForm::LoadButtonImage(int index, const QString& name, const QString& type) {
-  if (index < 0 || index >= ButtonCount())
+  if (!ValidIndex(index))
     return;
-  buttons_[index].icon = LoadImageResource(name, type);
-  buttons_[index].iconPresent = !buttons_[index].icon.isNull();
+  SkinButton& b = buttons_[index];
+  b.icon = LoadImageResource(name, type);
+  b.iconPresent = !b.icon.isNull();
+  RedrawButton(index);
 }
 
 int TSkinForm::AddModule(int id, const QString& caption, const QString& name, const QString& type) {
-  const int index = AddButton(BUTTON_KIND_MODULE, nextModuleLeft_, 44, 72, 76, id);
-  nextModuleLeft_ += buttons_[index].width + 5;
+  const int index =
+      AddButton(BUTTON_KIND_MODULE, nextModuleLeft_, MODULE_TOP, MODULE_WIDTH, MODULE_HEIGHT, id);
+  nextModuleLeft_ += buttons_[index].width + MODULE_GAP;
   SetButtonCaption(index, caption);
   LoadButtonImage(index, name, type);
   return index;
 }
 
 void TSkinForm::SelectModule(int id) {
-  for (SkinButton& b : buttons_) {
-    if (b.kind == BUTTON_KIND_MODULE)
-      b.selected = b.id == id;
+  for (int i = 0; i < ButtonCount(); ++i) {
+    SkinButton& b = buttons_[i];
+    if (b.kind != BUTTON_KIND_MODULE)
+      continue;
+    if (b.id == id) {
+      b.selected = true;
+      RedrawButton(i);
+    } else if (b.selected) {
+      b.selected = false;
+      RedrawButton(i);
+    }
   }
-  update();
 }
 
 int TSkinForm::HitTestButton(int x, int y) const {
   for (int i = 0; i < ButtonCount(); ++i) {
-    const SkinButton& b = buttons_[i];
-    if (x >= b.left && x < b.left + b.width && y >= b.top && y < b.top + b.height)
+    if (buttons_[i].hit.contains(x, y))
       return i;
   }
   return -1;
@@ -99,42 +383,326 @@ int TSkinForm::FindSystemButton(int id) const {
   return -1;
 }
 
-void TSkinForm::WmSkinModuleSelect(int, int) {}
+void TSkinForm::SetHotButton(int index) {
+  if (!ValidIndex(index))
+    index = -1;
+  if (index == hotIndex_)
+    return;
+  const int old = hotIndex_;
+  hotIndex_ = index;
+  if (ValidIndex(old)) {
+    buttons_[old].hover = false;
+    RedrawButton(old);
+  }
+  if (ValidIndex(index)) {
+    buttons_[index].hover = true;
+    RedrawButton(index);
+  }
+}
+
+void TSkinForm::SetPressedButton(int index) {
+  if (!ValidIndex(index))
+    index = -1;
+  if (index == pressedIndex_)
+    return;
+  const int old = pressedIndex_;
+  pressedIndex_ = index;
+  if (ValidIndex(old)) {
+    buttons_[old].pressed = false;
+    RedrawButton(old);
+  }
+  if (ValidIndex(index)) {
+    buttons_[index].pressed = true;
+    RedrawButton(index);
+  }
+}
+
+void TSkinForm::RedrawButton(int index) {
+  if (!ValidIndex(index) || !SurfacesBuilt())
+    return;
+  const SkinButton& b = buttons_[index];
+  const QRect r = ButtonRect(b).intersected(composite_.rect());
+  if (r.isEmpty())
+    return;
+  {
+    QPainter p(&composite_);
+    p.setCompositionMode(QPainter::CompositionMode_Source);
+    p.drawImage(r.topLeft(), backdrop_, r);
+    p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.setClipRect(r);
+    if (b.kind == BUTTON_KIND_SYSTEM)
+      DrawSystemButton(p, b);
+    else
+      DrawModuleButton(p, b);
+  }
+  repaint(r);
+}
+
+// --- drawing the buttons ---
+
+void TSkinForm::DrawModuleButton(QPainter& p, const SkinButton& b) {
+  if (b.selected || b.pressed || b.hover) {
+    // Selected and pressed share the strong look; a selected button keeps it under the pointer.
+    const bool strong = b.selected || b.pressed;
+    const QColor outerLine = strong ? QColor(0, 0, 0, 20) : QColor(0, 0, 0, 15);
+    const QColor middleLine = strong ? QColor(0, 0, 0, 60) : QColor(0, 0, 0, 40);
+    const QColor innerFill = strong ? QColor(255, 255, 255, 40) : QColor(255, 255, 255, 50);
+    const QColor innerLine = strong ? QColor(255, 255, 255, 60) : QColor(255, 255, 255, 90);
+    const qreal x = b.left;
+    const qreal y = b.top;
+    const qreal w = b.width - 2;
+    const qreal h = b.height - 2;
+    const QPainterPath outer = RoundRectPath(x, y, w, h, 5);
+    const QPainterPath middle = RoundRectPath(x + 1, y + 1, w - 2, h - 2, 5);
+    const QPainterPath inner = RoundRectPath(x + 2, y + 2, w - 4, h - 4, 5);
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing, true);
+    // Lines on whole pixels, not between two.
+    p.translate(0.5, 0.5);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(outerLine, 1.0));
+    p.drawPath(outer);
+    p.setPen(QPen(middleLine, 1.0));
+    p.drawPath(middle);
+    p.fillPath(inner, innerFill);
+    p.setPen(QPen(innerLine, 1.0));
+    p.drawPath(inner);
+    p.restore();
+  }
+
+  if (b.iconPresent) {
+    const int iw = b.icon.width();
+    const int ih = b.icon.height();
+    // Larger icons are squeezed into 48 x 48, each side on its own.
+    const int dw = std::min(iw, 48);
+    const int dh = std::min(ih, 48);
+    const QRectF box(b.left + (b.width - dw) / 2.0, b.top + (b.height - dh - 20) / 2.0, dw, dh);
+    p.drawImage(box, b.icon, QRectF(0, 0, iw, ih));
+  }
+
+  if (!b.caption.isEmpty()) {
+    QRectF box(b.left + 1, b.top + b.height - 24, b.width - 1, 18);
+    p.setFont(moduleCaptionFont_);
+    p.setPen(QColor(0, 0, 0, 60));
+    p.drawText(box, Qt::AlignCenter, b.caption);
+    box.translate(-1, -1);
+    p.setPen(QColor(255, 255, 255, 255));
+    p.drawText(box, Qt::AlignCenter, b.caption);
+  }
+}
+
+void TSkinForm::DrawSystemButton(QPainter& p, const SkinButton& b) {
+  p.save();
+  p.setRenderHint(QPainter::Antialiasing, false);
+  const bool close = b.id == SKIN_BTN_CLOSE;
+
+  if (b.pressed || b.hover) {
+    QColor top;
+    QColor bottom;
+    if (close) {
+      top = b.pressed ? QColor(128, 0, 0, 180) : QColor(255, 0, 0, 180);
+      bottom = QColor(0, 0, 0, 0);
+    } else if (b.pressed) {
+      top = QColor(0, 0, 0, 90);
+      bottom = QColor(0, 0, 0, 0);
+    } else {
+      top = QColor(255, 255, 255, 60);
+      bottom = QColor(255, 255, 255, 0);
+    }
+    QLinearGradient fade(0, b.top, 0, b.top + b.height);
+    fade.setColorAt(0, top);
+    fade.setColorAt(1, bottom);
+    // Twice, the second a pixel to the left: stronger in the middle, soft at both sides.
+    QRect box(b.left + 1, b.top, close ? b.width - 1 : b.width - 3, b.height);
+    p.fillRect(box, fade);
+    box.translate(-1, 0);
+    p.fillRect(box, fade);
+  }
+
+  int glyph = b.id;
+  if (glyph == SKIN_BTN_MAXIMIZE && zoomed_)
+    glyph = SKIN_BTN_RESTORE;
+  const qreal gx = b.left + (b.width - 11) / 2.0 - 1;
+  const qreal gy = b.top + (b.height - 9) / 2.0 - 1;
+  const int X = static_cast<int>(gx);
+  const int Y = static_cast<int>(gy);
+  QPainterPath path;
+  path.setFillRule(Qt::WindingFill);
+  auto add = [&path](qreal x, qreal y, qreal w, qreal h) { path.addRect(x, y, w, h); };
+  switch (glyph) {
+    case SKIN_BTN_MINIMIZE:
+      add(X, Y + 7, 11, 2);
+      break;
+    case SKIN_BTN_MAXIMIZE: {
+      const int Y1 = static_cast<int>(gy + 1);
+      add(X, Y1, 11, 2);
+      add(X, Y1 + 7, 11, 1);
+      add(X, Y1, 1, 8);
+      add(X + 10, Y1, 1, 8);
+      break;
+    }
+    case SKIN_BTN_RESTORE: {
+      const qreal x0 = gx - 1;
+      const qreal y0 = gy + 1;
+      add(x0 + 2, y0, 10, 1);  // the window behind
+      add(x0 + 2, y0, 1, 2);
+      add(x0 + 11, y0, 1, 6);
+      add(x0 + 9, y0 + 6, 3, 1);
+      add(x0, y0 + 2, 10, 2);  // the window in front
+      add(x0, y0 + 2, 1, 6);
+      add(x0 + 9, y0 + 2, 1, 6);
+      add(x0, y0 + 7, 10, 1);
+      break;
+    }
+    case SKIN_BTN_CLOSE:
+      for (int i = 0; i <= 8; ++i) {
+        add(X + i, Y + i, 3, 1);
+        add(X + 8 - i, Y + i, 3, 1);
+      }
+      break;
+    case SKIN_BTN_MENU:
+      add(X, Y, 11, 2);
+      add(X, Y + 8, 11, 1);
+      add(X, Y, 1, 9);
+      add(X + 10, Y, 1, 9);
+      add(X + 5, Y + 6, 1, 1);
+      add(X + 4, Y + 5, 3, 1);
+      add(X + 3, Y + 4, 5, 1);
+      break;
+    default:
+      break;
+  }
+  if (!path.isEmpty()) {
+    // A faint dark halo keeps the white glyph readable on light parts of the background.
+    const QPen halo(QColor(0, 0, 0, 50), 1.0);
+    QPainterPathStroker stroker;
+    stroker.setWidth(1.0);
+    QPainterPath widened = stroker.createStroke(path);
+    p.strokePath(widened, halo);
+    widened = stroker.createStroke(widened);
+    p.strokePath(widened, halo);
+    p.fillPath(path, QColor(255, 255, 255, 255));
+  }
+
+  if (!close) {
+    // The separator at the right edge, in every state.
+    QLinearGradient light(0, b.top, 0, b.top + b.height);
+    light.setColorAt(0, QColor(255, 255, 255, 120));
+    light.setColorAt(1, QColor(255, 255, 255, 0));
+    p.fillRect(QRect(b.left + b.width - 1, b.top, 1, b.height), light);
+    QLinearGradient dark(0, b.top, 0, b.top + b.height);
+    dark.setColorAt(0, QColor(0, 0, 0, 90));
+    dark.setColorAt(1, QColor(0, 0, 0, 0));
+    p.fillRect(QRect(b.left + b.width - 2, b.top, 1, b.height), dark);
+  }
+  p.restore();
+}
+
+// --- pointer and clicks ---
+
+void TSkinForm::mouseMoveEvent(QMouseEvent* event) {
+  QWidget::mouseMoveEvent(event);
+  const QPoint pt = PixelOf(event);
+  SetHotButton(HitTestButton(pt.x(), pt.y()));
+}
+
+void TSkinForm::leaveEvent(QEvent* event) {
+  QWidget::leaveEvent(event);
+  PointerLeft();
+}
+
+void TSkinForm::PointerLeft() {
+  SetPressedButton(-1);
+  SetHotButton(-1);
+}
+
+void TSkinForm::mousePressEvent(QMouseEvent* event) {
+  QWidget::mousePressEvent(event);
+  if (event->button() != Qt::LeftButton)
+    return;
+  const QPoint pt = PixelOf(event);
+  const int index = HitTestButton(pt.x(), pt.y());
+  SetPressedButton(index);
+  // Off the buttons the whole surface is the caption: the window system moves the window.
+  if (index < 0 && windowHandle())
+    windowHandle()->startSystemMove();
+}
+
+void TSkinForm::mouseReleaseEvent(QMouseEvent* event) {
+  QWidget::mouseReleaseEvent(event);
+  if (event->button() != Qt::LeftButton)
+    return;
+  const QPoint pt = PixelOf(event);
+  const int index = HitTestButton(pt.x(), pt.y());
+  SetPressedButton(-1);
+  if (!ValidIndex(index))
+    return;
+  // Let the released look reach the screen before the click does anything.
+  QPointer<TSkinForm> self(this);
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  if (self)
+    ClickButton(index);
+}
 
 void TSkinForm::ClickButton(int index) {
-  if (index < 0 || index >= ButtonCount())
+  if (!ValidIndex(index))
     return;
   QCoreApplication::postEvent(this,
                               new TSkinMessage(WM_SKIN_BUTTON_CLICK, buttons_[index].id, index));
 }
 
+void TSkinForm::WmSkinModuleSelect(int, int) {}
+
 bool TSkinForm::event(QEvent* event) {
-  if (event->type() == static_cast<QEvent::Type>(WM_SKIN_BUTTON_CLICK)) {
-    const auto* m = static_cast<TSkinMessage*>(event);
-    DispatchClick(m->wParam, m->lParam);
-    return true;
-  }
-  if (event->type() == static_cast<QEvent::Type>(WM_SKIN_MODULE_SELECT)) {
-    const auto* m = static_cast<TSkinMessage*>(event);
-    WmSkinModuleSelect(m->wParam, m->lParam);
-    return true;
+  switch (static_cast<int>(event->type())) {
+    case WM_SKIN_BUTTON_CLICK: {
+      const auto* m = static_cast<TSkinMessage*>(event);
+      DispatchClick(m->wParam, m->lParam);
+      return true;
+    }
+    case WM_SKIN_MODULE_SELECT: {
+      const auto* m = static_cast<TSkinMessage*>(event);
+      WmSkinModuleSelect(m->wParam, m->lParam);
+      return true;
+    }
+    case QEvent::ChildAdded:
+      // The pointer going onto a child leaves the frame's own surface: watch for it.
+      static_cast<QChildEvent*>(event)->child()->installEventFilter(this);
+      break;
+    case QEvent::ChildRemoved:
+      static_cast<QChildEvent*>(event)->child()->removeEventFilter(this);
+      break;
+    default:
+      break;
   }
   return QWidget::event(event);
 }
 
+bool TSkinForm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Enter && watched->parent() == this)
+    PointerLeft();
+  return QWidget::eventFilter(watched, event);
+}
+
 void TSkinForm::DispatchClick(int id, int index) {
-  if (index < 0 || index >= ButtonCount())
+  if (!ValidIndex(index))
     return;
   if (buttons_[index].kind == BUTTON_KIND_SYSTEM) {
+    if (id == SKIN_BTN_MAXIMIZE && isMaximized())
+      id = SKIN_BTN_RESTORE;
     switch (id) {
       case SKIN_BTN_MINIMIZE:
         showMinimized();
         return;
       case SKIN_BTN_MAXIMIZE:
+        showMaximized();
+        return;
       case SKIN_BTN_RESTORE:
-        isMaximized() ? showNormal() : showMaximized();
+        showNormal();
         return;
       case SKIN_BTN_CLOSE:
+        // The usual way out, so the window's own close handling runs.
         close();
         return;
       case SKIN_BTN_MENU:
@@ -144,41 +712,4 @@ void TSkinForm::DispatchClick(int id, int index) {
     }
   }
   QCoreApplication::postEvent(this, new TSkinMessage(WM_SKIN_MODULE_SELECT, id, index));
-}
-
-void TSkinForm::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.fillRect(rect(), QColor(50, 150, 190));
-  if (!background_.isNull())
-    p.drawImage(rect(), background_);
-  // Right-aligned caption buttons, then the module bar.
-  int right = width() - 2;
-  for (int id : {SKIN_BTN_CLOSE, SKIN_BTN_MAXIMIZE, SKIN_BTN_MINIMIZE, SKIN_BTN_MENU}) {
-    const int i = FindSystemButton(id);
-    if (i < 0)
-      continue;
-    right -= buttons_[i].width;
-    SetButtonBounds(i, right, 2, -1, -1);
-  }
-  p.setPen(Qt::white);
-  for (const SkinButton& b : buttons_) {
-    const QRect r(b.left, b.top, b.width, b.height);
-    if (b.selected || b.pressed)
-      p.fillRect(r, QColor(255, 255, 255, 60));
-    if (b.iconPresent)
-      p.drawImage(QRect(r.left() + 12, r.top() + 4, 48, 48), b.icon);
-    p.drawText(QRect(r.left(), r.bottom() - 22, r.width(), 18), Qt::AlignCenter, b.caption);
-  }
-}
-
-void TSkinForm::mousePressEvent(QMouseEvent* event) {
-  pressedIndex_ = HitTestButton(event->position().x(), event->position().y());
-  if (pressedIndex_ < 0 && windowHandle())
-    windowHandle()->startSystemMove();
-}
-
-void TSkinForm::mouseReleaseEvent(QMouseEvent* event) {
-  const int index = HitTestButton(event->position().x(), event->position().y());
-  pressedIndex_ = -1;
-  ClickButton(index);
 }

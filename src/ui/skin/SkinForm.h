@@ -1,13 +1,19 @@
 #pragma once
-// The frameless base window: draws its own frame, caption buttons and module bar, and tells the
-// window above it which module the user picked. (This first version keeps the module plumbing
-// and a plain look; the drawn frame comes on top of the same interface.)
+// The frameless base window: draws its own frame, caption buttons and module bar into two
+// off-screen surfaces, and tells the window above it which module the user picked.
 
+#include <QColor>
 #include <QEvent>
+#include <QFont>
 #include <QImage>
+#include <QPainterPath>
+#include <QRect>
+#include <QRegion>
 #include <QString>
 #include <QWidget>
 #include <vector>
+
+class QPainter;
 
 // Posted to the window itself; ids kept from the message numbers the frame has always used.
 inline constexpr int WM_SKIN_MODULE_SELECT = 0x8064;
@@ -35,6 +41,7 @@ struct SkinButton {
   int kind = 0;
   int id = 0;
   int left = 0, top = 0, width = 0, height = 0;
+  QRect hit;  // left, top, width, height as they were last set
   QString caption;
   QImage icon;
   bool iconPresent = false;
@@ -47,7 +54,19 @@ class TSkinForm : public QWidget {
   Q_OBJECT
 
  public:
-  explicit TSkinForm(QWidget* parent = nullptr);
+  // Sizes and colours of the frame.
+  static constexpr QRgb BASE_COLOUR = 0xFF3296BE;          // (255, 50, 150, 190)
+  static constexpr QRgb OUTER_BORDER_COLOUR = 0x96000000;  // black at alpha 150
+  static constexpr QRgb INNER_BORDER_COLOUR = 0x96FFFFFF;  // white at alpha 150
+  static constexpr int MODULE_TOP = 44;
+  static constexpr int MODULE_WIDTH = 72;
+  static constexpr int MODULE_HEIGHT = 76;
+  static constexpr int MODULE_GAP = 5;
+  static constexpr int FIRST_MODULE_LEFT = 7;
+
+  // `maximizeButton`: a maximise button between minimise and close (shown as restore while
+  // the window is maximised).
+  explicit TSkinForm(QWidget* parent = nullptr, bool maximizeButton = false);
   ~TSkinForm() override;
 
   // The background image (resource name and type, looked up ignoring case) and the centre
@@ -56,6 +75,7 @@ class TSkinForm : public QWidget {
                      int height);
 
   int AddButton(int kind, int left, int top, int width, int height, int id);
+  // A negative width or height keeps the old one.
   void SetButtonBounds(int index, int left, int top, int width, int height);
   void SetButtonCaption(int index, const QString& text);
   void LoadButtonImage(int index, const QString& name, const QString& type);
@@ -65,10 +85,35 @@ class TSkinForm : public QWidget {
   void SelectModule(int id);
   int HitTestButton(int x, int y) const;
   int FindSystemButton(int id) const;
+  // -1 clears. Only the buttons whose look changes are redrawn.
+  void SetHotButton(int index);
+  void SetPressedButton(int index);
+  // Restores the button's rectangle from the backdrop, draws the button again and puts that
+  // rectangle alone on the screen. Does nothing before the surfaces exist.
+  void RedrawButton(int index);
 
   const std::vector<SkinButton>& Buttons() const { return buttons_; }
   int ButtonCount() const { return static_cast<int>(buttons_.size()); }
+  int SystemButtonCount() const { return systemButtonCount_; }
   bool BackgroundPresent() const { return !background_.isNull(); }
+  int HotIndex() const { return hotIndex_; }
+  int PressedIndex() const { return pressedIndex_; }
+
+  // The two surfaces: null while absent (before the first paint and after a size change).
+  const QImage& BackdropSurface() const { return backdrop_; }
+  const QImage& CompositeSurface() const { return composite_; }
+  bool SurfacesBuilt() const { return !composite_.isNull(); }
+  // The window's shape as of the last build.
+  const QRegion& WindowMask() const { return windowMask_; }
+  // Builds both surfaces and the window mask at the current size.
+  void BuildBackBuffer();
+  // Rebuilds and repaints now when the window is on screen, else leaves it to the next paint.
+  void RefreshBackBuffer();
+
+  // The closed outline of a rounded rectangle: four quarter arcs of radius r.
+  static QPainterPath RoundRectPath(qreal x, qreal y, qreal w, qreal h, qreal r);
+  // The window shape: the full rectangle with the four corners cut round.
+  static QRegion RoundedMask(int width, int height);
 
  protected:
   // WM_SKIN_MODULE_SELECT, posted when a module button (or the menu button) is clicked.
@@ -76,18 +121,48 @@ class TSkinForm : public QWidget {
   // Posts the click of button `index` as the frame does after a release over it.
   void ClickButton(int index);
 
+  // The background from a decoded image instead of a resource.
+  void SetBackgroundImage(const QImage& image, int left, int top, int width, int height);
+
+  void DrawBackdrop(QPainter& p);
+  void DrawNineSlice(QPainter& p, const QRect& dest);
+  void ComposeButtons();
+  void LayoutSystemButtons();
+  void DrawModuleButton(QPainter& p, const SkinButton& b);
+  void DrawSystemButton(QPainter& p, const SkinButton& b);
+
   bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void leaveEvent(QEvent* event) override;
 
  private:
   void DispatchClick(int id, int index);
+  void DiscardSurfaces();
+  void PointerLeft();
+  void SetBounds(int index, int left, int top, int width, int height);
+  // After a change to the button list once the surfaces exist: draw all buttons again.
+  void ButtonsChanged();
+  bool ValidIndex(int index) const { return index >= 0 && index < ButtonCount(); }
 
   std::vector<SkinButton> buttons_;
   int systemButtonCount_ = 0;
-  int nextModuleLeft_ = 7;
+  int nextModuleLeft_ = FIRST_MODULE_LEFT;
+  int hotIndex_ = -1;
+  int pressedIndex_ = -1;
+
   QImage background_;
   QRect centre_;
-  int pressedIndex_ = -1;
+  QImage backdrop_;
+  QImage composite_;
+  bool zoomed_ = false;
+  QRegion windowMask_;
+
+  QFont titleFont_;
+  QFont moduleCaptionFont_;
 };
