@@ -108,11 +108,18 @@ void THubSession::FindHubDevice() {
   }
 }
 
+bool THubSession::UseHub(int index) {
+  if (index < 0 || index >= static_cast<int>(hubs_.size()))
+    return false;
+  selected_ = index;
+  THidDevice* hub = hubs_[index];
+  link_.SetCurrentDevice(hub);
+  hub->SetDataHandler(link_.DataHandler());
+  return true;
+}
+
 std::optional<VersionReply> THubSession::CheckVersion() {
-  if (selected_ >= 0 && selected_ < static_cast<int>(hubs_.size())) {
-    THidDevice* hub = hubs_[selected_];
-    link_.SetCurrentDevice(hub);
-    hub->SetDataHandler(link_.DataHandler());
+  if (UseHub(selected_)) {
     view_.ShowIndicator(0);
     link_.SendFrame(CMD_GET_VERSION, GreetingRequest());
   }

@@ -45,6 +45,9 @@ class THubSession : public QObject {
   const std::vector<THidDevice*>& Hubs() const { return hubs_; }
   int SelectedHub() const { return selected_; }
   void SelectHub(int index) { selected_ = index; }
+  // Selects the listed hub and makes it the current device with its reader running (what the
+  // version check does with the selected entry). False for an index that is not listed.
+  bool UseHub(int index);
 
   // True while an exchange or an update is under way: timer ticks skip, clicks wait.
   bool Busy() const { return link_.Busy() || update_.Running(); }
@@ -65,6 +68,11 @@ class THubSession : public QObject {
   void SetAutoUpdate(bool checked);
   bool AutoUpdateChecked() const { return autoChecked_; }
   bool AutoUpdatePending() const { return autoUpdatePending_; }
+  // Marks the current hub for the automatic update, as if it had just been plugged in.
+  void RequestAutoUpdate() {
+    if (!hubs_.empty())
+      autoUpdatePending_ = true;
+  }
   int AutoDelayTicks() const { return autoDelayTicks_; }
   // One tick of the automatic-update timer.
   void AutoTimerTick();

@@ -40,6 +40,7 @@ EUpdateResult TUpdateProcedure::Run() {
   }
 
   running_ = true;
+  stopRequested_ = false;
   view_.SetUpdateControlsEnabled(false);
   OnExit enableAgain{[this] {
     running_ = false;
@@ -70,6 +71,10 @@ EUpdateResult TUpdateProcedure::Run() {
   view_.SetProgress(0, maximum);
   ProcessPendingEvents();
   if (!ProgramImage()) {
+    if (stopRequested_) {
+      view_.AppendLog(Texts::UpdateStopped);
+      return EUpdateResult::Stopped;
+    }
     view_.AppendLog(Texts::Timeout);
     view_.ShowIndicator(1);
     return EUpdateResult::RecordFailed;
@@ -119,6 +124,8 @@ bool TUpdateProcedure::ProgramImage() {
     const auto& record = image_.Record(i);
     if (!record)
       continue;
+    if (stopRequested_)
+      return false;
     if (link_.SendFrame(CMD_LOAD_RECORD, LoadRecordRequest(*record)) != 0)
       return false;
     if (link_.SendFrame(CMD_PROGRAM_RECORD, ProgramRecordRequest(*record)) != 0)

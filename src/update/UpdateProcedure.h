@@ -19,6 +19,7 @@ enum class EUpdateResult {
   RecordFailed,         // "Timeout.": a record was not taken; the hub is in its bootloader
   NotFoundAfterReboot,  // programmed, but no hub came back after the reboot
   Error,                // an error from the device layer ended it
+  Stopped,              // stopped on request between two records; the hub is in its bootloader
 };
 
 struct TUpdateTiming {
@@ -40,6 +41,9 @@ class TUpdateProcedure {
   // out, exceptions included (which it lets through).
   EUpdateResult Run();
 
+  // Asks a running update to stop before its next record (for Ctrl-C on the command line).
+  void RequestStop() { stopRequested_ = true; }
+
   // True from the start of Run to its end.
   bool Running() const { return running_; }
   // True only while the hub is being switched into its bootloader.
@@ -57,4 +61,5 @@ class TUpdateProcedure {
   TUpdateTiming timing_;
   bool running_ = false;
   bool modeSwitching_ = false;
+  bool stopRequested_ = false;
 };

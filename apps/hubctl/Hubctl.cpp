@@ -1,0 +1,620 @@
+#include "Hubctl.h"
+
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonArray>
+#include <QProcess>
+#include <QTimer>
+
+#include "TerminalView.h"
+#include "hid/sim/SimHidBus.h"
+#include "protocol/Commands.h"
+#include "sim/SimulatedHub.h"
+#include "tool/StatusRead.h"
+#include "update/BuildConfig.h"
+#include "update/EmbeddedResource.h"
+#include "update/HubSession.h"
+#include "update/Texts.h"
+#include "update/Version.h"
+
+struct THubctl::TOptions {
+  QString command;
+  QStringList arguments;
+  bool simulate = false;
+  bool json = false;
+  bool watch = false;
+  QString device;
+  std::optional<int> timeoutS;
+  std::optional<int> count;
+};
+
+namespace {
+
+const char* ResultName(EUpdateResult result) {
+  switch (result) {
+    case EUpdateResult::Completed:
+      return "completed";
+    case EUpdateResult::BrokenImage:
+      return "broken-image";
+    case EUpdateResult::NoDevice:
+      return "no-hub";
+    case EUpdateResult::LedLevelsNotRead:
+      return "led-levels-not-read";
+    case EUpdateResult::BootloaderNotFound:
+      return "not-found-after-bootloader-switch";
+    case EUpdateResult::RecordFailed:
+      return "record-failed";
+    case EUpdateResult::NotFoundAfterReboot:
+      return "not-found-after-reboot";
+    case EUpdateResult::Error:
+      return "error";
+    case EUpdateResult::Stopped:
+      return "stopped";
+  }
+  return "error";
+}
+
+QString Hex4(unsigned value) {
+  return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
+}
+
+bool ParseInt(const QString& text, int low, int high, int& value) {
+  bool ok = false;
+  value = text.toInt(&ok);
+  return ok && value >= low && value <= high;
+}
+
+}  // namespace
+
+THubctl::THubctl(THubctlEnvironment environment) : env_(std::move(environment)) {}
+
+THubctl::~THubctl() {
+  // The session's devices go before the bus they live on.
+  session_.reset();
+  simulatedHubs_.clear();
+}
+
+QString THubctl::Usage() {
+  return QStringLiteral(
+      "Usage: halvek-hubctl [--simulate] [--device NODE] [--json] COMMAND [ARGUMENTS]\n"
+      "\n"
+      "Commands:\n"
+      "  list                  every HID device: node, vendor:product, report lengths, access\n"
+      "  version               the hub's versions and whether an update is available\n"
+      "  update                programs the built-in firmware into the hub\n"
+      "  status [--watch]      the hub's charging data, once or every second\n"
+      "  led                   the hub's eight LED levels\n"
+      "  led CHANNEL LEVEL     sets one level (channel 1-8: 1-4 red, 5-8 green; level 0-100)\n"
+      "  led all LEVEL         sets all eight levels\n"
+      "  wait [--timeout S]    waits until a hub is plugged in\n"
+      "  auto [--count N]      updates every hub as it is plugged in, until Ctrl-C (or N hubs)\n"
+      "  install-udev-rule     lets the user at the seat use hubs without root (run as root)\n"
+      "\n"
+      "Options:\n"
+      "  --simulate            use emulated hubs instead of the machine's\n"
+      "  --device NODE         the hub at NODE (such as /dev/hidraw3) when several are plugged in\n"
+      "  --json                one JSON object per line\n"
+      "\n"
+      "Exit codes: 0 success, 1 other error, 2 usage error, 3 no hub, 4 access denied,\n"
+      "5 update failed, 6 time-out (no answer, or wait ran out), 130 interrupted.\n");
+}
+
+int THubctl::Run(const QStringList& arguments) {
+  TOptions options;
+  auto usageError = [this](const QString& why) {
+    *env_.err << "halvek-hubctl: " << why << "\n\n" << Usage();
+    env_.err->flush();
+    return EXIT_USAGE;
+  };
+  for (int i = 0; i < arguments.size(); ++i) {
+    const QString& a = arguments[i];
+    auto value = [&](QString& out) {
+      if (i + 1 >= arguments.size())
+        return false;
+      out = arguments[++i];
+      return true;
+    };
+    QString text;
+    int number = 0;
+    if (a == "--help" || a == "-h") {
+      *env_.out << Usage();
+      return EXIT_OK;
+    } else if (a == "--simulate") {
+      options.simulate = true;
+    } else if (a == "--json") {
+      options.json = true;
+    } else if (a == "--watch") {
+      options.watch = true;
+    } else if (a == "--device") {
+      if (!value(options.device))
+        return usageError("--device needs a device node");
+    } else if (a == "--timeout") {
+      if (!value(text) || !ParseInt(text, 0, 86400, number)) {
+        return usageError("--timeout needs a number of seconds");
+      }
+      options.timeoutS = number;
+    } else if (a == "--count") {
+      if (!value(text) || !ParseInt(text, 1, 1000000, number)) {
+        return usageError("--count needs a number of hubs");
+      }
+      options.count = number;
+    } else if (a.startsWith("--")) {
+      return usageError("unknown option " + a);
+    } else if (options.command.isEmpty()) {
+      options.command = a;
+    } else {
+      options.arguments << a;
+    }
+  }
+  static const QStringList commands = {"list", "version", "update", "status",
+                                       "led",  "wait",    "auto",   "install-udev-rule"};
+  if (options.command.isEmpty())
+    return usageError("no command given");
+  if (!commands.contains(options.command))
+    return usageError("unknown command " + options.command);
+  if (options.command != "led" && !options.arguments.isEmpty()) {
+    return usageError("unexpected " + options.arguments.join(' '));
+  }
+  if (options.watch && options.command != "status")
+    return usageError("--watch goes with status");
+  if (options.timeoutS && options.command != "wait")
+    return usageError("--timeout goes with wait");
+  if (options.count && options.command != "auto")
+    return usageError("--count goes with auto");
+
+  const auto style = options.json    ? TTerminalView::EStyle::Json
+                     : env_.terminal ? TTerminalView::EStyle::Terminal
+                                     : TTerminalView::EStyle::Plain;
+  view_ = std::make_unique<TTerminalView>(*env_.out, *env_.err, style);
+  if (options.command == "install-udev-rule")
+    return InstallUdevRule();
+  return Dispatch(options);
+}
+
+int THubctl::Dispatch(const TOptions& options) {
+  std::shared_ptr<THidPlatform> platform = env_.platform;
+  if (options.simulate) {
+    bus_ = std::make_shared<TSimHidBus>();
+    platform = bus_;
+    PlugSimulatedHub();
+  }
+  session_ = std::make_unique<THubSession>(*view_);
+  session_->AutoTimer().setInterval(env_.autoTimerMs);
+  if (env_.timing)
+    session_->Procedure().SetTiming(*env_.timing);
+  try {
+    session_->Start(platform);
+  } catch (const std::exception& e) {
+    Error(QStringLiteral("cannot reach the HID devices: %1").arg(e.what()));
+    return EXIT_ERROR;
+  }
+  session_->AutoTimer().setInterval(env_.autoTimerMs);
+  // Discovery's own greeting may still be queued: let it go out before the command.
+  QCoreApplication::processEvents();
+
+  if (options.command == "list")
+    return List(options);
+  if (options.command == "version")
+    return Version(options);
+  if (options.command == "update")
+    return Update(options);
+  if (options.command == "status")
+    return Status(options);
+  if (options.command == "led")
+    return Led(options);
+  if (options.command == "wait")
+    return Wait(options);
+  return Auto(options);
+}
+
+void THubctl::PlugSimulatedHub() {
+  auto hub = std::make_unique<TSimulatedHub>(bus_, env_.simulatedHub);
+  if (env_.onSimulatedHub)
+    env_.onSimulatedHub(hub->Emulator());
+  simulatedHubs_.push_back(std::move(hub));
+}
+
+void THubctl::Error(const QString& line) {
+  view_->FinishProgress();
+  if (view_->Style() == TTerminalView::EStyle::Json) {
+    view_->EmitJson({{"event", "error"}, {"text", line}});
+  }
+  *env_.err << "halvek-hubctl: " << line << '\n';
+  env_.err->flush();
+}
+
+QString THubctl::CurrentNode() const {
+  auto* device = dynamic_cast<THidDevice*>(session_->Link().CurrentDevice());
+  return device ? QString::fromStdString(device->InterfaceInfo().DevicePath) : QString();
+}
+
+int THubctl::SelectHub(const TOptions& options) {
+  const auto& hubs = session_->Hubs();
+  int index = hubs.empty() ? -1 : 0;
+  if (!options.device.isEmpty()) {
+    index = -1;
+    for (std::size_t i = 0; i < hubs.size(); ++i) {
+      if (QString::fromStdString(hubs[i]->InterfaceInfo().DevicePath) == options.device) {
+        index = static_cast<int>(i);
+      }
+    }
+    if (index < 0) {
+      Error(QStringLiteral("no hub at %1").arg(options.device));
+      return EXIT_NO_HUB;
+    }
+  }
+  if (index < 0) {
+    Error(QStringLiteral("no hub found"));
+    return EXIT_NO_HUB;
+  }
+  session_->UseHub(index);
+  THidDevice* hub = hubs[index];
+  if (!hub->CanReadWrite()) {
+    Error(Texts::AccessDenied(QString::fromStdString(hub->InterfaceInfo().DevicePath),
+                              QString::fromStdString(hub->OpenErrorText())));
+    return EXIT_ACCESS_DENIED;
+  }
+  return EXIT_OK;
+}
+
+int THubctl::List(const TOptions& options) {
+  THidDeviceController& controller = session_->Controller();
+  QJsonArray devices;
+  for (THidDevice* device : controller.DeviceList()) {
+    if (!device->IsPresent())
+      continue;
+    HIDP_CAPS caps;
+    controller.Platform().GetCaps(device->InterfaceInfo(), caps);
+    const auto& a = device->Attributes();
+    const bool hub = a.VendorID == HUB_VENDOR_ID && a.ProductID == HUB_PRODUCT_ID;
+    const QString node = QString::fromStdString(device->InterfaceInfo().DevicePath);
+    const QString access =
+        device->CanReadWrite()
+            ? QStringLiteral("read/write")
+            : QStringLiteral("no access (%1)").arg(QString::fromStdString(device->OpenErrorText()));
+    if (options.json) {
+      devices.append(QJsonObject{{"node", node},
+                                 {"vendor", Hex4(a.VendorID)},
+                                 {"product", Hex4(a.ProductID)},
+                                 {"inputLength", caps.InputReportByteLength},
+                                 {"outputLength", caps.OutputReportByteLength},
+                                 {"readWrite", device->CanReadWrite()},
+                                 {"hub", hub}});
+    } else {
+      view_->Print(QStringLiteral("%1  %2:%3  in %4  out %5  %6%7")
+                       .arg(node, -16)
+                       .arg(Hex4(a.VendorID), Hex4(a.ProductID))
+                       .arg(caps.InputReportByteLength, -3)
+                       .arg(caps.OutputReportByteLength, -3)
+                       .arg(access, hub ? QStringLiteral("  hub") : QString()));
+    }
+  }
+  if (options.json) {
+    view_->EmitJson({{"devices", devices}});
+  } else if (controller.DeviceList().empty()) {
+    view_->Print(QStringLiteral("No HID devices."));
+  }
+  return EXIT_OK;
+}
+
+int THubctl::Version(const TOptions& options) {
+  if (const int code = SelectHub(options))
+    return code;
+  const auto version = session_->CheckVersion();
+  if (!version) {
+    Error(QStringLiteral("the hub at %1 did not answer").arg(CurrentNode()));
+    return EXIT_TIMEOUT;
+  }
+  if (options.json) {
+    view_->EmitJson({{"node", CurrentNode()},
+                     {"bootloader", VersionText(version->bootloader)},
+                     {"application", VersionText(version->application)},
+                     {"builtIn", VersionText(BUILTIN_APP_VERSION)},
+                     {"updateAvailable", IsUpdateAvailable(version->application)}});
+  } else {
+    for (const QString& line : VersionLines(*version))
+      view_->Print(line);
+  }
+  return EXIT_OK;
+}
+
+int THubctl::Update(const TOptions& options) {
+  if (const int code = SelectHub(options))
+    return code;
+  onInterrupt_ = [this] {
+    if (interrupts_ == 1) {
+      Error(
+          QStringLiteral("interrupted: the update goes on to its end so that the hub is not left "
+                         "half-programmed; press Ctrl-C again to stop it now"));
+    } else {
+      session_->Procedure().RequestStop();
+    }
+  };
+  EUpdateResult result = EUpdateResult::Error;
+  try {
+    result = session_->Update();
+  } catch (const std::exception& e) {
+    Error(QStringLiteral("the update failed: %1").arg(e.what()));
+  }
+  onInterrupt_ = nullptr;
+  view_->FinishProgress();
+  if (options.json)
+    view_->EmitJson({{"event", "result"}, {"result", ResultName(result)}});
+  if (result == EUpdateResult::Stopped) {
+    Error(
+        QStringLiteral("stopped: the hub is in its bootloader without a complete application; "
+                       "run 'halvek-hubctl update' to program it"));
+    return EXIT_INTERRUPTED;
+  }
+  if (result == EUpdateResult::NoDevice)
+    return EXIT_NO_HUB;
+  return result == EUpdateResult::Completed ? EXIT_OK : EXIT_UPDATE_FAILED;
+}
+
+int THubctl::Status(const TOptions& options) {
+  if (const int code = SelectHub(options))
+    return code;
+  auto readOnce = [this, &options]() {
+    const auto status = ReadHubStatus(session_->Link());
+    if (!status) {
+      Error(QStringLiteral("the hub at %1 did not answer").arg(CurrentNode()));
+      return false;
+    }
+    if (options.json) {
+      QJsonArray batteries;
+      for (bool present : status->batteryPresent)
+        batteries.append(present);
+      view_->EmitJson({{"voltage_mV", status->voltage_mV},
+                       {"current_mA", status->current_mA},
+                       {"state", status->state},
+                       {"channel", status->channel},
+                       {"batteries", batteries},
+                       {"counters", QJsonArray{status->counters[0], status->counters[1],
+                                               status->counters[2]}}});
+      return true;
+    }
+    QStringList batteries;
+    for (int i = 0; i < BATTERY_COUNT; ++i) {
+      batteries << QStringLiteral("%1 %2").arg(i + 1).arg(status->batteryPresent[i] ? "present"
+                                                                                    : "absent");
+    }
+    view_->Print(QStringLiteral("Voltage   %1 mV").arg(status->voltage_mV));
+    view_->Print(QStringLiteral("Current   %1 mA").arg(status->current_mA));
+    view_->Print(QStringLiteral("Channel   %1").arg(status->channel));
+    view_->Print(QStringLiteral("State     %1").arg(status->state));
+    view_->Print(QStringLiteral("Batteries %1").arg(batteries.join(", ")));
+    view_->Print(QStringLiteral("Counters  %1 %2 %3")
+                     .arg(status->counters[0])
+                     .arg(status->counters[1])
+                     .arg(status->counters[2]));
+    return true;
+  };
+  const bool ok = readOnce();
+  if (!options.watch)
+    return ok ? EXIT_OK : EXIT_TIMEOUT;
+
+  QTimer timer;
+  timer.setInterval(1000);
+  connect(&timer, &QTimer::timeout, this, [&] {
+    if (!session_->Busy()) {
+      if (!options.json)
+        view_->Print(QString());
+      readOnce();
+    }
+  });
+  timer.start();
+  onInterrupt_ = [this] { Finish(EXIT_INTERRUPTED); };
+  return RunLoopUntilDone();
+}
+
+int THubctl::Led(const TOptions& options) {
+  const QStringList& args = options.arguments;
+  int channelFrom = 0, channelTo = 0, level = 0;
+  if (!args.isEmpty()) {
+    if (args.size() != 2) {
+      *env_.err << "halvek-hubctl: led takes no arguments, or CHANNEL LEVEL, or all LEVEL\n";
+      return EXIT_USAGE;
+    }
+    if (args[0] == "all") {
+      channelFrom = 1;
+      channelTo = LED_CHANNEL_COUNT;
+    } else if (ParseInt(args[0], 1, LED_CHANNEL_COUNT, channelFrom)) {
+      channelTo = channelFrom;
+    } else {
+      *env_.err << "halvek-hubctl: the channel is 1 to 8, or all\n";
+      return EXIT_USAGE;
+    }
+    if (!ParseInt(args[1], 0, LED_LEVEL_MAX, level)) {
+      *env_.err << "halvek-hubctl: the level is 0 to 100\n";
+      return EXIT_USAGE;
+    }
+  }
+  if (const int code = SelectHub(options))
+    return code;
+  THubLink& link = session_->Link();
+  const QString node = CurrentNode();
+  if (args.isEmpty()) {
+    const int result = link.SendFrame(CMD_LED_ADJUST_BEGIN, MakeRequest());
+    const ReplyBuffer reply = link.Reply();
+    link.SendFrame(CMD_LED_ADJUST_END, MakeRequest());
+    if (result != 0) {
+      Error(QStringLiteral("the hub at %1 did not give its LED levels").arg(node));
+      return EXIT_TIMEOUT;
+    }
+    const auto levels = DecodeLedLevels(reply);
+    if (options.json) {
+      QJsonArray red, green;
+      for (int i = 0; i < 4; ++i)
+        red.append(levels[i]);
+      for (int i = 4; i < 8; ++i)
+        green.append(levels[i]);
+      view_->EmitJson({{"node", node}, {"red", red}, {"green", green}});
+    } else {
+      for (int led = 0; led < 4; ++led) {
+        view_->Print(QStringLiteral("LED%1  red %2  green %3")
+                         .arg(led + 1)
+                         .arg(levels[led], 3)
+                         .arg(levels[led + 4], 3));
+      }
+    }
+    return EXIT_OK;
+  }
+  bool answered = true;
+  for (int channel = channelFrom; channel <= channelTo; ++channel) {
+    answered = link.SendFrame(CMD_SET_LED_LEVEL, LedLevelRequest(channel, level)) == 0 && answered;
+  }
+  link.SendFrame(CMD_LED_ADJUST_END, MakeRequest());
+  if (!answered) {
+    Error(QStringLiteral("the hub at %1 did not take the level").arg(node));
+    return EXIT_TIMEOUT;
+  }
+  if (options.json)
+    view_->EmitJson({{"node", node}, {"set", true}});
+  return EXIT_OK;
+}
+
+int THubctl::Wait(const TOptions& options) {
+  auto found = [this, &options]() {
+    for (THidDevice* hub : session_->Hubs()) {
+      const QString node = QString::fromStdString(hub->InterfaceInfo().DevicePath);
+      if (options.device.isEmpty() || node == options.device) {
+        if (options.json) {
+          view_->EmitJson({{"event", "hub"}, {"node", node}});
+        } else {
+          view_->Print(node);
+        }
+        return true;
+      }
+    }
+    return false;
+  };
+  if (found())
+    return EXIT_OK;
+  connect(session_.get(), &THubSession::HubsChanged, this, [&] {
+    if (found())
+      Finish(EXIT_OK);
+  });
+  QTimer timeout;
+  if (options.timeoutS) {
+    timeout.setSingleShot(true);
+    connect(&timeout, &QTimer::timeout, this, [&] {
+      Error(QStringLiteral("no hub within %1 s").arg(*options.timeoutS));
+      Finish(EXIT_TIMEOUT);
+    });
+    timeout.start(*options.timeoutS * 1000);
+  }
+  onInterrupt_ = [this] { Finish(EXIT_INTERRUPTED); };
+  return RunLoopUntilDone();
+}
+
+int THubctl::Auto(const TOptions& options) {
+  int done = 0;
+  int failed = 0;
+  connect(session_.get(), &THubSession::AutoUpdateFinished, this, [&](EUpdateResult result) {
+    ++done;
+    if (result != EUpdateResult::Completed)
+      ++failed;
+    const QString node = CurrentNode();
+    if (options.json) {
+      view_->EmitJson({{"event", "hub"}, {"node", node}, {"result", ResultName(result)}});
+    } else {
+      view_->Print(QStringLiteral("hub %1 at %2: %3")
+                       .arg(done)
+                       .arg(node.isEmpty() ? QStringLiteral("?") : node, ResultName(result)));
+    }
+    if (options.count && done >= *options.count) {
+      Finish(failed ? EXIT_UPDATE_FAILED : EXIT_OK);
+      return;
+    }
+    if (options.simulate) {
+      // The next hub on the line: this one goes, a fresh one comes.
+      for (auto& hub : simulatedHubs_)
+        hub->Emulator().Unplug();
+      PlugSimulatedHub();
+    }
+  });
+  onInterrupt_ = [this] {
+    if (session_->Procedure().Running()) {
+      if (interrupts_ == 1) {
+        Error(QStringLiteral(
+            "interrupted: the update in progress goes on to its end so that the hub is not "
+            "left half-programmed; press Ctrl-C again to stop it now"));
+      } else {
+        session_->Procedure().RequestStop();
+      }
+      // Leave once that update has ended.
+      connect(session_.get(), &THubSession::AutoUpdateFinished, this,
+              [this] { Finish(EXIT_INTERRUPTED); });
+      return;
+    }
+    Finish(EXIT_INTERRUPTED);
+  };
+  if (!options.json)
+    view_->Print(QStringLiteral("Waiting for hubs; Ctrl-C to stop."));
+  session_->SetAutoUpdate(true);
+  // A hub already plugged in when we start is one to update too.
+  session_->RequestAutoUpdate();
+  return RunLoopUntilDone();
+}
+
+int THubctl::InstallUdevRule() {
+  const auto rule =
+      LoadEmbeddedResource(QStringLiteral("PACKAGING"), QStringLiteral("60-halvek-hub.rules"));
+  if (!rule) {
+    Error(QStringLiteral("the udev rule is missing from this build"));
+    return EXIT_ERROR;
+  }
+  if (env_.requireRoot && geteuid() != 0) {
+    Error(QStringLiteral("this needs root: sudo halvek-hubctl install-udev-rule"));
+    return EXIT_ACCESS_DENIED;
+  }
+  const QString path = QDir(env_.udevRulesDir).filePath(QStringLiteral("60-halvek-hub.rules"));
+  QFile file(path);
+  if (!QDir().mkpath(env_.udevRulesDir) || !file.open(QIODevice::WriteOnly) ||
+      file.write(*rule) != rule->size() || !file.flush()) {
+    Error(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+    return EXIT_ERROR;
+  }
+  file.close();
+  view_->Print(QStringLiteral("Installed %1").arg(path));
+  if (env_.runUdevadm) {
+    const bool reloaded = QProcess::execute("udevadm", {"control", "--reload-rules"}) == 0 &&
+                          QProcess::execute("udevadm", {"trigger", "--subsystem-match=hidraw",
+                                                        "--action=change"}) == 0;
+    if (!reloaded) {
+      view_->Print(QStringLiteral("udevadm did not run; plug the hub in again to apply the rule."));
+      return EXIT_OK;
+    }
+  }
+  view_->Print(QStringLiteral("Plug the hub in again if it is already attached."));
+  return EXIT_OK;
+}
+
+bool THubctl::Interrupt() {
+  ++interrupts_;
+  if (!onInterrupt_)
+    return false;
+  onInterrupt_();
+  return true;
+}
+
+int THubctl::RunLoopUntilDone() {
+  QEventLoop loop;
+  loop_ = &loop;
+  loopResult_ = EXIT_OK;
+  loop.exec();
+  loop_ = nullptr;
+  onInterrupt_ = nullptr;
+  view_->FinishProgress();
+  return loopResult_;
+}
+
+void THubctl::Finish(int code) {
+  loopResult_ = code;
+  if (loop_)
+    loop_->quit();
+}

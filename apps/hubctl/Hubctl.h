@@ -1,0 +1,103 @@
+#pragma once
+// halvek-hubctl: the updater's core on the command line, for headless machines, scripts and
+// production lines.
+
+#include <QObject>
+#include <QStringList>
+#include <QTextStream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "hid/HidPlatform.h"
+#include "sim/HubEmulator.h"
+#include "update/UpdateProcedure.h"
+
+class TSimHidBus;
+class TSimulatedHub;
+class THubSession;
+class TTerminalView;
+
+// Exit codes, also listed by --help.
+enum EHubctlExit {
+  EXIT_OK = 0,
+  EXIT_ERROR = 1,          // anything not listed below
+  EXIT_USAGE = 2,          // the command line is wrong
+  EXIT_NO_HUB = 3,         // no hub (or none at --device)
+  EXIT_ACCESS_DENIED = 4,  // the hub's node cannot be opened for reading and writing
+  EXIT_UPDATE_FAILED = 5,  // an update did not complete
+  EXIT_TIMEOUT = 6,        // the hub did not answer, or `wait` ran out of time
+  EXIT_INTERRUPTED = 130,  // Ctrl-C
+};
+
+// What the program takes from its surroundings; tests set their own.
+struct THubctlEnvironment {
+  QTextStream* out = nullptr;
+  QTextStream* err = nullptr;
+  bool terminal = false;  // stderr is a terminal: draw a progress bar
+  // The machine's HID devices unless set (--simulate makes its own bus).
+  std::shared_ptr<THidPlatform> platform;
+  // Tests shorten the update's pauses, the emulated hubs' delays and the automatic timer.
+  std::optional<TUpdateTiming> timing;
+  HubEmulatorOptions simulatedHub;
+  // Runs for every emulated hub --simulate plugs in (tests inject faults here).
+  std::function<void(HubEmulator&)> onSimulatedHub;
+  int autoTimerMs = 1500;
+  // Where install-udev-rule writes, and whether it may run udevadm afterwards.
+  QString udevRulesDir = QStringLiteral("/etc/udev/rules.d");
+  bool runUdevadm = true;
+  bool requireRoot = true;
+};
+
+class THubctl : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit THubctl(THubctlEnvironment environment);
+  ~THubctl() override;
+
+  // Runs one command line (without the program name); returns the exit code.
+  int Run(const QStringList& arguments);
+  // Ctrl-C. A first one during an update lets the update finish (saying so); a second one
+  // stops it between records and says the hub is left in its bootloader. False when the
+  // command in progress has nothing to wind down: the caller may just end the process.
+  bool Interrupt();
+
+  static QString Usage();
+
+  // The emulated hubs of --simulate, oldest first.
+  const std::vector<std::unique_ptr<TSimulatedHub>>& SimulatedHubs() const {
+    return simulatedHubs_;
+  }
+
+ private:
+  struct TOptions;
+  int Dispatch(const TOptions& options);
+  int List(const TOptions& options);
+  int Version(const TOptions& options);
+  int Update(const TOptions& options);
+  int Status(const TOptions& options);
+  int Led(const TOptions& options);
+  int Wait(const TOptions& options);
+  int Auto(const TOptions& options);
+  int InstallUdevRule();
+
+  // Picks the hub (--device or the first) and makes it current. EXIT_OK or why not.
+  int SelectHub(const TOptions& options);
+  QString CurrentNode() const;
+  void PlugSimulatedHub();
+  int RunLoopUntilDone();
+  void Finish(int code);
+  void Error(const QString& line);
+
+  THubctlEnvironment env_;
+  std::unique_ptr<TTerminalView> view_;
+  std::shared_ptr<TSimHidBus> bus_;
+  std::vector<std::unique_ptr<TSimulatedHub>> simulatedHubs_;
+  std::unique_ptr<THubSession> session_;
+  std::function<void()> onInterrupt_;
+  class QEventLoop* loop_ = nullptr;
+  int loopResult_ = EXIT_OK;
+  int interrupts_ = 0;
+};

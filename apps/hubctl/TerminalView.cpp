@@ -1,0 +1,69 @@
+#include "TerminalView.h"
+
+#include <QJsonDocument>
+
+TTerminalView::TTerminalView(QTextStream& out, QTextStream& err, EStyle style)
+    : out_(out), err_(err), style_(style) {}
+
+void TTerminalView::EmitJson(const QJsonObject& object) {
+  out_ << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+  out_.flush();
+}
+
+void TTerminalView::Print(const QString& line) {
+  FinishProgress();
+  out_ << line << '\n';
+  out_.flush();
+}
+
+void TTerminalView::FinishProgress() {
+  if (!barOpen_)
+    return;
+  err_ << '\n';
+  err_.flush();
+  barOpen_ = false;
+}
+
+void TTerminalView::AppendLog(const QString& line) {
+  log_ << line;
+  lastShown_ = -1;
+  if (style_ == EStyle::Json) {
+    EmitJson({{"event", "log"}, {"text", line}});
+  } else {
+    Print(line);
+  }
+}
+
+void TTerminalView::SetProgress(int position, int maximum) {
+  // Position 0 only resets the bars before work starts: nothing to show yet.
+  if (maximum <= 0 || position <= 0)
+    return;
+  const int percent = position * 100 / maximum;
+  switch (style_) {
+    case EStyle::Json:
+      if (percent == lastShown_)
+        return;
+      lastShown_ = percent;
+      EmitJson({{"event", "progress"}, {"position", position}, {"maximum", maximum}});
+      return;
+    case EStyle::Plain:
+      // A line every tenth keeps logs short.
+      if (percent < 10 || percent / 10 == lastShown_)
+        return;
+      lastShown_ = percent / 10;
+      Print(QStringLiteral("%1% (%2/%3)").arg(percent).arg(position).arg(maximum));
+      return;
+    case EStyle::Terminal: {
+      if (percent == lastShown_)
+        return;
+      lastShown_ = percent;
+      constexpr int kWidth = 40;
+      const int filled = percent * kWidth / 100;
+      err_ << "\r[" << QString(filled, '#') << QString(kWidth - filled, '.') << "] "
+           << QStringLiteral("%1%").arg(percent, 3) << ' ' << position << '/' << maximum;
+      err_.flush();
+      barOpen_ = true;
+      return;
+    }
+  }
+}

@@ -1,0 +1,47 @@
+#pragma once
+// The command-line face of a hub session: log lines as they come, a progress bar on a terminal,
+// plain lines otherwise, or one JSON object per line for machines.
+
+#include <QJsonObject>
+#include <QStringList>
+#include <QTextStream>
+
+#include "update/UpdaterView.h"
+
+class TTerminalView : public TUpdaterView {
+ public:
+  enum class EStyle { Plain, Terminal, Json };
+
+  TTerminalView(QTextStream& out, QTextStream& err, EStyle style);
+
+  // One JSON object on its own line (Json style only).
+  void EmitJson(const QJsonObject& object);
+  // A line of the command's own output.
+  void Print(const QString& line);
+  // Ends a progress bar in the middle of its line before anything else is printed.
+  void FinishProgress();
+
+  const QStringList& Log() const { return log_; }
+  EStyle Style() const { return style_; }
+
+  void ClearLog() override { log_.clear(); }
+  void AppendLog(const QString& line) override;
+  void ShowVersionLines(const QStringList&) override {}
+  void ShowStatus(const QString&) override {}
+  void ShowIndicator(int) override {}
+  void SetProgress(int position, int maximum) override;
+  void SetUpdateControlsEnabled(bool) override {}
+  void SetManualButtonsEnabled(bool) override {}
+  void SetAutoUpdateBoxEnabled(bool) override {}
+  void SetWindowEnabled(bool) override {}
+  void StopAutoRefresh() override {}
+  void ShowLedLevel(int, int) override {}
+
+ private:
+  QTextStream& out_;
+  QTextStream& err_;
+  EStyle style_;
+  QStringList log_;
+  int lastShown_ = -1;  // percent (or tenth) last shown
+  bool barOpen_ = false;
+};

@@ -1,0 +1,375 @@
+// halvek-hubctl: every command on emulated hubs, its output, JSON and exit codes; interruption;
+// the udev rule.
+
+#include <signal.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "Hubctl.h"
+#include "hid/sim/SimHidBus.h"
+#include "sim/SimulatedHub.h"
+#include "update/BuildConfig.h"
+#include "update/Texts.h"
+
+namespace {
+
+struct Outcome {
+  int code = -1;
+  QString out;
+  QString err;
+};
+
+THubctlEnvironment FastEnvironment(QTextStream& out, QTextStream& err) {
+  THubctlEnvironment env;
+  env.out = &out;
+  env.err = &err;
+  env.timing = TUpdateTiming{150, 150, 0};
+  env.simulatedHub.replyLatencyMs = 0;
+  env.simulatedHub.bootloaderSwitchDelayMs = 30;
+  env.simulatedHub.rebootDelayMs = 30;
+  env.autoTimerMs = 30;
+  return env;
+}
+
+// Runs one command line in-process; `prepare` may change the environment, `during` sees the
+// running program.
+Outcome RunHubctl(const QStringList& args,
+                  const std::function<void(THubctlEnvironment&)>& prepare = {},
+                  const std::function<void(THubctl&)>& during = {},
+                  std::function<void(THubctl&)> after = {}) {
+  Outcome o;
+  QTextStream out(&o.out);
+  QTextStream err(&o.err);
+  THubctlEnvironment env = FastEnvironment(out, err);
+  if (prepare)
+    prepare(env);
+  THubctl hubctl(env);
+  if (during)
+    during(hubctl);
+  o.code = hubctl.Run(args);
+  if (after)
+    after(hubctl);
+  out.flush();
+  err.flush();
+  return o;
+}
+
+}  // namespace
+
+class HubctlTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void commands_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("outPattern");  // a regular expression the output must match
+    QTest::newRow("list") << QStringList{"--simulate", "list"} << 0
+                          << R"(^sim:hidraw\d+\s+FFF0:0018\s+in 65\s+out 65\s+read/write\s+hub\n$)";
+    QTest::newRow("version") << QStringList{"--simulate", "version"} << 0
+                             << "^Bootloader :0.1.00.0300\nApp        :1.1.14.0801\n"
+                                "Current App:1.1.15.0906\nUpdate available.\n$";
+    QTest::newRow("status") << QStringList{"--simulate", "status"} << 0
+                            << R"(^Voltage   \d+ mV\nCurrent   \d+ mA\nChannel   \d+\n)";
+    QTest::newRow("led read") << QStringList{"--simulate", "led"} << 0
+                              << "^LED1  red  80  green  40\nLED2  red  70  green  30\n";
+    QTest::newRow("led set") << QStringList{"--simulate", "led", "3", "40"} << 0 << "^$";
+    QTest::newRow("led set all") << QStringList{"led", "all", "0", "--simulate"} << 0 << "^$";
+    QTest::newRow("wait, hub present")
+        << QStringList{"--simulate", "wait"} << 0 << R"(^sim:hidraw\d+\n$)";
+    QTest::newRow("--device unknown")
+        << QStringList{"--simulate", "--device", "/dev/x", "version"} << 3 << "^$";
+    QTest::newRow("help") << QStringList{"--help"} << 0 << "^Usage: halvek-hubctl";
+    QTest::newRow("no command") << QStringList{} << 2 << "^$";
+    QTest::newRow("unknown command") << QStringList{"flash"} << 2 << "^$";
+    QTest::newRow("unknown option") << QStringList{"--fast", "list"} << 2 << "^$";
+    QTest::newRow("channel 9") << QStringList{"--simulate", "led", "9", "10"} << 2 << "^$";
+    QTest::newRow("level 101") << QStringList{"--simulate", "led", "1", "101"} << 2 << "^$";
+    QTest::newRow("level not a number") << QStringList{"--simulate", "led", "1", "x"} << 2 << "^$";
+    QTest::newRow("--watch with version") << QStringList{"--watch", "version"} << 2 << "^$";
+    QTest::newRow("--count 0") << QStringList{"auto", "--count", "0"} << 2 << "^$";
+    QTest::newRow("extra argument") << QStringList{"version", "now"} << 2 << "^$";
+  }
+  void commands() {
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    QFETCH(QString, outPattern);
+    const Outcome o = RunHubctl(args);
+    QVERIFY2(o.code == code, qPrintable(QString("exit %1, stderr: %2").arg(o.code).arg(o.err)));
+    QVERIFY2(QRegularExpression(outPattern).match(o.out).hasMatch(), qPrintable(o.out));
+    if (code == EXIT_USAGE)
+      QVERIFY(o.err.contains("Usage:") || o.err.contains("halvek-hubctl:"));
+  }
+
+  // The LED command reaches the hub's levels.
+  void ledSetReachesHub() {
+    std::array<std::uint8_t, 8> levels{};
+    RunHubctl({"--simulate", "led", "6", "33"}, {}, {},
+              [&](THubctl& h) { levels = h.SimulatedHubs()[0]->Emulator().LedLevels(); });
+    QCOMPARE(levels[5], 33);
+    QCOMPARE(levels[0], 80);
+  }
+
+  // Every JSON command prints lines that each parse as one object.
+  void json_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("key");  // a key the last object has
+    QTest::newRow("list") << QStringList{"--simulate", "--json", "list"} << "devices";
+    QTest::newRow("version") << QStringList{"--simulate", "--json", "version"} << "updateAvailable";
+    QTest::newRow("status") << QStringList{"--simulate", "--json", "status"} << "voltage_mV";
+    QTest::newRow("led") << QStringList{"--simulate", "--json", "led"} << "green";
+    QTest::newRow("update") << QStringList{"--simulate", "--json", "update"} << "result";
+  }
+  void json() {
+    QFETCH(QStringList, args);
+    QFETCH(QString, key);
+    const Outcome o = RunHubctl(args);
+    QCOMPARE(o.code, 0);
+    const QStringList lines = o.out.split('\n', Qt::SkipEmptyParts);
+    QVERIFY(!lines.isEmpty());
+    QJsonObject last;
+    for (const QString& line : lines) {
+      QJsonParseError error;
+      const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
+      QVERIFY2(error.error == QJsonParseError::NoError && doc.isObject(), qPrintable(line));
+      last = doc.object();
+    }
+    QVERIFY2(last.contains(key), qPrintable(lines.last()));
+    if (key == "result")
+      QCOMPARE(last["result"].toString(), QStringLiteral("completed"));
+    if (key == "devices")
+      QCOMPARE(last["devices"].toArray()[0].toObject()["hub"].toBool(), true);
+  }
+
+  void update() {
+    std::uint32_t version = 0;
+    const Outcome o = RunHubctl({"--simulate", "update"}, {}, {}, [&](THubctl& h) {
+      version = h.SimulatedHubs()[0]->Emulator().ApplicationVersion();
+    });
+    QCOMPARE(o.code, 0);
+    const QStringList lines = o.out.split('\n', Qt::SkipEmptyParts);
+    QStringList log;
+    for (const QString& l : lines) {
+      if (!l.endsWith(')'))
+        log << l;  // progress lines end with "(n/625)"
+    }
+    QCOMPARE(log, (QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Reboot,
+                               Texts::Ok, Texts::UpdateCompleted}));
+    QVERIFY(o.out.contains("100% (625/625)"));
+    QCOMPARE(version, BUILTIN_APP_VERSION);
+  }
+
+  // How failures reach the exit code and the user.
+  void failures_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("setup");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("errPart");
+    QTest::newRow("record not taken") << QStringList{"--simulate", "update"} << 0 << 5 << "";
+    QTest::newRow("no hub") << QStringList{"version"} << 1 << 3 << "no hub found";
+    QTest::newRow("no hub, update") << QStringList{"update"} << 1 << 3 << "no hub found";
+    QTest::newRow("access denied") << QStringList{"version"} << 2 << 4 << "install-udev-rule";
+    QTest::newRow("silent hub") << QStringList{"--simulate", "status"} << 3 << 6
+                                << "did not answer";
+    QTest::newRow("wait times out")
+        << QStringList{"wait", "--timeout", "1"} << 1 << 6 << "no hub within 1 s";
+  }
+  void failures() {
+    QFETCH(QStringList, args);
+    QFETCH(int, setup);
+    QFETCH(int, code);
+    QFETCH(QString, errPart);
+    auto bus = std::make_shared<TSimHidBus>();
+    std::unique_ptr<TSimulatedHub> lockedHub;
+    const Outcome o = RunHubctl(args, [&](THubctlEnvironment& env) {
+      if (setup == 0) {
+        env.onSimulatedHub = [](HubEmulator& hub) {
+          THubFault fault;
+          fault.command = CMD_PROGRAM_RECORD;
+          fault.kind = FaultKind::ErrorStatus;
+          fault.status = 0x07;
+          fault.when = TOccurrence::Nth(5);
+          hub.AddFault(fault);
+        };
+      } else if (setup == 1 || setup == 2) {
+        env.platform = bus;
+        if (setup == 2) {
+          lockedHub = std::make_unique<TSimulatedHub>(bus, HubEmulatorOptions{}, false);
+          lockedHub->Emulator().Plug(false);
+        }
+      } else if (setup == 3) {
+        env.onSimulatedHub = [](HubEmulator& hub) {
+          THubFault fault;
+          fault.command = CMD_READ_STATUS;
+          fault.kind = FaultKind::NoReply;
+          hub.AddFault(fault);
+        };
+      }
+    });
+    QVERIFY2(o.code == code, qPrintable(QString("exit %1: %2 %3").arg(o.code).arg(o.out, o.err)));
+    QVERIFY2(o.err.contains(errPart), qPrintable(o.err));
+    if (setup == 0)
+      QVERIFY(o.out.contains(Texts::Timeout));
+    if (setup == 2)
+      QVERIFY(o.err.contains("sim:hidraw"));
+  }
+
+  void waitForPlug() {
+    auto bus = std::make_shared<TSimHidBus>();
+    std::unique_ptr<TSimulatedHub> hub;
+    QTimer::singleShot(200, [&] { hub = std::make_unique<TSimulatedHub>(bus); });
+    const Outcome o = RunHubctl({"wait", "--timeout", "20"},
+                                [&](THubctlEnvironment& env) { env.platform = bus; });
+    QCOMPARE(o.code, 0);
+    QVERIFY(o.out.startsWith("sim:hidraw"));
+  }
+
+  // Two hubs plugged one after the other are each updated once.
+  void autoTwoHubs() {
+    std::vector<std::uint32_t> versions;
+    const Outcome o = RunHubctl({"--simulate", "auto", "--count", "2"}, {}, {}, [&](THubctl& h) {
+      for (const auto& hub : h.SimulatedHubs()) {
+        versions.push_back(hub->Emulator().ApplicationVersion());
+      }
+    });
+    QCOMPARE(o.code, 0);
+    QVERIFY2(QRegularExpression("hub 1 at sim:hidraw\\d+: completed\n").match(o.out).hasMatch(),
+             qPrintable(o.out));
+    QVERIFY(QRegularExpression("hub 2 at sim:hidraw\\d+: completed\n").match(o.out).hasMatch());
+    QCOMPARE(int(versions.size()), 2);
+    QCOMPARE(versions[0], BUILTIN_APP_VERSION);
+    QCOMPARE(versions[1], BUILTIN_APP_VERSION);
+  }
+
+  // Ctrl-C during an update: once lets it finish (and says so), twice stops it and says the hub
+  // is left in its bootloader.
+  void interruptUpdate_data() {
+    QTest::addColumn<int>("interrupts");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<bool>("completed");
+    QTest::newRow("once") << 1 << 0 << true;
+    QTest::newRow("twice") << 2 << 130 << false;
+  }
+  void interruptUpdate() {
+    QFETCH(int, interrupts);
+    QFETCH(int, code);
+    QFETCH(bool, completed);
+    QTimer poll;
+    bool inBootloader = false;
+    std::uint32_t version = 0;
+    const Outcome o = RunHubctl(
+        {"--simulate", "update"}, {},
+        [&](THubctl& h) {
+          QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (h.SimulatedHubs().empty() ||
+                h.SimulatedHubs()[0]->Emulator().Programmed().size() < 20)
+              return;
+            poll.stop();
+            for (int i = 0; i < interrupts; ++i)
+              QVERIFY(h.Interrupt());
+          });
+          poll.start(5);
+        },
+        [&](THubctl& h) {
+          inBootloader = h.SimulatedHubs()[0]->Emulator().Mode() == HubMode::Bootloader;
+          version = h.SimulatedHubs()[0]->Emulator().ApplicationVersion();
+        });
+    QCOMPARE(o.code, code);
+    QVERIFY2(o.err.contains("goes on to its end"), qPrintable(o.err));
+    QCOMPARE(o.out.contains(Texts::UpdateCompleted), completed);
+    QCOMPARE(inBootloader, !completed);
+    QCOMPARE(version == BUILTIN_APP_VERSION, completed);
+    if (!completed)
+      QVERIFY(o.err.contains("bootloader"));
+  }
+
+  // The real program, a real signal: outside an update Ctrl-C ends it at once.
+  void sigintEndsWatch() {
+    QProcess p;
+    p.start(HUBCTL_BINARY, {"--simulate", "status", "--watch"});
+    QVERIFY(p.waitForStarted());
+    QByteArray out;
+    QTRY_VERIFY_WITH_TIMEOUT((out += p.readAllStandardOutput()).contains("Voltage"), 5000);
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    QVERIFY(p.waitForFinished(5000));
+    QCOMPARE(p.exitCode(), 130);
+  }
+
+  // The rule grants the seat's user access to the hub's hidraw node only, never to everyone.
+  void udevRule_data() {
+    QTest::addColumn<QString>("subsystem");
+    QTest::addColumn<QString>("vendor");
+    QTest::addColumn<QString>("product");
+    QTest::addColumn<bool>("matches");
+    QTest::newRow("hub hidraw") << "hidraw"
+                                << "fff0"
+                                << "0018" << true;
+    QTest::newRow("other vendor") << "hidraw"
+                                  << "046d"
+                                  << "0018" << false;
+    QTest::newRow("other product") << "hidraw"
+                                   << "fff0"
+                                   << "0019" << false;
+    QTest::newRow("hub usb node") << "usb"
+                                  << "fff0"
+                                  << "0018" << false;
+    QTest::newRow("hub input node") << "input"
+                                    << "fff0"
+                                    << "0018" << false;
+  }
+  void udevRule() {
+    QFETCH(QString, subsystem);
+    QFETCH(QString, vendor);
+    QFETCH(QString, product);
+    QFETCH(bool, matches);
+    QFile file(UDEV_RULE_FILE);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    int rules = 0;
+    for (const QString& raw : QString::fromUtf8(file.readAll()).split('\n')) {
+      const QString line = raw.trimmed();
+      if (line.isEmpty() || line.startsWith('#'))
+        continue;
+      ++rules;
+      QVERIFY2(!line.contains("MODE") && !line.contains("GROUP"), qPrintable(line));
+      QVERIFY(line.contains("TAG+=\"uaccess\""));
+      // Evaluate the match keys against the device.
+      const QMap<QString, QString> device{
+          {"SUBSYSTEM", subsystem}, {"ATTRS{idVendor}", vendor}, {"ATTRS{idProduct}", product}};
+      bool all = true;
+      int keys = 0;
+      const QRegularExpression match("([A-Z]+(?:\\{\\w+\\})?)==\"([^\"]*)\"");
+      for (auto it = match.globalMatch(line); it.hasNext();) {
+        const auto m = it.next();
+        ++keys;
+        all = all && device.value(m.captured(1)) == m.captured(2);
+      }
+      QCOMPARE(keys, 3);
+      QCOMPARE(all, matches);
+    }
+    QCOMPARE(rules, 1);
+  }
+
+  void installUdevRule() {
+    QTemporaryDir dir;
+    const Outcome o = RunHubctl({"install-udev-rule"}, [&](THubctlEnvironment& env) {
+      env.udevRulesDir = dir.path() + "/rules.d";
+      env.runUdevadm = false;
+      env.requireRoot = false;
+    });
+    QCOMPARE(o.code, 0);
+    QFile installed(dir.path() + "/rules.d/60-halvek-hub.rules");
+    QFile source(UDEV_RULE_FILE);
+    QVERIFY(installed.open(QIODevice::ReadOnly) && source.open(QIODevice::ReadOnly));
+    QCOMPARE(installed.readAll(), source.readAll());
+  }
+};
+
+QTEST_GUILESS_MAIN(HubctlTest)
+#include "tst_hubctl.moc"
