@@ -16,7 +16,8 @@ THidDeviceController::THidDeviceController(QObject* owner, std::shared_ptr<THidP
     --controllerInstances;
     throw EControllerError(HID_ERR_SECOND_CONTROLLER);
   }
-  for (auto& device : ScanDevices())
+  std::vector<std::uint32_t> found;
+  for (auto& device : ScanDevices(found))
     deviceList_.push_back(device.release());
   if (available_)
     platform_->SetChangeNotice([this] { RunDeviceChangeNotice(); });
@@ -72,33 +73,47 @@ void THidDeviceController::RunDeviceChangeNotice() {
   }
 }
 
-std::vector<std::unique_ptr<THidDevice>> THidDeviceController::ScanDevices() {
-  std::vector<std::unique_ptr<THidDevice>> list;
+std::vector<std::unique_ptr<THidDevice>> THidDeviceController::ScanDevices(
+    std::vector<std::uint32_t>& found) {
+  std::vector<std::unique_ptr<THidDevice>> fresh;
   if (!available_)
-    return list;
+    return fresh;
   for (THidPnPInfo& info : platform_->Enumerate()) {
+    const std::uint32_t devInst = info.DevInst;
+    const bool known = std::any_of(deviceList_.begin(), deviceList_.end(), [&](THidDevice* e) {
+      return e->InterfaceInfo().DevInst == devInst && e->IsPresent();
+    });
+    if (known) {
+      // A listed device only needs to be still there. Making an object for it again would open
+      // its node at every rescan, which can wake a sleeping USB device, only to throw it away.
+      int error = 0;
+      if (platform_->Open(info, EHidAccess::None, error))
+        found.push_back(devInst);
+      continue;
+    }
     try {
-      list.push_back(std::make_unique<THidDevice>(std::make_unique<THidPnPInfo>(std::move(info)),
-                                                  this, platform_));
+      fresh.push_back(std::make_unique<THidDevice>(std::make_unique<THidPnPInfo>(std::move(info)),
+                                                   this, platform_));
+      found.push_back(devInst);
     } catch (const EControllerError&) {
       // Cannot be opened or identified: not listed until a later scan succeeds.
     }
   }
-  return list;
+  return fresh;
 }
 
 void THidDeviceController::DeviceChange() {
   bool changed = false;
-  std::vector<std::unique_ptr<THidDevice>> fresh = ScanDevices();
+  std::vector<std::uint32_t> found;
+  std::vector<std::unique_ptr<THidDevice>> fresh = ScanDevices(found);
 
   // Removals, from the last entry to the first. An absent entry is still listed only because
   // it is claimed; it counts as removed again at every rescan.
   for (std::size_t i = deviceList_.size(); i-- > 0;) {
     THidDevice* entry = deviceList_[i];
     const bool stillThere =
-        entry->IsPresent() && std::any_of(fresh.rbegin(), fresh.rend(), [&](const auto& f) {
-          return f->InterfaceInfo().DevInst == entry->InterfaceInfo().DevInst;
-        });
+        entry->IsPresent() &&
+        std::find(found.begin(), found.end(), entry->InterfaceInfo().DevInst) != found.end();
     if (stillThere)
       continue;
     entry->MarkUnplugged();
@@ -113,16 +128,6 @@ void THidDeviceController::DeviceChange() {
       delete entry;
     }
   }
-
-  // Known devices: the fresh object is thrown away.
-  std::erase_if(fresh, [&](std::unique_ptr<THidDevice>& f) {
-    const bool known = std::any_of(deviceList_.begin(), deviceList_.end(), [&](THidDevice* e) {
-      return e->InterfaceInfo().DevInst == f->InterfaceInfo().DevInst && e->IsPresent();
-    });
-    if (known)
-      f->controller_ = nullptr;
-    return known;
-  });
 
   // Arrivals, in scan order, at the end of the list.
   for (std::unique_ptr<THidDevice>& f : fresh) {

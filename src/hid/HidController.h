@@ -68,7 +68,9 @@ class THidDeviceController : public QObject {
   void SetDevThreadSleepTime(std::int32_t ms);
 
  private:
-  std::vector<std::unique_ptr<THidDevice>> ScanDevices();
+  // New objects for the interfaces not listed yet; `found` gets the DevInst of every interface
+  // that is there (listed or new).
+  std::vector<std::unique_ptr<THidDevice>> ScanDevices(std::vector<std::uint32_t>& found);
   void RunDeviceChangeNotice();
   template <typename Handler, typename... Args>
   auto FireDeviceEvent(const Handler& handler, THidDevice* device, Args... args);

@@ -17,6 +17,7 @@ namespace {
 //   +A attach A (product 0x000A)   -A detach A   ^A attach A again (a new attachment)
 //   s  DeviceChange               c  ClaimNextDevice (logs claim:X or claim:-)
 //   rN release the claimed device listed at index N       e EnumerateDevices (logs count:N)
+//   !A A's node can no longer be opened at all
 struct TScript {
   std::shared_ptr<TSimHidBus> bus = std::make_shared<TSimHidBus>();
   TRecorder rec;
@@ -48,6 +49,8 @@ struct TScript {
         QVERIFY(bus->Detach(ids[step[1]]));
       } else if (op == '^') {
         QVERIFY(bus->Reattach(ids[step[1]]));
+      } else if (op == '!') {
+        bus->SetAccess(ids[step[1]], TSimHidBus::EAccess::None);
       } else if (op == 's') {
         controller->DeviceChange();
       } else if (op == 'c') {
@@ -131,6 +134,10 @@ class HidControllerTest : public QObject {
     QTest::newRow("enumerate on an empty list") << "e"
                                                 << ""
                                                 << "chg count:0";
+    QTest::newRow("a listed node that cannot be opened any more is gone")
+        << "+A +B s c !A !B s"
+        << "Axc"
+        << "chg arr:A arr:B chg claim:A unplug:B rem:B unplug:A rem:A chg";
   }
   void listDiscipline() {
     QFETCH(QString, script);

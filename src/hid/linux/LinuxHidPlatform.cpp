@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "hid/ReportDescriptor.h"
@@ -24,10 +25,6 @@ namespace {
 constexpr std::size_t MAX_DESCRIPTOR_SIZE = 4096;
 // The kernel keeps this many input reports per open hidraw file; it cannot be changed.
 constexpr std::uint32_t HIDRAW_QUEUE_LENGTH = 64;
-
-// Property keys of THidPnPInfo.
-constexpr const char* KEY_HID_ID = "HID_ID";
-constexpr const char* KEY_VERSION = "bcdDevice";
 
 std::string Text(const char* s) {
   return s ? std::string(s) : std::string();
@@ -255,30 +252,27 @@ std::vector<THidPnPInfo> TLinuxHidPlatform::Enumerate() {
   udev_enumerate_scan_devices(enumerate);
   udev_list_entry* entry;
   udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
-    udev_device* raw = udev_device_new_from_syspath(udev_, udev_list_entry_get_name(entry));
-    if (!raw)
+    // Everything a rescan needs is in the path, <hid device>/hidraw/hidrawN: reading the
+    // devices themselves is left to GetAttributes, which only new devices need.
+    const std::string rawPath = Text(udev_list_entry_get_name(entry));
+    const std::size_t slash = rawPath.rfind('/');
+    if (slash == std::string::npos)
       continue;
-    const char* devnode = udev_device_get_devnode(raw);
-    // Parents belong to the child and go with it.
-    udev_device* hid = udev_device_get_parent_with_subsystem_devtype(raw, "hid", nullptr);
-    const std::uint32_t devInst = hid ? SequenceNumber(udev_device_get_sysname(hid)) : 0;
-    if (devnode && hid && devInst != 0) {
-      THidPnPInfo info;
-      info.DevInst = devInst;
-      info.DevicePath = devnode;
-      info.SysPath = Text(udev_device_get_syspath(hid));
-      info.Properties[KEY_HID_ID] = Text(udev_device_get_property_value(hid, KEY_HID_ID));
-      info.Properties["HID_NAME"] = Text(udev_device_get_property_value(hid, "HID_NAME"));
-      info.Properties["HID_UNIQ"] = Text(udev_device_get_property_value(hid, "HID_UNIQ"));
-      info.Properties["HID_PHYS"] = Text(udev_device_get_property_value(hid, "HID_PHYS"));
-      info.Properties["hidraw"] = Text(udev_device_get_syspath(raw));
-      if (udev_device* usb =
-              udev_device_get_parent_with_subsystem_devtype(raw, "usb", "usb_device")) {
-        info.Properties[KEY_VERSION] = Text(udev_device_get_sysattr_value(usb, KEY_VERSION));
-      }
-      list.push_back(std::move(info));
-    }
-    udev_device_unref(raw);
+    const std::string sysname = rawPath.substr(slash + 1);
+    const std::string classDir = rawPath.substr(0, slash);
+    static constexpr std::string_view HIDRAW_DIR = "/hidraw";
+    if (!classDir.ends_with(HIDRAW_DIR))
+      continue;
+    const std::string hidPath = classDir.substr(0, classDir.size() - HIDRAW_DIR.size());
+    const std::uint32_t devInst = SequenceNumber(hidPath.c_str() + hidPath.rfind('/') + 1);
+    if (devInst == 0 || sysname.empty())
+      continue;
+    THidPnPInfo info;
+    info.DevInst = devInst;
+    info.DevicePath = "/dev/" + sysname;
+    info.SysPath = hidPath;
+    info.Properties["hidraw"] = rawPath;
+    list.push_back(std::move(info));
   }
   udev_enumerate_unref(enumerate);
   return list;
@@ -307,21 +301,28 @@ std::unique_ptr<THidPlatformHandle> TLinuxHidPlatform::Open(const THidPnPInfo& i
 }
 
 bool TLinuxHidPlatform::GetAttributes(const THidPnPInfo& info, HIDD_ATTRIBUTES& attributes) {
-  const auto id = info.Properties.find(KEY_HID_ID);
-  if (id == info.Properties.end())
+  if (!udev_)
+    return false;
+  udev_device* hid = udev_device_new_from_syspath(udev_, info.SysPath.c_str());
+  if (!hid)
     return false;
   unsigned bus = 0, vendor = 0, product = 0;
-  if (std::sscanf(id->second.c_str(), "%x:%x:%x", &bus, &vendor, &product) != 3)
-    return false;
-  attributes.VendorID = static_cast<std::uint16_t>(vendor);
-  attributes.ProductID = static_cast<std::uint16_t>(product);
-  attributes.VersionNumber = 0;
-  const auto version = info.Properties.find(KEY_VERSION);
-  if (version != info.Properties.end()) {
-    attributes.VersionNumber =
-        static_cast<std::uint16_t>(std::strtoul(version->second.c_str(), nullptr, 16));
+  const char* id = udev_device_get_property_value(hid, "HID_ID");
+  const bool ok = id && std::sscanf(id, "%x:%x:%x", &bus, &vendor, &product) == 3;
+  if (ok) {
+    attributes.VendorID = static_cast<std::uint16_t>(vendor);
+    attributes.ProductID = static_cast<std::uint16_t>(product);
+    attributes.VersionNumber = 0;
+    // Other buses (Bluetooth, I2C, uhid) have no USB parent and no version.
+    if (udev_device* usb =
+            udev_device_get_parent_with_subsystem_devtype(hid, "usb", "usb_device")) {
+      if (const char* version = udev_device_get_sysattr_value(usb, "bcdDevice")) {
+        attributes.VersionNumber = static_cast<std::uint16_t>(std::strtoul(version, nullptr, 16));
+      }
+    }
   }
-  return true;
+  udev_device_unref(hid);
+  return ok;
 }
 
 bool TLinuxHidPlatform::GetCaps(const THidPnPInfo& info, HIDP_CAPS& caps) {
