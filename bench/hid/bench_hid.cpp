@@ -1,0 +1,234 @@
+// HID layer timings: the exchange round trip (WriteReport to the data handler's run, with the
+// device answering at once) and DeviceChange with 64 HID devices present.
+//
+//   bench_hid sim                       on the simulated bus
+//   umockdev-wrapper bench_hid linux    on the hidraw platform under umockdev
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "hid/HidController.h"
+#include "hid/linux/LinuxHidPlatform.h"
+#include "hid/sim/SimHidBus.h"
+
+#ifdef HALVEK_HAVE_UMOCKDEV
+#include <unistd.h>
+extern "C" {
+#include <umockdev.h>
+}
+#endif
+
+namespace {
+
+constexpr int DEVICES = 64;
+constexpr int WARMUP = 200;
+constexpr int SIM_EXCHANGES = 5000;
+constexpr int LINUX_EXCHANGES = 2000;
+constexpr int RESCANS = 200;
+
+const std::uint8_t HUB_DESCRIPTOR[] = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x09, 0x01,
+                                       0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x40,
+                                       0x81, 0x02, 0x09, 0x01, 0x95, 0x40, 0x91, 0x02, 0xC0};
+
+struct TReceiver {
+  QEventLoop* loop = nullptr;
+  std::uint64_t reports = 0;
+  void Data(THidDevice*, std::uint8_t, const std::uint8_t*, std::uint16_t) {
+    ++reports;
+    if (loop)
+      loop->quit();
+  }
+};
+
+double Percentile(std::vector<double> v, double p) {
+  std::sort(v.begin(), v.end());
+  const std::size_t i = std::min(v.size() - 1, static_cast<std::size_t>(p * (v.size() - 1)));
+  return v[i];
+}
+
+// Writes a frame and runs the event loop until the answer has reached the handler.
+bool Exchanges(THidDeviceController& controller, int count, const char* label) {
+  THidDevice* hub = nullptr;
+  const std::vector<THidDevice*>& list = controller.DeviceList();
+  for (std::size_t i = 0; i < list.size() && !hub; ++i) {
+    if (list[i]->Attributes().VendorID == 0xFFF0) {
+      controller.ClaimDeviceAt(hub, static_cast<int>(i), true);
+    }
+  }
+  if (!hub) {
+    std::fprintf(stderr, "no hub listed\n");
+    return false;
+  }
+  hub->SetInputBufferCount(128);
+  hub->SetReadBufferCount(128);
+  TReceiver receiver;
+  hub->SetDataHandler(THidDataEvent::Bind<&TReceiver::Data>(&receiver));
+  std::uint8_t frame[65] = {0, 0x55, 5, 0, 4};
+  std::vector<double> micros;
+  QElapsedTimer clock;
+  for (int i = 0; i < WARMUP + count; ++i) {
+    QEventLoop loop;
+    receiver.loop = &loop;
+    const std::uint64_t before = receiver.reports;
+    clock.start();
+    hub->DiscardPendingInput();
+    std::uint32_t written = 0;
+    if (!hub->WriteReport(frame, sizeof frame, written)) {
+      std::fprintf(stderr, "write failed\n");
+      return false;
+    }
+    if (receiver.reports == before)
+      loop.exec();
+    const double us = static_cast<double>(clock.nsecsElapsed()) / 1000.0;
+    receiver.loop = nullptr;
+    if (i >= WARMUP)
+      micros.push_back(us);
+  }
+  controller.ReleaseDevice(hub);
+  std::printf(
+      "%-6s exchange round trip (write to handler), %d exchanges: p50 %.1f us, p99 %.1f us\n",
+      label, count, Percentile(micros, 0.50), Percentile(micros, 0.99));
+  return true;
+}
+
+void Rescans(THidDeviceController& controller, const char* label) {
+  QElapsedTimer clock;
+  clock.start();
+  for (int i = 0; i < RESCANS; ++i)
+    controller.DeviceChange();
+  const double ms = static_cast<double>(clock.nsecsElapsed()) / 1e6 / RESCANS;
+  std::printf("%-6s DeviceChange with %zu HID devices present: mean %.3f ms per rescan\n", label,
+              controller.DeviceList().size(), ms);
+  // The platform's share: enumeration alone, and the read/write probe of every node.
+  clock.start();
+  std::size_t found = 0;
+  for (int i = 0; i < RESCANS; ++i) found += controller.Platform().Enumerate().size();
+  const double enumerateMs = static_cast<double>(clock.nsecsElapsed()) / 1e6 / RESCANS;
+  const std::vector<THidPnPInfo> infos = controller.Platform().Enumerate();
+  clock.start();
+  for (int i = 0; i < RESCANS; ++i) {
+    for (const THidPnPInfo& info : infos) {
+      int error = 0;
+      controller.Platform().Open(info, EHidAccess::ReadWrite, error);
+    }
+  }
+  const double probeMs = static_cast<double>(clock.nsecsElapsed()) / 1e6 / RESCANS;
+  std::printf("%-6s   of which enumeration %.3f ms, opening every node once %.3f ms\n", label,
+              enumerateMs, probeMs);
+  (void)found;
+}
+
+int RunSim() {
+  auto bus = std::make_shared<TSimHidBus>();
+  TSimDeviceId hub = 0;
+  TSimHidBus::TDeviceSpec spec;
+  spec.VendorID = 0xFFF0;
+  spec.ProductID = 0x0018;
+  spec.ReportDescriptor.assign(std::begin(HUB_DESCRIPTOR), std::end(HUB_DESCRIPTOR));
+  std::uint8_t reply[65] = {0, 0x55, 5, 0, 4, 0};
+  hub = bus->Attach(
+      spec, [&](const std::uint8_t*, std::size_t) { bus->PushInput(hub, reply, sizeof reply); });
+  for (int i = 1; i < DEVICES; ++i) {
+    TSimHidBus::TDeviceSpec other;
+    other.VendorID = 0x046D;
+    other.ProductID = static_cast<std::uint16_t>(0xC000 + i);
+    other.Caps = HIDP_CAPS{6, 1, 9, 2, 0};
+    bus->Attach(other);
+  }
+  THidDeviceController controller(nullptr, bus);
+  if (!Exchanges(controller, SIM_EXCHANGES, "sim"))
+    return 1;
+  Rescans(controller, "sim");
+  return 0;
+}
+
+#ifdef HALVEK_HAVE_UMOCKDEV
+
+QByteArray Record(int index, bool hub) {
+  const QByteArray usb = "/devices/pci0000:00/0000:00:14.0/usb1/1-" + QByteArray::number(index);
+  const QByteArray intf = usb + "/1-" + QByteArray::number(index) + ":1.0";
+  const QByteArray seq = QByteArray::number(index + 1, 16).rightJustified(4, '0').toUpper();
+  const QByteArray hidName = (hub ? "0003:FFF0:0018." : "0003:046D:C31C.") + seq;
+  const QByteArray hid = intf + "/" + hidName;
+  const QByteArray minor = QByteArray::number(index);
+  const QByteArray descriptor =
+      hub ? QByteArray(reinterpret_cast<const char*>(HUB_DESCRIPTOR), sizeof HUB_DESCRIPTOR).toHex()
+          : QByteArray(
+                "05010906a101050719e029e71500250175019508810295017508810195057501050819012905"
+                "910295017503910195067508150025650507190029658100c0");
+  QByteArray r;
+  r += "P: " + hid + "/hidraw/hidraw" + minor + "\nN: hidraw" + minor +
+       "\nE: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/hidraw" + minor +
+       "\nE: MAJOR=240\nE: MINOR=" + minor + "\n\n";
+  r += "P: " + hid + "\nE: SUBSYSTEM=hid\nE: HID_ID=" +
+       (hub ? "0003:0000FFF0:00000018" : "0003:0000046D:0000C31C") +
+       "\nE: HID_NAME=bench\nH: report_descriptor=" + descriptor + "\n\n";
+  r += "P: " + intf + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n\n";
+  r += "P: " + usb + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nA: bcdDevice=0100\n\n";
+  return r;
+}
+
+struct TEcho {
+  int master = -1;
+  static gboolean OnWrite(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
+    UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+    umockdev_ioctl_client_complete(client, arg->data_len, 0);
+    std::uint8_t reply[64] = {0x55, 5, 0, 4, 0};
+    [[maybe_unused]] const ssize_t n =
+        ::write(static_cast<TEcho*>(self)->master, reply, sizeof reply);
+    return TRUE;
+  }
+};
+
+int RunLinux() {
+  UMockdevTestbed* testbed = umockdev_testbed_new();
+  for (int i = 0; i < DEVICES; ++i) {
+    GError* error = nullptr;
+    if (!umockdev_testbed_add_from_string(testbed, Record(i, i == 0).constData(), &error)) {
+      std::fprintf(stderr, "testbed: %s\n", error ? error->message : "?");
+      return 1;
+    }
+  }
+  TEcho echo;
+  echo.master = umockdev_testbed_get_dev_fd(testbed, "/dev/hidraw0");
+  UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
+  g_signal_connect(handler, "handle-write", G_CALLBACK(&TEcho::OnWrite), &echo);
+  umockdev_testbed_attach_ioctl(testbed, "/dev/hidraw0", handler, nullptr);
+  int result = 0;
+  {
+    THidDeviceController controller(nullptr, std::make_shared<TLinuxHidPlatform>());
+    if (!Exchanges(controller, LINUX_EXCHANGES, "linux"))
+      result = 1;
+    Rescans(controller, "linux");
+  }
+  g_object_unref(handler);
+  g_object_unref(testbed);
+  return result;
+}
+
+#endif
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  const bool linuxPlatform = argc > 1 && std::strcmp(argv[1], "linux") == 0;
+  if (!linuxPlatform)
+    return RunSim();
+#ifdef HALVEK_HAVE_UMOCKDEV
+  if (!qEnvironmentVariableIsSet("LD_PRELOAD")) {
+    std::fprintf(stderr, "run it as: umockdev-wrapper %s linux\n", argv[0]);
+    return 2;
+  }
+  return RunLinux();
+#else
+  std::fprintf(stderr, "built without umockdev\n");
+  return 2;
+#endif
+}
