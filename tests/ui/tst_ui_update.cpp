@@ -210,6 +210,35 @@ class TestUiUpdate : public QObject {
     QVERIFY(!rig.form->pnlUpdate->isEnabled());
   }
 
+  void brokenImageNeverStarts() {
+    UiRig rig;
+    rig.form.reset();
+    rig.form = std::make_unique<TfrmMain>(rig.bus, FirmwareLines::Invalid("line 3: bad count"));
+    rig.Hub().ClearTranscript();
+    rig.form->btnUpdate->click();
+    QCOMPARE(rig.Log().size(), 1);
+    QVERIFY(rig.Log().front().contains(QStringLiteral("line 3: bad count")));
+    QVERIFY(Commands(rig.Hub(), true).empty());
+    QVERIFY(rig.form->pnlUpdate->isEnabled());
+  }
+
+  void hubWithoutAccess() {
+    // One clear line naming the node and the cure, once per discovery.
+    UiRig rig(NO_HUBS);
+    TSimulatedHub& hub = rig.AddHub(QuickHub(), false);
+    hub.Emulator().Plug(false);
+    QVERIFY(rig.WaitForHubs(1));
+    UiRig::Settle();
+    QCOMPARE(rig.Log().size(), 1);
+    QVERIFY(rig.Log().front().startsWith(QStringLiteral("Cannot open the hub at sim:")));
+    QVERIFY(rig.Log().front().contains(QStringLiteral("udev rule")));
+    QCOMPARE(rig.form->IndicatorIndex(), 0);
+    rig.form->btnUpdate->click();
+    QCOMPARE(rig.Log(), QStringList{Texts::UpdateFailedRetry});
+    QVERIFY(rig.form->pnlUpdate->isEnabled());
+    QVERIFY(hub.Emulator().Transcript().empty());
+  }
+
   void versionCheck_data() {
     QTest::addColumn<HubEmulatorOptions>("hub");
     QTest::addColumn<QStringList>("lines");
