@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTabWidget>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -58,6 +59,8 @@ int main(int argc, char** argv) {
   TSimulatedHub hub(bus, options);
   TfrmMain form(bus);
   form.show();
+  // Where a user watches an update: the log and the progress bar repaint as it goes.
+  form.pgcMain->setCurrentWidget(form.rztbshtUpdate);
   QApplication::processEvents();
 
   const std::size_t records = form.Session().Image().RecordCount();
@@ -81,6 +84,8 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "run %d did not complete: %s\n", run, qPrintable(log.join(" | ")));
       return 1;
     }
+    // The emulator's record of every report is the test rig's memory, not the program's.
+    hub.Emulator().ClearTranscript();
     // Let the greeting after the reboot and other posted work finish before the next run.
     QElapsedTimer settle;
     settle.start();
@@ -100,8 +105,10 @@ int main(int argc, char** argv) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
   };
-  std::printf("\nmedian wall %.1f ms = %.4f x floor (target <= 1.05)\n", median(walls),
-              median(walls) / floorMs);
+  const double best = *std::min_element(walls.begin(), walls.end());
+  std::printf(
+      "\nwall: median %.1f ms = %.4f x floor, best %.1f ms = %.4f x floor (target <= 1.05)\n",
+      median(walls), median(walls) / floorMs, best, best / floorMs);
   std::printf("median CPU %.1f ms = %.2f %% of wall (target <= 5 %%)\n", median(cpus),
               100.0 * median(cpus) / median(walls));
   std::printf("RSS after run 1 %.1f MiB, after run %d %.1f MiB; peak RSS %.1f MiB (target <= 80)\n",
