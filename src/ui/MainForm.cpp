@@ -255,6 +255,12 @@ void TfrmMain::CreateUpdatePage() {
   mmoUpdate->setFrameShape(QFrame::NoFrame);
   mmoUpdate->setFont(MonoFont());
   SetColours(mmoUpdate, Qt::white, QColor());
+  // The box is disabled, so its text is drawn in the disabled colour: the desktop's usual
+  // grey rather than the style's faint one keeps the versions readable.
+  QPalette versions = mmoUpdate->palette();
+  versions.setColor(QPalette::Disabled, QPalette::Text, QColor(109, 109, 109));
+  versions.setColor(QPalette::Disabled, QPalette::Base, Qt::white);
+  mmoUpdate->setPalette(versions);
 
   chkAutoPRG =
       new QCheckBox(QStringLiteral("Automatically update when new hub is plugged in"), page);
