@@ -118,8 +118,9 @@ struct TBed {
     }
     return ok;
   }
-  bool AddHub(int port = 1, const char* hidName = "0003:FFF0:0018.0001", int minor = 0) {
-    if (!Add(Record(port, hidName, minor, "0003:0000FFF0:00000018", Hex(HUB_DESCRIPTOR), "0105")))
+  bool AddHub(int port = 1, const char* hidName = "0003:FFF0:0018.0001", int minor = 0,
+              const QString& descriptorHex = Hex(HUB_DESCRIPTOR)) {
+    if (!Add(Record(port, hidName, minor, "0003:0000FFF0:00000018", descriptorHex, "0105")))
       return false;
     const QByteArray node = QString("/dev/hidraw%1").arg(minor).toLatin1();
     GError* error = nullptr;
@@ -237,40 +238,58 @@ class HidLinuxTest : public QObject {
     QVERIFY2(!rec.events.filter("rem:").isEmpty(), qPrintable(rec.events.join(' ')));
   }
 
-  // A written report reaches the device as written; an input report of 64 bytes (no report
-  // ids) reaches the handler as ReportID 0 and 64 bytes.
+  // A written report reaches the device as written. An input report reaches the handler with
+  // its report id first: hidraw leaves the id out for a device without ids (the hub: 64 bytes
+  // become ReportID 0 and 64 bytes) and keeps it for one with ids.
+  void writeAndRead_data() {
+    QTest::addColumn<QString>("descriptor");
+    QTest::addColumn<int>("reportId");
+    QTest::addColumn<int>("length");  // with the id byte
+    QTest::newRow("hub, no report ids") << Hex(HUB_DESCRIPTOR) << 0 << 65;
+    QTest::newRow("report id 2") << "0600ff0901a10185020901150026ff00750895208102090195209102c0"
+                                 << 2 << 33;
+  }
   void writeAndRead() {
+    QFETCH(QString, descriptor);
+    QFETCH(int, reportId);
+    QFETCH(int, length);
     TBed bed;
-    QVERIFY(bed.AddHub());
+    QVERIFY(bed.AddHub(1, "0003:FFF0:0018.0001", 0, descriptor));
     THidDeviceController controller(nullptr, std::make_shared<TLinuxHidPlatform>());
     THidDevice* hub = nullptr;
     QVERIFY(controller.ClaimNextDevice(hub));
+    QCOMPARE(int(hub->QueryCaps().OutputReportByteLength), length);
     hub->SetInputBufferCount(128);
     hub->SetReadBufferCount(128);
     TRecorder rec;
     hub->SetDataHandler(rec.DataHandler());
 
-    Bytes frame(65);
+    Bytes frame(static_cast<std::size_t>(length));
     for (std::size_t i = 0; i < frame.size(); ++i)
       frame[i] = static_cast<std::uint8_t>(i);
-    frame[0] = 0;
+    frame[0] = static_cast<std::uint8_t>(reportId);
     std::uint32_t written = 0;
-    QVERIFY(hub->WriteReport(frame.data(), 65, written));
-    QCOMPARE(written, 65u);
+    QVERIFY(hub->WriteReport(frame.data(), static_cast<std::uint32_t>(length), written));
+    QCOMPARE(int(written), length);
     QTRY_COMPARE(bed.hubWrites.Count(), std::size_t{1});
     {
       std::lock_guard lock(bed.hubWrites.mutex);
       QCOMPARE(bed.hubWrites.reports[0], frame);
     }
 
-    Bytes input(64);
-    for (std::size_t i = 0; i < input.size(); ++i)
-      input[i] = static_cast<std::uint8_t>(0xA0 + i);
-    QCOMPARE(::write(bed.Master(0), input.data(), input.size()), ssize_t(64));
+    // As hidraw hands it out: the id byte only where the device uses ids.
+    Bytes raw;
+    if (reportId != 0)
+      raw.push_back(static_cast<std::uint8_t>(reportId));
+    for (int i = 0; i < length - 1; ++i)
+      raw.push_back(static_cast<std::uint8_t>(0xA0 + i));
+    QCOMPARE(::write(bed.Master(0), raw.data(), raw.size()), ssize_t(raw.size()));
     QTRY_COMPARE(rec.reports.size(), std::size_t{1});
-    Bytes expected{0};
-    expected.insert(expected.end(), input.begin(), input.end());
+    Bytes expected = raw;
+    if (reportId == 0)
+      expected.insert(expected.begin(), 0);
     QCOMPARE(rec.reports[0], expected);
+    QCOMPARE(int(rec.reports[0].size()), length);
     controller.ReleaseDevice(hub);
   }
 
