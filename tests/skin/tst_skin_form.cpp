@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QTest>
 #include <cstdlib>
@@ -24,11 +25,20 @@ class TTestSkin : public TSkinForm {
 
   QList<QPair<int, int>> selects;  // (module id, button index)
   QList<QRegion> painted;
+  QRegion paintedBeforeClick;  // what reached the screen before the last click message
   int closes = 0;
 
  protected:
   void WmSkinModuleSelect(int moduleId, int buttonIndex) override {
     selects.append({moduleId, buttonIndex});
+  }
+  bool event(QEvent* event) override {
+    if (event->type() == static_cast<QEvent::Type>(WM_SKIN_BUTTON_CLICK)) {
+      paintedBeforeClick = QRegion();
+      for (const QRegion& r : painted)
+        paintedBeforeClick += r;
+    }
+    return TSkinForm::event(event);
   }
   void paintEvent(QPaintEvent* event) override {
     painted.append(event->region());
@@ -485,6 +495,7 @@ class SkinFormTest : public QObject {
     QTest::newRow("click on a module") << home << home << QList<int>{100};
     QTest::newRow("press on one, release on another") << home << update << QList<int>{101};
     QTest::newRow("release outside every button") << update << outside << QList<int>{};
+    QTest::newRow("press outside: a move, no click") << outside << outside << QList<int>{};
     QTest::newRow("release on the gap between modules") << home << QPoint(81, 80) << QList<int>{};
     QTest::newRow("menu button") << menu << menu << QList<int>{SKIN_BTN_MENU};
     QTest::newRow("press on a module, release on the menu")
@@ -501,6 +512,7 @@ class SkinFormTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QTest::mousePress(&form, Qt::LeftButton, {}, press);
     QCOMPARE(form.PressedIndex(), form.HitTestButton(press.x(), press.y()));
+    form.painted.clear();
     QTest::mouseRelease(&form, Qt::LeftButton, {}, release);
     QCOMPARE(form.PressedIndex(), -1);
     for (const SkinButton& b : form.Buttons())
@@ -513,6 +525,10 @@ class SkinFormTest : public QObject {
       QCOMPARE(form.Buttons()[index].id, id);  // the index names the clicked button
     }
     QCOMPARE(got, ids);
+    // The pressed button's released look was on screen before the click did anything.
+    const int pressedOn = form.HitTestButton(press.x(), press.y());
+    if (!ids.isEmpty())
+      QVERIFY(form.paintedBeforeClick.contains(Rect(form.Buttons()[pressedOn])));
     QVERIFY(form.isVisible());  // neither the menu nor a module changes the window
   }
 
@@ -572,7 +588,13 @@ class SkinFormTest : public QObject {
     TTestSkin form;
     const int home = form.AddModule(100, QStringLiteral("Home"), QString(), QString());
     const int update = form.AddModule(101, QStringLiteral("Update"), QString(), QString());
-    auto* child = new QWidget(&form);
+    // A control that takes the pointer's moves itself: the frame hears only of its entry.
+    struct TTrackingChild : QWidget {
+      using QWidget::QWidget;
+      void mouseMoveEvent(QMouseEvent* event) override { event->accept(); }
+    };
+    auto* child = new TTrackingChild(&form);
+    child->setMouseTracking(true);
     child->setGeometry(27, 152, 786, 359);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -592,6 +614,24 @@ class SkinFormTest : public QObject {
     QApplication::sendEvent(&form, &leave);
     QCOMPARE(form.HotIndex(), -1);
     QCOMPARE(form.PressedIndex(), -1);
+  }
+
+  // A new background shows at once on screen; one given while hidden is not lost either.
+  void newBackground() {
+    TTestSkin form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QTRY_VERIFY(form.SurfacesBuilt());
+    QCOMPARE(Hex(form.CompositeSurface().pixel(400, 300)), Hex(kBase));
+    form.SetBackground(QStringLiteral("BkImage1_jpg"), QStringLiteral("Skin"), 255, 150, 60, 60);
+    QVERIFY(form.SurfacesBuilt());
+    QVERIFY(form.CompositeSurface().pixel(400, 300) != kBase);
+    form.hide();
+    form.SetBackground(QStringLiteral("None_jpg"), QStringLiteral("Skin"), 255, 150, 60, 60);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QTRY_VERIFY(form.SurfacesBuilt());
+    QCOMPARE(Hex(form.CompositeSurface().pixel(400, 300)), Hex(kBase));
   }
 
   void invalidIndexesAreIgnored() {
