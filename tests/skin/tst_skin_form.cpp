@@ -645,6 +645,9 @@ class SkinFormTest : public QObject {
     form.SetHotButton(count);
     form.SetPressedButton(-2);
     form.ClickButton(count);
+    // Bare events of the frame's numbers, without parameters.
+    for (int type : {WM_SKIN_BUTTON_CLICK, WM_SKIN_MODULE_SELECT})
+      QCoreApplication::postEvent(&form, new QEvent(static_cast<QEvent::Type>(type)));
     QCoreApplication::processEvents();
     QCOMPARE(form.HotIndex(), -1);
     QCOMPARE(form.PressedIndex(), -1);

@@ -656,16 +656,15 @@ void TSkinForm::WmSkinModuleSelect(int, int) {}
 
 bool TSkinForm::event(QEvent* event) {
   switch (static_cast<int>(event->type())) {
-    case WM_SKIN_BUTTON_CLICK: {
-      const auto* m = static_cast<TSkinMessage*>(event);
-      DispatchClick(m->wParam, m->lParam);
+    // An event of these numbers without the two parameters is not ours: ignored.
+    case WM_SKIN_BUTTON_CLICK:
+      if (const auto* m = dynamic_cast<const TSkinMessage*>(event))
+        DispatchClick(m->wParam, m->lParam);
       return true;
-    }
-    case WM_SKIN_MODULE_SELECT: {
-      const auto* m = static_cast<TSkinMessage*>(event);
-      WmSkinModuleSelect(m->wParam, m->lParam);
+    case WM_SKIN_MODULE_SELECT:
+      if (const auto* m = dynamic_cast<const TSkinMessage*>(event))
+        WmSkinModuleSelect(m->wParam, m->lParam);
       return true;
-    }
     case QEvent::ChildAdded:
       // The pointer going onto a child leaves the frame's own surface: watch for it.
       static_cast<QChildEvent*>(event)->child()->installEventFilter(this);
