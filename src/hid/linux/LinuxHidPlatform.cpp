@@ -133,7 +133,14 @@ class THidrawHandle : public THidPlatformHandle {
     // Without report ids hidraw gives the data bytes only; the program expects the 0 id first.
     const bool prependId = !UsesReportIds();
     std::uint8_t* into = prependId ? buffer + 1 : buffer;
-    const std::size_t room = prependId ? capacity - 1 : capacity;
+    std::size_t room = prependId ? capacity - 1 : capacity;
+    // A read of 0 bytes would look like the end of the device: read one and let it be cut off.
+    std::uint8_t scratch = 0;
+    const bool idOnly = room == 0;
+    if (idOnly) {
+      into = &scratch;
+      room = 1;
+    }
     ssize_t n;
     do {
       n = ::read(fd_, into, room);
@@ -146,7 +153,7 @@ class THidrawHandle : public THidPlatformHandle {
     }
     if (prependId)
       buffer[0] = 0;
-    got = static_cast<std::size_t>(n) + (prependId ? 1 : 0);
+    got = idOnly ? 1 : static_cast<std::size_t>(n) + (prependId ? 1 : 0);
     return ERead::Report;
   }
 
