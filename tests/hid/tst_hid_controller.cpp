@@ -241,35 +241,6 @@ class HidControllerTest : public QObject {
     controller.ReleaseDevice(d);
   }
 
-  // Claiming is refused when not allowed, out of range, or already claimed.
-  void claimDeviceAtRefusals_data() {
-    QTest::addColumn<int>("index");
-    QTest::addColumn<bool>("allowed");
-    QTest::addColumn<bool>("result");
-    QTest::newRow("allowed") << 0 << true << true;
-    QTest::newRow("not allowed") << 0 << false << false;
-    QTest::newRow("already claimed") << 1 << true << false;
-    QTest::newRow("past the end") << 2 << true << false;
-    QTest::newRow("negative") << -1 << true << false;
-  }
-  void claimDeviceAtRefusals() {
-    QFETCH(int, index);
-    QFETCH(bool, allowed);
-    QFETCH(bool, result);
-    auto bus = std::make_shared<TSimHidBus>();
-    bus->Attach(Spec(1, 0x0A));
-    bus->Attach(Spec(1, 0x0B));
-    THidDeviceController controller(nullptr, bus);
-    THidDevice* second = nullptr;
-    QVERIFY(controller.ClaimDeviceAt(second, 1, true));
-    THidDevice* d = nullptr;
-    QCOMPARE(controller.ClaimDeviceAt(d, index, allowed), result);
-    QCOMPARE(d != nullptr, result);
-    if (d)
-      controller.ReleaseDevice(d);
-    controller.ReleaseDevice(second);
-  }
-
   // A release whose replacement cannot be made (the node can no longer be opened) drops the
   // entry instead of keeping a dead object; the next rescan lists the device afresh.
   void releaseWhenReplacementFails() {

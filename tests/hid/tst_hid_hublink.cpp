@@ -3,7 +3,6 @@
 
 #include <QTest>
 #include <atomic>
-#include <cerrno>
 #include <thread>
 
 #include "HidTestSupport.h"
@@ -112,15 +111,6 @@ class HidHubLinkTest : public QObject {
     QVERIFY(WaitUntilHandOverPending(1));
     f.status = 3;
     QCOMPARE(f.link.SendFrame(CMD_QUERY_MODE, MakeRequest()), 3);
-  }
-
-  // A write that fails makes the attempt fail; three attempts, then -1.
-  void writeFailure() {
-    TLinkFixture f;
-    f.bus->SetWriteError(f.id, EIO);
-    QCOMPARE(f.link.SendFrame(CMD_QUERY_MODE, MakeRequest()), -1);
-    QCOMPARE(f.frames.size(), std::size_t{0});
-    QCOMPARE(f.device->LastError(), std::uint32_t(EIO));
   }
 };
 
