@@ -108,7 +108,8 @@ void Rescans(THidDeviceController& controller, const char* label) {
   // The platform's share: enumeration alone, and the read/write probe of every node.
   clock.start();
   std::size_t found = 0;
-  for (int i = 0; i < RESCANS; ++i) found += controller.Platform().Enumerate().size();
+  for (int i = 0; i < RESCANS; ++i)
+    found += controller.Platform().Enumerate().size();
   const double enumerateMs = static_cast<double>(clock.nsecsElapsed()) / 1e6 / RESCANS;
   const std::vector<THidPnPInfo> infos = controller.Platform().Enumerate();
   clock.start();
