@@ -180,8 +180,8 @@ class TestUiUpdate : public QObject {
     QVERIFY(!rig.form->Session().Procedure().Running());
     if (log.contains(Texts::UpdateFailedRetry) && !log.contains(Texts::Reboot)) {
       // Refused before the switch: nothing but the mode query and the LED read went out.
-      QCOMPARE(Commands(hub), (Cmds{CMD_QUERY_MODE, CMD_LED_ADJUST_BEGIN, CMD_LED_ADJUST_BEGIN,
-                                    CMD_LED_ADJUST_BEGIN}));
+      QCOMPARE(Commands(hub, false, true), (Cmds{CMD_QUERY_MODE, CMD_LED_ADJUST_BEGIN,
+                                                 CMD_LED_ADJUST_BEGIN, CMD_LED_ADJUST_BEGIN}));
     }
     if (lampRed)
       QVERIFY(!Commands(hub).empty() && Commands(hub).back() != CMD_REBOOT);
@@ -308,7 +308,7 @@ class TestUiUpdate : public QObject {
     // Present at start: listed, current, greeted during start-up, before the image is loaded.
     UiRig rig;
     HubEmulator& first = rig.Hub();
-    QCOMPARE(Commands(first, true), Cmds{CMD_GET_VERSION});
+    QCOMPARE(Commands(first, true, true), Cmds{CMD_GET_VERSION});
     QVERIFY(first.Transcript().front().data.empty());
     QCOMPARE(rig.form->IndicatorIndex(), 0);
     QCOMPARE(rig.form->cbbPort->count(), 1);
@@ -332,12 +332,12 @@ class TestUiUpdate : public QObject {
     QCOMPARE(rig.form->cbbPort->count(), 2);
     QCOMPARE(rig.form->cbbPort->itemText(1), QStringLiteral("Device0"));
     QCOMPARE(rig.form->cbbPort->currentIndex(), 0);
-    QCOMPARE(Commands(first, true), (Cmds{CMD_GET_VERSION, CMD_GET_VERSION}));
+    QCOMPARE(Commands(first, true, true), (Cmds{CMD_GET_VERSION, CMD_GET_VERSION}));
     QVERIFY(second.Emulator().Transcript().empty());
     rig.form->btnConnect->click();
     rig.form->btnStartAdj->click();
     rig.form->btnRead->click();
-    QCOMPARE(Commands(first, true),
+    QCOMPARE(Commands(first, true, true),
              (Cmds{CMD_GET_VERSION, CMD_GET_VERSION, CMD_GET_VERSION, CMD_GET_VERSION,
                    CMD_LED_ADJUST_BEGIN, CMD_SET_LED_LEVEL, CMD_SET_LED_LEVEL, CMD_SET_LED_LEVEL,
                    CMD_SET_LED_LEVEL, CMD_SET_LED_LEVEL, CMD_SET_LED_LEVEL, CMD_SET_LED_LEVEL,
