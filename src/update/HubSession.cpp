@@ -12,6 +12,17 @@ bool IsHub(const THidDevice* device) {
   return device->Attributes().VendorID == HUB_VENDOR_ID &&
          device->Attributes().ProductID == HUB_PRODUCT_ID;
 }
+
+// The USB port a device hangs on ("usb-0000:00:14.0-2" of "usb-0000:00:14.0-2/input0"): the
+// bootloader may come back with another interface number, never on another port.
+std::string PortOf(const THidDevice* device) {
+  const auto& properties = device->InterfaceInfo().Properties;
+  const auto it = properties.find("HID_PHYS");
+  if (it == properties.end())
+    return {};
+  const std::string& phys = it->second;
+  return phys.substr(0, phys.rfind("/input"));
+}
 }  // namespace
 
 THubSession::THubSession(TUpdaterView& view, QObject* parent)
@@ -73,9 +84,9 @@ void THubSession::HidDeviceChange(THidDeviceController* controller) {
       controller->ReleaseDevice(other);
 
     view_.ShowIndicator(1);
-    if (!hubs_.empty()) {
-      THidDevice* hub = hubs_.front();
-      selected_ = 0;
+    selected_ = PreferredHub();
+    if (selected_ >= 0) {
+      THidDevice* hub = hubs_[selected_];
       link_.SetCurrentDevice(hub);
       hub->SetDataHandler(link_.DataHandler());
       view_.ShowIndicator(0);
@@ -99,13 +110,31 @@ void THubSession::Greet() {
     link_.SendFrame(CMD_GET_VERSION, GreetingRequest());
 }
 
-void THubSession::FindHubDevice() {
-  for (THidDevice* hub : hubs_) {
-    if (IsHub(hub)) {
-      link_.SetCurrentDevice(hub);
-      return;
-    }
+int THubSession::PreferredHub() const {
+  if (updatePort_.empty())
+    return hubs_.empty() ? -1 : 0;
+  // Never another hub than the one being updated: its records would go to the wrong one.
+  for (std::size_t i = 0; i < hubs_.size(); ++i) {
+    if (PortOf(hubs_[i]) == updatePort_)
+      return static_cast<int>(i);
   }
+  return -1;
+}
+
+void THubSession::FindHubDevice() {
+  const int index = PreferredHub();
+  if (index >= 0)
+    link_.SetCurrentDevice(hubs_[index]);
+}
+
+EUpdateResult THubSession::RunUpdate() {
+  auto* hub = dynamic_cast<THidDevice*>(link_.CurrentDevice());
+  updatePort_ = hub ? PortOf(hub) : std::string();
+  struct Forget {
+    std::string& port;
+    ~Forget() { port.clear(); }
+  } forget{updatePort_};
+  return update_.Run();
 }
 
 bool THubSession::UseHub(int index) {
@@ -141,7 +170,7 @@ std::optional<VersionReply> THubSession::CheckVersion() {
 }
 
 EUpdateResult THubSession::Update() {
-  return update_.Run();
+  return RunUpdate();
 }
 
 void THubSession::SetAutoUpdate(bool checked) {
@@ -173,7 +202,7 @@ void THubSession::AutoTimerTick() {
   EUpdateResult result = EUpdateResult::Error;
   try {
     ProcessPendingEvents();
-    result = update_.Run();
+    result = RunUpdate();
     ProcessPendingEvents();
     CheckVersion();
   } catch (...) {

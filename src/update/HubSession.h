@@ -56,6 +56,8 @@ class THubSession : public QObject {
   // makes the first one current and greets it.
   void HidDeviceChange(THidDeviceController* controller);
   // Makes the first listed hub the current device; keeps the current one when there is none.
+  // While an update runs, the hub it updates comes first: with several hubs plugged in, the
+  // one that comes back from its bootloader switch is found by its USB port.
   void FindHubDevice();
 
   // "Check Version"; the hub's versions when it answered.
@@ -85,6 +87,9 @@ class THubSession : public QObject {
 
  private:
   void Greet();
+  EUpdateResult RunUpdate();
+  // The hub to make current: the one being updated when it is listed, else the first.
+  int PreferredHub() const;
 
   TUpdaterView& view_;
   THubLink link_;
@@ -94,6 +99,8 @@ class THubSession : public QObject {
   std::unique_ptr<THidDeviceController> controller_;
   std::vector<THidDevice*> hubs_;
   int selected_ = -1;
+  // The USB port of the hub being updated; empty when no update runs or the port is unknown.
+  std::string updatePort_;
   QTimer tmrAuto_;
   bool autoChecked_ = false;
   bool autoUpdatePending_ = false;

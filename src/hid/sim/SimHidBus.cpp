@@ -338,6 +338,9 @@ std::vector<THidPnPInfo> TSimHidBus::Enumerate() {
     info.SysPath = std::to_string(id);
     if (!device.spec.Name.empty())
       info.Properties["HID_NAME"] = device.spec.Name;
+    // The port: the same for every attachment of one device, as a re-plugged USB device keeps
+    // its place on the bus.
+    info.Properties["HID_PHYS"] = "sim-port-" + std::to_string(id);
     list.push_back(std::move(info));
   }
   // In attachment order, like the kernel's numbering.

@@ -23,7 +23,8 @@
 //   notice to the thread that created the bus (like the real monitor, one notice per burst);
 //   the controller rescans when it runs. Nothing changes in the controller's list before that.
 // - Every attachment gets a new DevInst and a new DevicePath ("sim:hidrawN"), as the kernel
-//   gives a re-plugged device a new HID sequence number.
+//   gives a re-plugged device a new HID sequence number. Its HID_PHYS property ("sim-port-ID")
+//   stays, as a device re-plugged into the same USB port keeps its physical path.
 // - The output callback runs on the thread that wrote the report (the program's UI thread),
 //   synchronously inside its write and without any lock of the bus held: it may call
 //   PushInput, Detach or Reattach. It does not run for a detached device.
