@@ -202,6 +202,7 @@ void TfrmMain::CreateControls() {
   CreateToolPage();
   CreateBottomPanel();
 
+  ilLED = {LampImage(0), LampImage(1)};
   tmrAuto = &session->AutoTimer();
   tmrAuto->setObjectName(QStringLiteral("tmrAuto"));
   tmrRefresh = new QTimer(this);
@@ -431,11 +432,10 @@ void TfrmMain::ShowStatus(const QString& text) {
 }
 
 void TfrmMain::ShowIndicator(int index) {
-  static const QPixmap lamps[] = {LampImage(0), LampImage(1)};
   if (index < 0 || index > 1)
     return;
   indicatorIndex = index;
-  imgIndicator->setPixmap(lamps[index]);
+  imgIndicator->setPixmap(ilLED[index]);
   imgIndicator->repaint();
 }
 

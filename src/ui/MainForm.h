@@ -125,6 +125,7 @@ class TfrmMain : public TSkinForm, public TUpdaterView {
 
   QTimer* tmrAuto = nullptr;  // the session's
   QTimer* tmrRefresh = nullptr;
+  std::array<QPixmap, 2> ilLED;  // the lamp images
 
  public slots:
   void btnConnectClick();
