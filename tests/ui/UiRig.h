@@ -74,7 +74,7 @@ struct UiRig {
     for (const auto& o : hubOptions)
       AddHub(o, true);
     form = std::make_unique<TfrmMain>(bus, image);
-    form->Session().Procedure().SetTiming({60, 60, 0});
+    form->Session().Procedure().SetTiming({60, 60, 10});
     // Ticks come from the test.
     form->tmrAuto->setInterval(24 * 3600 * 1000);
     form->tmrAuto->start();

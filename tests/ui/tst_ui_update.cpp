@@ -92,15 +92,23 @@ class TestUiUpdate : public QObject {
     QCOMPARE(hub.Mode(), HubMode::Application);
     QCOMPARE(Bars(*rig.form), bars);
     // The levels written back, channel 1 to 8 in order, are what the bars show.
+    // ... at least 10 ms apart.
     std::vector<int> written;
+    std::vector<qint64> times;
     for (const auto& e : hub.Transcript()) {
       if (e.command == CMD_SET_LED_LEVEL && e.mode == HubMode::Application &&
-          e.attachment == hub.Attachments())
+          e.attachment == hub.Attachments()) {
+        if (!written.empty() && written.back() == e.data[0] * 1000 + e.data[1])
+          continue;  // sent again after a held-up reply
         written.push_back(e.data[0] * 1000 + e.data[1]);
+        times.push_back(e.timeMs);
+      }
     }
     QCOMPARE(written.size(), std::size_t(8));
     for (int c = 1; c <= 8; ++c)
       QCOMPARE(written[c - 1], c * 1000 + bars[c - 1]);
+    for (std::size_t i = 1; i < times.size(); ++i)
+      QVERIFY(times[i] - times[i - 1] >= 10);
     for (int c = 1; c <= 8; ++c)
       QCOMPARE(int(hub.LedLevels()[c - 1]), bars[c - 1]);
     // Every greeting after a re-enumeration is a plain CMD_GET_VERSION without data.
@@ -317,7 +325,7 @@ class TestUiUpdate : public QObject {
 
     // A device that is not a hub is never listed, opened for reading or written to.
     int otherWrites = 0;
-    TSimHidBus::TDeviceSpec keyboard;
+    TSimHidBus::TDeviceConfig keyboard;
     keyboard.VendorID = 0x046D;
     keyboard.ProductID = 0xC31C;
     keyboard.ReportDescriptor = HubReportDescriptor();
