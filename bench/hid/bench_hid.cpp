@@ -128,15 +128,15 @@ void Rescans(THidDeviceController& controller, const char* label) {
 int RunSim() {
   auto bus = std::make_shared<TSimHidBus>();
   TSimDeviceId hub = 0;
-  TSimHidBus::TDeviceSpec spec;
-  spec.VendorID = 0xFFF0;
-  spec.ProductID = 0x0018;
-  spec.ReportDescriptor.assign(std::begin(HUB_DESCRIPTOR), std::end(HUB_DESCRIPTOR));
+  TSimHidBus::TDeviceConfig config;
+  config.VendorID = 0xFFF0;
+  config.ProductID = 0x0018;
+  config.ReportDescriptor.assign(std::begin(HUB_DESCRIPTOR), std::end(HUB_DESCRIPTOR));
   std::uint8_t reply[65] = {0, 0x55, 5, 0, 4, 0};
   hub = bus->Attach(
-      spec, [&](const std::uint8_t*, std::size_t) { bus->PushInput(hub, reply, sizeof reply); });
+      config, [&](const std::uint8_t*, std::size_t) { bus->PushInput(hub, reply, sizeof reply); });
   for (int i = 1; i < DEVICES; ++i) {
-    TSimHidBus::TDeviceSpec other;
+    TSimHidBus::TDeviceConfig other;
     other.VendorID = 0x046D;
     other.ProductID = static_cast<std::uint16_t>(0xC000 + i);
     other.Caps = HIDP_CAPS{6, 1, 9, 2, 0};

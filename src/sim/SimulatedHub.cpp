@@ -36,7 +36,7 @@ void TSimBusConnection::Attach(bool canReadWrite) {
     bus_->Reattach(id_);
     return;
   }
-  TSimHidBus::TDeviceSpec device;
+  TSimHidBus::TDeviceConfig device;
   device.VendorID = SIM_HUB_VENDOR_ID;
   device.ProductID = SIM_HUB_PRODUCT_ID;
   device.VersionNumber = 0x0100;

@@ -23,15 +23,16 @@ inline const Bytes HUB_DESCRIPTOR = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0
                                      0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x40,
                                      0x81, 0x02, 0x09, 0x01, 0x95, 0x40, 0x91, 0x02, 0xC0};
 
-inline TSimHidBus::TDeviceSpec Spec(std::uint16_t vendor, std::uint16_t product,
-                                    TSimHidBus::EAccess access = TSimHidBus::EAccess::ReadWrite) {
-  TSimHidBus::TDeviceSpec spec;
-  spec.VendorID = vendor;
-  spec.ProductID = product;
-  spec.VersionNumber = 0x0100;
-  spec.Caps = HIDP_CAPS{0x01, 0xFF00, 65, 65, 0};
-  spec.Access = access;
-  return spec;
+inline TSimHidBus::TDeviceConfig DeviceConfig(
+    std::uint16_t vendor, std::uint16_t product,
+    TSimHidBus::EAccess access = TSimHidBus::EAccess::ReadWrite) {
+  TSimHidBus::TDeviceConfig config;
+  config.VendorID = vendor;
+  config.ProductID = product;
+  config.VersionNumber = 0x0100;
+  config.Caps = HIDP_CAPS{0x01, 0xFF00, 65, 65, 0};
+  config.Access = access;
+  return config;
 }
 
 // Records every handler call as a short line.

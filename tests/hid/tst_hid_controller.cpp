@@ -43,8 +43,8 @@ struct TScript {
     for (const QString& step : script.split(' ', Qt::SkipEmptyParts)) {
       const QChar op = step[0];
       if (op == '+') {
-        ids[step[1]] =
-            bus->Attach(Spec(0xFFF0, static_cast<std::uint16_t>(step[1].unicode() - 'A' + 0x0A)));
+        ids[step[1]] = bus->Attach(
+            DeviceConfig(0xFFF0, static_cast<std::uint16_t>(step[1].unicode() - 'A' + 0x0A)));
       } else if (op == '-') {
         QVERIFY(bus->Detach(ids[step[1]]));
       } else if (op == '^') {
@@ -167,7 +167,7 @@ class HidControllerTest : public QObject {
     QFETCH(int, count);
     auto bus = std::make_shared<TSimHidBus>();
     for (int i = 0; i < present; ++i)
-      bus->Attach(Spec(1, static_cast<std::uint16_t>(0x0A + i)));
+      bus->Attach(DeviceConfig(1, static_cast<std::uint16_t>(0x0A + i)));
     THidDeviceController controller(nullptr, bus);
     TRecorder rec;
     rec.enumerateGoesOn = goOn;
@@ -186,9 +186,9 @@ class HidControllerTest : public QObject {
   // Inside OnEnumerate an unclaimed entry may be used; its handles close afterwards.
   void enumerateLendsUnclaimedEntry() {
     auto bus = std::make_shared<TSimHidBus>();
-    const TSimDeviceId id = bus->Attach(Spec(1, 0x0A));
+    const TSimDeviceId id = bus->Attach(DeviceConfig(1, 0x0A));
     std::vector<Bytes> written;
-    bus->Attach(Spec(1, 0x0B));
+    bus->Attach(DeviceConfig(1, 0x0B));
     THidDeviceController controller(nullptr, bus);
     struct Writer {
       bool wrote = false;
@@ -215,8 +215,8 @@ class HidControllerTest : public QObject {
   // sleep time of the old one, so claiming it again starts its reader at once.
   void releaseCarriesHandlers() {
     auto bus = std::make_shared<TSimHidBus>();
-    bus->Attach(Spec(1, 0x0A));
-    bus->Attach(Spec(1, 0x0B));
+    bus->Attach(DeviceConfig(1, 0x0A));
+    bus->Attach(DeviceConfig(1, 0x0B));
     THidDeviceController controller(nullptr, bus);
     TRecorder rec;
     THidDevice* d = nullptr;
@@ -245,7 +245,7 @@ class HidControllerTest : public QObject {
   // entry instead of keeping a dead object; the next rescan lists the device afresh.
   void releaseWhenReplacementFails() {
     auto bus = std::make_shared<TSimHidBus>();
-    const TSimDeviceId id = bus->Attach(Spec(1, 0x0A));
+    const TSimDeviceId id = bus->Attach(DeviceConfig(1, 0x0A));
     THidDeviceController controller(nullptr, bus);
     TRecorder rec;
     controller.SetOnArrival(rec.ArrivalHandler());
@@ -279,7 +279,7 @@ class HidControllerTest : public QObject {
     QFETCH(bool, canReadWrite);
     QFETCH(int, openError);
     auto bus = std::make_shared<TSimHidBus>();
-    bus->Attach(Spec(0xFFF0, 0x0A, static_cast<TSimHidBus::EAccess>(access)));
+    bus->Attach(DeviceConfig(0xFFF0, 0x0A, static_cast<TSimHidBus::EAccess>(access)));
     THidDeviceController controller(nullptr, bus);
     QCOMPARE(DescribeList(controller), list);
     if (list.isEmpty())
@@ -303,7 +303,7 @@ class HidControllerTest : public QObject {
   // another receiver) reports nothing; a rescan without change reports nothing.
   void deviceChangeReportedOnce() {
     auto bus = std::make_shared<TSimHidBus>();
-    bus->Attach(Spec(1, 0x0A));
+    bus->Attach(DeviceConfig(1, 0x0A));
     THidDeviceController controller(nullptr, bus);
     TRecorder a, b;
     QVERIFY(!controller.ChangeReported());
@@ -322,9 +322,9 @@ class HidControllerTest : public QObject {
     TRecorder rec;
     controller.SetOnDeviceChange(rec.ChangeHandler());
     rec.events.clear();
-    const TSimDeviceId a = bus->Attach(Spec(1, 0x0A));
-    bus->Attach(Spec(1, 0x0B));
-    bus->Attach(Spec(1, 0x0C));
+    const TSimDeviceId a = bus->Attach(DeviceConfig(1, 0x0A));
+    bus->Attach(DeviceConfig(1, 0x0B));
+    bus->Attach(DeviceConfig(1, 0x0C));
     QCOMPARE(controller.DeviceList().size(), std::size_t{0});
     QTRY_COMPARE(DescribeList(controller), QString("A B C"));
     QCOMPARE(rec.events, QStringList{"chg"});
@@ -336,8 +336,8 @@ class HidControllerTest : public QObject {
   // Defaults reach the devices that still carry the old default, and only those.
   void propagation() {
     auto bus = std::make_shared<TSimHidBus>();
-    bus->Attach(Spec(1, 0x0A));
-    bus->Attach(Spec(1, 0x0B));
+    bus->Attach(DeviceConfig(1, 0x0A));
+    bus->Attach(DeviceConfig(1, 0x0B));
     THidDeviceController controller(nullptr, bus);
     TRecorder first, second, own;
     THidDevice* a = controller.DeviceList()[0];
@@ -368,7 +368,7 @@ class HidControllerTest : public QObject {
     QCOMPARE(a->ReaderSleepTime(), 200);
 
     // A new device takes the data and unplug defaults, not the error handler nor the sleep time.
-    bus->Attach(Spec(1, 0x0C));
+    bus->Attach(DeviceConfig(1, 0x0C));
     controller.DeviceChange();
     THidDevice* c = controller.DeviceList()[2];
     QVERIFY(c->DataHandler().SameFunction(first.DataHandler()));
@@ -380,7 +380,7 @@ class HidControllerTest : public QObject {
   // A second controller is refused; the first keeps its list and its notices.
   void secondControllerRefused() {
     auto bus = std::make_shared<TSimHidBus>();
-    bus->Attach(Spec(1, 0x0A));
+    bus->Attach(DeviceConfig(1, 0x0A));
     THidDeviceController first(nullptr, bus);
     QString message;
     try {
@@ -391,20 +391,20 @@ class HidControllerTest : public QObject {
     QCOMPARE(message, QString("Only one THidDeviceController allowed per program"));
     QCOMPARE(THidDeviceController::ControllerInstances(), 1);
     QCOMPARE(DescribeList(first), QString("A"));
-    bus->Attach(Spec(1, 0x0B));
+    bus->Attach(DeviceConfig(1, 0x0B));
     QTRY_COMPARE(DescribeList(first), QString("A B"));
   }
 
   // Without HID services: an empty list, no notices, and OnDeviceChange still reports once.
   void platformUnavailable() {
     auto bus = std::make_shared<TSimHidBus>();
-    bus->Attach(Spec(1, 0x0A));
+    bus->Attach(DeviceConfig(1, 0x0A));
     bus->SetAvailable(false);
     THidDeviceController controller(nullptr, bus);
     TRecorder rec;
     controller.SetOnDeviceChange(rec.ChangeHandler());
     QCOMPARE(rec.events, QStringList{"chg"});
-    bus->Attach(Spec(1, 0x0B));
+    bus->Attach(DeviceConfig(1, 0x0B));
     QTest::qWait(20);
     QCOMPARE(DescribeList(controller), QString());
     QCOMPARE(rec.events, QStringList{"chg"});
@@ -413,8 +413,8 @@ class HidControllerTest : public QObject {
   // Destruction: unclaimed entries die, claimed ones are marked unplugged and live on detached.
   void destructionDetachesClaimed() {
     auto bus = std::make_shared<TSimHidBus>();
-    bus->Attach(Spec(1, 0x0A));
-    bus->Attach(Spec(1, 0x0B));
+    bus->Attach(DeviceConfig(1, 0x0A));
+    bus->Attach(DeviceConfig(1, 0x0B));
     auto controller = std::make_unique<THidDeviceController>(nullptr, bus);
     TRecorder rec;
     THidDevice* d = nullptr;

@@ -42,10 +42,10 @@ struct TLinkFixture {
   std::vector<std::thread> threads;
 
   TLinkFixture() {
-    TSimHidBus::TDeviceSpec spec = Spec(0xFFF0, 0x0018);
-    spec.Caps.reset();
-    spec.ReportDescriptor = HUB_DESCRIPTOR;
-    id = bus->Attach(spec, [this](const std::uint8_t* frame, std::size_t size) {
+    TSimHidBus::TDeviceConfig config = DeviceConfig(0xFFF0, 0x0018);
+    config.Caps.reset();
+    config.ReportDescriptor = HUB_DESCRIPTOR;
+    id = bus->Attach(config, [this](const std::uint8_t* frame, std::size_t size) {
       frames.emplace_back(frame, frame + size);
       const Bytes reply = Answer(frame, size, static_cast<std::uint8_t>(status.load()));
       if (answerFromThread) {

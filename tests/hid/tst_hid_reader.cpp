@@ -27,9 +27,9 @@ struct TFixture {
   THidDevice* device = nullptr;
 
   explicit TFixture(bool claim = true, HIDP_CAPS caps = {1, 0xFF00, 65, 65, 0}) {
-    TSimHidBus::TDeviceSpec spec = Spec(0xFFF0, 0x0A);
-    spec.Caps = caps;
-    id = bus->Attach(spec);
+    TSimHidBus::TDeviceConfig config = DeviceConfig(0xFFF0, 0x0A);
+    config.Caps = caps;
+    id = bus->Attach(config);
     controller = std::make_unique<THidDeviceController>(nullptr, bus);
     if (claim)
       controller->ClaimNextDevice(device);
@@ -116,7 +116,7 @@ class HidReaderTest : public QObject {
     QFETCH(int, access);
     QFETCH(bool, reader);
     auto bus = std::make_shared<TSimHidBus>();
-    bus->Attach(Spec(1, 0x0A, static_cast<TSimHidBus::EAccess>(access)));
+    bus->Attach(DeviceConfig(1, 0x0A, static_cast<TSimHidBus::EAccess>(access)));
     THidDeviceController controller(nullptr, bus);
     TRecorder rec;
     THidDevice* d = controller.DeviceList().at(0);
@@ -181,8 +181,8 @@ class HidReaderTest : public QObject {
   // device's report.
   void nestedLoops() {
     auto bus = std::make_shared<TSimHidBus>();
-    const TSimDeviceId a = bus->Attach(Spec(1, 0x0A));
-    const TSimDeviceId b = bus->Attach(Spec(1, 0x0B));
+    const TSimDeviceId a = bus->Attach(DeviceConfig(1, 0x0A));
+    const TSimDeviceId b = bus->Attach(DeviceConfig(1, 0x0B));
     THidDeviceController controller(nullptr, bus);
     THidDevice* da = nullptr;
     THidDevice* db = nullptr;

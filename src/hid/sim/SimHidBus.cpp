@@ -18,7 +18,7 @@ class TSimHandle;
 
 struct TSimHidBus::TState {
   struct Device {
-    TDeviceSpec spec;
+    TDeviceConfig config;
     TOutputCallback onOutput;
     bool attached = false;
     std::uint32_t devInst = 0;
@@ -216,13 +216,13 @@ void TSimHidBus::PostNotice() {
       Qt::QueuedConnection);
 }
 
-TSimDeviceId TSimHidBus::Attach(const TDeviceSpec& spec, TOutputCallback onOutput) {
+TSimDeviceId TSimHidBus::Attach(const TDeviceConfig& config, TOutputCallback onOutput) {
   TSimDeviceId id = 0;
   {
     std::lock_guard lock(state_->mutex);
     id = state_->nextId++;
     TState::Device& device = state_->devices[id];
-    device.spec = spec;
+    device.config = config;
     device.onOutput = std::move(onOutput);
     device.attached = true;
     device.devInst = state_->nextDevInst++;
@@ -278,7 +278,7 @@ void TSimHidBus::SetAccess(TSimDeviceId id, EAccess access) {
   std::lock_guard lock(state_->mutex);
   const auto it = state_->devices.find(id);
   if (it != state_->devices.end())
-    it->second.spec.Access = access;
+    it->second.config.Access = access;
 }
 
 void TSimHidBus::SetWriteError(TSimDeviceId id, int error) {
@@ -336,8 +336,8 @@ std::vector<THidPnPInfo> TSimHidBus::Enumerate() {
     info.DevInst = device.devInst;
     info.DevicePath = "sim:hidraw" + std::to_string(device.devInst);
     info.SysPath = std::to_string(id);
-    if (!device.spec.Name.empty())
-      info.Properties["HID_NAME"] = device.spec.Name;
+    if (!device.config.Name.empty())
+      info.Properties["HID_NAME"] = device.config.Name;
     // The port: the same for every attachment of one device, as a re-plugged USB device keeps
     // its place on the bus.
     info.Properties["HID_PHYS"] = "sim-port-" + std::to_string(id);
@@ -357,7 +357,7 @@ std::unique_ptr<THidPlatformHandle> TSimHidBus::Open(const THidPnPInfo& info, EH
     error = ENOENT;
     return nullptr;
   }
-  const EAccess rights = device->spec.Access;
+  const EAccess rights = device->config.Access;
   if (rights == EAccess::None ||
       (rights == EAccess::AttributesOnly && access != EHidAccess::None)) {
     error = EACCES;
@@ -375,9 +375,9 @@ bool TSimHidBus::GetAttributes(const THidPnPInfo& info, HIDD_ATTRIBUTES& attribu
   const TState::Device* device = state_->Find(info);
   if (!device)
     return false;
-  attributes.VendorID = device->spec.VendorID;
-  attributes.ProductID = device->spec.ProductID;
-  attributes.VersionNumber = device->spec.VersionNumber;
+  attributes.VendorID = device->config.VendorID;
+  attributes.ProductID = device->config.ProductID;
+  attributes.VersionNumber = device->config.VersionNumber;
   return true;
 }
 
@@ -386,10 +386,10 @@ bool TSimHidBus::GetCaps(const THidPnPInfo& info, HIDP_CAPS& caps) {
   const TState::Device* device = state_->Find(info);
   if (!device)
     return false;
-  const TDeviceSpec& spec = device->spec;
-  caps = spec.Caps
-             ? *spec.Caps
-             : CapsFromReportDescriptor(spec.ReportDescriptor.data(), spec.ReportDescriptor.size());
+  const TDeviceConfig& config = device->config;
+  caps = config.Caps ? *config.Caps
+                     : CapsFromReportDescriptor(config.ReportDescriptor.data(),
+                                                config.ReportDescriptor.size());
   return true;
 }
 

@@ -7,10 +7,10 @@
 //   auto bus = std::make_shared<TSimHidBus>();            // on the UI thread
 //   THidDeviceController controller(nullptr, bus);        // or THidPlatform::SetDefault(bus)
 //
-//   TSimHidBus::TDeviceSpec spec;
-//   spec.VendorID = 0xFFF0; spec.ProductID = 0x0018; spec.VersionNumber = 0x0100;
-//   spec.ReportDescriptor = {...};                        // or spec.Caps = HIDP_CAPS{...}
-//   TSimDeviceId id = bus->Attach(spec, [&](const std::uint8_t* report, std::size_t size) {
+//   TSimHidBus::TDeviceConfig config;
+//   config.VendorID = 0xFFF0; config.ProductID = 0x0018; config.VersionNumber = 0x0100;
+//   config.ReportDescriptor = {...};                        // or config.Caps = HIDP_CAPS{...}
+//   TSimDeviceId id = bus->Attach(config, [&](const std::uint8_t* report, std::size_t size) {
 //     // one output report as the program wrote it, byte 0 the report id
 //     bus->PushInput(id, reply.data(), reply.size());    // answer at once, or later
 //   });
@@ -58,7 +58,7 @@ class TSimHidBus : public THidPlatform {
     None,            // every open fails with EACCES; the controller skips the device
   };
 
-  struct TDeviceSpec {
+  struct TDeviceConfig {
     std::uint16_t VendorID = 0;
     std::uint16_t ProductID = 0;
     std::uint16_t VersionNumber = 0;
@@ -78,10 +78,10 @@ class TSimHidBus : public THidPlatform {
   ~TSimHidBus() override;
 
   // Plugs in a new virtual device. The callback may be empty (writes then go nowhere).
-  TSimDeviceId Attach(const TDeviceSpec& spec, TOutputCallback onOutput = {});
+  TSimDeviceId Attach(const TDeviceConfig& config, TOutputCallback onOutput = {});
   // Unplugs it. False when it is not attached.
   bool Detach(TSimDeviceId id);
-  // Plugs a detached device in again, with the same spec and callback, as a new attachment
+  // Plugs a detached device in again, with the same config and callback, as a new attachment
   // (new DevInst and DevicePath). False when it is attached already or unknown.
   bool Reattach(TSimDeviceId id);
   // Sends one input report (byte 0 the report id) to every open read handle of the device.
