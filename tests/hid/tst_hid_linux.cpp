@@ -3,9 +3,7 @@
 // Runs under umockdev-wrapper; every case gets a fresh testbed.
 
 #include <fcntl.h>
-#include <linux/capability.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <QTest>
@@ -13,6 +11,7 @@
 #include <mutex>
 
 #include "HidTestSupport.h"
+#include "HidrawTestbed.h"
 #include "hid/HidController.h"
 #include "hid/linux/LinuxHidPlatform.h"
 
@@ -34,38 +33,6 @@ QString Hex(const Bytes& bytes) {
           .toHex());
 }
 
-// One USB HID device as sysfs shows it: USB device, interface, hid device, hidraw node.
-QByteArray Record(int port, const char* hidName, int minor, const char* hidId,
-                  const QString& descriptorHex, const char* bcdDevice) {
-  const QString usb = QString("/devices/pci0000:00/0000:00:14.0/usb1/1-%1").arg(port);
-  const QString intf = usb + QString("/1-%1:1.0").arg(port);
-  const QString hid = intf + "/" + hidName;
-  const QString raw = hid + QString("/hidraw/hidraw%1").arg(minor);
-  QString r;
-  r += QString(
-           "P: %1\nN: hidraw%2\nE: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/hidraw%2\n"
-           "E: MAJOR=240\nE: MINOR=%2\n\n")
-           .arg(raw)
-           .arg(minor);
-  r += QString(
-           "P: %1\nE: SUBSYSTEM=hid\nE: HID_ID=%2\nE: HID_NAME=Test device %3\n"
-           "E: HID_UNIQ=\nH: report_descriptor=%4\n\n")
-           .arg(hid, hidId)
-           .arg(port)
-           .arg(descriptorHex);
-  r += QString("P: %1\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n\n").arg(intf);
-  r += QString("P: %1\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nA: bcdDevice=%2\n\n")
-           .arg(usb, bcdDevice);
-  return r.toLatin1();
-}
-
-QString RawSysPath(int port, const char* hidName, int minor) {
-  return QString("/sys/devices/pci0000:00/0000:00:14.0/usb1/1-%1/1-%1:1.0/%2/hidraw/hidraw%3")
-      .arg(port)
-      .arg(hidName)
-      .arg(minor);
-}
-
 // Collects what the program writes to one node.
 struct TWrites {
   std::mutex mutex;
@@ -85,17 +52,6 @@ struct TWrites {
     return TRUE;
   }
 };
-
-// Lowers or restores this thread's right to ignore file permissions (tests run as root).
-void SetPermissionOverride(bool on) {
-  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-  __user_cap_data_struct data[2] = {};
-  syscall(SYS_capget, &header, data);
-  const std::uint32_t bits = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
-  data[0].effective =
-      on ? (data[0].effective | (bits & data[0].permitted)) : (data[0].effective & ~bits);
-  syscall(SYS_capset, &header, data);
-}
 
 struct TBed {
   UMockdevTestbed* testbed = umockdev_testbed_new();
