@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
 #include <QGroupBox>
@@ -21,6 +22,7 @@
 #include "tool/StatusRead.h"
 #include "ui/Shape.h"
 #include "update/BuildConfig.h"
+#include "update/Texts.h"
 #include "update/Version.h"
 
 namespace {
@@ -284,6 +286,7 @@ void TfrmMain::CreateUpdatePage() {
   cbbPort = Place(new QComboBox(page), "cbbPort", 0, 0, 100, 21);
   cbbPort->hide();
   connect(session.get(), &THubSession::HubsChanged, this, &TfrmMain::RefreshPortList);
+  connect(session.get(), &THubSession::AutoUpdateFinished, this, &TfrmMain::CloseIfAsked);
 }
 
 void TfrmMain::CreateToolPage() {
@@ -499,7 +502,26 @@ void TfrmMain::btnConnectClick() {
 
 void TfrmMain::btnUpdateClick() {
   // The update enables its controls again however it ends.
-  RunUserAction([this] { session->Update(); });
+  RunUserAction([this] {
+    session->Update();
+    CloseIfAsked();
+  });
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+  if (session && session->Procedure().Running()) {
+    if (!closeAsked)
+      AppendLog(Texts::CloseAfterUpdate);
+    closeAsked = true;
+    event->ignore();
+    return;
+  }
+  TSkinForm::closeEvent(event);
+}
+
+void TfrmMain::CloseIfAsked() {
+  if (closeAsked)
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 void TfrmMain::chkAutoPRGClick() {

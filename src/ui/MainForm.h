@@ -143,6 +143,9 @@ class TfrmMain : public TSkinForm, public TUpdaterView {
 
  protected:
   void WmSkinModuleSelect(int moduleId, int buttonIndex) override;
+  // Closing in the middle of an update would leave the hub in its bootloader: the window
+  // closes once the update has ended.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void CreateControls();
@@ -156,6 +159,8 @@ class TfrmMain : public TSkinForm, public TUpdaterView {
   void RefreshPortList();
   // Runs a user's action now, or after the exchange in flight; never lets an exception out.
   void RunUserAction(std::function<void()> action);
+  void CloseIfAsked();
+  bool closeAsked = false;
 
   std::unique_ptr<THubSession> session;
   int indicatorIndex = -1;

@@ -15,6 +15,8 @@ inline const QString Timeout = QStringLiteral("Timeout.");
 inline const QString Reboot = QStringLiteral("Reboot...");
 inline const QString Ok = QStringLiteral("OK.");
 inline const QString UpdateCompleted = QStringLiteral("Update completed.");
+inline const QString CloseAfterUpdate =
+    QStringLiteral("The window closes once the update has ended.");
 inline const QString UpdateStopped =
     QStringLiteral("Update stopped: the hub is left in its bootloader; update it again.");
 

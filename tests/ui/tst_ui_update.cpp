@@ -208,6 +208,27 @@ class TestUiUpdate : public QObject {
     QCOMPARE(hub.ApplicationVersion(), BUILTIN_APP_VERSION);
   }
 
+  // A close in the middle of an update waits for its end instead of stranding the hub.
+  void closeDuringUpdate() {
+    UiRig rig;
+    rig.form->show();
+    bool refused = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (rig.Hub().Programmed().empty())
+        return;
+      poll.stop();
+      refused = !rig.form->close();
+    });
+    poll.start(1);
+    rig.form->btnUpdate->click();
+    QVERIFY(refused);
+    QCOMPARE(rig.Log().last(), Texts::UpdateCompleted);
+    QVERIFY(rig.Log().contains(Texts::CloseAfterUpdate));
+    QCOMPARE(rig.Hub().ApplicationVersion(), UiRig::SMALL_VERSION);
+    QTRY_VERIFY(!rig.form->isVisible());
+  }
+
   void updateWithoutHub() {
     UiRig rig(NO_HUBS);
     rig.RaiseStatusStrip();
