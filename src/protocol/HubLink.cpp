@@ -1,5 +1,7 @@
 #include "protocol/HubLink.h"
 
+#include <sys/prctl.h>
+
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QThread>
@@ -7,6 +9,16 @@
 #include <algorithm>
 
 #include "protocol/Commands.h"
+
+namespace {
+// The 2 ms pause comes 1,250 times in an update. The kernel's default timer slack of 50 us lets
+// every one of them run long; 1 us keeps the update close to its floor of fixed pauses.
+void PauseAfterWrite() {
+  thread_local const bool precise = prctl(PR_SET_TIMERSLACK, 1000UL, 0, 0, 0) == 0;
+  (void)precise;
+  QThread::msleep(THubLink::WRITE_PAUSE_MS);
+}
+}  // namespace
 
 THubLink::THubLink(QObject* parent) : QObject(parent) {}
 
@@ -53,7 +65,7 @@ int THubLink::SendFrameSub(std::uint8_t command, const RequestBuffer& request) {
   if (!device->WriteReport(frame.data(), count, written))
     return -1;
   ++framesWritten_;
-  QThread::msleep(WRITE_PAUSE_MS);
+  PauseAfterWrite();
   return WaitReply();
 }
 
