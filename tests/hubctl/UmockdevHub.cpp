@@ -17,8 +17,8 @@ extern "C" {
 
 namespace {
 
-// The kernel puts a report on an open hidraw file within microseconds of a write to the pty
-// master, but not inside the write: a FIONREAD of 0 straight after it may still mean "unread".
+// A write to the pty master reaches the node's readers a moment later, not inside the write: a
+// FIONREAD of 0 straight after it may still mean "unread".
 constexpr qint64 FLIP_MARGIN_MS = 2;
 
 }  // namespace
