@@ -186,15 +186,19 @@ int THubctl::Dispatch(const TOptions& options) {
   session_->AutoTimer().setInterval(env_.autoTimerMs);
   if (env_.timing)
     session_->Procedure().SetTiming(*env_.timing);
+  // What discovery logs at start (a hub without access) the command reports itself, once.
+  view_->SetQuiet(true);
   try {
     session_->Start(platform);
   } catch (const std::exception& e) {
+    view_->SetQuiet(false);
     Error(QStringLiteral("cannot reach the HID devices: %1").arg(e.what()));
     return EXIT_ERROR;
   }
   session_->AutoTimer().setInterval(env_.autoTimerMs);
   // Discovery's own greeting may still be queued: let it go out before the command.
   QCoreApplication::processEvents();
+  view_->SetQuiet(false);
 
   if (options.command == "list")
     return List(options);
@@ -297,6 +301,12 @@ int THubctl::List(const TOptions& options) {
     view_->EmitJson({{"devices", devices}});
   } else if (controller.DeviceList().empty()) {
     view_->Print(QStringLiteral("No HID devices."));
+  }
+  for (THidDevice* hub : session_->Hubs()) {
+    if (!hub->CanReadWrite()) {
+      Error(Texts::AccessDenied(QString::fromStdString(hub->InterfaceInfo().DevicePath),
+                                QString::fromStdString(hub->OpenErrorText())));
+    }
   }
   return EXIT_OK;
 }

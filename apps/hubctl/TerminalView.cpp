@@ -27,6 +27,8 @@ void TTerminalView::FinishProgress() {
 void TTerminalView::AppendLog(const QString& line) {
   log_ << line;
   lastShown_ = -1;
+  if (quiet_)
+    return;
   if (style_ == EStyle::Json) {
     EmitJson({{"event", "log"}, {"text", line}});
   } else {

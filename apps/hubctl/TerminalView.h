@@ -22,6 +22,8 @@ class TTerminalView : public TUpdaterView {
   void FinishProgress();
 
   const QStringList& Log() const { return log_; }
+  // Keeps log lines without printing them (start-up: the command says what matters itself).
+  void SetQuiet(bool quiet) { quiet_ = quiet; }
   EStyle Style() const { return style_; }
 
   void ClearLog() override { log_.clear(); }
@@ -44,4 +46,5 @@ class TTerminalView : public TUpdaterView {
   QStringList log_;
   int lastShown_ = -1;  // percent (or tenth) last shown
   bool barOpen_ = false;
+  bool quiet_ = false;
 };

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,17 @@
 #include "hid/ReportDescriptor.h"
 
 namespace {
+
+// One value of a sysfs device's uevent file ("KEY=value" lines); empty when absent.
+std::string UeventValue(const std::string& sysPath, std::string_view key) {
+  std::ifstream uevent(sysPath + "/uevent");
+  std::string line;
+  while (std::getline(uevent, line)) {
+    if (line.starts_with(key))
+      return line.substr(key.size());
+  }
+  return {};
+}
 
 // Large enough for any report descriptor the kernel hands out (HID_MAX_DESCRIPTOR_SIZE).
 constexpr std::size_t MAX_DESCRIPTOR_SIZE = 4096;
@@ -279,6 +291,9 @@ std::vector<THidPnPInfo> TLinuxHidPlatform::Enumerate() {
     info.DevicePath = "/dev/" + sysname;
     info.SysPath = hidPath;
     info.Properties["hidraw"] = rawPath;
+    // The USB port: a hub coming back from its bootloader switch keeps it, which tells it
+    // apart from other hubs.
+    info.Properties["HID_PHYS"] = UeventValue(hidPath, "HID_PHYS=");
     list.push_back(std::move(info));
   }
   udev_enumerate_unref(enumerate);
