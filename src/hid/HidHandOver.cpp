@@ -12,10 +12,10 @@ class TDispatcher : public QObject {
  public:
   explicit TDispatcher(THidHandOver& owner) : owner_(owner) {}
   bool event(QEvent* e) override {
-    if (e->type() != HAND_OVER_EVENT)
-      return QObject::event(e);
+    // Takes the hand-over's lock before touching the event: a reader made the event under that
+    // lock, and the race detector cannot see Qt's own queue lock (Qt is not built with it).
     owner_.RunPending();
-    return true;
+    return e->type() == HAND_OVER_EVENT || QObject::event(e);
   }
 
  private:
