@@ -258,8 +258,7 @@ int THubctl::SelectHub(const TOptions& options) {
   session_->UseHub(index);
   THidDevice* hub = hubs[index];
   if (!hub->CanReadWrite()) {
-    Error(Texts::AccessDenied(QString::fromStdString(hub->InterfaceInfo().DevicePath),
-                              QString::fromStdString(hub->OpenErrorText())));
+    Error(AccessDeniedLine(hub));
     return EXIT_ACCESS_DENIED;
   }
   return EXIT_OK;
@@ -274,7 +273,7 @@ int THubctl::List(const TOptions& options) {
     HIDP_CAPS caps;
     controller.Platform().GetCaps(device->InterfaceInfo(), caps);
     const auto& a = device->Attributes();
-    const bool hub = a.VendorID == HUB_VENDOR_ID && a.ProductID == HUB_PRODUCT_ID;
+    const bool hub = IsHub(device);
     const QString node = QString::fromStdString(device->InterfaceInfo().DevicePath);
     const QString access =
         device->CanReadWrite()
@@ -304,8 +303,7 @@ int THubctl::List(const TOptions& options) {
   }
   for (THidDevice* hub : session_->Hubs()) {
     if (!hub->CanReadWrite()) {
-      Error(Texts::AccessDenied(QString::fromStdString(hub->InterfaceInfo().DevicePath),
-                                QString::fromStdString(hub->OpenErrorText())));
+      Error(AccessDeniedLine(hub));
     }
   }
   return EXIT_OK;

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "update/BuildConfig.h"
+
 const std::vector<std::uint8_t>& HubReportDescriptor() {
   static const std::vector<std::uint8_t> descriptor = {
       0x06, 0x00, 0xFF,  // usage page: vendor defined 0xFF00
@@ -37,8 +39,8 @@ void TSimBusConnection::Attach(bool canReadWrite) {
     return;
   }
   TSimHidBus::TDeviceConfig device;
-  device.VendorID = SIM_HUB_VENDOR_ID;
-  device.ProductID = SIM_HUB_PRODUCT_ID;
+  device.VendorID = HUB_VENDOR_ID;
+  device.ProductID = HUB_PRODUCT_ID;
   device.VersionNumber = 0x0100;
   device.ReportDescriptor = HubReportDescriptor();
   device.Access = access;

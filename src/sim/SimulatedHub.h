@@ -15,9 +15,6 @@
 #include "sim/HubConnection.h"
 #include "sim/HubEmulator.h"
 
-inline constexpr std::uint16_t SIM_HUB_VENDOR_ID = 0xFFF0;
-inline constexpr std::uint16_t SIM_HUB_PRODUCT_ID = 0x0018;
-
 // Vendor page, 64-byte input and output reports, no report ids: 65/65 with the id byte.
 const std::vector<std::uint8_t>& HubReportDescriptor();
 

@@ -7,11 +7,17 @@
 #include "update/Texts.h"
 #include "update/Version.h"
 
-namespace {
 bool IsHub(const THidDevice* device) {
   return device->Attributes().VendorID == HUB_VENDOR_ID &&
          device->Attributes().ProductID == HUB_PRODUCT_ID;
 }
+
+QString AccessDeniedLine(const THidDevice* hub) {
+  return Texts::AccessDenied(QString::fromStdString(hub->InterfaceInfo().DevicePath),
+                             QString::fromStdString(hub->OpenErrorText()));
+}
+
+namespace {
 
 // The USB port a device hangs on ("usb-0000:00:14.0-2" of "usb-0000:00:14.0-2/input0"): the
 // bootloader may come back with another interface number, never on another port.
@@ -91,8 +97,7 @@ void THubSession::HidDeviceChange(THidDeviceController* controller) {
       hub->SetDataHandler(link_.DataHandler());
       view_.ShowIndicator(0);
       if (!hub->CanReadWrite()) {
-        view_.AppendLog(Texts::AccessDenied(QString::fromStdString(hub->InterfaceInfo().DevicePath),
-                                            QString::fromStdString(hub->OpenErrorText())));
+        view_.AppendLog(AccessDeniedLine(hub));
       }
       // Greets once the exchange in flight, if any, has read its own reply.
       link_.RunWhenIdle([this] { Greet(); });

@@ -17,6 +17,11 @@
 #include "update/UpdateProcedure.h"
 #include "update/UpdaterView.h"
 
+// Whether a device is a hub (its vendor and product ids).
+bool IsHub(const THidDevice* device);
+// The line that tells the user a hub's node cannot be opened and how to fix it.
+QString AccessDeniedLine(const THidDevice* hub);
+
 class THubSession : public QObject {
   Q_OBJECT
 

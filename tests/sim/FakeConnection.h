@@ -83,3 +83,13 @@ inline HubEmulatorOptions InstantHub() {
   o.statusTimeScale = 0;
   return o;
 }
+
+// An emulated hub plugged into a fake bus.
+struct Hub {
+  FakeConnection bus;
+  HubEmulator hub;
+  explicit Hub(HubEmulatorOptions o = InstantHub()) : hub(o) {
+    hub.SetConnection(&bus);
+    hub.Plug();
+  }
+};

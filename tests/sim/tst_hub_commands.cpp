@@ -12,15 +12,6 @@ Q_DECLARE_METATYPE(HubMode)
 
 namespace {
 
-struct Hub {
-  FakeConnection bus;
-  HubEmulator hub;
-  explicit Hub(HubEmulatorOptions o = InstantHub()) : hub(o) {
-    hub.SetConnection(&bus);
-    hub.Plug();
-  }
-};
-
 HubEmulatorOptions InMode(HubMode mode) {
   HubEmulatorOptions o = InstantHub();
   o.mode = mode;

@@ -14,15 +14,6 @@ Q_DECLARE_METATYPE(std::vector<Bytes>)
 
 namespace {
 
-struct Hub {
-  FakeConnection bus;
-  HubEmulator hub;
-  explicit Hub(HubEmulatorOptions o = InstantHub()) : hub(o) {
-    hub.SetConnection(&bus);
-    hub.Plug();
-  }
-};
-
 Bytes Reply(std::uint8_t command, std::uint8_t status, const Bytes& data = {}) {
   Bytes r(64, 0);
   r[0] = 0x55;

@@ -31,13 +31,8 @@ std::vector<Record> ImageRecords(const FirmwareLines& image) {
 // A record list changed on its way to the hub.
 using Mutation = std::function<void(std::vector<Record>&)>;
 
-struct Hub {
-  FakeConnection bus;
-  HubEmulator hub{InstantHub()};
-  Hub() {
-    hub.SetConnection(&bus);
-    hub.Plug();
-  }
+// A plugged-in hub with the programming steps the update would take.
+struct Programmer : Hub {
   int Status(std::uint8_t command, const Bytes& data = {}) {
     const Bytes r = Exchange(hub, bus, command, data);
     return r.empty() ? -1 : r[4];
@@ -97,7 +92,7 @@ class HubProgrammingTest : public QObject {
 
   // The whole update as the program runs it, and the transcript it leaves.
   void completeUpdate() {
-    Hub h;
+    Programmer h;
     QCOMPARE(h.ReportedVersion(), OLD_VERSION);
     h.hub.ClearTranscript();
 
@@ -213,7 +208,7 @@ class HubProgrammingTest : public QObject {
     const bool runs = version != 0;
     std::vector<Record> records = records_;
     mutation(records);
-    Hub h;
+    Programmer h;
     QVERIFY(h.Reset(CMD_ENTER_BOOTLOADER));
     QCOMPARE(h.Program(records), failure);
     QVERIFY(h.Reset(CMD_REBOOT));
@@ -231,7 +226,7 @@ class HubProgrammingTest : public QObject {
 
   // A failed update is repaired by a complete one, from the bootloader.
   void recoveryAfterFailedUpdate() {
-    Hub h;
+    Programmer h;
     QVERIFY(h.Reset(CMD_ENTER_BOOTLOADER));
     h.Program({records_.begin(), records_.begin() + 200});
     QVERIFY(h.Reset(CMD_REBOOT));
@@ -247,7 +242,7 @@ class HubProgrammingTest : public QObject {
 
   // Entering the bootloader and rebooting without a record leaves the old application alone.
   void bootloaderRoundTripKeepsApplication() {
-    Hub h;
+    Programmer h;
     QVERIFY(h.Reset(CMD_ENTER_BOOTLOADER));
     QVERIFY(h.Reset(CMD_REBOOT));
     QCOMPARE(h.hub.Mode(), HubMode::Application);
@@ -257,7 +252,7 @@ class HubProgrammingTest : public QObject {
 
   // Only a firmware change brings the default LED levels; a plain restart keeps them.
   void ledLevelsAcrossRestarts() {
-    Hub h;
+    Programmer h;
     QCOMPARE(h.Status(CMD_SET_LED_LEVEL, {4, 7}), 0);
     QVERIFY(h.Reset(CMD_REBOOT));
     QCOMPARE(h.hub.LedLevels()[3], 7);
@@ -274,7 +269,7 @@ class HubProgrammingTest : public QObject {
         ":1070210A1B2C3D4FF\r\n"
         ":9030000FC\r\n");
     QVERIFY2(small.IsValid(), small.Error().c_str());
-    Hub h;
+    Programmer h;
     h.hub.SetFirmwareImage(small, 0x02030405);
     QVERIFY(h.Reset(CMD_ENTER_BOOTLOADER));
     // The embedded image is no longer the one the hub waits for.
