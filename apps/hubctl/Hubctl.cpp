@@ -52,8 +52,16 @@ const char* ResultName(EUpdateResult result) {
       return "not-found-after-reboot";
     case EUpdateResult::Error:
       return "error";
+    case EUpdateResult::NotUpdated:
+      return "not-updated";
     case EUpdateResult::Stopped:
       return "stopped";
+    case EUpdateResult::Cancelled:
+      return "cancelled";
+    case EUpdateResult::AlreadyRunning:
+      return "already-running";
+    case EUpdateResult::HubInUse:
+      return "hub-in-use";
   }
   return "error";
 }
@@ -130,7 +138,7 @@ int THubctl::Run(const QStringList& arguments) {
     } else if (a == "--watch") {
       options.watch = true;
     } else if (a == "--device") {
-      if (!value(options.device))
+      if (!value(options.device) || options.device.isEmpty())
         return usageError("--device needs a device node");
     } else if (a == "--timeout") {
       if (!value(text) || !ParseInt(text, 0, 86400, number)) {
@@ -183,13 +191,17 @@ int THubctl::Dispatch(const TOptions& options) {
     PlugSimulatedHub();
   }
   session_ = std::make_unique<THubSession>(*view_);
+  if (env_.levelStoreDirectory)
+    session_->LevelStore() = TLedLevelStore(*env_.levelStoreDirectory);
+  else if (options.simulate)
+    session_->LevelStore() = TLedLevelStore(QString());  // emulated hubs: nothing on disk
   session_->AutoTimer().setInterval(env_.autoTimerMs);
   if (env_.timing)
     session_->Procedure().SetTiming(*env_.timing);
   // What discovery logs at start (a hub without access) the command reports itself, once.
   view_->SetQuiet(true);
   try {
-    session_->Start(platform);
+    session_->Start(platform, env_.image, env_.imageVersion);
   } catch (const std::exception& e) {
     view_->SetQuiet(false);
     Error(QStringLiteral("cannot reach the HID devices: %1").arg(e.what()));
@@ -255,7 +267,8 @@ int THubctl::SelectHub(const TOptions& options) {
     Error(QStringLiteral("no hub found"));
     return EXIT_NO_HUB;
   }
-  session_->UseHub(index);
+  // Later device changes keep to this hub, whatever else is plugged in.
+  session_->HoldHub(index);
   THidDevice* hub = hubs[index];
   if (!hub->CanReadWrite()) {
     Error(AccessDeniedLine(hub));
@@ -274,6 +287,8 @@ int THubctl::List(const TOptions& options) {
     controller.Platform().GetCaps(device->InterfaceInfo(), caps);
     const auto& a = device->Attributes();
     const bool hub = IsHub(device);
+    // A device with the hub's ids that is not taken for one says why.
+    const QString notHub = HasHubIds(device) && !hub ? NotAHubReason(device) : QString();
     const QString node = QString::fromStdString(device->InterfaceInfo().DevicePath);
     const QString access =
         device->CanReadWrite()
@@ -287,13 +302,20 @@ int THubctl::List(const TOptions& options) {
                                  {"outputLength", caps.OutputReportByteLength},
                                  {"readWrite", device->CanReadWrite()},
                                  {"hub", hub}});
+      if (!notHub.isEmpty()) {
+        QJsonObject last = devices.last().toObject();
+        last.insert("notHub", notHub);
+        devices.replace(devices.size() - 1, last);
+      }
     } else {
       view_->Print(QStringLiteral("%1  %2:%3  in %4  out %5  %6%7")
                        .arg(node, -16)
                        .arg(Hex4(a.VendorID), Hex4(a.ProductID))
                        .arg(caps.InputReportByteLength, -3)
                        .arg(caps.OutputReportByteLength, -3)
-                       .arg(access, hub ? QStringLiteral("  hub") : QString()));
+                       .arg(access, hub                ? QStringLiteral("  hub")
+                                    : notHub.isEmpty() ? QString()
+                                                       : QStringLiteral("  not a hub: ") + notHub));
     }
   }
   if (options.json) {
@@ -333,15 +355,7 @@ int THubctl::Version(const TOptions& options) {
 int THubctl::Update(const TOptions& options) {
   if (const int code = SelectHub(options))
     return code;
-  onInterrupt_ = [this] {
-    if (interrupts_ == 1) {
-      Error(
-          QStringLiteral("interrupted: the update goes on to its end so that the hub is not left "
-                         "half-programmed; press Ctrl-C again to stop it now"));
-    } else {
-      session_->Procedure().RequestStop();
-    }
-  };
+  onInterrupt_ = [this] { InterruptUpdate(); };
   EUpdateResult result = EUpdateResult::Error;
   try {
     result = session_->Update();
@@ -358,6 +372,8 @@ int THubctl::Update(const TOptions& options) {
                        "run 'halvek-hubctl update' to program it"));
     return EXIT_INTERRUPTED;
   }
+  if (result == EUpdateResult::Cancelled)
+    return EXIT_INTERRUPTED;
   if (result == EUpdateResult::NoDevice)
     return EXIT_NO_HUB;
   return result == EUpdateResult::Completed ? EXIT_OK : EXIT_UPDATE_FAILED;
@@ -547,13 +563,7 @@ int THubctl::Auto(const TOptions& options) {
   });
   onInterrupt_ = [this] {
     if (session_->Procedure().Running()) {
-      if (interrupts_ == 1) {
-        Error(QStringLiteral(
-            "interrupted: the update in progress goes on to its end so that the hub is not "
-            "left half-programmed; press Ctrl-C again to stop it now"));
-      } else {
-        session_->Procedure().RequestStop();
-      }
+      InterruptUpdate();
       // Leave once that update has ended.
       connect(session_.get(), &THubSession::AutoUpdateFinished, this,
               [this] { Finish(EXIT_INTERRUPTED); });
@@ -600,6 +610,35 @@ int THubctl::InstallUdevRule() {
   }
   view_->Print(QStringLiteral("Plug the hub in again if it is already attached."));
   return EXIT_OK;
+}
+
+void THubctl::InterruptUpdate() {
+  TUpdateProcedure& update = session_->Procedure();
+  switch (update.Stage()) {
+    case EUpdateStage::Idle:
+    case EUpdateStage::Preparing:
+      // Nothing has changed on the hub yet: stop before the bootloader switch.
+      update.RequestStop();
+      Error(
+          QStringLiteral("interrupted: the update stops before the hub is switched into its "
+                         "bootloader; the hub is left as it was"));
+      return;
+    case EUpdateStage::Switching:
+    case EUpdateStage::Programming:
+      if (interrupts_ == 1 || update.Stage() == EUpdateStage::Switching) {
+        Error(
+            QStringLiteral("interrupted: the update goes on to its end so that the hub is not left "
+                           "half-programmed; press Ctrl-C again to stop it now"));
+      } else {
+        update.RequestStop();
+      }
+      return;
+    case EUpdateStage::Finishing:
+      Error(
+          QStringLiteral("interrupted: the hub has all of its new firmware and is restarting; "
+                         "the update ends in a moment"));
+      return;
+  }
 }
 
 bool THubctl::Interrupt() {

@@ -40,6 +40,12 @@ struct THubctlEnvironment {
   std::shared_ptr<THidPlatform> platform;
   // Tests shorten the update's pauses, the emulated hubs' delays and the automatic timer.
   std::optional<TUpdateTiming> timing;
+  // The image to program and the version the hub must then report (the built-in one unless set).
+  std::optional<FirmwareLines> image;
+  std::optional<std::uint32_t> imageVersion;
+  // Where LED levels wait during an update; unset: the user's state directory (memory only
+  // with --simulate).
+  std::optional<QString> levelStoreDirectory;
   HubEmulatorOptions simulatedHub;
   // Runs for every emulated hub --simulate plugs in (tests inject faults here).
   std::function<void(HubEmulator&)> onSimulatedHub;
@@ -85,6 +91,8 @@ class THubctl : public QObject {
 
   // Picks the hub (--device or the first) and makes it current. EXIT_OK or why not.
   int SelectHub(const TOptions& options);
+  // Ctrl-C during an update: what it may still do depends on how far the update has come.
+  void InterruptUpdate();
   QString CurrentNode() const;
   void PlugSimulatedHub();
   int RunLoopUntilDone();

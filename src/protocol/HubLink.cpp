@@ -110,9 +110,32 @@ void THubLink::RunWhenIdle(std::function<void()> action) {
     action();
     return;
   }
-  idleActions_.push_back(std::move(action));
+  idleActions_.push_back({std::move(action), false});
   if (!Busy())
     ScheduleIdleActions();
+}
+
+void THubLink::RunUserActionWhenIdle(std::function<void()> action) {
+  if (!Busy() && !userActionsHeld_ && idleActions_.empty()) {
+    action();
+    return;
+  }
+  idleActions_.push_back({std::move(action), true});
+  if (!Busy())
+    ScheduleIdleActions();
+}
+
+void THubLink::HoldUserActions(bool hold) {
+  userActionsHeld_ = hold;
+  if (!hold && !Busy())
+    ScheduleIdleActions();
+}
+
+std::deque<THubLink::TIdleAction>::iterator THubLink::NextRunnable() {
+  if (!userActionsHeld_)
+    return idleActions_.begin();
+  return std::find_if(idleActions_.begin(), idleActions_.end(),
+                      [](const TIdleAction& a) { return !a.user; });
 }
 
 void THubLink::ScheduleIdleActions() {
@@ -125,10 +148,13 @@ void THubLink::ScheduleIdleActions() {
 void THubLink::RunIdleActions() {
   idleRunPosted_ = false;
   // Posted events also run inside a later exchange's wait; then the end of that exchange
-  // schedules another run.
-  while (!Busy() && !idleActions_.empty()) {
-    auto action = std::move(idleActions_.front());
-    idleActions_.pop_front();
+  // schedules another run. Held user actions stay queued, in order, until released.
+  while (!Busy()) {
+    const auto next = NextRunnable();
+    if (next == idleActions_.end())
+      break;
+    auto action = std::move(next->run);
+    idleActions_.erase(next);
     try {
       action();
     } catch (...) {

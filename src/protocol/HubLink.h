@@ -51,6 +51,12 @@ class THubLink : public QObject {
   // Runs `action` now when idle, else once the exchange in flight has ended (in arrival order).
   // For user actions and greetings, which must not be lost and must not nest.
   void RunWhenIdle(std::function<void()> action);
+  // The same for an action the user started (a click, a slider): these wait, in order, while
+  // held, whether an exchange is in flight or not.
+  void RunUserActionWhenIdle(std::function<void()> action);
+  // Holds user actions back, or lets them run again. An update holds them while the hub
+  // reboots and gets its LED levels back.
+  void HoldUserActions(bool hold);
 
   // Counters for tests and benchmarks.
   std::uint64_t FramesWritten() const { return framesWritten_; }
@@ -64,7 +70,15 @@ class THubLink : public QObject {
   ReplyBuffer reply_{};
   int depth_ = 0;
   QEventLoop* waitLoop_ = nullptr;
-  std::deque<std::function<void()>> idleActions_;
+  struct TIdleAction {
+    std::function<void()> run;
+    bool user = false;
+  };
+  // The next action that may run now, or the end of the queue.
+  std::deque<TIdleAction>::iterator NextRunnable();
+
+  std::deque<TIdleAction> idleActions_;
+  bool userActionsHeld_ = false;
   bool idleRunPosted_ = false;
   std::uint64_t framesWritten_ = 0;
   std::uint64_t refusedWhileBusy_ = 0;

@@ -8,12 +8,21 @@ void TLedAdjuster::SetLevel(int channel, int level) {
   levels_[channel - 1] = std::clamp(level, 0, LED_LEVEL_MAX);
 }
 
-void TLedAdjuster::SendLevel(int channel) {
-  if (!link_.CurrentDevice() || channel < 1 || channel > LED_CHANNEL_COUNT)
+void TLedAdjuster::ShowLevel(int channel, int level) {
+  if (channel < 1 || channel > LED_CHANNEL_COUNT)
     return;
+  SetLevel(channel, level);
+  if (onLevelShown)
+    onLevelShown(channel, Level(channel));
+}
+
+bool TLedAdjuster::SendLevel(int channel) {
+  if (!link_.CurrentDevice() || channel < 1 || channel > LED_CHANNEL_COUNT)
+    return false;
   try {
-    link_.SendFrame(CMD_SET_LED_LEVEL, LedLevelRequest(channel, Level(channel)));
+    return link_.SendFrame(CMD_SET_LED_LEVEL, LedLevelRequest(channel, Level(channel))) == 0;
   } catch (...) {
+    return false;
   }
 }
 

@@ -22,10 +22,12 @@ class TLedAdjuster {
   int Level(int channel) const { return levels_[channel - 1]; }
   // A level chosen by the user; clamped to 0..100. Does not send (see SendLevel).
   void SetLevel(int channel, int level);
+  // A level set by the program (levels kept from an earlier update): as SetLevel, and the
+  // display follows.
+  void ShowLevel(int channel, int level);
 
-  // CMD_SET_LED_LEVEL with the channel's level; the result is not looked at. Nothing without
-  // a hub.
-  void SendLevel(int channel);
+  // CMD_SET_LED_LEVEL with the channel's level. True when the hub took it; false without a hub.
+  bool SendLevel(int channel);
   // CMD_LED_ADJUST_BEGIN: takes the hub's eight levels (clamped), sends each one that changed,
   // and marks the levels as read. Nothing changes when the hub does not answer with status 0.
   void StartAdjust();

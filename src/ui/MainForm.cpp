@@ -485,7 +485,7 @@ void TfrmMain::ShowLedLevel(int channel, int level) {
 
 void TfrmMain::RunUserAction(std::function<void()> action) {
   try {
-    session->Link().RunWhenIdle([action = std::move(action)] {
+    session->Link().RunUserActionWhenIdle([action = std::move(action)] {
       try {
         action();
       } catch (...) {
@@ -501,15 +501,38 @@ void TfrmMain::btnConnectClick() {
 }
 
 void TfrmMain::btnUpdateClick() {
-  // The update enables its controls again however it ends.
-  RunUserAction([this] {
-    session->Update();
+  // Off at the click, not when the update starts: a second click while an exchange is in
+  // flight would queue a second update. A run enables the panel again however it ends; an
+  // update that is refused leaves the panel as it was.
+  const bool wasEnabled = pnlUpdate->isEnabled();
+  ++updatesQueued;
+  SetUpdateControlsEnabled(false);
+  RunUserAction([this, wasEnabled] {
+    struct Done {
+      TfrmMain* form;
+      bool refused = true;
+      bool wasEnabled;
+      ~Done() {
+        --form->updatesQueued;
+        if (refused && !form->session->Procedure().Running())
+          form->SetUpdateControlsEnabled(wasEnabled);
+      }
+    } done{this, true, wasEnabled};
+    switch (session->Update()) {
+      case EUpdateResult::BrokenImage:
+      case EUpdateResult::NoDevice:
+      case EUpdateResult::AlreadyRunning:
+      case EUpdateResult::HubInUse:
+        break;
+      default:
+        done.refused = false;
+    }
     CloseIfAsked();
   });
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
-  if (session && session->Procedure().Running()) {
+  if (session && (session->Procedure().Running() || updatesQueued > 0)) {
     if (!closeAsked)
       AppendLog(Texts::CloseAfterUpdate);
     closeAsked = true;

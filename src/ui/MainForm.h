@@ -161,6 +161,8 @@ class TfrmMain : public TSkinForm, public TUpdaterView {
   void RunUserAction(std::function<void()> action);
   void CloseIfAsked();
   bool closeAsked = false;
+  // Update clicks not yet run (they wait for the exchange in flight).
+  int updatesQueued = 0;
 
   std::unique_ptr<THubSession> session;
   int indicatorIndex = -1;

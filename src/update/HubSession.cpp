@@ -1,5 +1,9 @@
 #include "update/HubSession.h"
 
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+
 #include "protocol/Commands.h"
 #include "update/BuildConfig.h"
 #include "update/EmbeddedFirmware.h"
@@ -7,9 +11,31 @@
 #include "update/Texts.h"
 #include "update/Version.h"
 
-bool IsHub(const THidDevice* device) {
+bool HasHubIds(const THidDevice* device) {
   return device->Attributes().VendorID == HUB_VENDOR_ID &&
          device->Attributes().ProductID == HUB_PRODUCT_ID;
+}
+
+QString NotAHubReason(THidDevice* device) {
+  if (!HasHubIds(device))
+    return QStringLiteral("not the hub's vendor and product ids");
+  // From the report descriptor, without opening the device: a hub without access is still
+  // a hub. Lengths that cannot be read do not count against it.
+  HIDP_CAPS caps;
+  THidDeviceController* controller = device->Controller();
+  if (!controller || !controller->Platform().GetCaps(device->InterfaceInfo(), caps))
+    return {};
+  if (caps.InputReportByteLength != FRAME_SIZE || caps.OutputReportByteLength != FRAME_SIZE) {
+    return QStringLiteral("report lengths %1/%2, a hub's are %3/%3")
+        .arg(caps.InputReportByteLength)
+        .arg(caps.OutputReportByteLength)
+        .arg(FRAME_SIZE);
+  }
+  return {};
+}
+
+bool IsHub(THidDevice* device) {
+  return HasHubIds(device) && NotAHubReason(device).isEmpty();
 }
 
 QString AccessDeniedLine(const THidDevice* hub) {
@@ -17,11 +43,8 @@ QString AccessDeniedLine(const THidDevice* hub) {
                              QString::fromStdString(hub->OpenErrorText()));
 }
 
-namespace {
-
-// The USB port a device hangs on ("usb-0000:00:14.0-2" of "usb-0000:00:14.0-2/input0"): the
-// bootloader may come back with another interface number, never on another port.
 std::string PortOf(const THidDevice* device) {
+  // The bootloader may come back with another interface number, never on another port.
   const auto& properties = device->InterfaceInfo().Properties;
   const auto it = properties.find("HID_PHYS");
   if (it == properties.end())
@@ -29,14 +52,15 @@ std::string PortOf(const THidDevice* device) {
   const std::string& phys = it->second;
   return phys.substr(0, phys.rfind("/input"));
 }
-}  // namespace
 
 THubSession::THubSession(TUpdaterView& view, QObject* parent)
     : QObject(parent),
       view_(view),
       leds_(link_),
-      update_(link_, image_, leds_, view_, [this] { FindHubDevice(); }) {
+      update_(link_, image_, leds_, view_,
+              [this](int waitMs) { return RefindUpdatedHub(waitMs); }) {
   leds_.onLevelShown = [this](int channel, int level) { view_.ShowLedLevel(channel, level); };
+  update_.SetLevelStore(&levelStore_);
   tmrAuto_.setInterval(AUTO_TIMER_INTERVAL_MS);
   connect(&tmrAuto_, &QTimer::timeout, this, &THubSession::AutoTimerTick);
 }
@@ -56,16 +80,20 @@ THubSession::~THubSession() {
     delete device;
 }
 
-void THubSession::Start(std::shared_ptr<THidPlatform> platform,
-                        std::optional<FirmwareLines> image) {
+void THubSession::Start(std::shared_ptr<THidPlatform> platform, std::optional<FirmwareLines> image,
+                        std::optional<std::uint32_t> imageVersion) {
   controller_ = std::make_unique<THidDeviceController>(this, std::move(platform));
   controller_->SetOnDeviceChange(TNotifyEvent::Bind<&THubSession::HidDeviceChange>(this));
   controller_->EnumerateDevices();
   image_ = image ? std::move(*image) : LoadEmbeddedFirmware();
+  update_.SetTargetVersion(imageVersion.value_or(BUILTIN_APP_VERSION));
   tmrAuto_.start();
 }
 
 void THubSession::HidDeviceChange(THidDeviceController* controller) {
+  std::vector<std::uint32_t> before;
+  for (THidDevice* hub : hubs_)
+    before.push_back(hub->InterfaceInfo().DevInst);
   try {
     link_.SetCurrentDevice(nullptr);
     for (THidDevice*& hub : hubs_)
@@ -89,6 +117,7 @@ void THubSession::HidDeviceChange(THidDeviceController* controller) {
     for (THidDevice*& other : others)
       controller->ReleaseDevice(other);
 
+    QueueNewHubs(before);
     view_.ShowIndicator(1);
     selected_ = PreferredHub();
     if (selected_ >= 0) {
@@ -110,20 +139,71 @@ void THubSession::HidDeviceChange(THidDeviceController* controller) {
   emit HubsChanged();
 }
 
+void THubSession::QueueNewHubs(const std::vector<std::uint32_t>& before) {
+  if (!autoChecked_)
+    return;
+  const int updated = updating_ ? UpdatedHub() : -1;
+  for (std::size_t i = 0; i < hubs_.size(); ++i) {
+    const std::uint32_t devInst = hubs_[i]->InterfaceInfo().DevInst;
+    if (std::find(before.begin(), before.end(), devInst) != before.end() ||
+        std::find(autoQueue_.begin(), autoQueue_.end(), devInst) != autoQueue_.end()) {
+      continue;
+    }
+    // The hub being updated coming back from a reset is not a new one.
+    if (updating_ && (static_cast<int>(i) == updated ||
+                      (!updating_->port.empty() && PortOf(hubs_[i]) == updating_->port))) {
+      continue;
+    }
+    autoQueue_.push_back(devInst);
+  }
+}
+
 void THubSession::Greet() {
   if (link_.CurrentDevice())
     link_.SendFrame(CMD_GET_VERSION, GreetingRequest());
 }
 
-int THubSession::PreferredHub() const {
-  if (updatePort_.empty())
-    return hubs_.empty() ? -1 : 0;
+int THubSession::UpdatedHub() const {
+  const TUpdateTarget& t = *updating_;
+  auto devInstOf = [this](std::size_t i) { return hubs_[i]->InterfaceInfo().DevInst; };
+  // While it is on its way back, the attachment that went away is not the hub coming back.
+  auto eligible = [&](std::size_t i) {
+    return !t.returning || t.acceptOld || devInstOf(i) != t.devInst;
+  };
+  for (std::size_t i = 0; !t.returning && i < hubs_.size(); ++i) {
+    if (devInstOf(i) == t.devInst)
+      return static_cast<int>(i);
+  }
   // Never another hub than the one being updated: its records would go to the wrong one.
-  for (std::size_t i = 0; i < hubs_.size(); ++i) {
-    if (PortOf(hubs_[i]) == updatePort_)
+  for (std::size_t i = 0; !t.port.empty() && i < hubs_.size(); ++i) {
+    if (eligible(i) && PortOf(hubs_[i]) == t.port)
+      return static_cast<int>(i);
+  }
+  // The only hub there is, back in another socket or without a port: it can be no other.
+  if (t.onlyHub && hubs_.size() == 1 && eligible(0))
+    return 0;
+  for (std::size_t i = 0; t.acceptOld && i < hubs_.size(); ++i) {
+    if (devInstOf(i) == t.devInst)
       return static_cast<int>(i);
   }
   return -1;
+}
+
+int THubSession::PreferredHub() const {
+  if (updating_)
+    return UpdatedHub();
+  if (held_) {
+    for (std::size_t i = 0; i < hubs_.size(); ++i) {
+      if (hubs_[i]->InterfaceInfo().DevInst == held_->devInst)
+        return static_cast<int>(i);
+    }
+    for (std::size_t i = 0; !held_->port.empty() && i < hubs_.size(); ++i) {
+      if (PortOf(hubs_[i]) == held_->port)
+        return static_cast<int>(i);
+    }
+    return -1;
+  }
+  return hubs_.empty() ? -1 : 0;
 }
 
 void THubSession::FindHubDevice() {
@@ -132,13 +212,85 @@ void THubSession::FindHubDevice() {
     link_.SetCurrentDevice(hubs_[index]);
 }
 
+bool THubSession::RefindUpdatedHub(int waitMs) {
+  if (!updating_) {
+    FindHubDevice();
+    return link_.CurrentDevice() != nullptr;
+  }
+  updating_->returning = true;
+  updating_->acceptOld = false;
+  link_.SetCurrentDevice(nullptr);
+  auto tryFind = [this] {
+    const int index = UpdatedHub();
+    if (index < 0)
+      return false;
+    THidDevice* hub = hubs_[index];
+    link_.SetCurrentDevice(hub);
+    hub->SetDataHandler(link_.DataHandler());
+    return true;
+  };
+  bool found = tryFind();
+  if (!found && waitMs > 0) {
+    // Slow to come back: wait for device changes, and look again now and then in case a
+    // notice was missed or came before the device was complete.
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QTimer rescan;
+    rescan.setInterval(RESCAN_WHILE_WAITING_MS);
+    connect(&rescan, &QTimer::timeout, this, [this] { controller_->DeviceChange(); });
+    const auto changed = connect(this, &THubSession::HubsChanged, &loop, [&] {
+      if (tryFind()) {
+        found = true;
+        loop.quit();
+      }
+    });
+    deadline.start(waitMs);
+    rescan.start();
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    disconnect(changed);
+  }
+  if (!found) {
+    // A notice missed altogether: enumerate afresh before giving up.
+    controller_->DeviceChange();
+    found = tryFind();
+  }
+  if (!found) {
+    // The hub never left: take it as it is rather than strand the update.
+    updating_->acceptOld = true;
+    found = tryFind();
+  }
+  updating_->returning = false;
+  updating_->acceptOld = false;
+  if (found) {
+    auto* hub = static_cast<THidDevice*>(link_.CurrentDevice());
+    const std::uint32_t oldDevInst = updating_->devInst;
+    updating_->devInst = hub->InterfaceInfo().DevInst;
+    if (!PortOf(hub).empty())
+      updating_->port = PortOf(hub);
+    if (held_ && held_->devInst == oldDevInst)
+      held_ = *updating_;
+  }
+  return found;
+}
+
 EUpdateResult THubSession::RunUpdate() {
+  if (update_.Running())
+    return update_.Run();  // says that it is refused
   auto* hub = dynamic_cast<THidDevice*>(link_.CurrentDevice());
-  updatePort_ = hub ? PortOf(hub) : std::string();
+  if (hub) {
+    TUpdateTarget target;
+    target.devInst = hub->InterfaceInfo().DevInst;
+    target.port = PortOf(hub);
+    target.onlyHub = hubs_.size() == 1;
+    updating_ = target;
+    update_.SetHubPort(target.port);
+  }
   struct Forget {
-    std::string& port;
-    ~Forget() { port.clear(); }
-  } forget{updatePort_};
+    std::optional<TUpdateTarget>& target;
+    ~Forget() { target.reset(); }
+  } forget{updating_};
   return update_.Run();
 }
 
@@ -149,6 +301,13 @@ bool THubSession::UseHub(int index) {
   THidDevice* hub = hubs_[index];
   link_.SetCurrentDevice(hub);
   hub->SetDataHandler(link_.DataHandler());
+  return true;
+}
+
+bool THubSession::HoldHub(int index) {
+  if (!UseHub(index))
+    return false;
+  held_ = THubTarget{hubs_[index]->InterfaceInfo().DevInst, PortOf(hubs_[index])};
   return true;
 }
 
@@ -196,12 +355,26 @@ void THubSession::AutoTimerTick() {
     return;
   }
   autoDelayTicks_ = 0;
+  // A hub plugged in while automatic updating is on comes first, in the order they came.
+  while (!autoQueue_.empty()) {
+    const std::uint32_t devInst = autoQueue_.front();
+    const auto it = std::find_if(hubs_.begin(), hubs_.end(), [devInst](const THidDevice* hub) {
+      return hub->InterfaceInfo().DevInst == devInst;
+    });
+    if (it != hubs_.end()) {
+      selected_ = static_cast<int>(it - hubs_.begin());
+      break;
+    }
+    autoQueue_.pop_front();  // gone again
+  }
   try {
     CheckVersion();
   } catch (...) {
     return;  // still pending: tried again on a later tick
   }
   autoUpdatePending_ = false;
+  if (!autoQueue_.empty())
+    autoQueue_.pop_front();
   view_.SetAutoUpdateBoxEnabled(false);
   tmrAuto_.stop();
   EUpdateResult result = EUpdateResult::Error;
@@ -213,6 +386,9 @@ void THubSession::AutoTimerTick() {
   } catch (...) {
     // An unattended run: the box and the timer come back whatever happened.
   }
+  // Hubs plugged in meanwhile are next.
+  if (!autoQueue_.empty())
+    autoUpdatePending_ = true;
   tmrAuto_.start();
   view_.SetAutoUpdateBoxEnabled(true);
   emit AutoUpdateFinished(result);

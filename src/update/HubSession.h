@@ -5,8 +5,10 @@
 
 #include <QObject>
 #include <QTimer>
+#include <deque>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "hid/HidController.h"
@@ -14,11 +16,19 @@
 #include "protocol/HubLink.h"
 #include "tool/LedAdjust.h"
 #include "update/FirmwareImage.h"
+#include "update/LedLevelStore.h"
 #include "update/UpdateProcedure.h"
 #include "update/UpdaterView.h"
 
-// Whether a device is a hub (its vendor and product ids).
-bool IsHub(const THidDevice* device);
+// Whether a device has the hub's vendor and product ids.
+bool HasHubIds(const THidDevice* device);
+// Whether a device is a hub: the hub's ids and its report lengths (65 in, 65 out).
+bool IsHub(THidDevice* device);
+// Why a device with the hub's ids is not taken for one; empty when it is a hub.
+QString NotAHubReason(THidDevice* device);
+// The USB port a device hangs on ("usb-0000:00:14.0-2" of HID_PHYS "usb-0000:00:14.0-2/input0");
+// empty when the system does not say.
+std::string PortOf(const THidDevice* device);
 // The line that tells the user a hub's node cannot be opened and how to fix it.
 QString AccessDeniedLine(const THidDevice* hub);
 
@@ -28,15 +38,23 @@ class THubSession : public QObject {
  public:
   static constexpr int AUTO_TIMER_INTERVAL_MS = 1500;
   static constexpr std::uint32_t HUB_QUEUE_LENGTH = 128;
+  // While waiting for a hub to come back, how often to enumerate afresh.
+  static constexpr int RESCAN_WHILE_WAITING_MS = 1000;
 
   explicit THubSession(TUpdaterView& view, QObject* parent = nullptr);
   ~THubSession() override;
 
   // Start-up: creates the controller on `platform` (null: the machine's HID devices), reports
   // the devices present (a hub found is greeted at once), then loads the image (none given:
-  // the built-in one) and starts the automatic-update timer.
+  // the built-in one, whose version the hub must report afterwards) and starts the
+  // automatic-update timer.
   void Start(std::shared_ptr<THidPlatform> platform = nullptr,
-             std::optional<FirmwareLines> image = std::nullopt);
+             std::optional<FirmwareLines> image = std::nullopt,
+             std::optional<std::uint32_t> imageVersion = std::nullopt);
+
+  // Where LED levels wait while a hub has no application (set before Start; the default is
+  // the user's state directory).
+  TLedLevelStore& LevelStore() { return levelStore_; }
 
   THubLink& Link() { return link_; }
   TLedAdjuster& Leds() { return leds_; }
@@ -49,10 +67,12 @@ class THubSession : public QObject {
   // list), and the selected one (-1 for none).
   const std::vector<THidDevice*>& Hubs() const { return hubs_; }
   int SelectedHub() const { return selected_; }
-  void SelectHub(int index) { selected_ = index; }
   // Selects the listed hub and makes it the current device with its reader running (what the
   // version check does with the selected entry). False for an index that is not listed.
   bool UseHub(int index);
+  // As UseHub, and later rebuilds keep to this hub (by its attachment, then its USB port)
+  // instead of taking the first one: what a command for one chosen hub wants.
+  bool HoldHub(int index);
 
   // True while an exchange or an update is under way: timer ticks skip, clicks wait.
   bool Busy() const { return link_.Busy() || update_.Running(); }
@@ -60,10 +80,13 @@ class THubSession : public QObject {
   // The device-change handler: gives the hubs back, claims every device again, lists the hubs,
   // makes the first one current and greets it.
   void HidDeviceChange(THidDeviceController* controller);
-  // Makes the first listed hub the current device; keeps the current one when there is none.
-  // While an update runs, the hub it updates comes first: with several hubs plugged in, the
-  // one that comes back from its bootloader switch is found by its USB port.
+  // Makes the preferred listed hub the current device (the first one, or the held one, or
+  // the one being updated); keeps the current one when there is none.
   void FindHubDevice();
+  // After the hub being updated went away (bootloader switch, reboot): makes it current once
+  // it is back as a new attachment, waiting for device changes up to `waitMs` more and
+  // enumerating afresh before giving up. False when it did not come back.
+  bool RefindUpdatedHub(int waitMs);
 
   // "Check Version"; the hub's versions when it answered.
   std::optional<VersionReply> CheckVersion();
@@ -80,6 +103,8 @@ class THubSession : public QObject {
     if (!hubs_.empty())
       autoUpdatePending_ = true;
   }
+  // The hubs plugged in while automatic updating is on and not updated yet, by DevInst.
+  const std::deque<std::uint32_t>& AutoQueue() const { return autoQueue_; }
   int AutoDelayTicks() const { return autoDelayTicks_; }
   // One tick of the automatic-update timer.
   void AutoTimerTick();
@@ -91,10 +116,26 @@ class THubSession : public QObject {
   void AutoUpdateFinished(EUpdateResult result);
 
  private:
+  // A hub by the attachment and port it had when it was chosen.
+  struct THubTarget {
+    std::uint32_t devInst = 0;
+    std::string port;
+  };
+  // The hub being updated: where it was, and whether it is on its way back from a reset.
+  struct TUpdateTarget : THubTarget {
+    bool returning = false;  // the attachment devInst is gone or going: wait for a new one
+    bool acceptOld = false;  // the wait is over: the old attachment will do after all
+    bool onlyHub = false;    // the only hub when the update started
+  };
+
   void Greet();
   EUpdateResult RunUpdate();
-  // The hub to make current: the one being updated when it is listed, else the first.
+  // The hub to make current: the one being updated when it is listed, else the held one,
+  // else the first.
   int PreferredHub() const;
+  int UpdatedHub() const;
+  // Notes hubs plugged in while automatic updating is on.
+  void QueueNewHubs(const std::vector<std::uint32_t>& before);
 
   TUpdaterView& view_;
   THubLink link_;
@@ -104,8 +145,10 @@ class THubSession : public QObject {
   std::unique_ptr<THidDeviceController> controller_;
   std::vector<THidDevice*> hubs_;
   int selected_ = -1;
-  // The USB port of the hub being updated; empty when no update runs or the port is unknown.
-  std::string updatePort_;
+  TLedLevelStore levelStore_;
+  std::optional<THubTarget> held_;
+  std::optional<TUpdateTarget> updating_;
+  std::deque<std::uint32_t> autoQueue_;
   QTimer tmrAuto_;
   bool autoChecked_ = false;
   bool autoUpdatePending_ = false;

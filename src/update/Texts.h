@@ -19,6 +19,23 @@ inline const QString CloseAfterUpdate =
     QStringLiteral("The window closes once the update has ended.");
 inline const QString UpdateStopped =
     QStringLiteral("Update stopped: the hub is left in its bootloader; update it again.");
+inline const QString UpdateCancelled =
+    QStringLiteral("Update cancelled before the bootloader switch: the hub was not changed.");
+inline const QString UpdateAlreadyRunning =
+    QStringLiteral("An update is already running; this one was not started.");
+inline const QString SavedLedLevelsRestore =
+    QStringLiteral("The LED levels saved before an earlier update will be written back.");
+inline const QString NoSavedLedLevels =
+    QStringLiteral("No saved LED levels for this hub: the LED levels will be set to defaults.");
+// The LED levels cannot be kept on disk, or read back from it.
+inline QString LedStoreProblem(const QString& reason) {
+  return QStringLiteral("The saved LED levels cannot be used (%1); the update goes on.")
+      .arg(reason);
+}
+// Back after the reboot, but not running the new firmware. `what` says what the hub reports.
+inline QString NotUpdated(const QString& what) {
+  return QStringLiteral("The update did not take: %1. Run the update again.").arg(what);
+}
 
 // Version box.
 inline const QString BootloaderLabel = QStringLiteral("Bootloader :");

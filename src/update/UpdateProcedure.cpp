@@ -1,8 +1,10 @@
 #include "update/UpdateProcedure.h"
 
 #include "protocol/Commands.h"
+#include "update/BuildConfig.h"
 #include "update/Pause.h"
 #include "update/Texts.h"
+#include "update/Version.h"
 
 namespace {
 // Runs `undo` when the scope ends, however it ends.
@@ -16,14 +18,20 @@ OnExit(F) -> OnExit<F>;
 }  // namespace
 
 TUpdateProcedure::TUpdateProcedure(THubLink& link, const FirmwareLines& image, TLedAdjuster& leds,
-                                   TUpdaterView& view, std::function<void()> findHubDevice)
+                                   TUpdaterView& view, std::function<bool(int)> findHubDevice)
     : link_(link),
       image_(image),
       leds_(leds),
       view_(view),
-      findHubDevice_(std::move(findHubDevice)) {}
+      findHubDevice_(std::move(findHubDevice)),
+      targetVersion_(BUILTIN_APP_VERSION) {}
 
 EUpdateResult TUpdateProcedure::Run() {
+  if (running_) {
+    // A second click, or a queued one: the hub is already being programmed.
+    view_.AppendLog(Texts::UpdateAlreadyRunning);
+    return EUpdateResult::AlreadyRunning;
+  }
   const int maximum = static_cast<int>(image_.Count()) - 1;
   view_.ClearLog();
   view_.SetProgress(0, maximum);
@@ -41,13 +49,21 @@ EUpdateResult TUpdateProcedure::Run() {
 
   running_ = true;
   stopRequested_ = false;
+  stage_ = EUpdateStage::Preparing;
   view_.SetUpdateControlsEnabled(false);
   OnExit enableAgain{[this] {
     running_ = false;
+    stage_ = EUpdateStage::Idle;
+    link_.HoldUserActions(false);
     view_.SetUpdateControlsEnabled(true);
   }};
+  return RunStages();
+}
 
-  if (QueryMode(link_) != MODE_BOOTLOADER) {
+EUpdateResult TUpdateProcedure::RunStages() {
+  const int maximum = static_cast<int>(image_.Count()) - 1;
+  const bool startsInBootloader = QueryMode(link_) == MODE_BOOTLOADER;
+  if (!startsInBootloader) {
     leds_.ClearLedLevelsRead();
     leds_.StartAdjust();
     ProcessPendingEvents();
@@ -56,9 +72,18 @@ EUpdateResult TUpdateProcedure::Run() {
       view_.ShowStatus(Texts::StatusFailedRetry);
       return EUpdateResult::LedLevelsNotRead;
     }
+  } else {
+    TakeKeptLedLevels(true);
   }
+  if (stopRequested_) {
+    view_.AppendLog(Texts::UpdateCancelled);
+    return EUpdateResult::Cancelled;
+  }
+  if (!startsInBootloader)
+    KeepLedLevels();
   view_.StopAutoRefresh();
 
+  stage_ = EUpdateStage::Switching;
   EnterBootloader();
   if (!link_.CurrentDevice()) {
     view_.AppendLog(Texts::EnterBootloaderError);
@@ -66,6 +91,7 @@ EUpdateResult TUpdateProcedure::Run() {
     return EUpdateResult::BootloaderNotFound;
   }
 
+  stage_ = EUpdateStage::Programming;
   view_.AppendLog(Texts::Programming);
   view_.ShowStatus(Texts::StatusProgramming);
   view_.SetProgress(0, maximum);
@@ -79,28 +105,41 @@ EUpdateResult TUpdateProcedure::Run() {
     view_.ShowIndicator(1);
     return EUpdateResult::RecordFailed;
   }
+  stage_ = EUpdateStage::Finishing;
+  return Finish();
+}
 
-  link_.SendFrame(CMD_REBOOT, MakeRequest());
-  view_.AppendLog(Texts::Reboot);
-  view_.ShowStatus(Texts::StatusReboot);
-  Pause(timing_.rebootPauseMs);
-  ProcessPendingEvents();
-  findHubDevice_();
+void TUpdateProcedure::KeepLedLevels() {
+  if (!store_)
+    return;
+  // Levels kept by an earlier update that did not get them back onto the hub are the user's;
+  // what the hub shows now are its firmware's defaults.
+  if (TakeKeptLedLevels(false))
+    return;
+  TLedLevels levels{};
+  for (int channel = 1; channel <= LED_CHANNEL_COUNT; ++channel)
+    levels[channel - 1] = leds_.Level(channel);
+  QString error;
+  if (!store_->Save(port_, levels, error))
+    view_.AppendLog(Texts::LedStoreProblem(error));
+}
 
-  if (!link_.CurrentDevice()) {
-    view_.AppendLog(Texts::UpdateFailedRetry);
-    view_.ShowStatus(Texts::StatusFailed);
-    return EUpdateResult::NotFoundAfterReboot;
+bool TUpdateProcedure::TakeKeptLedLevels(bool sayWhenNone) {
+  if (!store_)
+    return false;
+  QString error;
+  const auto levels = store_->Load(port_, error);
+  if (!levels) {
+    if (!error.isEmpty())
+      view_.AppendLog(Texts::LedStoreProblem(error));
+    if (sayWhenNone)
+      view_.AppendLog(Texts::NoSavedLedLevels);
+    return false;
   }
-  view_.AppendLog(Texts::Ok);
-  for (int channel = 1; channel <= LED_CHANNEL_COUNT; ++channel) {
-    leds_.SendLevel(channel);
-    Pause(timing_.ledPauseMs);
-  }
-  leds_.EndAdjust();
-  view_.AppendLog(Texts::UpdateCompleted);
-  view_.ShowStatus(Texts::StatusCompleted);
-  return EUpdateResult::Completed;
+  view_.AppendLog(Texts::SavedLedLevelsRestore);
+  for (int channel = 1; channel <= LED_CHANNEL_COUNT; ++channel)
+    leds_.ShowLevel(channel, (*levels)[channel - 1]);
+  return true;
 }
 
 void TUpdateProcedure::EnterBootloader() {
@@ -114,7 +153,7 @@ void TUpdateProcedure::EnterBootloader() {
   link_.SendFrame(CMD_ENTER_BOOTLOADER, MakeRequest());
   link_.SetCurrentDevice(nullptr);
   Pause(timing_.bootloaderPauseMs);
-  findHubDevice_();
+  findHubDevice_(timing_.returnWaitMs);
 }
 
 bool TUpdateProcedure::ProgramImage() {
@@ -132,4 +171,64 @@ bool TUpdateProcedure::ProgramImage() {
       return false;
   }
   return true;
+}
+
+EUpdateResult TUpdateProcedure::Finish() {
+  // From here to the end of the LED restore nothing the user queued may come between.
+  link_.HoldUserActions(true);
+  link_.SendFrame(CMD_REBOOT, MakeRequest());
+  view_.AppendLog(Texts::Reboot);
+  view_.ShowStatus(Texts::StatusReboot);
+  Pause(timing_.rebootPauseMs);
+  ProcessPendingEvents();
+  if (!findHubDevice_(timing_.returnWaitMs)) {
+    view_.AppendLog(Texts::UpdateFailedRetry);
+    view_.ShowStatus(Texts::StatusFailed);
+    return EUpdateResult::NotFoundAfterReboot;
+  }
+  view_.AppendLog(Texts::Ok);
+
+  // Success is what the hub says it runs, not that every record was taken.
+  const int mode = QueryMode(link_);
+  std::optional<VersionReply> version;
+  if (link_.SendFrame(CMD_GET_VERSION, VersionQueryRequest()) == 0)
+    version = DecodeVersionReply(link_.Reply());
+  if (version)
+    view_.ShowVersionLines(VersionLines(*version));
+  if (mode == MODE_APPLICATION)
+    RestoreLedLevels();
+
+  QString what;
+  if (mode == MODE_BOOTLOADER) {
+    what = QStringLiteral("the hub is still in its bootloader");
+  } else if (mode != MODE_APPLICATION || !version) {
+    what = QStringLiteral("the hub does not say which firmware it runs");
+  } else if (version->application != targetVersion_) {
+    what = QStringLiteral("the hub runs application %1, not %2")
+               .arg(FormatVersion(VersionText(version->application)),
+                    FormatVersion(VersionText(targetVersion_)));
+  }
+  if (!what.isEmpty()) {
+    view_.AppendLog(Texts::NotUpdated(what));
+    view_.ShowStatus(Texts::StatusFailed);
+    view_.ShowIndicator(1);
+    return EUpdateResult::NotUpdated;
+  }
+  view_.AppendLog(Texts::UpdateCompleted);
+  view_.ShowStatus(Texts::StatusCompleted);
+  return EUpdateResult::Completed;
+}
+
+void TUpdateProcedure::RestoreLedLevels() {
+  bool restored = true;
+  for (int channel = 1; channel <= LED_CHANNEL_COUNT; ++channel) {
+    restored = leds_.SendLevel(channel) && restored;
+    Pause(timing_.ledPauseMs);
+  }
+  leds_.EndAdjust();
+  if (!restored || !store_)
+    return;
+  QString error;
+  if (!store_->Remove(port_, error))
+    view_.AppendLog(Texts::LedStoreProblem(error));
 }

@@ -1,12 +1,16 @@
 #pragma once
 // Programs the built-in image into the current hub: saves its LED levels, switches it into its
-// bootloader, sends every record, reboots it, finds it again and writes the LED levels back.
+// bootloader, sends every record, reboots it, finds it again, checks that it runs the new
+// firmware and writes the LED levels back.
 
+#include <cstdint>
 #include <functional>
+#include <string>
 
 #include "protocol/HubLink.h"
 #include "tool/LedAdjust.h"
 #include "update/FirmwareImage.h"
+#include "update/LedLevelStore.h"
 #include "update/UpdaterView.h"
 
 // How an update ended.
@@ -18,48 +22,83 @@ enum class EUpdateResult {
   BootloaderNotFound,   // no hub after the switch into the bootloader
   RecordFailed,         // "Timeout.": a record was not taken; the hub is in its bootloader
   NotFoundAfterReboot,  // programmed, but no hub came back after the reboot
+  NotUpdated,           // back after the reboot, but not running the new firmware
   Error,                // an error from the device layer ended it
   Stopped,              // stopped on request between two records; the hub is in its bootloader
+  Cancelled,            // stopped on request before the bootloader switch; the hub is untouched
+  AlreadyRunning,       // another update runs: refused, nothing sent
+  HubInUse,             // another program holds the hub: refused, nothing sent
+};
+
+// Where a running update stands, for what an interruption can still do.
+enum class EUpdateStage {
+  Idle,
+  Preparing,    // mode and LED levels: a stop cancels, the hub is untouched
+  Switching,    // into the bootloader: the hub is away
+  Programming,  // a stop ends it between two records
+  Finishing,    // reboot, check and LED levels: runs to its end
 };
 
 struct TUpdateTiming {
   int bootloaderPauseMs = 2000;  // after CMD_ENTER_BOOTLOADER
   int rebootPauseMs = 2000;      // after CMD_REBOOT
   int ledPauseMs = 10;           // between the LED levels written back
+  // How much longer to wait for a hub that is not back after either pause.
+  int returnWaitMs = 10000;
 };
 
 class TUpdateProcedure {
  public:
-  // `findHubDevice` makes the first hub of the device list the current device (and leaves the
-  // current device as it is when there is none).
+  // `findHubDevice(waitMs)` makes the hub being updated the current device once it is back from
+  // a re-enumeration, waiting up to `waitMs` more for it; false when it did not come back.
   TUpdateProcedure(THubLink& link, const FirmwareLines& image, TLedAdjuster& leds,
-                   TUpdaterView& view, std::function<void()> findHubDevice);
+                   TUpdaterView& view, std::function<bool(int waitMs)> findHubDevice);
 
   void SetTiming(const TUpdateTiming& timing) { timing_ = timing; }
+  const TUpdateTiming& Timing() const { return timing_; }
+  // The application version the hub must report after the update (the image's).
+  void SetTargetVersion(std::uint32_t version) { targetVersion_ = version; }
+  std::uint32_t TargetVersion() const { return targetVersion_; }
+  // Where the LED levels wait while the hub has no application; `port` names the hub there.
+  void SetLevelStore(TLedLevelStore* store) { store_ = store; }
+  void SetHubPort(std::string port) { port_ = std::move(port); }
 
   // The whole update; reports through the view. Re-enables the update controls on every way
-  // out, exceptions included (which it lets through).
+  // out, exceptions included (which it lets through). Refuses while an update runs.
   EUpdateResult Run();
 
-  // Asks a running update to stop before its next record (for Ctrl-C on the command line).
+  // Asks a running update to stop: before the bootloader switch it is cancelled, while
+  // programming it stops before the next record, later it runs to its end.
   void RequestStop() { stopRequested_ = true; }
 
   // True from the start of Run to its end.
   bool Running() const { return running_; }
+  EUpdateStage Stage() const { return stage_; }
   // True only while the hub is being switched into its bootloader.
   bool ModeSwitching() const { return modeSwitching_; }
 
  private:
+  EUpdateResult RunStages();
+  // Keeps the levels read from the hub on disk before it loses its application.
+  void KeepLedLevels();
+  // Takes levels kept by an earlier update into the bars; false when there are none.
+  bool TakeKeptLedLevels(bool sayWhenNone);
   void EnterBootloader();
   bool ProgramImage();
+  EUpdateResult Finish();
+  void RestoreLedLevels();
 
   THubLink& link_;
   const FirmwareLines& image_;
   TLedAdjuster& leds_;
   TUpdaterView& view_;
-  std::function<void()> findHubDevice_;
+  std::function<bool(int)> findHubDevice_;
   TUpdateTiming timing_;
+  std::uint32_t targetVersion_;
+  TLedLevelStore* store_ = nullptr;
+  std::string port_;
   bool running_ = false;
   bool modeSwitching_ = false;
   bool stopRequested_ = false;
+  EUpdateStage stage_ = EUpdateStage::Idle;
 };

@@ -95,7 +95,7 @@ void TUmockdevHubConnection::Attach(bool canReadWrite) {
   // The sequence number makes the DevInst: new for every attachment.
   const QString hidName =
       QString("0003:FFF0:0018.%1").arg(minor + 1, 4, 16, QLatin1Char('0')).toUpper();
-  const QString phys = QString("usb-0000:00:14.0-%1/input0").arg(firstMinor_ + 1);
+  const QString phys = phys_.value_or(QString("usb-0000:00:14.0-%1/input0").arg(firstMinor_ + 1));
 
   auto a = std::make_unique<TAttachment>();
   a->owner = this;

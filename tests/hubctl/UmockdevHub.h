@@ -22,6 +22,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "sim/HubConnection.h"
@@ -62,6 +63,9 @@ class TUmockdevHubConnection : public THubConnection {
 
   // The node of the present attachment; empty while detached.
   QString Node() const;
+  // Later attachments hang on another port: HID_PHYS `phys`, or none when empty (a hub plugged
+  // into another socket, or a system that does not say).
+  void MoveTo(const QString& phys) { phys_ = phys; }
   // Writes that reached a node after its removal; they were refused with ENODEV.
   int WritesAfterRemoval() const { return writesAfterRemoval_; }
 
@@ -75,6 +79,7 @@ class TUmockdevHubConnection : public THubConnection {
   QString descriptorHex_;
   TSink toHub_;
   int firstMinor_;
+  std::optional<QString> phys_;
   std::vector<std::unique_ptr<TAttachment>> attachments_;
   TAttachment* live_ = nullptr;
   std::atomic<int> writesAfterRemoval_{0};

@@ -30,7 +30,7 @@ THubctlEnvironment FastEnvironment(QTextStream& out, QTextStream& err) {
   THubctlEnvironment env;
   env.out = &out;
   env.err = &err;
-  env.timing = TUpdateTiming{150, 150, 0};
+  env.timing = TUpdateTiming{150, 150, 0, 1000};
   env.simulatedHub.replyLatencyMs = 0;
   env.simulatedHub.bootloaderSwitchDelayMs = 30;
   env.simulatedHub.rebootDelayMs = 30;

@@ -3,6 +3,7 @@
 // Runs under umockdev-wrapper; every case gets a fresh testbed.
 
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
@@ -66,7 +67,7 @@ Outcome RunHubctl(const QStringList& args) {
   env.out = &out;
   env.err = &err;
   env.platform = std::make_shared<TLinuxHidPlatform>();
-  env.timing = TUpdateTiming{PROGRAM_PAUSE_MS, PROGRAM_PAUSE_MS, 0};
+  env.timing = TUpdateTiming{PROGRAM_PAUSE_MS, PROGRAM_PAUSE_MS, 0, 1500};
   {
     THubctl hubctl(env);
     o.code = hubctl.Run(args);
@@ -97,6 +98,8 @@ class HubctlLinuxTest : public QObject {
   Q_OBJECT
 
   std::unique_ptr<TUmockdevTestbed> testbed_;
+  // LED levels kept by one case's failed update must not reach the next one's hub.
+  std::unique_ptr<QTemporaryDir> state_;
 
   bool AddKeyboard() {
     return testbed_->Add(hidtest::Record(40, "0003:046D:C31C.0028", 40, "0003:0000046D:0000C31C",
@@ -108,7 +111,11 @@ class HubctlLinuxTest : public QObject {
     if (!qEnvironmentVariableIsSet("UMOCKDEV_DIR") && !qgetenv("LD_PRELOAD").contains("umockdev"))
       QSKIP("needs umockdev-wrapper");
   }
-  void init() { testbed_ = std::make_unique<TUmockdevTestbed>(); }
+  void init() {
+    testbed_ = std::make_unique<TUmockdevTestbed>();
+    state_ = std::make_unique<QTemporaryDir>();
+    qputenv("XDG_STATE_HOME", state_->path().toLocal8Bit());
+  }
   void cleanup() { testbed_.reset(); }
 
   // What the program says about a hub that answers, and about a keyboard beside it.

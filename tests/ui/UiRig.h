@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 #include <vector>
@@ -63,6 +64,8 @@ inline const std::vector<HubEmulatorOptions> NO_HUBS;
 struct UiRig {
   static constexpr std::uint32_t SMALL_VERSION = 0x11150906;
 
+  // LED levels kept by one test's failed update stay out of the next test.
+  QTemporaryDir state;
   std::shared_ptr<TSimHidBus> bus = std::make_shared<TSimHidBus>();
   std::vector<std::unique_ptr<TSimulatedHub>> hubs;
   std::unique_ptr<TfrmMain> form;
@@ -71,10 +74,12 @@ struct UiRig {
   // `hubOptions`: the hubs on the bus at start. A full image is the built-in one.
   explicit UiRig(std::vector<HubEmulatorOptions> hubOptions = {QuickHub()}, bool fullImage = false)
       : image(fullImage ? LoadEmbeddedFirmware() : SmallImage()) {
+    qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
     for (const auto& o : hubOptions)
       AddHub(o, true);
     form = std::make_unique<TfrmMain>(bus, image);
-    form->Session().Procedure().SetTiming({60, 60, 10});
+    // A hub that is not back within the pause gets a short while more, not ten seconds.
+    form->Session().Procedure().SetTiming({60, 60, 10, 200});
     // Ticks come from the test.
     form->tmrAuto->setInterval(24 * 3600 * 1000);
     form->tmrAuto->start();

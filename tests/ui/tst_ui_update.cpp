@@ -2,6 +2,7 @@
 // can stop, and the automatic update.
 
 #include <QComboBox>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -10,6 +11,7 @@
 #include "UiRig.h"
 #include "update/BuildConfig.h"
 #include "update/Texts.h"
+#include "update/Version.h"
 
 using Cmds = std::vector<std::uint8_t>;
 Q_DECLARE_METATYPE(Cmds)
@@ -30,6 +32,7 @@ Cmds UpdateSequence(Cmds before, std::size_t records) {
     before.push_back(CMD_PROGRAM_RECORD);
   }
   before.push_back(CMD_REBOOT);
+  before.push_back(CMD_QUERY_MODE);  // what it runs now (the version query is a greeting's code)
   for (int c = 0; c < LED_CHANNEL_COUNT; ++c)
     before.push_back(CMD_SET_LED_LEVEL);
   before.push_back(CMD_LED_ADJUST_END);
@@ -82,7 +85,9 @@ class TestUiUpdate : public QObject {
       }
     }
     QCOMPARE(Commands(hub), UpdateSequence(expected, records));
-    QCOMPARE(rig.Log(), COMPLETE_LOG);
+    // From the bootloader the levels cannot be read, and none were kept from an earlier run.
+    QCOMPARE(rig.Log(),
+             bootloader ? QStringList{Texts::NoSavedLedLevels} + COMPLETE_LOG : COMPLETE_LOG);
     QCOMPARE(rig.form->pbProgram->value(), rig.form->pbProgram->maximum());
     QCOMPARE(rig.form->pbMsg->value(), rig.form->pbMsg->maximum());
     QCOMPARE(rig.form->pbProgram->maximum(), int(rig.image.Count()) - 1);
@@ -111,11 +116,17 @@ class TestUiUpdate : public QObject {
       QVERIFY(times[i] - times[i - 1] >= 10);
     for (int c = 1; c <= 8; ++c)
       QCOMPARE(int(hub.LedLevels()[c - 1]), bars[c - 1]);
-    // Every greeting after a re-enumeration is a plain CMD_GET_VERSION without data.
+    // Every greeting after a re-enumeration is a plain CMD_GET_VERSION without data; the one
+    // version query, after the reboot, asks what the hub runs now.
+    int queries = 0;
     for (const auto& e : hub.Transcript()) {
-      if (e.command == CMD_GET_VERSION)
-        QVERIFY(e.data.empty());
+      if (e.command == CMD_GET_VERSION && !e.data.empty()) {
+        QCOMPARE(e.data, std::vector<std::uint8_t>{0});
+        QCOMPARE(e.attachment, hub.Attachments());
+        ++queries;
+      }
     }
+    QCOMPARE(queries, 1);
   }
 
   void failures_data() {
@@ -227,6 +238,71 @@ class TestUiUpdate : public QObject {
     QVERIFY(rig.Log().contains(Texts::CloseAfterUpdate));
     QCOMPARE(rig.Hub().ApplicationVersion(), UiRig::SMALL_VERSION);
     QTRY_VERIFY(!rig.form->isVisible());
+  }
+
+  // However the clicks come, one update runs: the panel goes off at the first click, a close
+  // while an update waits for its turn is held back, and the version box shows the new firmware.
+  void oneUpdateAtATime_data() {
+    QTest::addColumn<QString>("how");
+    QTest::newRow("double click") << "double";
+    QTest::newRow("two clicks while a version check waits") << "during check";
+    QTest::newRow("close while the update waits for its turn") << "close";
+  }
+  void oneUpdateAtATime() {
+    QFETCH(QString, how);
+    UiRig rig;
+    rig.form->pgcMain->setCurrentWidget(rig.form->rztbshtUpdate);
+    rig.form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(rig.form.get()));
+    HubEmulator& hub = rig.Hub();
+    hub.ClearTranscript();
+    bool panelOffAtClick = true;
+    bool closeRefused = false;
+    if (how == "double") {
+      // Both clicks are queued before the first is handled, as with a quick double click.
+      const QPointF at = rig.form->btnUpdate->rect().center();
+      for (int i = 0; i < 2; ++i) {
+        for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+          QCoreApplication::postEvent(
+              rig.form->btnUpdate,
+              new QMouseEvent(type, at, rig.form->btnUpdate->mapToGlobal(at), Qt::LeftButton,
+                              type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                              Qt::NoModifier));
+        }
+      }
+    } else {
+      // The clicks arrive while the version check's exchange waits for its reply.
+      QTimer poll;
+      QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!rig.form->Session().Link().Busy())
+          return;
+        poll.stop();
+        QTest::mouseClick(rig.form->btnUpdate, Qt::LeftButton);
+        panelOffAtClick = !rig.form->pnlUpdate->isEnabled();
+        QTest::mouseClick(rig.form->btnUpdate, Qt::LeftButton);
+        if (how == "close")
+          closeRefused = !rig.form->close();
+      });
+      poll.start(0);
+      rig.form->btnConnect->click();
+      QTRY_VERIFY_WITH_TIMEOUT(!poll.isActive(), 5000);
+    }
+    QTRY_VERIFY2_WITH_TIMEOUT(rig.Log().contains(Texts::UpdateCompleted),
+                              qPrintable(rig.Log().join('|')), 20000);
+    UiRig::Settle(100);
+    QVERIFY(panelOffAtClick);
+    const Cmds sent = Commands(hub);
+    QCOMPARE(std::count(sent.begin(), sent.end(), CMD_ENTER_BOOTLOADER), 1);
+    QCOMPARE(std::count(sent.begin(), sent.end(), CMD_REBOOT), 1);
+    QCOMPARE(hub.ApplicationVersion(), UiRig::SMALL_VERSION);
+    QVERIFY(rig.form->mmoUpdate->toPlainText().contains(
+        FormatVersion(VersionText(UiRig::SMALL_VERSION))));
+    if (how == "close") {
+      QVERIFY(closeRefused);
+      QTRY_VERIFY(!rig.form->isVisible());
+    } else {
+      QVERIFY(rig.form->pnlUpdate->isEnabled());
+    }
   }
 
   void updateWithoutHub() {
@@ -455,6 +531,37 @@ class TestUiUpdate : public QObject {
     UiRig::Settle(50);
     QVERIFY(!form.Session().AutoUpdatePending());
     const Cmds sent = Commands(hub.Emulator());
+    QCOMPARE(std::count(sent.begin(), sent.end(), CMD_ENTER_BOOTLOADER), 1);
+  }
+
+  // A hub plugged in while another is being updated automatically is updated next, without
+  // waiting for some other device change.
+  void automaticUpdateOfAHubPluggedInMeanwhile() {
+    UiRig rig(NO_HUBS);
+    TfrmMain& form = *rig.form;
+    form.chkAutoPRG->setChecked(true);
+    form.tmrAuto->setInterval(24 * 3600 * 1000);
+    TSimulatedHub& first = rig.AddHub(QuickHub(), true);
+    TSimulatedHub& second = rig.AddHub(QuickHub(), false);
+    QVERIFY(QTest::qWaitFor([&] { return form.Session().AutoUpdatePending(); }, 3000));
+    UiRig::Settle();
+    QTimer plug;
+    QObject::connect(&plug, &QTimer::timeout, [&] {
+      if (first.Emulator().Programmed().empty())
+        return;
+      plug.stop();
+      second.Emulator().Plug();
+    });
+    plug.start(1);
+    form.tmrAutoTimer();
+    form.tmrAutoTimer();
+    QCOMPARE(first.Emulator().ApplicationVersion(), UiRig::SMALL_VERSION);
+    QCOMPARE(second.Emulator().Attachments(), 1);
+    QVERIFY(form.Session().AutoUpdatePending());
+    form.tmrAutoTimer();
+    form.tmrAutoTimer();
+    QCOMPARE(second.Emulator().ApplicationVersion(), UiRig::SMALL_VERSION);
+    const Cmds sent = Commands(first.Emulator());
     QCOMPARE(std::count(sent.begin(), sent.end(), CMD_ENTER_BOOTLOADER), 1);
   }
 };

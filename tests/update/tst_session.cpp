@@ -50,7 +50,7 @@ class SessionTest : public QObject {
     RecordingView view;
     {
       THubSession session(view);
-      session.Procedure().SetTiming({150, 150, 0});
+      session.Procedure().SetTiming({150, 150, 0, 1000});
       session.Start(bus);
       QCOMPARE(int(session.Hubs().size()), 2);
       QVERIFY(session.UseHub(chosen));

@@ -1,14 +1,17 @@
 // The update procedure against a scripted hub: the command sequence, the log, and every way it
 // can stop.
 
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "protocol/Commands.h"
 #include "support/RecordingView.h"
 #include "support/ScriptedDevice.h"
+#include "update/BuildConfig.h"
 #include "update/EmbeddedFirmware.h"
 #include "update/Texts.h"
 #include "update/UpdateProcedure.h"
+#include "update/Version.h"
 
 using Bytes = ScriptedDevice::Bytes;
 
@@ -20,7 +23,9 @@ enum Fault {
   NoHubAfterBootloader,
   RecordSilent,
   RecordError,
-  NoHubAfterReboot
+  NoHubAfterReboot,
+  BackInBootloader,  // the image did not take: the hub reboots into its bootloader
+  BackWithOldVersion,
 };
 
 struct Hub {
@@ -29,8 +34,12 @@ struct Hub {
   TLedAdjuster leds{link};
   RecordingView view;
   FirmwareLines image = LoadEmbeddedFirmware();
-  TUpdateProcedure update{link, image, leds, view, [this] { FindHub(); }};
+  TUpdateProcedure update{link, image, leds, view, [this](int) {
+                            FindHub();
+                            return link.CurrentDevice() != nullptr;
+                          }};
   int mode = 0;  // what CMD_QUERY_MODE reports
+  std::uint32_t version = 0x11140801;
   Fault fault = None;
   int faultRecord = 10;  // which CMD_PROGRAM_RECORD fails
   int programCount = 0;
@@ -52,6 +61,16 @@ struct Hub {
     Bytes data;
     std::uint8_t status = 0;
     switch (command) {
+      case CMD_GET_VERSION:
+        data = {Bytes::value_type(version >> 24),
+                Bytes::value_type(version >> 16),
+                Bytes::value_type(version >> 8),
+                Bytes::value_type(version),
+                1,
+                0,
+                3,
+                0};
+        break;
       case CMD_QUERY_MODE:
         if (mode == 2)
           status = 0xFF;
@@ -79,6 +98,9 @@ struct Hub {
           present = false;
           link.SetCurrentDevice(nullptr);
         }
+        mode = fault == BackInBootloader ? 1 : 0;
+        if (fault != BackInBootloader && fault != BackWithOldVersion)
+          version = BUILTIN_APP_VERSION;
         break;
     }
     return {{ScriptedDevice::Reply(command, status, data), 0}};
@@ -104,6 +126,8 @@ std::vector<int> CompleteSequence(bool readLeds, int records) {
     c.push_back(CMD_PROGRAM_RECORD);
   }
   c.push_back(CMD_REBOOT);
+  c.push_back(CMD_QUERY_MODE);
+  c.push_back(CMD_GET_VERSION);
   c.insert(c.end(), 8, CMD_SET_LED_LEVEL);
   c.push_back(CMD_LED_ADJUST_END);
   return c;
@@ -158,6 +182,7 @@ class UpdateProcedureTest : public QObject {
     std::vector<int> replayed;
     const auto& w = hub.device.writes;
     for (std::size_t i = w.size() - 9; i < w.size() - 1; ++i) {
+      QCOMPARE(int(w[i][4]), int(CMD_SET_LED_LEVEL));
       QCOMPARE(int(w[i][5]), int(replayed.size()) + 1);  // channels 1 to 8 in order
       replayed.push_back(w[i][6]);
     }
@@ -201,6 +226,17 @@ class UpdateProcedureTest : public QObject {
         << QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Reboot,
                        Texts::UpdateFailedRetry}
         << Texts::StatusFailed << true << false;
+    QTest::newRow("back in its bootloader")
+        << int(BackInBootloader)
+        << QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Reboot, Texts::Ok,
+                       Texts::NotUpdated("the hub is still in its bootloader")}
+        << Texts::StatusFailed << true << true;
+    QTest::newRow("back with the old version")
+        << int(BackWithOldVersion)
+        << QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Reboot, Texts::Ok,
+                       Texts::NotUpdated("the hub runs application 1.1.14.0801, not " +
+                                         FormatVersion(VersionText(BUILTIN_APP_VERSION)))}
+        << Texts::StatusFailed << true << true;
   }
   void failures() {
     QFETCH(int, fault);
@@ -234,8 +270,128 @@ class UpdateProcedureTest : public QObject {
     hub.present = true;
     hub.programCount = 0;
     hub.link.SetCurrentDevice(&hub.device);
-    hub.update.Run();
+    QCOMPARE(hub.update.Run(), EUpdateResult::Completed);
     QCOMPARE(hub.view.log.last(), Texts::UpdateCompleted);
+  }
+
+  // The LED levels read before the switch outlive an update that does not finish: the retry,
+  // which finds the hub in its bootloader, writes them back instead of the bars' levels.
+  void ledLevelsKeptAcrossAFailure_data() {
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<QString>("storeState");  // "ok", "unwritable", "corrupt"
+    QTest::addColumn<bool>("hubLevelsBack");
+    QTest::newRow("record fails") << int(RecordSilent) << "ok" << true;
+    QTest::newRow("back in bootloader") << int(BackInBootloader) << "ok" << true;
+    QTest::newRow("no hub after reboot") << int(NoHubAfterReboot) << "ok" << true;
+    QTest::newRow("state directory unwritable") << int(RecordSilent) << "unwritable" << false;
+    QTest::newRow("state file corrupt") << int(RecordSilent) << "corrupt" << false;
+  }
+  void ledLevelsKeptAcrossAFailure() {
+    QFETCH(int, fault);
+    QFETCH(QString, storeState);
+    QFETCH(bool, hubLevelsBack);
+    QTemporaryDir dir;
+    QString directory = dir.path() + "/state";
+    if (storeState == "unwritable") {
+      QFile blocker(directory);  // a file where the directory should be
+      QVERIFY(blocker.open(QIODevice::WriteOnly));
+    }
+    TLedLevelStore store(directory);
+    Hub hub;
+    hub.image = SmallImage(20);
+    hub.update.SetLevelStore(&store);
+    hub.update.SetHubPort("usb-0000:00:14.0-2");
+    hub.fault = static_cast<Fault>(fault);
+    QVERIFY(hub.update.Run() != EUpdateResult::Completed);
+    if (storeState == "corrupt") {
+      QFile file(store.PathFor("usb-0000:00:14.0-2"));
+      QVERIFY(file.open(QIODevice::WriteOnly));
+      file.write("12 x\n");
+    }
+    if (storeState == "unwritable")
+      QVERIFY(hub.view.log.contains(
+          Texts::LedStoreProblem(QStringLiteral("cannot create %1").arg(directory))));
+
+    // The retry starts from the bootloader; the bars were moved meanwhile by something else.
+    hub.fault = None;
+    hub.present = true;
+    hub.mode = 1;
+    hub.link.SetCurrentDevice(&hub.device);
+    for (int channel = 1; channel <= 8; ++channel)
+      hub.leds.SetLevel(channel, 50);
+    hub.device.writes.clear();
+    QCOMPARE(hub.update.Run(), EUpdateResult::Completed);
+    std::vector<int> replayed;
+    const auto& w = hub.device.writes;
+    for (std::size_t i = w.size() - 9; i < w.size() - 1; ++i)
+      replayed.push_back(w[i][6]);
+    const std::vector<int> expected =
+        hubLevelsBack ? std::vector<int>{10, 20, 30, 40, 60, 70, 80, 90} : std::vector<int>(8, 50);
+    QCOMPARE(replayed, expected);
+    QCOMPARE(hub.view.log.contains(Texts::SavedLedLevelsRestore), hubLevelsBack);
+    QCOMPARE(hub.view.log.contains(Texts::NoSavedLedLevels), !hubLevelsBack);
+    // Back on the hub: nothing is kept any more.
+    QVERIFY(!QFile::exists(store.PathFor("usb-0000:00:14.0-2")));
+  }
+
+  // A stop asked for before the bootloader switch leaves the hub as it was; one asked for
+  // during programming stops between records; a second Run while one runs is refused.
+  void stopsAndSecondRuns_data() {
+    QTest::addColumn<int>("stopAt");  // the command during whose exchange it happens
+    QTest::addColumn<bool>("secondRun");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<bool>("switched");
+    QTest::newRow("stop while reading the LED levels")
+        << int(CMD_LED_ADJUST_BEGIN) << false << int(EUpdateResult::Cancelled) << false;
+    QTest::newRow("stop while programming")
+        << int(CMD_PROGRAM_RECORD) << false << int(EUpdateResult::Stopped) << true;
+    QTest::newRow("stop while rebooting")
+        << int(CMD_REBOOT) << false << int(EUpdateResult::Completed) << true;
+    QTest::newRow("second run while reading the mode")
+        << int(CMD_QUERY_MODE) << true << int(EUpdateResult::Completed) << true;
+    QTest::newRow("second run while programming")
+        << int(CMD_PROGRAM_RECORD) << true << int(EUpdateResult::Completed) << true;
+  }
+  void stopsAndSecondRuns() {
+    QFETCH(int, stopAt);
+    QFETCH(bool, secondRun);
+    QFETCH(int, result);
+    QFETCH(bool, switched);
+    Hub hub;
+    hub.image = SmallImage(5);
+    bool done = false;
+    std::optional<EUpdateResult> nested;
+    hub.device.onWrite = [&](const Bytes& frame) {
+      if (frame[4] == stopAt && !done) {
+        done = true;
+        if (secondRun) {
+          nested = hub.update.Run();
+        } else {
+          hub.update.RequestStop();
+        }
+      }
+      return hub.Answer(frame);
+    };
+    QCOMPARE(int(hub.update.Run()), result);
+    const std::vector<int> commands = hub.Commands();
+    QCOMPARE(std::count(commands.begin(), commands.end(), CMD_ENTER_BOOTLOADER), switched ? 1 : 0);
+    if (secondRun) {
+      QCOMPARE(nested, EUpdateResult::AlreadyRunning);
+      QCOMPARE(std::count(commands.begin(), commands.end(), CMD_REBOOT), 1);
+    }
+    QVERIFY(hub.view.controlsEnabled);
+  }
+
+  // A LED read that fails after an earlier one succeeded must not count the old read.
+  void failedLedReadAfterAGoodOne() {
+    Hub hub;
+    hub.image = SmallImage(3);
+    QCOMPARE(hub.update.Run(), EUpdateResult::Completed);
+    hub.fault = LedBeginSilent;
+    hub.device.writes.clear();
+    QCOMPARE(hub.update.Run(), EUpdateResult::LedLevelsNotRead);
+    const std::vector<int> commands = hub.Commands();
+    QCOMPARE(std::count(commands.begin(), commands.end(), CMD_ENTER_BOOTLOADER), 0);
   }
 
   void withoutHub() {

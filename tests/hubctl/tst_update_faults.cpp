@@ -1,0 +1,574 @@
+// Updates that go wrong, through halvek-hubctl: each row plants one fault in an emulated hub or
+// on the bus, and checks what the user is told, the exit code, the hub's state afterwards, and
+// that a clean retry then finishes with the LED levels the hub had at the start.
+//
+// Built twice from this file: on the simulated bus, and through udev and hidraw with the hubs
+// behind a umockdev testbed (HALVEK_FAULTS_LINUX, run under umockdev-wrapper). The rows are the
+// table of docs/reliability.md; a test fails when the two disagree.
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+#include "Hubctl.h"
+#include "protocol/Commands.h"
+#include "sim/HubEmulator.h"
+#include "sim/SimulatedHub.h"
+#include "update/EmbeddedFirmware.h"
+#include "update/Texts.h"
+#include "update/Version.h"
+
+#ifdef HALVEK_FAULTS_LINUX
+#include "HidrawTestbed.h"
+#include "UmockdevHub.h"
+#include "hid/linux/LinuxHidPlatform.h"
+#else
+#include "hid/sim/SimHidBus.h"
+#endif
+
+namespace {
+
+constexpr std::uint32_t OLD_VERSION = 0x11140801;
+constexpr std::uint32_t NEW_VERSION = 0x11150906;
+// The program's fixed pauses, shortened; the hub is back well within them.
+constexpr int PAUSE_MS = 300;
+constexpr int HUB_AWAY_MS = 40;
+// How much longer the program waits for a hub that is late.
+constexpr int RETURN_WAIT_MS = 1500;
+// Later than the pause, within the extra wait.
+constexpr int LATE_MS = PAUSE_MS + 600;
+constexpr std::array<std::uint8_t, 8> START_LEVELS{80, 70, 60, 50, 40, 30, 20, 10};
+
+// The first records of the built-in image and its closing line.
+FirmwareLines SmallImage(std::size_t records = 6) {
+  const FirmwareLines full = LoadEmbeddedFirmware();
+  std::string text;
+  std::size_t taken = 0;
+  for (std::size_t i = 0; i < full.Count(); ++i) {
+    const bool record = full.Record(i).has_value();
+    if ((record && taken < records) || i + 1 == full.Count())
+      text += full.Line(i) + "\n";
+    taken += record;
+  }
+  return FirmwareLines::Parse(text);
+}
+
+HubEmulatorOptions QuickHub() {
+  HubEmulatorOptions o;
+  o.applicationVersion = OLD_VERSION;
+  o.ledLevels = START_LEVELS;
+  o.replyLatencyMs = 0;
+  o.bootloaderSwitchDelayMs = HUB_AWAY_MS;
+  o.rebootDelayMs = HUB_AWAY_MS;
+  o.statusTimeScale = 0;
+  return o;
+}
+
+// One or more emulated hubs on the bus under test. Hub 0 is the one updated.
+class TRig {
+ public:
+  explicit TRig(int hubs) {
+#ifdef HALVEK_FAULTS_LINUX
+    for (int i = 0; i < hubs; ++i)
+      hubs_.push_back(std::make_unique<THub>(testbed_, i * 10));
+#else
+    for (int i = 0; i < hubs; ++i)
+      hubs_.push_back(std::make_unique<TSimulatedHub>(bus_, QuickHub(), false));
+#endif
+    for (int i = 0; i < hubs; ++i) {
+      Hub(i).SetFirmwareImage(image, NEW_VERSION);
+      Hub(i).Plug();
+    }
+  }
+  ~TRig() {
+#ifdef HALVEK_FAULTS_LINUX
+    for (auto& hub : hubs_)
+      hub->emulator.SetConnection(nullptr);
+#endif
+  }
+
+  HubEmulator& Hub(int i = 0) {
+#ifdef HALVEK_FAULTS_LINUX
+    return hubs_.at(i)->emulator;
+#else
+    return hubs_.at(i)->Emulator();
+#endif
+  }
+  std::shared_ptr<THidPlatform> Platform() {
+#ifdef HALVEK_FAULTS_LINUX
+    return std::make_shared<TLinuxHidPlatform>();
+#else
+    return bus_;
+#endif
+  }
+  // The node of the hub's present attachment.
+  QString Node(int i = 0) {
+#ifdef HALVEK_FAULTS_LINUX
+    return hubs_.at(i)->connection.Node();
+#else
+    return QStringLiteral("sim:hidraw%1").arg(hubs_.at(i)->DevInst());
+#endif
+  }
+  // Later attachments of hub i hang on another port (none: empty). False where the bus cannot.
+  bool MoveTo(int i, const QString& phys) {
+#ifdef HALVEK_FAULTS_LINUX
+    hubs_.at(i)->connection.MoveTo(phys);
+    return true;
+#else
+    Q_UNUSED(i);
+    Q_UNUSED(phys);
+    return false;
+#endif
+  }
+
+  const FirmwareLines image = SmallImage();
+
+ private:
+#ifdef HALVEK_FAULTS_LINUX
+  struct THub {
+    HubEmulator emulator;
+    TUmockdevHubConnection connection;
+    THub(TUmockdevTestbed& testbed, int firstMinor)
+        : emulator(QuickHub()),
+          connection(
+              testbed, HubReportDescriptor(),
+              [this](const std::uint8_t* r, std::size_t n) { emulator.HandleOutputReport(r, n); },
+              firstMinor) {
+      emulator.SetConnection(&connection);
+    }
+  };
+  TUmockdevTestbed testbed_;
+  std::vector<std::unique_ptr<THub>> hubs_;
+#else
+  std::shared_ptr<TSimHidBus> bus_ = std::make_shared<TSimHidBus>();
+  std::vector<std::unique_ptr<TSimulatedHub>> hubs_;
+#endif
+};
+
+struct TOutcome {
+  int code = -1;
+  QString out;
+  QString err;
+  QString All() const { return out + err; }
+};
+
+// Runs one command line in-process against the rig's bus; `during` runs every millisecond
+// while the command runs (and may interrupt it).
+TOutcome RunHubctl(TRig& rig, const QString& stateDir, const QStringList& args,
+                   const std::function<void(THubctl&)>& during = {}) {
+  TOutcome o;
+  QTextStream out(&o.out);
+  QTextStream err(&o.err);
+  THubctlEnvironment env;
+  env.out = &out;
+  env.err = &err;
+  env.platform = rig.Platform();
+  env.timing = TUpdateTiming{PAUSE_MS, PAUSE_MS, 0, RETURN_WAIT_MS};
+  env.image = rig.image;
+  env.imageVersion = NEW_VERSION;
+  env.levelStoreDirectory = stateDir;
+  {
+    THubctl hubctl(env);
+    QTimer poll;
+    if (during) {
+      QObject::connect(&poll, &QTimer::timeout, [&] { during(hubctl); });
+      poll.start(1);
+    }
+    o.code = hubctl.Run(args);
+  }
+  out.flush();
+  err.flush();
+  return o;
+}
+
+// What the hub holds after the faulty run.
+enum class EAfter {
+  Untouched,   // the old application, in application mode: nothing was changed
+  Bootloader,  // attached, in its bootloader
+  Gone,        // not attached
+  Updated,     // the new application
+};
+
+struct TFaultRow {
+  int hubs = 1;
+  // Plants the fault before the run.
+  std::function<void(TRig&)> arrange;
+  // Called every millisecond during the run, with the first hub's emulator.
+  std::function<void(TRig&, THubctl&)> during;
+  int code = EXIT_OK;
+  // A line (or part of one) the user must see.
+  QString said;
+  EAfter after = EAfter::Updated;
+  // Only where the bus can do it (another socket).
+  bool linuxOnly = false;
+};
+
+THubFault Fault(FaultKind kind, int command, TOccurrence when, int delayMs = 0) {
+  THubFault f;
+  f.kind = kind;
+  f.command = command;
+  f.when = when;
+  f.delayMs = delayMs;
+  return f;
+}
+
+std::function<void(TRig&)> Plant(THubFault fault) {
+  return [fault](TRig& rig) { rig.Hub().AddFault(fault); };
+}
+
+// Ctrl-C `times` times once the hub has received `command` (counted from the start).
+std::function<void(TRig&, THubctl&)> InterruptAt(int command, int times) {
+  auto done = std::make_shared<bool>(false);
+  return [=](TRig& rig, THubctl& hubctl) {
+    if (*done)
+      return;
+    for (const auto& e : rig.Hub().Transcript()) {
+      if (e.command == command) {
+        *done = true;
+        for (int i = 0; i < times; ++i)
+          hubctl.Interrupt();
+        return;
+      }
+    }
+  };
+}
+
+const QString NOT_UPDATED_BOOTLOADER = Texts::NotUpdated("the hub is still in its bootloader");
+
+std::map<QString, TFaultRow> Rows() {
+  using F = FaultKind;
+  std::map<QString, TFaultRow> rows;
+  // The hub coming back from a reset.
+  rows["slow back from bootloader switch"] = {
+      1,
+      Plant(Fault(F::LateReturn, CMD_ENTER_BOOTLOADER, TOccurrence::Nth(1), LATE_MS)),
+      {},
+      EXIT_OK,
+      Texts::UpdateCompleted,
+      EAfter::Updated};
+  rows["slow back from reboot"] = {
+      1,
+      Plant(Fault(F::LateReturn, CMD_REBOOT, TOccurrence::Nth(1), LATE_MS)),
+      {},
+      EXIT_OK,
+      Texts::UpdateCompleted,
+      EAfter::Updated};
+  rows["never back from bootloader switch"] = {
+      1,
+      Plant(Fault(F::NoReturn, CMD_ENTER_BOOTLOADER, TOccurrence::Nth(1))),
+      {},
+      EXIT_UPDATE_FAILED,
+      Texts::EnterBootloaderError,
+      EAfter::Gone};
+  rows["never back from reboot"] = {1,
+                                    Plant(Fault(F::NoReturn, CMD_REBOOT, TOccurrence::Nth(1))),
+                                    {},
+                                    EXIT_UPDATE_FAILED,
+                                    Texts::UpdateFailedRetry,
+                                    EAfter::Gone};
+  rows["back in another socket"] = {1,
+                                    [](TRig& rig) { rig.MoveTo(0, "usb-0000:00:14.0-7/input0"); },
+                                    {},
+                                    EXIT_OK,
+                                    Texts::UpdateCompleted,
+                                    EAfter::Updated,
+                                    true};
+  rows["back without a port"] = {1,
+                                 [](TRig& rig) { rig.MoveTo(0, QString()); },
+                                 {},
+                                 EXIT_OK,
+                                 Texts::UpdateCompleted,
+                                 EAfter::Updated,
+                                 true};
+  rows["back in another socket beside another hub"] = {
+      2,
+      [](TRig& rig) { rig.MoveTo(0, "usb-0000:00:14.0-7/input0"); },
+      {},
+      EXIT_UPDATE_FAILED,
+      Texts::EnterBootloaderError,
+      EAfter::Bootloader,
+      true};
+  rows["reboot not carried out"] = {1,
+                                    Plant(Fault(F::NoReply, CMD_REBOOT, TOccurrence::Always())),
+                                    {},
+                                    EXIT_UPDATE_FAILED,
+                                    NOT_UPDATED_BOOTLOADER,
+                                    EAfter::Bootloader};
+  // The hub dropping off the bus.
+  rows["vanish while reading LED levels"] = {
+      1,
+      Plant(Fault(F::Vanish, CMD_LED_ADJUST_BEGIN, TOccurrence::Nth(1), -1)),
+      {},
+      EXIT_UPDATE_FAILED,
+      Texts::UpdateFailedRetry,
+      EAfter::Gone};
+  rows["vanish while programming"] = {
+      1,
+      Plant(Fault(F::Vanish, CMD_PROGRAM_RECORD, TOccurrence::Nth(3), -1)),
+      {},
+      EXIT_UPDATE_FAILED,
+      Texts::Timeout,
+      EAfter::Gone};
+  rows["vanish while programming, back at once"] = {
+      1,
+      Plant(Fault(F::Vanish, CMD_PROGRAM_RECORD, TOccurrence::Nth(3), 30)),
+      {},
+      EXIT_UPDATE_FAILED,
+      Texts::Timeout,
+      EAfter::Bootloader};
+  rows["no access after bootloader switch"] = {
+      1,
+      Plant(Fault(F::NoAccess, CMD_ENTER_BOOTLOADER, TOccurrence::Nth(1))),
+      {},
+      EXIT_UPDATE_FAILED,
+      QStringLiteral("install-udev-rule"),
+      EAfter::Bootloader};
+  rows["no access after reboot"] = {1,
+                                    Plant(Fault(F::NoAccess, CMD_REBOOT, TOccurrence::Nth(1))),
+                                    {},
+                                    EXIT_UPDATE_FAILED,
+                                    QStringLiteral("install-udev-rule"),
+                                    EAfter::Updated};
+  // Replies that are missing, late or wrong.
+  rows["mode query unanswered"] = {1,
+                                   Plant(Fault(F::NoReply, CMD_QUERY_MODE, TOccurrence::Nth(1))),
+                                   {},
+                                   EXIT_OK,
+                                   Texts::UpdateCompleted,
+                                   EAfter::Updated};
+  rows["LED levels unanswered"] = {
+      1,
+      Plant(Fault(F::NoReply, CMD_LED_ADJUST_BEGIN, TOccurrence::Always())),
+      {},
+      EXIT_UPDATE_FAILED,
+      Texts::UpdateFailedRetry,
+      EAfter::Untouched};
+  rows["LED levels refused"] = {
+      1,
+      Plant(Fault(F::ErrorStatus, CMD_LED_ADJUST_BEGIN, TOccurrence::Always())),
+      {},
+      EXIT_UPDATE_FAILED,
+      Texts::UpdateFailedRetry,
+      EAfter::Untouched};
+  rows["LED levels late once"] = {
+      1,
+      Plant(Fault(F::DelayReply, CMD_LED_ADJUST_BEGIN, TOccurrence::Nth(1), 150)),
+      {},
+      EXIT_OK,
+      Texts::UpdateCompleted,
+      EAfter::Updated};
+  rows["record lost once"] = {1,
+                              Plant(Fault(F::NoReply, CMD_PROGRAM_RECORD, TOccurrence::Nth(3))),
+                              {},
+                              EXIT_OK,
+                              Texts::UpdateCompleted,
+                              EAfter::Updated};
+  rows["record reply late once"] = {
+      1,
+      Plant(Fault(F::DelayReply, CMD_PROGRAM_RECORD, TOccurrence::Nth(3), 150)),
+      {},
+      EXIT_OK,
+      Texts::UpdateCompleted,
+      EAfter::Updated};
+  rows["record refused"] = {1,
+                            Plant(Fault(F::ErrorStatus, CMD_LOAD_RECORD, TOccurrence::Nth(3))),
+                            {},
+                            EXIT_UPDATE_FAILED,
+                            Texts::Timeout,
+                            EAfter::Bootloader};
+  rows["records unanswered"] = {
+      1,
+      Plant(Fault(F::NoReply, CMD_PROGRAM_RECORD, TOccurrence::FromNth(3))),
+      {},
+      EXIT_UPDATE_FAILED,
+      Texts::Timeout,
+      EAfter::Bootloader};
+  rows["garbled lead byte"] = {
+      1,
+      Plant(Fault(F::WrongLead, CMD_PROGRAM_RECORD, TOccurrence::FromNth(2))),
+      {},
+      EXIT_UPDATE_FAILED,
+      Texts::Timeout,
+      EAfter::Bootloader};
+  rows["stale reply"] = {1,
+                         Plant(Fault(F::StaleReply, CMD_LOAD_RECORD, TOccurrence::Nth(2))),
+                         {},
+                         EXIT_OK,
+                         Texts::UpdateCompleted,
+                         EAfter::Updated};
+  // What the hub runs afterwards.
+  rows["image did not take"] = {
+      1,
+      [](TRig& rig) { rig.Hub().SetFirmwareImage(SmallImage(5), NEW_VERSION); },
+      {},
+      EXIT_UPDATE_FAILED,
+      NOT_UPDATED_BOOTLOADER,
+      EAfter::Bootloader};
+  rows["back with the old version"] = {
+      1,
+      [](TRig& rig) { rig.Hub().SetFirmwareImage(rig.image, OLD_VERSION); },
+      {},
+      EXIT_UPDATE_FAILED,
+      Texts::NotUpdated("the hub runs application 1.1.14.0801, not 1.1.15.0906"),
+      EAfter::Untouched};
+  // Ctrl-C at each stage.
+  rows["Ctrl-C while reading LED levels"] = {1,
+                                             {},
+                                             InterruptAt(CMD_LED_ADJUST_BEGIN, 1),
+                                             EXIT_INTERRUPTED,
+                                             Texts::UpdateCancelled,
+                                             EAfter::Untouched};
+  rows["Ctrl-C while programming"] = {
+      1, {}, InterruptAt(CMD_PROGRAM_RECORD, 1), EXIT_OK, Texts::UpdateCompleted, EAfter::Updated};
+  rows["Ctrl-C twice while programming"] = {1,
+                                            {},
+                                            InterruptAt(CMD_PROGRAM_RECORD, 2),
+                                            EXIT_INTERRUPTED,
+                                            Texts::UpdateStopped,
+                                            EAfter::Bootloader};
+  rows["Ctrl-C twice while rebooting"] = {1,
+                                          {},
+                                          InterruptAt(CMD_REBOOT, 2),
+                                          EXIT_OK,
+                                          QStringLiteral("the hub has all of its new firmware"),
+                                          EAfter::Updated};
+  return rows;
+}
+
+}  // namespace
+
+class UpdateFaultsTest : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<QTemporaryDir> state_;
+
+ private Q_SLOTS:
+  void initTestCase() {
+#ifdef HALVEK_FAULTS_LINUX
+    if (!qEnvironmentVariableIsSet("UMOCKDEV_DIR") && !qgetenv("LD_PRELOAD").contains("umockdev"))
+      QSKIP("needs umockdev-wrapper");
+#endif
+  }
+  void init() {
+    state_ = std::make_unique<QTemporaryDir>();
+  }
+
+  // TEST_SHARD=k/n runs every n-th row from the k-th (1-based), so that ctest can spread the
+  // rows over several runs that each end within their time-out.
+  void faults_data() {
+    QTest::addColumn<QString>("name");
+    const QStringList shard = qEnvironmentVariable("TEST_SHARD", "1/1").split('/');
+    const int k = shard.value(0).toInt() - 1;
+    const int n = std::max(1, shard.value(1).toInt());
+    int index = 0;
+    for (const auto& [name, row] : Rows()) {
+#ifndef HALVEK_FAULTS_LINUX
+      if (row.linuxOnly)
+        continue;
+#endif
+      if (index++ % n == k)
+        QTest::newRow(qPrintable(name)) << name;
+    }
+  }
+  void faults() {
+    QFETCH(QString, name);
+    const TFaultRow row = Rows().at(name);
+    TRig rig(row.hubs);
+    if (row.arrange)
+      row.arrange(rig);
+    const QString firstNode = rig.Node(0);
+    const QStringList args =
+        row.hubs > 1 ? QStringList{"--device", firstNode, "update"} : QStringList{"update"};
+    TOutcome o;
+    {
+#ifdef HALVEK_FAULTS_LINUX
+      // Root would open a node whatever its mode.
+      hidtest::SetPermissionOverride(false);
+#endif
+      o = RunHubctl(rig, state_->path(), args, [&](THubctl& h) {
+        if (row.during)
+          row.during(rig, h);
+      });
+#ifdef HALVEK_FAULTS_LINUX
+      hidtest::SetPermissionOverride(true);
+#endif
+    }
+    const QString what = QString("exit %1\n%2").arg(o.code).arg(o.All());
+    QVERIFY2(o.code == row.code, qPrintable(what));
+    QVERIFY2(o.All().contains(row.said), qPrintable(what));
+    // Success is said only where the hub runs the new firmware.
+    QCOMPARE(o.out.contains(Texts::UpdateCompleted), row.code == EXIT_OK);
+    HubEmulator& hub = rig.Hub();
+    switch (row.after) {
+      case EAfter::Untouched:
+        QVERIFY(hub.Attached());
+        QCOMPARE(hub.Mode(), HubMode::Application);
+        QCOMPARE(hub.ApplicationVersion(), OLD_VERSION);
+        QCOMPARE(hub.LedLevels(), START_LEVELS);
+        break;
+      case EAfter::Bootloader:
+        QVERIFY(hub.Attached());
+        QCOMPARE(hub.Mode(), HubMode::Bootloader);
+        break;
+      case EAfter::Gone:
+        QVERIFY(!hub.Attached());
+        break;
+      case EAfter::Updated:
+        QCOMPARE(hub.ApplicationVersion(), NEW_VERSION);
+        break;
+    }
+    if (row.code == EXIT_OK) {
+      QCOMPARE(hub.LedLevels(), START_LEVELS);
+    }
+    for (int i = 1; i < row.hubs; ++i) {
+      QCOMPARE(rig.Hub(i).ApplicationVersion(), OLD_VERSION);
+      QCOMPARE(rig.Hub(i).Attachments(), 1);
+    }
+
+    // The fault gone and the hub plugged back in, a clean retry finishes the job with the
+    // levels the hub had at the start.
+    hub.ClearFaults();
+    hub.SetFirmwareImage(rig.image, NEW_VERSION);
+    if (!hub.Attached() || row.after == EAfter::Bootloader || name.contains("access")) {
+      hub.Unplug();
+      rig.MoveTo(0, "usb-0000:00:14.0-1/input0");
+      hub.Plug();
+    }
+    QTest::qWait(50);
+    const QStringList again =
+        row.hubs > 1 ? QStringList{"--device", rig.Node(0), "update"} : QStringList{"update"};
+    const TOutcome retry = RunHubctl(rig, state_->path(), again);
+    QVERIFY2(retry.code == EXIT_OK,
+             qPrintable(QString("retry: exit %1\n%2").arg(retry.code).arg(retry.All())));
+    QCOMPARE(hub.Mode(), HubMode::Application);
+    QCOMPARE(hub.ApplicationVersion(), NEW_VERSION);
+    QCOMPARE(hub.LedLevels(), START_LEVELS);
+    // Nothing is kept once the levels are back on the hub.
+    QCOMPARE(QDir(state_->path()).entryList(QDir::Files), QStringList{});
+  }
+
+  // The table of docs/reliability.md names exactly the rows of this test.
+  void documented() {
+    QFile doc(QStringLiteral(RELIABILITY_DOC));
+    QVERIFY(doc.open(QIODevice::ReadOnly));
+    QStringList documented;
+    const QRegularExpression row(QStringLiteral(R"(^\|\s*([^|]+?)\s*\|\s*tst_update_faults\s*\|)"));
+    for (const QString& line : QString::fromUtf8(doc.readAll()).split('\n')) {
+      const auto m = row.match(line);
+      if (m.hasMatch())
+        documented << m.captured(1);
+    }
+    QStringList tested;
+    for (const auto& [name, r] : Rows())
+      tested << name;
+    documented.sort();
+    QCOMPARE(documented, tested);
+  }
+};
+
+QTEST_GUILESS_MAIN(UpdateFaultsTest)
+#include "tst_update_faults.moc"
