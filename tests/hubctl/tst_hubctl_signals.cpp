@@ -16,7 +16,7 @@
 namespace {
 
 // The program with --simulate, quick, its output on a pipe the test holds, SIGPIPE at its
-// default as a shell leaves it (QProcess children inherit an ignored SIGPIPE otherwise).
+// default as a shell leaves it, whatever this test inherited (an ignored SIGPIPE is passed on).
 class TChild {
  public:
   ~TChild() {
@@ -170,6 +170,8 @@ class HubctlSignalsTest : public QObject {
     QTest::newRow("SIGHUP then SIGTERM") << QList<int>{SIGHUP, SIGTERM} << 0 << true;
     QTest::newRow("Ctrl-C then SIGTERM") << QList<int>{SIGINT, SIGTERM} << 0 << true;
     QTest::newRow("Ctrl-C twice") << QList<int>{SIGINT, SIGINT} << 130 << false;
+    // Told to press Ctrl-C again to stop, the user did.
+    QTest::newRow("SIGTERM then Ctrl-C") << QList<int>{SIGTERM, SIGINT} << 130 << false;
   }
   void signalsDuringProgramming() {
     QFETCH(QList<int>, sent);
