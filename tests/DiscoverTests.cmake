@@ -54,7 +54,7 @@ foreach(line IN LISTS functions)
     string(APPEND content
            "add_test([==[${NAME} ${selector}]==] ${WRAPPER} [==[${BINARY}]==] [==[${selector}]==])\n"
            "set_tests_properties([==[${NAME} ${selector}]==] PROPERTIES TIMEOUT ${TIMEOUT} "
-           "ENVIRONMENT [==[${environment}]==])\n")
+           "FIXTURES_REQUIRED halvek_test_env ENVIRONMENT [==[${environment}]==])\n")
   endforeach()
 endforeach()
 file(WRITE ${OUTPUT} "${content}")
