@@ -160,6 +160,10 @@ class HubLockTest : public QObject {
     QVERIFY(said.startsWith("refused the hub is in use by another program"));
     QVERIFY(other.waitForFinished(5000));
 
+    // A program started meanwhile must not keep the lock alive after this one lets go.
+    QProcess startedMeanwhile;
+    QVERIFY(StartHolder(startedMeanwhile, "another hub", said));
+    QCOMPARE(said, QByteArray("held"));
     lock.Release();
     QVERIFY(!lock.Held());
     QVERIFY(StartHolder(other, kPort, said));
@@ -168,6 +172,8 @@ class HubLockTest : public QObject {
     other.closeWriteChannel();
     QVERIFY(other.waitForFinished(5000));
     QVERIFY(lock.Acquire(kPort, why));
+    startedMeanwhile.closeWriteChannel();
+    QVERIFY(startedMeanwhile.waitForFinished(5000));
   }
 
   // Locking must never stop an update: without a usable directory the lock goes on without a
