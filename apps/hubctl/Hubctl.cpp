@@ -107,11 +107,30 @@ QString THubctl::Usage() {
       "  --device NODE         the hub at NODE (such as /dev/hidraw3) when several are plugged in\n"
       "  --json                one JSON object per line\n"
       "\n"
-      "Exit codes: 0 success, 1 other error, 2 usage error, 3 no hub, 4 access denied,\n"
-      "5 update failed, 6 time-out (no answer, or wait ran out), 130 interrupted.\n");
+      "Exit codes: 0 success, 1 other error (the output could not be written, for one),\n"
+      "2 usage error, 3 no hub, 4 access denied, 5 update failed, 6 time-out (no answer, or\n"
+      "wait ran out), 7 hub in use by another program, 130 interrupted.\n"
+      "\n"
+      "SIGHUP and SIGTERM act like a first Ctrl-C: an update in progress runs to its end.\n"
+      "HALVEK_SIMULATE_FAST=1 with --simulate: short pauses and a hub that answers at once\n"
+      "(for tests and demos).\n");
 }
 
 int THubctl::Run(const QStringList& arguments) {
+  const int code = RunCommand(arguments);
+  env_.out->flush();
+  QString error = view_ ? view_->OutputError() : QString();
+  if (error.isEmpty() && env_.out->status() != QTextStream::Ok)
+    error = TTerminalView::WriteErrorOf(*env_.out);
+  if (error.isEmpty())
+    return code;
+  *env_.err << "halvek-hubctl: cannot write the output: " << error << '\n';
+  env_.err->flush();
+  // A failed command keeps its own code: it says more.
+  return code == EXIT_OK ? EXIT_ERROR : code;
+}
+
+int THubctl::RunCommand(const QStringList& arguments) {
   TOptions options;
   auto usageError = [this](const QString& why) {
     *env_.err << "halvek-hubctl: " << why << "\n\n" << Usage();
@@ -186,6 +205,18 @@ int THubctl::Run(const QStringList& arguments) {
 int THubctl::Dispatch(const TOptions& options) {
   std::shared_ptr<THidPlatform> platform = env_.platform;
   if (options.simulate) {
+    if (qgetenv("HALVEK_SIMULATE_FAST") == "1") {
+      // For tests and demos: short pauses and a hub that answers at once.
+      TUpdateTiming fast;
+      fast.bootloaderPauseMs = 150;
+      fast.rebootPauseMs = 150;
+      fast.ledPauseMs = 0;
+      env_.timing = fast;
+      env_.simulatedHub.replyLatencyMs = 0;
+      env_.simulatedHub.bootloaderSwitchDelayMs = 30;
+      env_.simulatedHub.rebootDelayMs = 30;
+      env_.autoTimerMs = 30;
+    }
     bus_ = std::make_shared<TSimHidBus>();
     platform = bus_;
     PlugSimulatedHub();
@@ -273,6 +304,11 @@ int THubctl::SelectHub(const TOptions& options) {
   if (!hub->CanReadWrite()) {
     Error(AccessDeniedLine(hub));
     return EXIT_ACCESS_DENIED;
+  }
+  QString why;
+  if (THubSession::InUseElsewhere(hub, &why)) {
+    Error(QStringLiteral("the hub at %1: %2").arg(CurrentNode(), why));
+    return EXIT_HUB_IN_USE;
   }
   return EXIT_OK;
 }
@@ -376,6 +412,8 @@ int THubctl::Update(const TOptions& options) {
     return EXIT_INTERRUPTED;
   if (result == EUpdateResult::NoDevice)
     return EXIT_NO_HUB;
+  if (result == EUpdateResult::HubInUse)
+    return EXIT_HUB_IN_USE;
   return result == EUpdateResult::Completed ? EXIT_OK : EXIT_UPDATE_FAILED;
 }
 
@@ -429,7 +467,12 @@ int THubctl::Status(const TOptions& options) {
         view_->Print(QString());
       readOnce();
     }
+    // Nobody reads any more (`| head`): nothing left to watch for.
+    if (!view_->OutputError().isEmpty())
+      Finish(EXIT_ERROR);
   });
+  if (!view_->OutputError().isEmpty())
+    return EXIT_ERROR;
   timer.start();
   onInterrupt_ = [this] { Finish(EXIT_INTERRUPTED); };
   return RunLoopUntilDone();
@@ -641,7 +684,11 @@ void THubctl::InterruptUpdate() {
   }
 }
 
-bool THubctl::Interrupt() {
+bool THubctl::Interrupt(EInterrupt kind) {
+  // A hang-up or termination is only ever a first Ctrl-C: once one has been seen, it adds
+  // nothing, and it never stops an update midway.
+  if (kind == EInterrupt::Soft && interrupts_ > 0)
+    return static_cast<bool>(onInterrupt_);
   ++interrupts_;
   if (!onInterrupt_)
     return false;

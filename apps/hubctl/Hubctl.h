@@ -28,6 +28,7 @@ enum EHubctlExit {
   EXIT_ACCESS_DENIED = 4,  // the hub's node cannot be opened for reading and writing
   EXIT_UPDATE_FAILED = 5,  // an update did not complete
   EXIT_TIMEOUT = 6,        // the hub did not answer, or `wait` ran out of time
+  EXIT_HUB_IN_USE = 7,     // another program is updating the hub
   EXIT_INTERRUPTED = 130,  // Ctrl-C
 };
 
@@ -63,12 +64,16 @@ class THubctl : public QObject {
   explicit THubctl(THubctlEnvironment environment);
   ~THubctl() override;
 
-  // Runs one command line (without the program name); returns the exit code.
+  // Runs one command line (without the program name); returns the exit code. An output that
+  // could not be written makes a successful command end with EXIT_ERROR, said on stderr.
   int Run(const QStringList& arguments);
-  // Ctrl-C. A first one during an update lets the update finish (saying so); a second one
+
+  // Ctrl-C, or Soft: SIGHUP or SIGTERM, which act like a first Ctrl-C only.
+  enum class EInterrupt { CtrlC, Soft };
+  // A first interrupt during an update lets the update finish (saying so); a second Ctrl-C
   // stops it between records and says the hub is left in its bootloader. False when the
   // command in progress has nothing to wind down: the caller may just end the process.
-  bool Interrupt();
+  bool Interrupt(EInterrupt kind = EInterrupt::CtrlC);
 
   static QString Usage();
 
@@ -79,6 +84,7 @@ class THubctl : public QObject {
 
  private:
   struct TOptions;
+  int RunCommand(const QStringList& arguments);
   int Dispatch(const TOptions& options);
   int List(const TOptions& options);
   int Version(const TOptions& options);

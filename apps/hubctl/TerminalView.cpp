@@ -1,19 +1,36 @@
 #include "TerminalView.h"
 
+#include <QFileDevice>
 #include <QJsonDocument>
 
 TTerminalView::TTerminalView(QTextStream& out, QTextStream& err, EStyle style)
     : out_(out), err_(err), style_(style) {}
 
-void TTerminalView::EmitJson(const QJsonObject& object) {
-  out_ << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+QString TTerminalView::WriteErrorOf(QTextStream& stream) {
+  auto* file = qobject_cast<QFileDevice*>(stream.device());
+  return file && file->error() != QFileDevice::NoError ? file->errorString()
+                                                       : QStringLiteral("write error");
+}
+
+void TTerminalView::FlushOutput() {
   out_.flush();
+  if (out_.status() != QTextStream::Ok)
+    outputError_ = WriteErrorOf(out_);
+}
+
+void TTerminalView::EmitJson(const QJsonObject& object) {
+  if (!outputError_.isEmpty())
+    return;
+  out_ << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+  FlushOutput();
 }
 
 void TTerminalView::Print(const QString& line) {
   FinishProgress();
+  if (!outputError_.isEmpty())
+    return;
   out_ << line << '\n';
-  out_.flush();
+  FlushOutput();
 }
 
 void TTerminalView::FinishProgress() {

@@ -21,6 +21,11 @@ class TTerminalView : public TUpdaterView {
   // Ends a progress bar in the middle of its line before anything else is printed.
   void FinishProgress();
 
+  // Why the output could not be written (closed pipe, full disk), empty while it can. Once it
+  // fails nothing more is written to it; the work goes on.
+  const QString& OutputError() const { return outputError_; }
+  static QString WriteErrorOf(QTextStream& stream);
+
   const QStringList& Log() const { return log_; }
   // Keeps log lines without printing them (start-up: the command says what matters itself).
   void SetQuiet(bool quiet) { quiet_ = quiet; }
@@ -40,6 +45,8 @@ class TTerminalView : public TUpdaterView {
   void ShowLedLevel(int, int) override {}
 
  private:
+  void FlushOutput();
+
   QTextStream& out_;
   QTextStream& err_;
   EStyle style_;
@@ -47,4 +54,5 @@ class TTerminalView : public TUpdaterView {
   int lastShown_ = -1;  // percent (or tenth) last shown
   bool barOpen_ = false;
   bool quiet_ = false;
+  QString outputError_;
 };

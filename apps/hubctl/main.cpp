@@ -13,8 +13,12 @@
 namespace {
 int interruptPipe[2] = {-1, -1};
 
-void OnSignal(int) {
-  const char byte = 1;
+// Ctrl-C, or a hang-up or termination (which never stops an update midway).
+constexpr char kCtrlC = 'i';
+constexpr char kSoft = 's';
+
+void OnSignal(int number) {
+  const char byte = number == SIGINT ? kCtrlC : kSoft;
   [[maybe_unused]] const ssize_t n = write(interruptPipe[1], &byte, 1);
 }
 }  // namespace
@@ -30,7 +34,10 @@ int main(int argc, char** argv) {
   environment.terminal = isatty(STDERR_FILENO) == 1;
   THubctl hubctl(environment);
 
-  // Ctrl-C reaches the event loop through a pipe, so that a running update can wind down.
+  // A reader that goes away (`| head -1`) must not kill an update midway: a failed write is
+  // noticed instead, and the command ends with exit 1 once its work is done.
+  signal(SIGPIPE, SIG_IGN);
+  // Signals reach the event loop through a pipe, so that a running update can wind down.
   if (pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) != 0)
     return EXIT_ERROR;
   struct sigaction action = {};
@@ -38,14 +45,20 @@ int main(int argc, char** argv) {
   action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
   QSocketNotifier notifier(interruptPipe[0], QSocketNotifier::Read);
   QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
     char bytes[16];
-    while (read(interruptPipe[0], bytes, sizeof bytes) > 0) {
-      if (!hubctl.Interrupt()) {
-        err << "\nhalvek-hubctl: interrupted\n";
-        err.flush();
-        _exit(EXIT_INTERRUPTED);
+    ssize_t n;
+    while ((n = read(interruptPipe[0], bytes, sizeof bytes)) > 0) {
+      for (ssize_t i = 0; i < n; ++i) {
+        const auto kind =
+            bytes[i] == kCtrlC ? THubctl::EInterrupt::CtrlC : THubctl::EInterrupt::Soft;
+        if (!hubctl.Interrupt(kind)) {
+          err << "\nhalvek-hubctl: interrupted\n";
+          err.flush();
+          _exit(EXIT_INTERRUPTED);
+        }
       }
     }
   });

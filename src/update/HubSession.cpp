@@ -7,6 +7,7 @@
 #include "protocol/Commands.h"
 #include "update/BuildConfig.h"
 #include "update/EmbeddedFirmware.h"
+#include "update/HubLock.h"
 #include "update/Pause.h"
 #include "update/Texts.h"
 #include "update/Version.h"
@@ -51,6 +52,15 @@ std::string PortOf(const THidDevice* device) {
     return {};
   const std::string& phys = it->second;
   return phys.substr(0, phys.rfind("/input"));
+}
+
+std::string HubKey(const THidDevice* hub) {
+  const std::string port = PortOf(hub);
+  return port.empty() ? hub->InterfaceInfo().DevicePath : port;
+}
+
+bool THubSession::InUseElsewhere(const THidDevice* hub, QString* why) {
+  return hub && THubLock::HeldElsewhere(HubKey(hub), why);
 }
 
 THubSession::THubSession(TUpdaterView& view, QObject* parent)
@@ -159,7 +169,8 @@ void THubSession::QueueNewHubs(const std::vector<std::uint32_t>& before) {
 }
 
 void THubSession::Greet() {
-  if (link_.CurrentDevice())
+  auto* hub = dynamic_cast<THidDevice*>(link_.CurrentDevice());
+  if (link_.CurrentDevice() && !InUseElsewhere(hub))
     link_.SendFrame(CMD_GET_VERSION, GreetingRequest());
 }
 
@@ -279,6 +290,18 @@ EUpdateResult THubSession::RunUpdate() {
   if (update_.Running())
     return update_.Run();  // says that it is refused
   auto* hub = dynamic_cast<THidDevice*>(link_.CurrentDevice());
+  // One updater per hub, across programs; held until this update has ended, however it ends.
+  THubLock lock;
+  if (hub) {
+    QString why;
+    if (!lock.Acquire(HubKey(hub), why)) {
+      view_.ClearLog();
+      view_.AppendLog(Texts::HubInUse(why));
+      return EUpdateResult::HubInUse;
+    }
+    if (!why.isEmpty())
+      view_.AppendLog(why);
+  }
   if (hub) {
     TUpdateTarget target;
     target.devInst = hub->InterfaceInfo().DevInst;
@@ -312,6 +335,12 @@ bool THubSession::HoldHub(int index) {
 }
 
 std::optional<VersionReply> THubSession::CheckVersion() {
+  QString why;
+  if (selected_ >= 0 && selected_ < static_cast<int>(hubs_.size()) &&
+      InUseElsewhere(hubs_[selected_], &why)) {
+    view_.AppendLog(Texts::HubInUse(why));
+    return std::nullopt;
+  }
   if (UseHub(selected_)) {
     view_.ShowIndicator(0);
     link_.SendFrame(CMD_GET_VERSION, GreetingRequest());

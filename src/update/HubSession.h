@@ -26,6 +26,9 @@ bool HasHubIds(const THidDevice* device);
 bool IsHub(THidDevice* device);
 // Why a device with the hub's ids is not taken for one; empty when it is a hub.
 QString NotAHubReason(THidDevice* device);
+// What names a hub to other programs (its lock): its USB port, or its node when the port is
+// unknown.
+std::string HubKey(const THidDevice* hub);
 // The USB port a device hangs on ("usb-0000:00:14.0-2" of HID_PHYS "usb-0000:00:14.0-2/input0");
 // empty when the system does not say.
 std::string PortOf(const THidDevice* device);
@@ -87,6 +90,10 @@ class THubSession : public QObject {
   // it is back as a new attachment, waiting for device changes up to `waitMs` more and
   // enumerating afresh before giving up. False when it did not come back.
   bool RefindUpdatedHub(int waitMs);
+
+  // Whether another program is updating `hub`; `why` then names it. Nothing may be sent to
+  // such a hub: its update's commands would interleave with ours.
+  static bool InUseElsewhere(const THidDevice* hub, QString* why = nullptr);
 
   // "Check Version"; the hub's versions when it answered.
   std::optional<VersionReply> CheckVersion();

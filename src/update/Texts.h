@@ -32,6 +32,10 @@ inline QString LedStoreProblem(const QString& reason) {
   return QStringLiteral("The saved LED levels cannot be used (%1); the update goes on.")
       .arg(reason);
 }
+// Another program is updating the hub; `why` names it.
+inline QString HubInUse(const QString& why) {
+  return QStringLiteral("Not now: %1; wait until it has finished.").arg(why);
+}
 // Back after the reboot, but not running the new firmware. `what` says what the hub reports.
 inline QString NotUpdated(const QString& what) {
   return QStringLiteral("The update did not take: %1. Run the update again.").arg(what);

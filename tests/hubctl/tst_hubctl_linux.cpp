@@ -2,6 +2,8 @@
 // node, the reader thread; on the other side of a umockdev testbed the hub emulator answers.
 // Runs under umockdev-wrapper; every case gets a fresh testbed.
 
+#include <QDir>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -15,6 +17,7 @@
 #include "sim/HubEmulator.h"
 #include "sim/SimulatedHub.h"
 #include "update/BuildConfig.h"
+#include "update/HubLock.h"
 #include "update/Texts.h"
 #include "update/Version.h"
 
@@ -238,6 +241,41 @@ class HubctlLinuxTest : public QObject {
     QVERIFY2(o.err.contains("Cannot open the hub at /dev/hidraw0") &&
                  o.err.count("install-udev-rule") == 1,
              qPrintable(o.err));
+  }
+
+  // While another program updates the hub (holds its lock), nothing is sent to it: the command
+  // names the reason and ends with its own exit code.
+  void hubInUseElsewhere_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("update") << QStringList{"update"};
+    QTest::newRow("version") << QStringList{"version"};
+    QTest::newRow("status") << QStringList{"status"};
+  }
+  void hubInUseElsewhere() {
+    QFETCH(QStringList, args);
+    THub hub(*testbed_, FastHub());
+    hub.emulator.Plug();
+    QTest::qWait(20);
+    hub.emulator.ClearTranscript();
+    QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    QDir().mkpath(THubLock::Directory());
+    QProcess holder;
+    holder.start("flock", {"-x", "-o", THubLock::FileFor("usb-0000:00:14.0-1"), "sleep", "30"});
+    QVERIFY(holder.waitForStarted());
+    QVERIFY(QTest::qWaitFor([] { return THubLock::HeldElsewhere("usb-0000:00:14.0-1"); }, 3000));
+    const Outcome o = RunHubctl(args);
+    holder.kill();
+    holder.waitForFinished();
+    QVERIFY2(o.code == EXIT_HUB_IN_USE,
+             qPrintable(QString("exit %1: %2 %3").arg(o.code).arg(o.out, o.err)));
+    QVERIFY2((o.out + o.err).contains("in use by another program"), qPrintable(o.out + o.err));
+    // Not even a greeting.
+    QVERIFY(hub.emulator.Transcript().empty());
+    QCOMPARE(hub.emulator.ApplicationVersion(), FastHub().applicationVersion);
+    // Once the other program is done, the update goes through.
+    const Outcome after = RunHubctl(args);
+    QVERIFY2(after.code == EXIT_OK, qPrintable(after.err));
   }
 
   // The hub drops off the bus during the update, for good or back in its bootloader at once: the

@@ -457,21 +457,14 @@ class UpdateFaultsTest : public QObject {
     state_ = std::make_unique<QTemporaryDir>();
   }
 
-  // TEST_SHARD=k/n runs every n-th row from the k-th (1-based), so that ctest can spread the
-  // rows over several runs that each end within their time-out.
   void faults_data() {
     QTest::addColumn<QString>("name");
-    const QStringList shard = qEnvironmentVariable("TEST_SHARD", "1/1").split('/');
-    const int k = shard.value(0).toInt() - 1;
-    const int n = std::max(1, shard.value(1).toInt());
-    int index = 0;
     for (const auto& [name, row] : Rows()) {
 #ifndef HALVEK_FAULTS_LINUX
       if (row.linuxOnly)
         continue;
 #endif
-      if (index++ % n == k)
-        QTest::newRow(qPrintable(name)) << name;
+      QTest::newRow(qPrintable(name)) << name;
     }
   }
   void faults() {
