@@ -279,6 +279,87 @@ void THidDevice::DeliverReadError(std::uint32_t error) {
     dataErrorHandler_(this, error);
 }
 
+void THidDevice::DeliverLoss(std::uint32_t error) {
+  // The rescan must not run here: its handlers may release this device, whose StopReader would
+  // then wait for the reader that waits for this step.
+  if (present_ && controller_)
+    controller_->RequestRescan();
+  DeliverReadError(error);
+}
+
+void THidDevice::DropReadHandle(const THidPlatformHandle* handle) {
+  std::lock_guard lock(ioMutex_);
+  if (read_.get() == handle) {
+    read_->Close();
+    read_.reset();
+  }
+}
+
+namespace {
+
+bool NoReports(const HIDP_CAPS& caps) {
+  return caps.InputReportByteLength == 0 && caps.OutputReportByteLength == 0 &&
+         caps.FeatureReportByteLength == 0;
+}
+
+}  // namespace
+
+bool THidDevice::RetryAccess(bool& regained) {
+  int error = 0;
+  if (std::unique_ptr<THidPlatformHandle> probe =
+          platform_->Open(*info_, EHidAccess::ReadWrite, error)) {
+    probe->Close();
+    canReadWrite_ = true;
+    openError_ = 0;
+    regained = true;
+    // A handle opened without rights cannot write: the next write opens a real one.
+    if (io_)
+      CloseIoHandle();
+    StartReader();
+    return true;
+  }
+  const int refused = error;
+  if (!platform_->Open(*info_, EHidAccess::None, error))
+    return false;
+  openError_ = refused;
+  return true;
+}
+
+bool THidDevice::RefreshIdentity(const THidPnPInfo& fresh) {
+  bool emptyCaps = false;
+  {
+    std::lock_guard lock(ioMutex_);
+    emptyCaps = capsFetched_ && NoReports(caps_);
+  }
+  const bool propertiesChanged = fresh.Properties != info_->Properties;
+  const bool incomplete =
+      emptyCaps || std::any_of(info_->Properties.begin(), info_->Properties.end(),
+                               [](const auto& p) { return p.second.empty(); });
+  if (!propertiesChanged && !incomplete)
+    return false;
+  bool changed = false;
+  if (propertiesChanged) {
+    std::lock_guard lock(ioMutex_);
+    info_->Properties = fresh.Properties;
+    changed = true;
+  }
+  HIDD_ATTRIBUTES attributes = attributes_;
+  if (platform_->GetAttributes(*info_, attributes) &&
+      (attributes.VendorID != attributes_.VendorID ||
+       attributes.ProductID != attributes_.ProductID ||
+       attributes.VersionNumber != attributes_.VersionNumber)) {
+    attributes_ = attributes;
+    changed = true;
+  }
+  HIDP_CAPS caps;
+  if (emptyCaps && platform_->GetCaps(*info_, caps) && !NoReports(caps)) {
+    std::lock_guard lock(ioMutex_);
+    caps_ = caps;
+    changed = true;
+  }
+  return changed;
+}
+
 void THidDevice::MarkUnplugged() {
   {
     std::lock_guard lock(ioMutex_);
@@ -340,9 +421,13 @@ void THidDeviceReadThread::Run() {
 
 void THidDeviceReadThread::Loop() {
   THidHandOver& handOver = THidHandOver::Instance();
+  // One rescan per hang-up: a node that keeps failing must not rescan at every slice.
+  bool lossReported = false;
   while (!terminated_) {
-    const std::size_t len =
-        std::min<std::size_t>(device_->ReaderCaps().InputReportByteLength, reportBuffer_.size());
+    // The lengths may have been read again since the start (a descriptor written late).
+    const std::size_t len = device_->ReaderCaps().InputReportByteLength;
+    if (len > reportBuffer_.size())
+      reportBuffer_.resize(len);
     std::fill_n(reportBuffer_.begin(), len, 0);
     if (len == 0) {
       // No report lengths known: there is nothing to read, and asking again at once would spin.
@@ -363,6 +448,7 @@ void THidDeviceReadThread::Loop() {
     std::uint64_t epoch = 0;
     switch (device_->ReadOne(*handle, terminated_, reportBuffer_.data(), len, got, epoch, error)) {
       case THidDevice::EReadOutcome::Report:
+        lossReported = false;
         bytesRead_ = static_cast<std::uint32_t>(got);
         if (bytesRead_ > 0) {
           const std::uint32_t n = bytesRead_;
@@ -370,11 +456,30 @@ void THidDeviceReadThread::Loop() {
               [this, n, epoch] { device_->DeliverReport(reportBuffer_.data(), n, epoch); });
         }
         break;
-      case THidDevice::EReadOutcome::Lost:
+      case THidDevice::EReadOutcome::Lost: {
+        if (error == EBADF) {
+          // Our own close raced the read: not a hang-up.
+          Pause();
+          break;
+        }
+        // A hung-up node stays hung up: the next round opens afresh, which fails while the
+        // device is gone.
+        device_->DropReadHandle(handle.get());
+        lastError_ = static_cast<std::uint32_t>(error);
+        if (!lossReported) {
+          lossReported = true;
+          const std::uint32_t code = lastError_;
+          handOver.Run([this, code] { device_->DeliverLoss(code); });
+        }
         // The read fails at once for as long as the device is gone: wait before the next.
         Pause();
         break;
+      }
       case THidDevice::EReadOutcome::Nothing:
+        // The handle was closed under the wait. Whatever closed it, going round at once could
+        // only find the same closed handle: wait one slice (a stop still ends it at once).
+        Pause();
+        break;
       case THidDevice::EReadOutcome::Stopped:
         break;
     }

@@ -118,9 +118,23 @@ class THidDevice : public THidReportDevice {
                        std::uint64_t& epoch, int& error);
   void WakeReader();
 
+  // Drops the reader's handle after its device hung up, so that the next read opens afresh.
+  void DropReadHandle(const THidPlatformHandle* handle);
+
   // UI side, run through the hand-over.
   void DeliverReport(const std::uint8_t* buffer, std::uint32_t bytesRead, std::uint64_t epoch);
   void DeliverReadError(std::uint32_t error);
+  // The node hung up under the reader: the error handler hears of it and the controller
+  // rescans, so that a device gone without a notice is found gone.
+  void DeliverLoss(std::uint32_t error);
+
+  // Rescans of a listed device (controller). RetryAccess tries a read/write open again for a
+  // device that had none; `regained` is set when it now has it, and its reader starts. Returns
+  // whether the node is still there.
+  bool RetryAccess(bool& regained);
+  // Takes the properties of a fresh scan and reads attributes and report lengths again where
+  // they were missing or empty when first read. True when anything changed.
+  bool RefreshIdentity(const THidPnPInfo& fresh);
 
   // Report lengths as known now; fetches nothing (for the reader).
   HIDP_CAPS ReaderCaps() const;

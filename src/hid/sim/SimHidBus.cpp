@@ -32,6 +32,7 @@ struct TSimHidBus::TState {
   TSimDeviceId nextId = 1;
   std::uint32_t nextDevInst = 1;
   bool available = true;
+  bool noticesAvailable = true;
   std::function<void()> notice;
   bool noticePosted = false;
 
@@ -321,6 +322,11 @@ void TSimHidBus::SetAvailable(bool available) {
   state_->available = available;
 }
 
+void TSimHidBus::SetNoticesAvailable(bool available) {
+  std::lock_guard lock(state_->mutex);
+  state_->noticesAvailable = available;
+}
+
 bool TSimHidBus::Available() {
   std::lock_guard lock(state_->mutex);
   return state_->available;
@@ -393,7 +399,12 @@ bool TSimHidBus::GetCaps(const THidPnPInfo& info, HIDP_CAPS& caps) {
   return true;
 }
 
-void TSimHidBus::SetChangeNotice(std::function<void()> notice) {
+bool TSimHidBus::SetChangeNotice(std::function<void()> notice) {
   std::lock_guard lock(state_->mutex);
+  if (!state_->noticesAvailable) {
+    state_->notice = {};
+    return false;
+  }
   state_->notice = std::move(notice);
+  return true;
 }

@@ -103,6 +103,9 @@ class TSimHidBus : public THidPlatform {
 
   // Whether the program can use the bus at all (false: it lists nothing). For tests.
   void SetAvailable(bool available);
+  // Whether the bus tells of changes (false: like a machine without a udev monitor, no notice
+  // is ever posted and SetChangeNotice says so). Takes effect at the next SetChangeNotice.
+  void SetNoticesAvailable(bool available);
 
   // THidPlatform.
   bool Available() override;
@@ -111,7 +114,7 @@ class TSimHidBus : public THidPlatform {
                                            int& error) override;
   bool GetAttributes(const THidPnPInfo& info, HIDD_ATTRIBUTES& attributes) override;
   bool GetCaps(const THidPnPInfo& info, HIDP_CAPS& caps) override;
-  void SetChangeNotice(std::function<void()> notice) override;
+  bool SetChangeNotice(std::function<void()> notice) override;
 
   struct TState;
 
