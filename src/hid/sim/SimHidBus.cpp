@@ -232,7 +232,7 @@ TSimDeviceId TSimHidBus::Attach(const TDeviceConfig& config, TOutputCallback onO
   return id;
 }
 
-bool TSimHidBus::Detach(TSimDeviceId id) {
+bool TSimHidBus::Detach(TSimDeviceId id, bool notify) {
   {
     std::lock_guard lock(state_->mutex);
     const auto it = state_->devices.find(id);
@@ -243,7 +243,8 @@ bool TSimHidBus::Detach(TSimDeviceId id) {
       handle->MarkLost();
     it->second.handles.clear();
   }
-  PostNotice();
+  if (notify)
+    PostNotice();
   return true;
 }
 

@@ -79,8 +79,9 @@ class TSimHidBus : public THidPlatform {
 
   // Plugs in a new virtual device. The callback may be empty (writes then go nowhere).
   TSimDeviceId Attach(const TDeviceConfig& config, TOutputCallback onOutput = {});
-  // Unplugs it. False when it is not attached.
-  bool Detach(TSimDeviceId id);
+  // Unplugs it. False when it is not attached. Without `notify` no notice is posted: a node
+  // that hangs up with no udev event (its readers still see the loss).
+  bool Detach(TSimDeviceId id, bool notify = true);
   // Plugs a detached device in again, with the same config and callback, as a new attachment
   // (new DevInst and DevicePath). False when it is attached already or unknown.
   bool Reattach(TSimDeviceId id);
