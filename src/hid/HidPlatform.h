@@ -104,6 +104,3 @@ class THidPlatform {
   static std::shared_ptr<THidPlatform> Default();
   static void SetDefault(std::shared_ptr<THidPlatform> platform);
 };
-
-// Whether a report descriptor declares report ids (then every report starts with its id).
-bool DescriptorUsesReportIds(const std::uint8_t* data, std::size_t size);

@@ -262,6 +262,9 @@ class HidLinuxTest : public QObject {
     QTest::newRow("hub, no report ids") << Hex(HUB_DESCRIPTOR) << 0 << 65;
     QTest::newRow("report id 2") << "0600ff0901a10185020901150026ff00750895208102090195209102c0"
                                  << 2 << 33;
+    // The id item declares no report: the lengths and the reader both go without ids.
+    QTest::newRow("report id item after the last main item")
+        << Hex(HUB_DESCRIPTOR) + "8502" << 0 << 65;
   }
   void writeAndRead() {
     QFETCH(QString, descriptor);

@@ -237,7 +237,7 @@ class THidrawHandle : public THidPlatformHandle {
     if (reportIds_ < 0) {
       std::vector<std::uint8_t> descriptor;
       reportIds_ = ReadDescriptor(hidSysPath_, descriptor) &&
-                   DescriptorUsesReportIds(descriptor.data(), descriptor.size());
+                   ParseReportDescriptor(descriptor.data(), descriptor.size()).UsesReportIds;
     }
     return reportIds_ > 0;
   }
