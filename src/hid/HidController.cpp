@@ -107,11 +107,11 @@ std::vector<std::unique_ptr<THidDevice>> THidDeviceController::ScanDevices(
     if (known != deviceList_.end()) {
       // A listed device only needs to be still there. Making an object for it again would open
       // its node at every rescan, which can wake a sleeping USB device, only to throw it away.
-      // Only one that could not be opened for writing is tried again (udev may have set the
+      // Only one that was refused a read/write open is tried again (udev may have set the
       // rights since), and only one whose identity was read incomplete is read again.
       THidDevice* entry = *known;
       int error = 0;
-      const bool there = entry->CanReadWrite()
+      const bool there = !entry->AccessRefused()
                              ? platform_->Open(info, EHidAccess::None, error) != nullptr
                              : entry->RetryAccess(listedChanged_);
       if (!there)

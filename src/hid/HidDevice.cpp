@@ -15,14 +15,10 @@ THidDevice::THidDevice(std::unique_ptr<THidPnPInfo> info, THidDeviceController* 
     SetDataHandler(controller_->OnDeviceData());
     unplugHandler_ = controller_->OnDeviceUnplug();
   }
+  // Opening other devices for writing can wake them from their sleep, and fails on nodes the
+  // user may not open anyway: only proving that the node is there.
   int error = 0;
-  std::unique_ptr<THidPlatformHandle> handle =
-      platform_->Open(*info_, EHidAccess::ReadWrite, error);
-  canReadWrite_ = handle != nullptr;
-  openError_ = canReadWrite_ ? 0 : error;
-  if (!handle)
-    handle = platform_->Open(*info_, EHidAccess::None, error);
-  if (!handle)
+  if (!platform_->Open(*info_, EHidAccess::None, error))
     throw EControllerError(HID_ERR_CANNOT_OPEN);
   attributes_.Size = 12;
   if (!platform_->GetAttributes(*info_, attributes_))
@@ -44,13 +40,29 @@ void THidDevice::Teardown() {
 }
 
 std::string THidDevice::OpenErrorText() const {
-  return openError_ ? std::generic_category().message(openError_) : std::string();
+  const int error = OpenError();
+  return error ? std::generic_category().message(error) : std::string();
+}
+
+void THidDevice::ProbeAccess() const {
+  // A device found gone keeps what was known: there is nothing left to open.
+  if (accessKnown_ || !present_)
+    return;
+  int error = 0;
+  std::unique_ptr<THidPlatformHandle> handle =
+      platform_->Open(*info_, EHidAccess::ReadWrite, error);
+  accessKnown_ = true;
+  canReadWrite_ = handle != nullptr;
+  openError_ = canReadWrite_ ? 0 : error;
+  if (handle)
+    handle->Close();
 }
 
 bool THidDevice::OpenIoHandle() {
   if (IsUsable() && !io_) {
     int error = 0;
     io_ = platform_->Open(*info_, EHidAccess::ReadWrite, error);
+    accessKnown_ = true;
     canReadWrite_ = io_ != nullptr;
     openError_ = canReadWrite_ ? 0 : error;
     if (!io_) {
@@ -193,7 +205,7 @@ void THidDevice::DiscardPendingInput() {
 }
 
 void THidDevice::StartReader() {
-  if (!dataHandler_ || !present_ || !claimed_ || !canReadWrite_ || reader_)
+  if (!dataHandler_ || !present_ || !claimed_ || reader_ || !CanReadWrite())
     return;
   THidHandOver::Instance();  // made on this thread, the one that serves it
   reader_ = std::make_unique<THidDeviceReadThread>(this);
@@ -309,6 +321,7 @@ bool THidDevice::RetryAccess(bool& regained) {
   if (std::unique_ptr<THidPlatformHandle> probe =
           platform_->Open(*info_, EHidAccess::ReadWrite, error)) {
     probe->Close();
+    accessKnown_ = true;
     canReadWrite_ = true;
     openError_ = 0;
     regained = true;

@@ -332,6 +332,43 @@ class HidControllerTest : public QObject {
     QCOMPARE(rec.events, (QStringList{"arr:A", "rem:A"}));
   }
 
+  // Devices nobody uses are never opened for reading or writing: not when listed, not when
+  // claimed and given back (as the window does with every device that is not a hub), not at
+  // rescans, and not when they may not be opened anyway. The first question about access opens
+  // once, and one refused open is what later rescans try again.
+  void unusedDevicesNotOpened() {
+    auto bus = std::make_shared<TSimHidBus>();
+    const TSimDeviceId open = bus->Attach(DeviceConfig(1, 0x0A));
+    const TSimDeviceId locked =
+        bus->Attach(DeviceConfig(1, 0x0B, TSimHidBus::EAccess::AttributesOnly));
+    THidDeviceController controller(nullptr, bus);
+    TRecorder rec;
+    controller.SetOnDeviceChange(rec.ChangeHandler());
+    for (int round = 0; round < 3; ++round) {
+      THidDevice* a = nullptr;
+      THidDevice* b = nullptr;
+      QVERIFY(controller.ClaimNextDevice(a));
+      QVERIFY(controller.ClaimNextDevice(b));
+      controller.ReleaseDevice(a);
+      controller.ReleaseDevice(b);
+      controller.DeviceChange();
+    }
+    QCOMPARE(DescribeList(controller), QString("A B"));
+    for (TSimDeviceId id : {open, locked}) {
+      QCOMPARE(bus->OpenCount(id, EHidAccess::ReadWrite), std::size_t{0});
+      QCOMPARE(bus->OpenCount(id, EHidAccess::Read), std::size_t{0});
+    }
+    QVERIFY(controller.DeviceList()[0]->CanReadWrite());
+    QVERIFY(!controller.DeviceList()[1]->CanReadWrite());
+    QCOMPARE(controller.DeviceList()[1]->OpenError(), EACCES);
+    QCOMPARE(bus->OpenCount(open, EHidAccess::ReadWrite), std::size_t{1});
+    controller.DeviceChange();
+    controller.DeviceChange();
+    QCOMPARE(bus->OpenCount(open, EHidAccess::ReadWrite), std::size_t{1});
+    QCOMPARE(bus->OpenCount(locked, EHidAccess::ReadWrite), std::size_t{3});
+    QCOMPARE(rec.events, QStringList{"chg"});
+  }
+
   // Access rights: a node that cannot be opened for reading and writing is listed with the
   // reason kept; one that cannot be opened at all is not listed.
   void accessRights_data() {

@@ -24,6 +24,7 @@ struct TSimHidBus::TState {
     std::uint32_t devInst = 0;
     int writeError = 0;
     std::size_t openCount = 0;
+    std::map<EHidAccess, std::size_t> opensByKind;
     std::vector<TSimHandle*> handles;  // open handles of the current attachment
   };
 
@@ -318,6 +319,15 @@ std::size_t TSimHidBus::OpenCount(TSimDeviceId id) const {
   return it == state_->devices.end() ? 0 : it->second.openCount;
 }
 
+std::size_t TSimHidBus::OpenCount(TSimDeviceId id, EHidAccess access) const {
+  std::lock_guard lock(state_->mutex);
+  const auto it = state_->devices.find(id);
+  if (it == state_->devices.end())
+    return 0;
+  const auto kind = it->second.opensByKind.find(access);
+  return kind == it->second.opensByKind.end() ? 0 : kind->second;
+}
+
 void TSimHidBus::SetAvailable(bool available) {
   std::lock_guard lock(state_->mutex);
   state_->available = available;
@@ -364,6 +374,7 @@ std::unique_ptr<THidPlatformHandle> TSimHidBus::Open(const THidPnPInfo& info, EH
     error = ENOENT;
     return nullptr;
   }
+  ++device->opensByKind[access];
   const EAccess rights = device->config.Access;
   if (rights == EAccess::None ||
       (rights == EAccess::AttributesOnly && access != EHidAccess::None)) {

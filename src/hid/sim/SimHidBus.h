@@ -101,6 +101,8 @@ class TSimHidBus : public THidPlatform {
   std::size_t OpenReadHandles(TSimDeviceId id) const;
   // Opens the program has made on the device so far (all kinds), for tests of handle use.
   std::size_t OpenCount(TSimDeviceId id) const;
+  // Opens of one kind tried so far, refused ones included.
+  std::size_t OpenCount(TSimDeviceId id, EHidAccess access) const;
 
   // Whether the program can use the bus at all (false: it lists nothing). For tests.
   void SetAvailable(bool available);
