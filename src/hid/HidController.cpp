@@ -1,6 +1,5 @@
 #include "hid/HidController.h"
 
-#include <QtGlobal>
 #include <algorithm>
 
 namespace {
