@@ -344,11 +344,10 @@ bool THidDevice::RefreshIdentity(const THidPnPInfo& fresh) {
     std::lock_guard lock(ioMutex_);
     emptyCaps = capsFetched_ && NoReports(caps_);
   }
+  // The properties come with every scan, so comparing them is free; the attributes are read
+  // again only when they changed (HID_ID among them), which keeps a rescan cheap.
   const bool propertiesChanged = fresh.Properties != info_->Properties;
-  const bool incomplete =
-      emptyCaps || std::any_of(info_->Properties.begin(), info_->Properties.end(),
-                               [](const auto& p) { return p.second.empty(); });
-  if (!propertiesChanged && !incomplete)
+  if (!propertiesChanged && !emptyCaps)
     return false;
   bool changed = false;
   if (propertiesChanged) {

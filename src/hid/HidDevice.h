@@ -143,8 +143,9 @@ class THidDevice : public THidReportDevice {
   // device that had none; `regained` is set when it now has it, and its reader starts. Returns
   // whether the node is still there.
   bool RetryAccess(bool& regained);
-  // Takes the properties of a fresh scan and reads attributes and report lengths again where
-  // they were missing or empty when first read. True when anything changed.
+  // Takes the properties of a fresh scan; when they changed (written after the node appeared)
+  // reads the attributes again, and report lengths found empty before. True when anything
+  // changed.
   bool RefreshIdentity(const THidPnPInfo& fresh);
 
   // Report lengths as known now; fetches nothing (for the reader).
