@@ -19,8 +19,13 @@ THidDeviceController::THidDeviceController(QObject* owner, std::shared_ptr<THidP
   std::vector<std::uint32_t> found;
   for (auto& device : ScanDevices(found))
     deviceList_.push_back(device.release());
-  if (available_)
-    platform_->SetChangeNotice([this] { RunDeviceChangeNotice(); });
+  if (available_ && !platform_->SetChangeNotice([this] { RunDeviceChangeNotice(); })) {
+    // No notices will come: without looking again a hub plugged in later, or one coming back
+    // from its bootloader switch, would never be seen.
+    fallbackRescan_.setInterval(FALLBACK_RESCAN_INTERVAL_MS);
+    connect(&fallbackRescan_, &QTimer::timeout, this, [this] { RunDeviceChangeNotice(); });
+    fallbackRescan_.start();
+  }
 }
 
 THidDeviceController::~THidDeviceController() {
@@ -64,6 +69,21 @@ int THidDeviceController::ControllerInstances() {
   return controllerInstances;
 }
 
+void THidDeviceController::RequestRescan() {
+  if (rescanRequested_)
+    return;
+  rescanRequested_ = true;
+  const std::uint64_t scansBefore = scans_;
+  QMetaObject::invokeMethod(
+      this,
+      [this, scansBefore] {
+        rescanRequested_ = false;
+        if (scans_ == scansBefore)
+          RunDeviceChangeNotice();
+      },
+      Qt::QueuedConnection);
+}
+
 void THidDeviceController::RunDeviceChangeNotice() {
   // Runs from the event loop, where an exception cannot go anywhere; the handlers that run here
   // are the unattended kind, which drop their failures anyway.
@@ -80,15 +100,24 @@ std::vector<std::unique_ptr<THidDevice>> THidDeviceController::ScanDevices(
     return fresh;
   for (THidPnPInfo& info : platform_->Enumerate()) {
     const std::uint32_t devInst = info.DevInst;
-    const bool known = std::any_of(deviceList_.begin(), deviceList_.end(), [&](THidDevice* e) {
+    const auto known = std::find_if(deviceList_.begin(), deviceList_.end(), [&](THidDevice* e) {
       return e->InterfaceInfo().DevInst == devInst && e->IsPresent();
     });
-    if (known) {
+    if (known != deviceList_.end()) {
       // A listed device only needs to be still there. Making an object for it again would open
       // its node at every rescan, which can wake a sleeping USB device, only to throw it away.
+      // Only one that was refused a read/write open is tried again (udev may have set the
+      // rights since), and only one whose identity was read incomplete is read again.
+      THidDevice* entry = *known;
       int error = 0;
-      if (platform_->Open(info, EHidAccess::None, error))
-        found.push_back(devInst);
+      const bool there = !entry->AccessRefused()
+                             ? platform_->Open(info, EHidAccess::None, error) != nullptr
+                             : entry->RetryAccess(listedChanged_);
+      if (!there)
+        continue;
+      found.push_back(devInst);
+      if (entry->RefreshIdentity(info))
+        listedChanged_ = true;
       continue;
     }
     try {
@@ -103,9 +132,11 @@ std::vector<std::unique_ptr<THidDevice>> THidDeviceController::ScanDevices(
 }
 
 void THidDeviceController::DeviceChange() {
-  bool changed = false;
+  ++scans_;
+  listedChanged_ = false;
   std::vector<std::uint32_t> found;
   std::vector<std::unique_ptr<THidDevice>> fresh = ScanDevices(found);
+  bool changed = listedChanged_;
 
   // Removals, from the last entry to the first. An absent entry is still listed only because
   // it is claimed; it counts as removed again at every rescan.
@@ -171,6 +202,15 @@ void THidDeviceController::ReleaseDevice(THidDevice*& device) {
   const THidDataEvent dataHandler = released->DataHandler();
   const THidPlugEvent unplugHandler = released->UnplugHandler();
   const std::int32_t sleepTime = released->ReaderSleepTime();
+  // Report lengths read already stay known for the same attachment, also when they came back
+  // empty: a rescan then reads them again (a descriptor written after the node appeared).
+  bool capsFetched = false;
+  HIDP_CAPS caps;
+  {
+    std::lock_guard lock(released->ioMutex_);
+    capsFetched = released->capsFetched_;
+    caps = released->caps_;
+  }
   released->Teardown();
   if (released->controller_ != this)
     return;
@@ -186,6 +226,8 @@ void THidDeviceController::ReleaseDevice(THidDevice*& device) {
     replacement->SetDataHandler(dataHandler);
     replacement->SetUnplugHandler(unplugHandler);
     replacement->SetReaderSleepTime(sleepTime);
+    replacement->capsFetched_ = capsFetched;
+    replacement->caps_ = caps;
     *it = replacement.release();
   } catch (const EControllerError&) {
     // The device can no longer be opened or identified: it is as good as gone. Dropping the

@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -21,6 +22,8 @@ class THidDeviceController : public QObject {
 
  public:
   static constexpr std::int32_t DEFAULT_DEV_THREAD_SLEEP_TIME = 100;
+  // Where the platform cannot tell of changes, the list is rescanned this often.
+  static constexpr std::int32_t FALLBACK_RESCAN_INTERVAL_MS = 2000;
 
   // Scans the devices and starts listening for changes. A null platform means
   // THidPlatform::Default(). Throws EControllerError when a controller already exists.
@@ -38,7 +41,8 @@ class THidDeviceController : public QObject {
   bool ChangeReported() const { return changeReported_; }
   THidPlatform& Platform() const { return *platform_; }
 
-  // Rescans and brings the list in step: removals, arrivals, OnDeviceChange.
+  // Rescans and brings the list in step: removals, arrivals, listed devices whose access or
+  // identity changed, OnDeviceChange.
   void DeviceChange();
   // Claims the first unclaimed entry; false with device = null when there is none.
   bool ClaimNextDevice(THidDevice*& device);
@@ -68,10 +72,15 @@ class THidDeviceController : public QObject {
   void SetDevThreadSleepTime(std::int32_t ms);
 
  private:
+  friend class THidDevice;
+
   // New objects for the interfaces not listed yet; `found` gets the DevInst of every interface
   // that is there (listed or new).
   std::vector<std::unique_ptr<THidDevice>> ScanDevices(std::vector<std::uint32_t>& found);
   void RunDeviceChangeNotice();
+  // A device's reader found its node hung up: rescan soon, from the event loop, unless a rescan
+  // runs before that anyway.
+  void RequestRescan();
   template <typename Handler, typename... Args>
   auto FireDeviceEvent(const Handler& handler, THidDevice* device, Args... args);
 
@@ -79,6 +88,11 @@ class THidDeviceController : public QObject {
   bool available_ = false;
   std::vector<THidDevice*> deviceList_;
   bool changeReported_ = false;
+  // Listed devices that regained access or whose identity was read again in the last scan.
+  bool listedChanged_ = false;
+  std::uint64_t scans_ = 0;
+  bool rescanRequested_ = false;
+  QTimer fallbackRescan_;
   std::int32_t devThreadSleepTime_ = DEFAULT_DEV_THREAD_SLEEP_TIME;
   THidPlugEvent onArrival_;
   THidPlugEvent onRemoval_;

@@ -15,14 +15,10 @@ THidDevice::THidDevice(std::unique_ptr<THidPnPInfo> info, THidDeviceController* 
     SetDataHandler(controller_->OnDeviceData());
     unplugHandler_ = controller_->OnDeviceUnplug();
   }
+  // Opening other devices for writing can wake them from their sleep, and fails on nodes the
+  // user may not open anyway: only proving that the node is there.
   int error = 0;
-  std::unique_ptr<THidPlatformHandle> handle =
-      platform_->Open(*info_, EHidAccess::ReadWrite, error);
-  canReadWrite_ = handle != nullptr;
-  openError_ = canReadWrite_ ? 0 : error;
-  if (!handle)
-    handle = platform_->Open(*info_, EHidAccess::None, error);
-  if (!handle)
+  if (!platform_->Open(*info_, EHidAccess::None, error))
     throw EControllerError(HID_ERR_CANNOT_OPEN);
   attributes_.Size = 12;
   if (!platform_->GetAttributes(*info_, attributes_))
@@ -44,13 +40,29 @@ void THidDevice::Teardown() {
 }
 
 std::string THidDevice::OpenErrorText() const {
-  return openError_ ? std::generic_category().message(openError_) : std::string();
+  const int error = OpenError();
+  return error ? std::generic_category().message(error) : std::string();
+}
+
+void THidDevice::ProbeAccess() const {
+  // A device found gone keeps what was known: there is nothing left to open.
+  if (accessKnown_ || !present_)
+    return;
+  int error = 0;
+  std::unique_ptr<THidPlatformHandle> handle =
+      platform_->Open(*info_, EHidAccess::ReadWrite, error);
+  accessKnown_ = true;
+  canReadWrite_ = handle != nullptr;
+  openError_ = canReadWrite_ ? 0 : error;
+  if (handle)
+    handle->Close();
 }
 
 bool THidDevice::OpenIoHandle() {
   if (IsUsable() && !io_) {
     int error = 0;
     io_ = platform_->Open(*info_, EHidAccess::ReadWrite, error);
+    accessKnown_ = true;
     canReadWrite_ = io_ != nullptr;
     openError_ = canReadWrite_ ? 0 : error;
     if (!io_) {
@@ -193,7 +205,7 @@ void THidDevice::DiscardPendingInput() {
 }
 
 void THidDevice::StartReader() {
-  if (!dataHandler_ || !present_ || !claimed_ || !canReadWrite_ || reader_)
+  if (!dataHandler_ || !present_ || !claimed_ || reader_ || !CanReadWrite())
     return;
   THidHandOver::Instance();  // made on this thread, the one that serves it
   reader_ = std::make_unique<THidDeviceReadThread>(this);
@@ -279,6 +291,87 @@ void THidDevice::DeliverReadError(std::uint32_t error) {
     dataErrorHandler_(this, error);
 }
 
+void THidDevice::DeliverLoss(std::uint32_t error) {
+  // The rescan must not run here: its handlers may release this device, whose StopReader would
+  // then wait for the reader that waits for this step.
+  if (present_ && controller_)
+    controller_->RequestRescan();
+  DeliverReadError(error);
+}
+
+void THidDevice::DropReadHandle(const THidPlatformHandle* handle) {
+  std::lock_guard lock(ioMutex_);
+  if (read_.get() == handle) {
+    read_->Close();
+    read_.reset();
+  }
+}
+
+namespace {
+
+bool NoReports(const HIDP_CAPS& caps) {
+  return caps.InputReportByteLength == 0 && caps.OutputReportByteLength == 0 &&
+         caps.FeatureReportByteLength == 0;
+}
+
+}  // namespace
+
+bool THidDevice::RetryAccess(bool& regained) {
+  int error = 0;
+  if (std::unique_ptr<THidPlatformHandle> probe =
+          platform_->Open(*info_, EHidAccess::ReadWrite, error)) {
+    probe->Close();
+    accessKnown_ = true;
+    canReadWrite_ = true;
+    openError_ = 0;
+    regained = true;
+    // A handle opened without rights cannot write: the next write opens a real one.
+    if (io_)
+      CloseIoHandle();
+    StartReader();
+    return true;
+  }
+  const int refused = error;
+  if (!platform_->Open(*info_, EHidAccess::None, error))
+    return false;
+  openError_ = refused;
+  return true;
+}
+
+bool THidDevice::RefreshIdentity(const THidPnPInfo& fresh) {
+  bool emptyCaps = false;
+  {
+    std::lock_guard lock(ioMutex_);
+    emptyCaps = capsFetched_ && NoReports(caps_);
+  }
+  // The properties come with every scan, so comparing them is free; the attributes are read
+  // again only when they changed (HID_ID among them), which keeps a rescan cheap.
+  const bool propertiesChanged = fresh.Properties != info_->Properties;
+  if (!propertiesChanged && !emptyCaps)
+    return false;
+  bool changed = false;
+  if (propertiesChanged) {
+    std::lock_guard lock(ioMutex_);
+    info_->Properties = fresh.Properties;
+    changed = true;
+  }
+  HIDD_ATTRIBUTES attributes = attributes_;
+  if (platform_->GetAttributes(*info_, attributes) &&
+      (attributes.VendorID != attributes_.VendorID ||
+       attributes.ProductID != attributes_.ProductID ||
+       attributes.VersionNumber != attributes_.VersionNumber)) {
+    attributes_ = attributes;
+    changed = true;
+  }
+  HIDP_CAPS caps;
+  if (emptyCaps && platform_->GetCaps(*info_, caps) && !NoReports(caps)) {
+    std::lock_guard lock(ioMutex_);
+    caps_ = caps;
+    changed = true;
+  }
+  return changed;
+}
+
 void THidDevice::MarkUnplugged() {
   {
     std::lock_guard lock(ioMutex_);
@@ -340,9 +433,13 @@ void THidDeviceReadThread::Run() {
 
 void THidDeviceReadThread::Loop() {
   THidHandOver& handOver = THidHandOver::Instance();
+  // One rescan per hang-up: a node that keeps failing must not rescan at every slice.
+  bool lossReported = false;
   while (!terminated_) {
-    const std::size_t len =
-        std::min<std::size_t>(device_->ReaderCaps().InputReportByteLength, reportBuffer_.size());
+    // The lengths may have been read again since the start (a descriptor written late).
+    const std::size_t len = device_->ReaderCaps().InputReportByteLength;
+    if (len > reportBuffer_.size())
+      reportBuffer_.resize(len);
     std::fill_n(reportBuffer_.begin(), len, 0);
     if (len == 0) {
       // No report lengths known: there is nothing to read, and asking again at once would spin.
@@ -363,6 +460,7 @@ void THidDeviceReadThread::Loop() {
     std::uint64_t epoch = 0;
     switch (device_->ReadOne(*handle, terminated_, reportBuffer_.data(), len, got, epoch, error)) {
       case THidDevice::EReadOutcome::Report:
+        lossReported = false;
         bytesRead_ = static_cast<std::uint32_t>(got);
         if (bytesRead_ > 0) {
           const std::uint32_t n = bytesRead_;
@@ -370,11 +468,30 @@ void THidDeviceReadThread::Loop() {
               [this, n, epoch] { device_->DeliverReport(reportBuffer_.data(), n, epoch); });
         }
         break;
-      case THidDevice::EReadOutcome::Lost:
+      case THidDevice::EReadOutcome::Lost: {
+        if (error == EBADF) {
+          // Our own close raced the read: not a hang-up.
+          Pause();
+          break;
+        }
+        // A hung-up node stays hung up: the next round opens afresh, which fails while the
+        // device is gone.
+        device_->DropReadHandle(handle.get());
+        lastError_ = static_cast<std::uint32_t>(error);
+        if (!lossReported) {
+          lossReported = true;
+          const std::uint32_t code = lastError_;
+          handOver.Run([this, code] { device_->DeliverLoss(code); });
+        }
         // The read fails at once for as long as the device is gone: wait before the next.
         Pause();
         break;
+      }
       case THidDevice::EReadOutcome::Nothing:
+        // The handle was closed under the wait. Whatever closed it, going round at once could
+        // only find the same closed handle: wait one slice (a stop still ends it at once).
+        Pause();
+        break;
       case THidDevice::EReadOutcome::Stopped:
         break;
     }

@@ -35,8 +35,9 @@ class THidDevice : public THidReportDevice {
   static constexpr std::int32_t MIN_READER_SLEEP_TIME = 10;
   static constexpr std::int32_t MAX_READER_SLEEP_TIME = 10000;
 
-  // Opens the interface once to learn CanReadWrite and its attributes, then closes it again.
-  // Throws EControllerError ("device cannot be opened" / "device cannot be identified").
+  // Identifies the interface from what the platform tells without opening it for reading or
+  // writing (a device that is never used is never opened). Throws EControllerError ("device
+  // cannot be opened" when it is not there / "device cannot be identified").
   THidDevice(std::unique_ptr<THidPnPInfo> info, THidDeviceController* controller,
              std::shared_ptr<THidPlatform> platform);
   // Teardown: stops the reader and closes the handles.
@@ -51,11 +52,18 @@ class THidDevice : public THidReportDevice {
   bool IsPresent() const { return present_; }
   bool IsClaimed() const { return claimed_; }
   bool InEvent() const { return inEvent_; }
-  bool CanReadWrite() const { return canReadWrite_; }
+  // Learnt by one read/write open at the first question (or the first use), not before.
+  bool CanReadWrite() const {
+    ProbeAccess();
+    return canReadWrite_;
+  }
   // Usable devices open handles: present, and claimed or inside one of its events.
   bool IsUsable() const { return present_ && (claimed_ || inEvent_); }
   // Why the last read/write open failed (0 when it succeeded), so the user can be told.
-  int OpenError() const { return openError_; }
+  int OpenError() const {
+    ProbeAccess();
+    return openError_;
+  }
   std::string OpenErrorText() const;
   // The error of the last failed write or open on the UI thread.
   std::uint32_t LastError() const { return lastError_; }
@@ -118,9 +126,27 @@ class THidDevice : public THidReportDevice {
                        std::uint64_t& epoch, int& error);
   void WakeReader();
 
+  // Drops the reader's handle after its device hung up, so that the next read opens afresh.
+  void DropReadHandle(const THidPlatformHandle* handle);
+
   // UI side, run through the hand-over.
   void DeliverReport(const std::uint8_t* buffer, std::uint32_t bytesRead, std::uint64_t epoch);
   void DeliverReadError(std::uint32_t error);
+  // The node hung up under the reader: the error handler hears of it and the controller
+  // rescans, so that a device gone without a notice is found gone.
+  void DeliverLoss(std::uint32_t error);
+
+  void ProbeAccess() const;
+  // A read/write open was tried and refused: rescans try again.
+  bool AccessRefused() const { return accessKnown_ && !canReadWrite_; }
+  // Rescans of a listed device (controller). RetryAccess tries a read/write open again for a
+  // device that had none; `regained` is set when it now has it, and its reader starts. Returns
+  // whether the node is still there.
+  bool RetryAccess(bool& regained);
+  // Takes the properties of a fresh scan; when they changed (written after the node appeared)
+  // reads the attributes again, and report lengths found empty before. True when anything
+  // changed.
+  bool RefreshIdentity(const THidPnPInfo& fresh);
 
   // Report lengths as known now; fetches nothing (for the reader).
   HIDP_CAPS ReaderCaps() const;
@@ -135,8 +161,9 @@ class THidDevice : public THidReportDevice {
   std::atomic<bool> present_{true};
   std::atomic<bool> claimed_{false};
   std::atomic<bool> inEvent_{false};
-  bool canReadWrite_ = false;
-  int openError_ = 0;
+  mutable bool accessKnown_ = false;
+  mutable bool canReadWrite_ = false;
+  mutable int openError_ = 0;
   std::uint32_t lastError_ = 0;
 
   std::unique_ptr<THidPlatformHandle> io_;

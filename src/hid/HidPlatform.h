@@ -95,14 +95,12 @@ class THidPlatform {
   virtual bool GetAttributes(const THidPnPInfo& info, HIDD_ATTRIBUTES& attributes) = 0;
   // Report lengths, from the device's report descriptor.
   virtual bool GetCaps(const THidPnPInfo& info, HIDP_CAPS& caps) = 0;
-  // The notice run on the UI thread after HID devices were added or removed: once per burst of
-  // changes. An empty function removes it.
-  virtual void SetChangeNotice(std::function<void()> notice) = 0;
+  // The notice run on the UI thread after HID devices were added, removed or changed (rights
+  // set by udev): once per burst of changes. An empty function removes it. Returns false when
+  // no notices can come (no monitor): the caller then has to look again by itself.
+  virtual bool SetChangeNotice(std::function<void()> notice) = 0;
 
   // The platform a controller uses when it is given none: hidraw unless another was set.
   static std::shared_ptr<THidPlatform> Default();
   static void SetDefault(std::shared_ptr<THidPlatform> platform);
 };
-
-// Whether a report descriptor declares report ids (then every report starts with its id).
-bool DescriptorUsesReportIds(const std::uint8_t* data, std::size_t size);

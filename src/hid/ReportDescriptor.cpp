@@ -51,6 +51,7 @@ struct Reports {
   // Sums only grow, so the longest report so far is the longest of all.
   std::array<std::uint32_t, KIND_COUNT> longest{};
   std::array<bool, KIND_COUNT> any{};
+  bool withId = false;
 
   void Add(ReportKind kind, std::uint32_t id, const GlobalState& g) {
     // Two 32-bit factors: the product and the saturated sum both fit in 64 bits.
@@ -59,6 +60,7 @@ struct Reports {
     sum = static_cast<std::uint32_t>(std::min(sum + itemBits, MAX_REPORT_BITS));
     longest[kind] = std::max(longest[kind], sum);
     any[kind] = true;
+    withId = withId || id != 0;
   }
 
   std::uint16_t Length(ReportKind kind) const {
@@ -74,9 +76,14 @@ struct Reports {
 }  // namespace
 
 HIDP_CAPS CapsFromReportDescriptor(const std::uint8_t* data, std::size_t size) {
-  HIDP_CAPS caps;
+  return ParseReportDescriptor(data, size).Caps;
+}
+
+TReportDescriptorInfo ParseReportDescriptor(const std::uint8_t* data, std::size_t size) {
+  TReportDescriptorInfo info;
+  HIDP_CAPS& caps = info.Caps;
   if (data == nullptr) {
-    return caps;
+    return info;
   }
 
   Reports reports;
@@ -206,5 +213,6 @@ HIDP_CAPS CapsFromReportDescriptor(const std::uint8_t* data, std::size_t size) {
   caps.InputReportByteLength = reports.Length(KIND_INPUT);
   caps.OutputReportByteLength = reports.Length(KIND_OUTPUT);
   caps.FeatureReportByteLength = reports.Length(KIND_FEATURE);
-  return caps;
+  info.UsesReportIds = reports.withId;
+  return info;
 }

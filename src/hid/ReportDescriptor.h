@@ -14,3 +14,13 @@
 // more than 16 nested pushes, report id 0 or over 255) ends the walk; reports before it count.
 // An Input, Output or Feature item of zero bits still declares its report.
 HIDP_CAPS CapsFromReportDescriptor(const std::uint8_t* data, std::size_t size);
+
+// What one walk of a descriptor tells. Both answers come from the same walk, so that the lengths
+// and the report-id byte can never disagree.
+struct TReportDescriptorInfo {
+  HIDP_CAPS Caps;
+  // Reports start with their id: some Input, Output or Feature item was declared under a report
+  // id. A report id item after the last main item declares nothing.
+  bool UsesReportIds = false;
+};
+TReportDescriptorInfo ParseReportDescriptor(const std::uint8_t* data, std::size_t size);

@@ -261,6 +261,114 @@ class HidControllerTest : public QObject {
     QCOMPARE(rec.events, QStringList{"arr:A"});
   }
 
+  // A device whose node hangs up under its reader with no notice: the reader's loss leads to a
+  // rescan, which finds it gone. Only one rescan comes of it, however long the loss lasts.
+  void hangUpWithoutNotice() {
+    auto bus = std::make_shared<TSimHidBus>();
+    const TSimDeviceId id = bus->Attach(DeviceConfig(1, 0x0A));
+    THidDeviceController controller(nullptr, bus);
+    TRecorder rec;
+    controller.SetOnRemoval(rec.RemovalHandler());
+    controller.SetOnDeviceChange(rec.ChangeHandler());
+    rec.events.clear();
+    THidDevice* d = nullptr;
+    QVERIFY(controller.ClaimNextDevice(d));
+    d->SetReaderSleepTime(10);
+    d->SetUnplugHandler(rec.UnplugHandler());
+    d->SetDataHandler(rec.DataHandler());
+    QTRY_COMPARE(bus->OpenReadHandles(id), std::size_t{1});
+    QVERIFY(bus->Detach(id, false));
+    QTRY_VERIFY(!d->IsPresent());
+    QTest::qWait(100);
+    QCOMPARE(rec.events, (QStringList{"unplug:A", "rem:A", "chg"}));
+    controller.ReleaseDevice(d);
+    QCOMPARE(DescribeList(controller), QString());
+  }
+
+  // A device listed without the right to write is tried again at every rescan: once it may be
+  // opened, the change is reported and the claimed device's reader starts. While it still may
+  // not, nothing is reported.
+  void accessArrivesLater() {
+    auto bus = std::make_shared<TSimHidBus>();
+    const TSimDeviceId id = bus->Attach(DeviceConfig(1, 0x0A, TSimHidBus::EAccess::AttributesOnly));
+    THidDeviceController controller(nullptr, bus);
+    TRecorder rec;
+    controller.SetOnDeviceChange(rec.ChangeHandler());
+    rec.events.clear();
+    THidDevice* d = nullptr;
+    QVERIFY(controller.ClaimNextDevice(d));
+    d->SetDataHandler(rec.DataHandler());
+    QVERIFY(!d->HasReader());
+    controller.DeviceChange();
+    QCOMPARE(rec.events, QStringList{});
+    QCOMPARE(d->OpenError(), EACCES);
+    bus->SetAccess(id, TSimHidBus::EAccess::ReadWrite);
+    controller.DeviceChange();
+    QCOMPARE(rec.events, QStringList{"chg"});
+    QVERIFY(d->CanReadWrite());
+    QCOMPARE(d->OpenError(), 0);
+    QVERIFY(d->ReaderRunning());
+    QTRY_COMPARE(bus->OpenReadHandles(id), std::size_t{1});
+    // Known now: later rescans open nothing more.
+    const std::size_t opens = bus->OpenCount(id);
+    controller.DeviceChange();
+    QCOMPARE(rec.events, QStringList{"chg"});
+    controller.ReleaseDevice(d);
+    QVERIFY(bus->OpenCount(id) > opens);  // the release's fresh object
+  }
+
+  // A platform that cannot tell of changes: the controller looks again every 2 s by itself.
+  void rescanWithoutNotices() {
+    auto bus = std::make_shared<TSimHidBus>();
+    bus->SetNoticesAvailable(false);
+    THidDeviceController controller(nullptr, bus);
+    TRecorder rec;
+    controller.SetOnArrival(rec.ArrivalHandler());
+    controller.SetOnRemoval(rec.RemovalHandler());
+    const TSimDeviceId id = bus->Attach(DeviceConfig(1, 0x0A));
+    QTRY_COMPARE_WITH_TIMEOUT(DescribeList(controller), QString("A"), 6000);
+    QVERIFY(bus->Detach(id));
+    QTRY_COMPARE_WITH_TIMEOUT(DescribeList(controller), QString(), 6000);
+    QCOMPARE(rec.events, (QStringList{"arr:A", "rem:A"}));
+  }
+
+  // Devices nobody uses are never opened for reading or writing: not when listed, not when
+  // claimed and given back (as the window does with every device that is not a hub), not at
+  // rescans, and not when they may not be opened anyway. The first question about access opens
+  // once, and one refused open is what later rescans try again.
+  void unusedDevicesNotOpened() {
+    auto bus = std::make_shared<TSimHidBus>();
+    const TSimDeviceId open = bus->Attach(DeviceConfig(1, 0x0A));
+    const TSimDeviceId locked =
+        bus->Attach(DeviceConfig(1, 0x0B, TSimHidBus::EAccess::AttributesOnly));
+    THidDeviceController controller(nullptr, bus);
+    TRecorder rec;
+    controller.SetOnDeviceChange(rec.ChangeHandler());
+    for (int round = 0; round < 3; ++round) {
+      THidDevice* a = nullptr;
+      THidDevice* b = nullptr;
+      QVERIFY(controller.ClaimNextDevice(a));
+      QVERIFY(controller.ClaimNextDevice(b));
+      controller.ReleaseDevice(a);
+      controller.ReleaseDevice(b);
+      controller.DeviceChange();
+    }
+    QCOMPARE(DescribeList(controller), QString("A B"));
+    for (TSimDeviceId id : {open, locked}) {
+      QCOMPARE(bus->OpenCount(id, EHidAccess::ReadWrite), std::size_t{0});
+      QCOMPARE(bus->OpenCount(id, EHidAccess::Read), std::size_t{0});
+    }
+    QVERIFY(controller.DeviceList()[0]->CanReadWrite());
+    QVERIFY(!controller.DeviceList()[1]->CanReadWrite());
+    QCOMPARE(controller.DeviceList()[1]->OpenError(), EACCES);
+    QCOMPARE(bus->OpenCount(open, EHidAccess::ReadWrite), std::size_t{1});
+    controller.DeviceChange();
+    controller.DeviceChange();
+    QCOMPARE(bus->OpenCount(open, EHidAccess::ReadWrite), std::size_t{1});
+    QCOMPARE(bus->OpenCount(locked, EHidAccess::ReadWrite), std::size_t{3});
+    QCOMPARE(rec.events, QStringList{"chg"});
+  }
+
   // Access rights: a node that cannot be opened for reading and writing is listed with the
   // reason kept; one that cannot be opened at all is not listed.
   void accessRights_data() {

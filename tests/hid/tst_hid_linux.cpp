@@ -2,11 +2,17 @@
 // descriptor, hot-plug through the udev monitor, writes, reads, access rights, device loss.
 // Runs under umockdev-wrapper; every case gets a fresh testbed.
 
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <libudev.h>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <QElapsedTimer>
 #include <QTest>
+#include <atomic>
 #include <cerrno>
 #include <mutex>
 
@@ -22,6 +28,42 @@ extern "C" {
 using namespace hidtest;
 
 namespace {
+
+// Faults of the system calls under the platform, switched on by the cases that need them.
+std::atomic<bool> eventfdFails{false};
+std::atomic<bool> monitorFails{false};
+
+}  // namespace
+
+// These replace the C library's and libudev's functions for the whole test program.
+extern "C" int eventfd(unsigned int count, int flags) noexcept {
+  using Real = int (*)(unsigned int, int);
+  static const Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "eventfd"));
+  if (eventfdFails) {
+    errno = EMFILE;
+    return -1;
+  }
+  return real(count, flags);
+}
+
+extern "C" udev_monitor* udev_monitor_new_from_netlink(udev* context, const char* name) {
+  using Real = udev_monitor* (*)(udev*, const char*);
+  static const Real real =
+      reinterpret_cast<Real>(dlsym(RTLD_NEXT, "udev_monitor_new_from_netlink"));
+  if (monitorFails) {
+    errno = EPROTONOSUPPORT;
+    return nullptr;
+  }
+  return real(context, name);
+}
+
+namespace {
+
+double ProcessCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
 
 const char* const KEYBOARD_DESCRIPTOR =
     "05010906A101050719E029E71500250175019508810295017508810195057501050819012905910295017503"
@@ -94,8 +136,24 @@ struct TBed {
     umockdev_testbed_uevent(testbed, path.constData(), "remove");
     umockdev_testbed_remove_device(testbed, path.constData());
   }
-  void Plug(const QString& rawSysPath) {
-    umockdev_testbed_uevent(testbed, rawSysPath.toLatin1().constData(), "add");
+  void Plug(const QString& rawSysPath, const char* action = "add") {
+    umockdev_testbed_uevent(testbed, rawSysPath.toLatin1().constData(), action);
+  }
+  // The node hangs up as the kernel's does when its device goes (readers get POLLHUP, reads
+  // fail), and the device leaves sysfs, but no udev event tells of it.
+  void HangUp(int minor, const QString& rawSysPath) {
+    // The test bed keeps its end's descriptor and closes it later: put something harmless in
+    // its place, which closes the pty's master.
+    const int nothing = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    ::dup2(nothing, Master(minor));
+    ::close(nothing);
+    umockdev_testbed_remove_device(testbed, rawSysPath.toLatin1().constData());
+  }
+  QString NodePath(int minor) {
+    gchar* root = umockdev_testbed_get_root_dir(testbed);
+    const QString path = QString::fromLocal8Bit(root) + QString("/dev/hidraw%1").arg(minor);
+    g_free(root);
+    return path;
   }
   // The test's end of a node: what is written here, the program reads.
   int Master(int minor) {
@@ -204,6 +262,9 @@ class HidLinuxTest : public QObject {
     QTest::newRow("hub, no report ids") << Hex(HUB_DESCRIPTOR) << 0 << 65;
     QTest::newRow("report id 2") << "0600ff0901a10185020901150026ff00750895208102090195209102c0"
                                  << 2 << 33;
+    // The id item declares no report: the lengths and the reader both go without ids.
+    QTest::newRow("report id item after the last main item")
+        << Hex(HUB_DESCRIPTOR) + "8502" << 0 << 65;
   }
   void writeAndRead() {
     QFETCH(QString, descriptor);
@@ -283,6 +344,210 @@ class HidLinuxTest : public QObject {
     QCOMPARE(openError, EACCES);
     QVERIFY(!reader);
     QVERIFY(!wrote);
+  }
+
+  // A node that hangs up under its reader (POLLHUP, EIO) with no udev event: the reader's loss
+  // leads to a rescan, which finds the hub gone.
+  void hangUpLeadsToRescan() {
+    TBed bed;
+    QVERIFY(bed.AddHub());
+    THidDeviceController controller(nullptr, std::make_shared<TLinuxHidPlatform>());
+    TRecorder rec;
+    controller.SetOnRemoval(rec.RemovalHandler());
+    THidDevice* hub = nullptr;
+    QVERIFY(controller.ClaimNextDevice(hub));
+    hub->SetUnplugHandler(rec.UnplugHandler());
+    hub->SetDataErrorHandler(rec.DataErrorHandler());
+    hub->SetDataHandler(rec.DataHandler());
+    QTRY_VERIFY(hub->ReadHandleOpen());
+    bed.HangUp(0, RawSysPath(1, "0003:FFF0:0018.0001", 0));
+    QTRY_VERIFY(!hub->IsPresent());
+    QCOMPARE(rec.events, (QStringList{"unplug:O", "rem:O"}));
+    QVERIFY(!rec.errors.empty());
+    controller.ReleaseDevice(hub);
+    QVERIFY(controller.DeviceList().empty());
+  }
+
+  // No wake-up descriptor can be made for the reader (out of descriptors): it neither spins nor
+  // goes deaf. Reports still arrive, a stop still ends it, and the process stays idle.
+  void readerWithoutWakeDescriptor() {
+    TBed bed;
+    QVERIFY(bed.AddHub());
+    THidDeviceController controller(nullptr, std::make_shared<TLinuxHidPlatform>());
+    THidDevice* hub = nullptr;
+    QVERIFY(controller.ClaimNextDevice(hub));
+    TRecorder rec;
+    eventfdFails = true;
+    hub->SetDataHandler(rec.DataHandler());
+    const bool listening = QTest::qWaitFor([&] { return hub->ReadHandleOpen(); }, 5000);
+    QTest::qWait(20);
+    eventfdFails = false;
+    QVERIFY(listening);
+
+    QElapsedTimer wall;
+    wall.start();
+    const double cpuBefore = ProcessCpuSeconds();
+    QTest::qWait(500);
+    const double cpu = ProcessCpuSeconds() - cpuBefore;
+    const double seconds = double(wall.elapsed()) / 1000;
+    // An idle reader costs next to nothing; a spinning one a whole core.
+    QVERIFY2(cpu < 0.25 * seconds, qPrintable(QString("%1 s CPU in %2 s").arg(cpu).arg(seconds)));
+
+    const Bytes raw(64, 0x5A);
+    QCOMPARE(::write(bed.Master(0), raw.data(), raw.size()), ssize_t(raw.size()));
+    QTRY_COMPARE(rec.reports.size(), std::size_t{1});
+    QCOMPARE(rec.reports[0].size(), std::size_t{65});
+    hub->SetDataHandler({});
+    QVERIFY(!hub->HasReader());
+    controller.ReleaseDevice(hub);
+  }
+
+  // A hub whose node could not be opened for writing when first seen is tried again at the
+  // next device change, udev's "change" (its rules set the rights) or any rescan; once it can
+  // be opened the change is reported and its reader starts.
+  void accessArrivesLater_data() {
+    QTest::addColumn<QString>("notice");
+    QTest::newRow("udev change event") << "change";
+    QTest::newRow("another device plugged") << "add";
+    QTest::newRow("rescan") << "";
+  }
+  void accessArrivesLater() {
+    QFETCH(QString, notice);
+    TBed bed;
+    QVERIFY(bed.AddHub());
+    const QByteArray node = bed.NodePath(0).toLocal8Bit();
+    struct stat before;
+    QCOMPARE(::stat(node.constData(), &before), 0);
+    QCOMPARE(::chmod(node.constData(), 0), 0);
+    SetPermissionOverride(false);
+    struct Restore {
+      ~Restore() { SetPermissionOverride(true); }
+    } restore;
+    THidDeviceController controller(nullptr, std::make_shared<TLinuxHidPlatform>());
+    TRecorder rec;
+    controller.SetOnDeviceChange(rec.ChangeHandler());
+    rec.events.clear();
+    THidDevice* hub = nullptr;
+    QVERIFY(controller.ClaimNextDevice(hub));
+    hub->SetDataHandler(rec.DataHandler());
+    QVERIFY(!hub->CanReadWrite());
+    QVERIFY(!hub->HasReader());
+    controller.DeviceChange();
+    QVERIFY(rec.events.isEmpty());
+
+    QCOMPARE(::chmod(node.constData(), before.st_mode & 07777), 0);
+    if (notice == "change") {
+      bed.Plug(RawSysPath(1, "0003:FFF0:0018.0001", 0), "change");
+    } else if (notice == "add") {
+      QVERIFY(bed.AddKeyboard());
+      bed.Plug(RawSysPath(2, "0003:046D:C31C.0002", 1));
+    } else {
+      controller.DeviceChange();
+    }
+    QTRY_VERIFY(hub->CanReadWrite());
+    QCOMPARE(hub->OpenError(), 0);
+    QVERIFY(rec.events.contains("chg"));
+    QVERIFY(hub->ReaderRunning());
+    QTRY_VERIFY(hub->ReadHandleOpen());
+    const Bytes raw(64, 0x33);
+    QCOMPARE(::write(bed.Master(0), raw.data(), raw.size()), ssize_t(raw.size()));
+    QTRY_COMPARE(rec.reports.size(), std::size_t{1});
+    std::uint32_t written = 0;
+    const std::uint8_t frame[65] = {};
+    QVERIFY(hub->WriteReport(frame, 65, written));
+    controller.ReleaseDevice(hub);
+  }
+
+  // Without a udev monitor the list is still kept in step: a rescan every 2 s finds a hub
+  // plugged in and one unplugged.
+  void noMonitorRescans() {
+    TBed bed;
+    monitorFails = true;
+    std::unique_ptr<THidDeviceController> controller;
+    controller =
+        std::make_unique<THidDeviceController>(nullptr, std::make_shared<TLinuxHidPlatform>());
+    monitorFails = false;
+    TRecorder rec;
+    controller->SetOnDeviceChange(rec.ChangeHandler());
+    QVERIFY(controller->DeviceList().empty());
+    QVERIFY(bed.AddHub());
+    QTRY_COMPARE_WITH_TIMEOUT(controller->DeviceList().size(), std::size_t{1}, 6000);
+    bed.HangUp(0, RawSysPath(1, "0003:FFF0:0018.0001", 0));
+    QTRY_COMPARE_WITH_TIMEOUT(controller->DeviceList().size(), std::size_t{0}, 6000);
+    QCOMPARE(rec.events, (QStringList{"chg", "chg", "chg"}));
+  }
+
+  // A hidraw node enumerated before its parents' properties were all written: what was missing
+  // is read again at a later rescan, which reports the change so that users list it again.
+  void identityWrittenLate_data() {
+    QTest::addColumn<QString>("late");
+    QTest::addColumn<bool>("listedAtFirst");
+    QTest::newRow("HID_PHYS") << "HID_PHYS" << true;
+    QTest::newRow("HID_ID") << "HID_ID" << false;
+    QTest::newRow("bcdDevice and HID_PHYS") << "bcdDevice" << true;
+    QTest::newRow("report descriptor") << "report_descriptor" << true;
+  }
+  void identityWrittenLate() {
+    QFETCH(QString, late);
+    QFETCH(bool, listedAtFirst);
+    TBed bed;
+    const QString phys = "usb-0000:00:14.0-1/input0";
+    QString record = QString::fromLatin1(Record(
+        1, "0003:FFF0:0018.0001", 0, "0003:0000FFF0:00000018", Hex(HUB_DESCRIPTOR), "0105", phys));
+    const QString hidPath = "/sys" + UsbSysPath(1) + "/1-1:1.0/0003:FFF0:0018.0001";
+    if (late == "HID_PHYS") {
+      record.remove("E: HID_PHYS=" + phys + "\n");
+    } else if (late == "HID_ID") {
+      record.remove("E: HID_ID=0003:0000FFF0:00000018\n");
+    } else if (late == "bcdDevice") {
+      record.remove("E: HID_PHYS=" + phys + "\n");
+      record.remove("A: bcdDevice=0105\n");
+    } else {
+      record.replace("H: report_descriptor=" + Hex(HUB_DESCRIPTOR), "H: report_descriptor=");
+    }
+    QVERIFY(bed.Add(record.toLatin1()));
+    THidDeviceController controller(nullptr, std::make_shared<TLinuxHidPlatform>());
+    TRecorder rec;
+    controller.SetOnDeviceChange(rec.ChangeHandler());
+    QCOMPARE(controller.DeviceList().size(), std::size_t(listedAtFirst ? 1 : 0));
+    if (late == "report_descriptor") {
+      THidDevice* hub = nullptr;
+      QVERIFY(controller.ClaimNextDevice(hub));
+      QCOMPARE(int(hub->QueryCaps().InputReportByteLength), 0);
+      controller.ReleaseDevice(hub);
+    }
+    rec.events.clear();
+
+    if (late == "HID_PHYS") {
+      umockdev_testbed_set_property(bed.testbed, qPrintable(hidPath), "HID_PHYS", qPrintable(phys));
+    } else if (late == "HID_ID") {
+      umockdev_testbed_set_property(bed.testbed, qPrintable(hidPath), "HID_ID",
+                                    "0003:0000FFF0:00000018");
+    } else if (late == "bcdDevice") {
+      umockdev_testbed_set_attribute(bed.testbed, qPrintable("/sys" + UsbSysPath(1)), "bcdDevice",
+                                     "0105");
+      umockdev_testbed_set_property(bed.testbed, qPrintable(hidPath), "HID_PHYS", qPrintable(phys));
+    } else {
+      Bytes descriptor = HUB_DESCRIPTOR;
+      umockdev_testbed_set_attribute_binary(bed.testbed, qPrintable(hidPath), "report_descriptor",
+                                            descriptor.data(),
+                                            static_cast<gssize>(descriptor.size()));
+    }
+    controller.DeviceChange();
+    QCOMPARE(rec.events, QStringList{"chg"});
+    QCOMPARE(controller.DeviceList().size(), std::size_t{1});
+    THidDevice* hub = controller.DeviceList()[0];
+    QCOMPARE(hub->Attributes().VendorID, std::uint16_t{0xFFF0});
+    QCOMPARE(hub->Attributes().ProductID, std::uint16_t{0x0018});
+    QCOMPARE(hub->Attributes().VersionNumber, std::uint16_t{0x0105});
+    QCOMPARE(QString::fromStdString(hub->InterfaceInfo().Properties.at("HID_PHYS")), phys);
+    QVERIFY(controller.ClaimNextDevice(hub));
+    QCOMPARE(int(hub->QueryCaps().InputReportByteLength), 65);
+    QCOMPARE(int(hub->QueryCaps().OutputReportByteLength), 65);
+    controller.ReleaseDevice(hub);
+    // Nothing more to read: the next rescan reports nothing.
+    controller.DeviceChange();
+    QCOMPARE(rec.events, QStringList{"chg"});
   }
 
   // The hub goes away while its reader waits: the rescan marks it unplugged, the reader's read

@@ -226,6 +226,31 @@ class ReportDescriptorTest : public QObject {
     QCOMPARE(caps.UsagePage, usagePage);
   }
 
+  // Whether reports carry their id, from the same walk as the lengths.
+  void reportIds_data() {
+    QTest::addColumn<Bytes>("descriptor");
+    QTest::addColumn<bool>("usesIds");
+    QTest::addColumn<int>("input");
+    QTest::newRow("no ids") << Hex("75 08 95 40 81 02") << false << 65;
+    QTest::newRow("id before the report") << Hex("85 02 75 08 95 20 81 02") << true << 33;
+    QTest::newRow("id item after the last main item")
+        << Hex("75 08 95 40 81 02 85 02") << false << 65;
+    QTest::newRow("id popped before the report")
+        << Hex("A4 85 02 B4 75 08 95 04 81 02") << false << 5;
+    QTest::newRow("report id 0 ends the walk")
+        << Hex("75 08 95 02 81 02 85 00 81 02") << false << 3;
+    QTest::newRow("broken item before the id's report")
+        << Hex("75 08 95 02 81 02 85 03 B4 81 02") << false << 3;
+  }
+  void reportIds() {
+    QFETCH(Bytes, descriptor);
+    QFETCH(bool, usesIds);
+    QFETCH(int, input);
+    const TReportDescriptorInfo info = ParseReportDescriptor(descriptor.data(), descriptor.size());
+    QCOMPARE(info.UsesReportIds, usesIds);
+    QCOMPARE(int(info.Caps.InputReportByteLength), input);
+  }
+
   void nullData() { QVERIFY(Same(CapsFromReportDescriptor(nullptr, 64), HIDP_CAPS{})); }
 
   // Mutated real descriptors and random bytes. Besides what ASan catches: the result is

@@ -8,12 +8,15 @@
 #include <unistd.h>
 
 #include <QSocketNotifier>
+#include <QtGlobal>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,16 +25,38 @@
 
 namespace {
 
-// One value of a sysfs device's uevent file ("KEY=value" lines); empty when absent.
-std::string UeventValue(const std::string& sysPath, std::string_view key) {
+// The values of `keys` in a sysfs device's uevent file ("KEY=value" lines); empty when absent.
+std::map<std::string, std::string> UeventValues(const std::string& sysPath,
+                                                std::initializer_list<std::string_view> keys) {
+  std::map<std::string, std::string> values;
+  for (std::string_view key : keys)
+    values[std::string(key)];
   std::ifstream uevent(sysPath + "/uevent");
   std::string line;
   while (std::getline(uevent, line)) {
-    if (line.starts_with(key))
-      return line.substr(key.size());
+    const std::size_t eq = line.find('=');
+    if (eq == std::string::npos)
+      continue;
+    const auto it = values.find(line.substr(0, eq));
+    if (it != values.end())
+      it->second = line.substr(eq + 1);
   }
-  return {};
+  return values;
 }
+
+// Whether events come from a udev daemon (after its rules have run). A umockdev test bed sends
+// its events as the daemon would.
+bool UdevDaemonRuns() {
+  return ::access("/run/udev/control", F_OK) == 0 || std::getenv("UMOCKDEV_DIR");
+}
+
+// Whether the daemon keeps its database here: a test bed's devices never are in it.
+bool UdevDatabaseKept() {
+  return ::access("/run/udev/control", F_OK) == 0 && !std::getenv("UMOCKDEV_DIR");
+}
+
+// Without a wake-up descriptor the reader looks for a stop this often.
+constexpr int WAKE_POLL_MS = 100;
 
 // Large enough for any report descriptor the kernel hands out (HID_MAX_DESCRIPTOR_SIZE).
 constexpr std::size_t MAX_DESCRIPTOR_SIZE = 4096;
@@ -79,7 +104,9 @@ std::uint32_t SequenceNumber(const char* hidName) {
 class THidrawHandle : public THidPlatformHandle {
  public:
   THidrawHandle(int fd, bool reader, std::string hidSysPath)
-      : fd_(fd), hidSysPath_(std::move(hidSysPath)) {
+      : fd_(fd), reader_(reader), hidSysPath_(std::move(hidSysPath)) {
+    // Without it (no descriptors left) the reader still works: its waits then end every
+    // WAKE_POLL_MS to look for a stop, instead of at once.
     if (reader)
       wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   }
@@ -111,28 +138,32 @@ class THidrawHandle : public THidPlatformHandle {
   }
 
   EWait WaitInput() override {
-    if (wakeFd_ < 0)
+    if (!reader_)
       return EWait::Closed;
     pollfd fds[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    const nfds_t count = wakeFd_ >= 0 ? 2 : 1;
+    const int timeout = wakeFd_ >= 0 ? -1 : WAKE_POLL_MS;
     for (;;) {
-      const int n = ::poll(fds, 2, -1);
+      const int n = ::poll(fds, count, timeout);
       if (n < 0 && errno == EINTR)
         continue;
       if (n < 0)
         return EWait::Lost;
-      break;
+      if (closed_)
+        return EWait::Closed;
+      if (count == 2 && (fds[1].revents & POLLIN)) {
+        std::uint64_t wakes = 0;
+        [[maybe_unused]] const ssize_t r = ::read(wakeFd_, &wakes, sizeof wakes);
+      }
+      if (woken_.exchange(false))
+        return EWait::Woken;
+      if (fds[0].revents & POLLIN)
+        return EWait::Ready;
+      // POLLHUP / POLLERR / POLLNVAL: the device went away.
+      if (fds[0].revents)
+        return EWait::Lost;
+      // A time-out without a wake-up, or a wake-up seen already: wait on.
     }
-    if (closed_)
-      return EWait::Closed;
-    if (fds[1].revents & POLLIN) {
-      std::uint64_t count = 0;
-      [[maybe_unused]] const ssize_t r = ::read(wakeFd_, &count, sizeof count);
-      return EWait::Woken;
-    }
-    if (fds[0].revents & POLLIN)
-      return EWait::Ready;
-    // POLLHUP / POLLERR / POLLNVAL: the device went away.
-    return EWait::Lost;
   }
 
   ERead ReadInput(std::uint8_t* buffer, std::size_t capacity, std::size_t& got,
@@ -170,7 +201,7 @@ class THidrawHandle : public THidPlatformHandle {
   }
 
   void DiscardInput() override {
-    if (closed_ || wakeFd_ < 0)
+    if (closed_ || !reader_)
       return;
     std::uint8_t scratch[4096];
     for (;;) {
@@ -182,6 +213,7 @@ class THidrawHandle : public THidPlatformHandle {
   }
 
   void Wake() override {
+    woken_ = true;
     if (wakeFd_ < 0)
       return;
     const std::uint64_t one = 1;
@@ -205,15 +237,18 @@ class THidrawHandle : public THidPlatformHandle {
     if (reportIds_ < 0) {
       std::vector<std::uint8_t> descriptor;
       reportIds_ = ReadDescriptor(hidSysPath_, descriptor) &&
-                   DescriptorUsesReportIds(descriptor.data(), descriptor.size());
+                   ParseReportDescriptor(descriptor.data(), descriptor.size()).UsesReportIds;
     }
     return reportIds_ > 0;
   }
 
   int fd_;
+  bool reader_;
   int wakeFd_ = -1;
   std::string hidSysPath_;
   std::atomic<bool> closed_{false};
+  // Set by Wake until a wait has seen it; the eventfd only interrupts the poll.
+  std::atomic<bool> woken_{false};
   int reportIds_ = -1;
   // hidraw cannot change it: the requested value is stored as the read-back.
   std::uint32_t queueLength_ = HIDRAW_QUEUE_LENGTH;
@@ -268,6 +303,9 @@ std::vector<THidPnPInfo> TLinuxHidPlatform::Enumerate() {
   if (!enumerate)
     return list;
   udev_enumerate_add_match_subsystem(enumerate, "hidraw");
+  // A node udev has not finished with may still lack its rights; its "add" comes later.
+  if (UdevDatabaseKept())
+    udev_enumerate_add_match_is_initialized(enumerate);
   udev_enumerate_scan_devices(enumerate);
   udev_list_entry* entry;
   udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate)) {
@@ -291,9 +329,10 @@ std::vector<THidPnPInfo> TLinuxHidPlatform::Enumerate() {
     info.DevicePath = "/dev/" + sysname;
     info.SysPath = hidPath;
     info.Properties["hidraw"] = rawPath;
-    // The USB port: a hub coming back from its bootloader switch keeps it, which tells it
-    // apart from other hubs.
-    info.Properties["HID_PHYS"] = UeventValue(hidPath, "HID_PHYS=");
+    // HID_PHYS is the USB port: a hub coming back from its bootloader switch keeps it, which
+    // tells it apart from other hubs. A rescan that finds these changed (written after the node
+    // appeared) reads the device's identity again.
+    info.Properties = UeventValues(hidPath, {"HID_PHYS", "HID_ID"});
     list.push_back(std::move(info));
   }
   udev_enumerate_unref(enumerate);
@@ -355,35 +394,46 @@ bool TLinuxHidPlatform::GetCaps(const THidPnPInfo& info, HIDP_CAPS& caps) {
   return true;
 }
 
-void TLinuxHidPlatform::SetChangeNotice(std::function<void()> notice) {
+bool TLinuxHidPlatform::SetChangeNotice(std::function<void()> notice) {
   notice_ = std::move(notice);
-  if (notice_) {
-    StartMonitor();
-  } else {
+  if (!notice_) {
     StopMonitor();
+    return true;
   }
+  if (StartMonitor())
+    return true;
+  static std::atomic<bool> logged{false};
+  if (!logged.exchange(true)) {
+    qWarning("No udev monitor (%s): HID devices are looked for every 2 s instead.",
+             std::strerror(errno));
+  }
+  return false;
 }
 
-void TLinuxHidPlatform::StartMonitor() {
-  if (monitor_ || !udev_)
-    return;
+bool TLinuxHidPlatform::StartMonitor() {
+  if (monitor_)
+    return true;
+  if (!udev_)
+    return false;
   // Events from the udev daemon come after its rules ran (node created, rights set); where no
   // daemon runs, only the kernel's own events exist.
-  const bool daemon = ::access("/run/udev/control", F_OK) == 0 || std::getenv("UMOCKDEV_DIR");
-  monitor_ = udev_monitor_new_from_netlink(udev_, daemon ? "udev" : "kernel");
+  monitor_ = udev_monitor_new_from_netlink(udev_, UdevDaemonRuns() ? "udev" : "kernel");
   if (!monitor_)
-    return;
+    return false;
   udev_monitor_filter_add_match_subsystem_devtype(monitor_, "hidraw", nullptr);
   if (udev_monitor_enable_receiving(monitor_) < 0) {
+    const int error = errno;
     udev_monitor_unref(monitor_);
     monitor_ = nullptr;
-    return;
+    errno = error;
+    return false;
   }
   const int fd = udev_monitor_get_fd(monitor_);
   // libudev's receive must not block when a burst has been drained.
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
   notifier_ = new QSocketNotifier(fd, QSocketNotifier::Read);
   QObject::connect(notifier_, &QSocketNotifier::activated, notifier_, [this] { DrainMonitor(); });
+  return true;
 }
 
 void TLinuxHidPlatform::StopMonitor() {

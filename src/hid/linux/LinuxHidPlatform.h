@@ -27,11 +27,12 @@ class TLinuxHidPlatform : public THidPlatform {
                                            int& error) override;
   bool GetAttributes(const THidPnPInfo& info, HIDD_ATTRIBUTES& attributes) override;
   bool GetCaps(const THidPnPInfo& info, HIDP_CAPS& caps) override;
-  // Starts the udev monitor on the calling thread's event loop.
-  void SetChangeNotice(std::function<void()> notice) override;
+  // Starts the udev monitor on the calling thread's event loop; false (logged once) when
+  // there can be none.
+  bool SetChangeNotice(std::function<void()> notice) override;
 
  private:
-  void StartMonitor();
+  bool StartMonitor();
   void StopMonitor();
   void DrainMonitor();
 

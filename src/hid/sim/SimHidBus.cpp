@@ -24,6 +24,7 @@ struct TSimHidBus::TState {
     std::uint32_t devInst = 0;
     int writeError = 0;
     std::size_t openCount = 0;
+    std::map<EHidAccess, std::size_t> opensByKind;
     std::vector<TSimHandle*> handles;  // open handles of the current attachment
   };
 
@@ -32,6 +33,7 @@ struct TSimHidBus::TState {
   TSimDeviceId nextId = 1;
   std::uint32_t nextDevInst = 1;
   bool available = true;
+  bool noticesAvailable = true;
   std::function<void()> notice;
   bool noticePosted = false;
 
@@ -231,7 +233,7 @@ TSimDeviceId TSimHidBus::Attach(const TDeviceConfig& config, TOutputCallback onO
   return id;
 }
 
-bool TSimHidBus::Detach(TSimDeviceId id) {
+bool TSimHidBus::Detach(TSimDeviceId id, bool notify) {
   {
     std::lock_guard lock(state_->mutex);
     const auto it = state_->devices.find(id);
@@ -242,7 +244,8 @@ bool TSimHidBus::Detach(TSimDeviceId id) {
       handle->MarkLost();
     it->second.handles.clear();
   }
-  PostNotice();
+  if (notify)
+    PostNotice();
   return true;
 }
 
@@ -316,9 +319,23 @@ std::size_t TSimHidBus::OpenCount(TSimDeviceId id) const {
   return it == state_->devices.end() ? 0 : it->second.openCount;
 }
 
+std::size_t TSimHidBus::OpenCount(TSimDeviceId id, EHidAccess access) const {
+  std::lock_guard lock(state_->mutex);
+  const auto it = state_->devices.find(id);
+  if (it == state_->devices.end())
+    return 0;
+  const auto kind = it->second.opensByKind.find(access);
+  return kind == it->second.opensByKind.end() ? 0 : kind->second;
+}
+
 void TSimHidBus::SetAvailable(bool available) {
   std::lock_guard lock(state_->mutex);
   state_->available = available;
+}
+
+void TSimHidBus::SetNoticesAvailable(bool available) {
+  std::lock_guard lock(state_->mutex);
+  state_->noticesAvailable = available;
 }
 
 bool TSimHidBus::Available() {
@@ -357,6 +374,7 @@ std::unique_ptr<THidPlatformHandle> TSimHidBus::Open(const THidPnPInfo& info, EH
     error = ENOENT;
     return nullptr;
   }
+  ++device->opensByKind[access];
   const EAccess rights = device->config.Access;
   if (rights == EAccess::None ||
       (rights == EAccess::AttributesOnly && access != EHidAccess::None)) {
@@ -393,7 +411,12 @@ bool TSimHidBus::GetCaps(const THidPnPInfo& info, HIDP_CAPS& caps) {
   return true;
 }
 
-void TSimHidBus::SetChangeNotice(std::function<void()> notice) {
+bool TSimHidBus::SetChangeNotice(std::function<void()> notice) {
   std::lock_guard lock(state_->mutex);
+  if (!state_->noticesAvailable) {
+    state_->notice = {};
+    return false;
+  }
   state_->notice = std::move(notice);
+  return true;
 }

@@ -79,8 +79,9 @@ class TSimHidBus : public THidPlatform {
 
   // Plugs in a new virtual device. The callback may be empty (writes then go nowhere).
   TSimDeviceId Attach(const TDeviceConfig& config, TOutputCallback onOutput = {});
-  // Unplugs it. False when it is not attached.
-  bool Detach(TSimDeviceId id);
+  // Unplugs it. False when it is not attached. Without `notify` no notice is posted: a node
+  // that hangs up with no udev event (its readers still see the loss).
+  bool Detach(TSimDeviceId id, bool notify = true);
   // Plugs a detached device in again, with the same config and callback, as a new attachment
   // (new DevInst and DevicePath). False when it is attached already or unknown.
   bool Reattach(TSimDeviceId id);
@@ -100,9 +101,14 @@ class TSimHidBus : public THidPlatform {
   std::size_t OpenReadHandles(TSimDeviceId id) const;
   // Opens the program has made on the device so far (all kinds), for tests of handle use.
   std::size_t OpenCount(TSimDeviceId id) const;
+  // Opens of one kind tried so far, refused ones included.
+  std::size_t OpenCount(TSimDeviceId id, EHidAccess access) const;
 
   // Whether the program can use the bus at all (false: it lists nothing). For tests.
   void SetAvailable(bool available);
+  // Whether the bus tells of changes (false: like a machine without a udev monitor, no notice
+  // is ever posted and SetChangeNotice says so). Takes effect at the next SetChangeNotice.
+  void SetNoticesAvailable(bool available);
 
   // THidPlatform.
   bool Available() override;
@@ -111,7 +117,7 @@ class TSimHidBus : public THidPlatform {
                                            int& error) override;
   bool GetAttributes(const THidPnPInfo& info, HIDD_ATTRIBUTES& attributes) override;
   bool GetCaps(const THidPnPInfo& info, HIDP_CAPS& caps) override;
-  void SetChangeNotice(std::function<void()> notice) override;
+  bool SetChangeNotice(std::function<void()> notice) override;
 
   struct TState;
 
