@@ -13,6 +13,7 @@
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "update/EmbeddedResource.h"
 
@@ -603,6 +604,13 @@ void TSkinForm::DrawSystemButton(QPainter& p, const SkinButton& b) {
 
 void TSkinForm::mouseMoveEvent(QMouseEvent* event) {
   QWidget::mouseMoveEvent(event);
+  if (movingByHand_) {
+    if (event->buttons() & Qt::LeftButton) {
+      move(event->globalPosition().toPoint() - moveOffset_);
+      return;
+    }
+    movingByHand_ = false;
+  }
   const QPoint pt = PixelOf(event);
   SetHotButton(HitTestButton(pt.x(), pt.y()));
 }
@@ -622,21 +630,36 @@ void TSkinForm::mousePressEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton)
     return;
   const QPoint pt = PixelOf(event);
+  // A press that a child control (label, group box, blank page, disabled control) did not
+  // take comes up to the form, but it was not on the form's own surface.
+  ownPress_ = childAt(pt) == nullptr;
+  if (!ownPress_)
+    return;
   const int index = HitTestButton(pt.x(), pt.y());
   SetPressedButton(index);
-  // Off the buttons the whole surface is the caption: the window system moves the window.
-  if (index < 0 && windowHandle())
-    windowHandle()->startSystemMove();
+  // Off the buttons the whole surface is the caption.
+  if (index < 0)
+    BeginWindowMove(event->globalPosition().toPoint());
+}
+
+void TSkinForm::BeginWindowMove(const QPoint& globalPos) {
+  if (windowHandle() && windowHandle()->startSystemMove())
+    return;
+  movingByHand_ = true;
+  moveOffset_ = globalPos - pos();
 }
 
 void TSkinForm::mouseReleaseEvent(QMouseEvent* event) {
   QWidget::mouseReleaseEvent(event);
   if (event->button() != Qt::LeftButton)
     return;
+  const bool ownPress = std::exchange(ownPress_, false);
+  const bool moved = std::exchange(movingByHand_, false);
   const QPoint pt = PixelOf(event);
   const int index = HitTestButton(pt.x(), pt.y());
   SetPressedButton(-1);
-  if (!ValidIndex(index))
+  // The end of a move, or of a press that began on a child control, clicks nothing.
+  if (moved || !ownPress || !ValidIndex(index))
     return;
   // Let the released look reach the screen before the click does anything.
   QPointer<TSkinForm> self(this);

@@ -120,6 +120,11 @@ class TSkinForm : public QWidget {
   virtual void WmSkinModuleSelect(int moduleId, int buttonIndex);
   // Posts the click of button `index` as the frame does after a release over it.
   void ClickButton(int index);
+  // Hands a press on the form's own surface to the window system's move loop; where that is
+  // refused (no window manager, or a platform without one) the frame moves the window itself
+  // until the button is released.
+  void BeginWindowMove(const QPoint& globalPos);
+  bool MovingByHand() const { return movingByHand_; }
 
   // The background from a decoded image instead of a resource.
   void SetBackgroundImage(const QImage& image, int left, int top, int width, int height);
@@ -155,6 +160,10 @@ class TSkinForm : public QWidget {
   int nextModuleLeft_ = FIRST_MODULE_LEFT;
   int hotIndex_ = -1;
   int pressedIndex_ = -1;
+  // The left button went down on the frame's own surface, not on a child control.
+  bool ownPress_ = false;
+  bool movingByHand_ = false;
+  QPoint moveOffset_;  // pointer position minus window position at the press
 
   QImage background_;
   QRect centre_;
