@@ -101,6 +101,16 @@ constexpr LedBarPlace LED_BARS[LED_CHANNEL_COUNT] = {
     {"rztrckbr5", "LED1绿", 248, 48},  {"rztrckbr6", "LED2绿", 248, 104},
     {"rztrckbr7", "LED3绿", 248, 168}, {"rztrckbr8", "LED4绿", 248, 229},
 };
+// The page control with its keyboard page switching (Ctrl+Tab, Ctrl+PgDown and the like)
+// taken out: only the program switches pages, through the module bar.
+class TPageControl : public QTabWidget {
+ public:
+  using QTabWidget::QTabWidget;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override { QWidget::keyPressEvent(event); }
+};
+
 constexpr int LED_BAR_WIDTH = 225;
 constexpr int LED_BAR_HEIGHT = 38;
 
@@ -162,14 +172,37 @@ QPixmap TfrmMain::LampImage(int index) {
   return QPixmap::fromImage(image);
 }
 
-TfrmMain::TfrmMain(std::shared_ptr<THidPlatform> platform, std::optional<FirmwareLines> image)
+QIcon TfrmMain::ProductIcon() {
+  QIcon icon;
+  for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+    icon.addFile(QStringLiteral(":/icons/halvek-updater-%1.png").arg(size), QSize(size, size));
+  return icon;
+}
+
+void TfrmMain::SetApplicationIdentity() {
+  QGuiApplication::setApplicationDisplayName(QStringLiteral("Halvek Hub Updater"));
+  // Matches the desktop entry, so the task bar finds its icon and name.
+  QGuiApplication::setDesktopFileName(QStringLiteral("halvek-updater"));
+  QApplication::setWindowIcon(ProductIcon());
+}
+
+TfrmMain::TfrmMain(std::shared_ptr<THidPlatform> platform, std::optional<FirmwareLines> image,
+                   bool service)
     : session(std::make_unique<THubSession>(*this)) {
   setFont(ArialFont(9));
   setFixedSize(FORM_WIDTH, FORM_HEIGHT);
-  if (const QScreen* screen = QGuiApplication::primaryScreen())
-    move(screen->availableGeometry().center() - rect().center());
+  setWindowIcon(ProductIcon());
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    // Centred, but never beyond the available area: on a small (or scaled) screen the top
+    // left corner and the caption buttons stay reachable.
+    const QRect area = screen->availableGeometry();
+    QPoint at = area.center() - rect().center();
+    at.setX(std::max(area.left(), std::min(at.x(), area.right() + 1 - width())));
+    at.setY(std::max(area.top(), std::min(at.y(), area.bottom() + 1 - height())));
+    move(at);
+  }
   CreateControls();
-  FormCreate(std::move(platform), std::move(image));
+  FormCreate(std::move(platform), std::move(image), service);
 }
 
 TfrmMain::~TfrmMain() {
@@ -180,7 +213,7 @@ TfrmMain::~TfrmMain() {
 void TfrmMain::CreateControls() {
   RzPanel3 = WhitePanel(this, "RzPanel3", 27, 152, 786, 359);
   // The panel clips the page control's own border.
-  pgcMain = Place(new QTabWidget(RzPanel3), "pgcMain", -3, -2, 791, 364);
+  pgcMain = Place(new TPageControl(RzPanel3), "pgcMain", -3, -2, 791, 364);
   pgcMain->setTabPosition(QTabWidget::South);
   rztbshtHome = new QWidget;
   rztbshtUpdate = new QWidget;
@@ -395,7 +428,7 @@ void TfrmMain::CreateBottomPanel() {
 }
 
 void TfrmMain::FormCreate(std::shared_ptr<THidPlatform> platform,
-                          std::optional<FirmwareLines> image) {
+                          std::optional<FirmwareLines> image, bool service) {
   // A hub already attached is listed and greeted here, before the image is loaded.
   session->Start(std::move(platform), std::move(image));
   SetBackground(QStringLiteral("BkImage1_jpg"), QStringLiteral("Skin"), 255, 150, 60, 60);
@@ -403,6 +436,9 @@ void TfrmMain::FormCreate(std::shared_ptr<THidPlatform> platform,
             QStringLiteral("Skin"));
   AddModule(MODULE_UPDATE, QStringLiteral("Update"), QStringLiteral("Module_protec_png"),
             QStringLiteral("Skin"));
+  if (service)
+    AddModule(MODULE_TOOL, QStringLiteral("Tool"), QStringLiteral("Module_tools_png"),
+              QStringLiteral("Skin"));
   SelectModule(MODULE_HOME);
   for (int i = 0; i < pgcMain->count(); ++i)
     pgcMain->setTabVisible(i, false);
@@ -448,6 +484,10 @@ void TfrmMain::SetProgress(int position, int maximum) {
     bar->setRange(0, std::max(maximum, 1));
     bar->setValue(maximum > 0 ? position : 0);
   }
+}
+
+void TfrmMain::ClearUpdateProgress() {
+  pbProgram->setValue(pbProgram->minimum());
 }
 
 void TfrmMain::SetUpdateControlsEnabled(bool enabled) {
