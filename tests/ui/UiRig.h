@@ -68,12 +68,14 @@ struct UiRig {
   std::unique_ptr<TfrmMain> form;
   FirmwareLines image;
 
-  // `hubOptions`: the hubs on the bus at start. A full image is the built-in one.
-  explicit UiRig(std::vector<HubEmulatorOptions> hubOptions = {QuickHub()}, bool fullImage = false)
+  // `hubOptions`: the hubs on the bus at start. A full image is the built-in one. `service`:
+  // the window of halvek-updater --service.
+  explicit UiRig(std::vector<HubEmulatorOptions> hubOptions = {QuickHub()}, bool fullImage = false,
+                 bool service = false)
       : image(fullImage ? LoadEmbeddedFirmware() : SmallImage()) {
     for (const auto& o : hubOptions)
       AddHub(o, true);
-    form = std::make_unique<TfrmMain>(bus, image);
+    form = std::make_unique<TfrmMain>(bus, image, service);
     form->Session().Procedure().SetTiming({60, 60, 10});
     // Ticks come from the test.
     form->tmrAuto->setInterval(24 * 3600 * 1000);

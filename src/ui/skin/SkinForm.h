@@ -98,6 +98,8 @@ class TSkinForm : public QWidget {
   bool BackgroundPresent() const { return !background_.isNull(); }
   int HotIndex() const { return hotIndex_; }
   int PressedIndex() const { return pressedIndex_; }
+  // The frame is moving the window itself (see BeginWindowMove).
+  bool MovingByHand() const { return movingByHand_; }
 
   // The two surfaces: null while absent (before the first paint and after a size change).
   const QImage& BackdropSurface() const { return backdrop_; }
@@ -124,7 +126,6 @@ class TSkinForm : public QWidget {
   // refused (no window manager, or a platform without one) the frame moves the window itself
   // until the button is released.
   void BeginWindowMove(const QPoint& globalPos);
-  bool MovingByHand() const { return movingByHand_; }
 
   // The background from a decoded image instead of a resource.
   void SetBackgroundImage(const QImage& image, int left, int top, int width, int height);
