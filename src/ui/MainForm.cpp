@@ -57,6 +57,17 @@ void SetColours(QWidget* widget, const QColor& background, const QColor& text) {
   widget->setPalette(palette);
 }
 
+// A white group box whose title sits on the frame's top line, half a text line down, as the
+// layout's places assume: the Fusion style puts the title above the frame and moves the frame
+// down onto the controls inside.
+void WhiteGroupBox(QGroupBox* box) {
+  box->setStyleSheet(
+      QStringLiteral("QGroupBox { background: white; border: 1px solid #c5c9cf; border-radius: 3px;"
+                     " margin-top: 6px; }"
+                     "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+                     " left: 8px; padding: 0px 2px; background: white; }"));
+}
+
 QWidget* WhitePanel(QWidget* parent, const char* name, int x, int y, int w, int h) {
   auto* panel = Place(new QWidget(parent), name, x, y, w, h);
   SetColours(panel, Qt::white, QColor());
@@ -284,7 +295,7 @@ void TfrmMain::CreateUpdatePage() {
 
   grpFirmware =
       Place(new QGroupBox(QStringLiteral("Version:"), page), "grpFirmware", 40, 64, 289, 185);
-  SetColours(grpFirmware, Qt::white, QColor());
+  WhiteGroupBox(grpFirmware);
   mmoUpdate = Place(new QPlainTextEdit(grpFirmware), "mmoUpdate", 16, 18, 241, 127);
   mmoUpdate->setReadOnly(true);
   mmoUpdate->setEnabled(false);
@@ -326,7 +337,7 @@ void TfrmMain::CreateToolPage() {
   QWidget* page = rztbshtTool;
 
   rzgrpbx1 = Place(new QGroupBox(QStringLiteral("运行数据"), page), "rzgrpbx1", 40, 32, 265, 305);
-  SetColours(rzgrpbx1, Qt::white, QColor());
+  WhiteGroupBox(rzgrpbx1);
   QWidget* box = rzgrpbx1;
   PlaceLabel(box, "lbl3", 43, 36, QStringLiteral("电压"));
   edtVolt = Place(new QLineEdit(box), "edtVolt", 80, 32, 139, 23);
@@ -374,7 +385,7 @@ void TfrmMain::CreateToolPage() {
 
   rzgrpbx2 =
       Place(new QGroupBox(QStringLiteral("LED颜色调节"), page), "rzgrpbx2", 312, 32, 481, 305);
-  SetColours(rzgrpbx2, Qt::white, QColor());
+  WhiteGroupBox(rzgrpbx2);
   for (int i = 0; i < LED_CHANNEL_COUNT; ++i) {
     const LedBarPlace& place = LED_BARS[i];
     auto* bar = Place(new QSlider(Qt::Horizontal, rzgrpbx2), place.name, place.x, place.y,

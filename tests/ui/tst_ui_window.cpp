@@ -338,6 +338,53 @@ class TestUiWindow : public QObject {
     QCOMPARE(QApplication::windowIcon().availableSizes(), sizes);
   }
 
+  // A group box's frame and title stay visible around what it holds: drawn with and without
+  // its controls, every pixel of the bare box that is not its plain inside is the same.
+  void groupBoxFrames_data() {
+    QTest::addColumn<QString>("box");
+    for (const char* box : {"grpFirmware", "rzgrpbx1", "rzgrpbx2"})
+      QTest::newRow(box) << QString::fromLatin1(box);
+  }
+  void groupBoxFrames() {
+    QFETCH(QString, box);
+    UiRig rig(NO_HUBS);
+    TfrmMain& form = *rig.form;
+    auto* group = form.findChild<QGroupBox*>(box);
+    QVERIFY(group);
+    form.pgcMain->setCurrentWidget(group->parentWidget());
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const QImage full = group->grab().toImage();
+    const QList<QWidget*> children = group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    QList<QWidget*> shown;
+    for (QWidget* child : children) {
+      if (child->isVisible()) {
+        shown << child;
+        child->hide();
+      }
+    }
+    const QImage bare = group->grab().toImage();
+    for (QWidget* child : shown)
+      child->show();
+    QCOMPARE(full.size(), bare.size());
+    const QRgb inside = bare.pixel(bare.width() / 2, bare.height() / 2);
+    int covered = 0;
+    QPoint first;
+    for (int y = 0; y < bare.height(); ++y) {
+      for (int x = 0; x < bare.width(); ++x) {
+        if (bare.pixel(x, y) != inside && full.pixel(x, y) != bare.pixel(x, y)) {
+          if (covered++ == 0)
+            first = QPoint(x, y);
+        }
+      }
+    }
+    QVERIFY2(covered == 0, qPrintable(QStringLiteral("%1 pixels of the frame covered, the first at "
+                                                     "(%2, %3)")
+                                          .arg(covered)
+                                          .arg(first.x())
+                                          .arg(first.y())));
+  }
+
   // The start of an update clears the update page's bar only; the strip's keeps its place.
   void updateStartClearsPageBarOnly() {
     UiRig rig(NO_HUBS);
