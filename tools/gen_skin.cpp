@@ -90,9 +90,11 @@ void DrawEmblem(QPainter& p, QPointF origin, bool shadow = true) {
   p.drawPath(bolt);
 }
 
-QImage Background() {
-  QImage image(kWidth, kHeight, QImage::Format_RGB32);
+// `scale` 2: the same drawing with twice the pixels, for screens scaled by 2.
+QImage Background(int scale) {
+  QImage image(kWidth * scale, kHeight * scale, QImage::Format_RGB32);
   QPainter p(&image);
+  p.scale(scale, scale);
   p.setRenderHint(QPainter::Antialiasing);
   p.setRenderHint(QPainter::TextAntialiasing);
 
@@ -171,8 +173,8 @@ QImage Background() {
 
 using IconPainter = std::function<void(QPainter&)>;
 
-QImage Icon(const IconPainter& draw) {
-  constexpr int kScale = 4;
+QImage Icon(const IconPainter& draw, int scale) {
+  const int kScale = 4 * scale;
   QImage big(48 * kScale, 48 * kScale, QImage::Format_ARGB32_Premultiplied);
   big.fill(Qt::transparent);
   {
@@ -181,7 +183,7 @@ QImage Icon(const IconPainter& draw) {
     p.scale(kScale, kScale);
     draw(p);
   }
-  return big.scaled(48, 48, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+  return big.scaled(48 * scale, 48 * scale, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
       .convertToFormat(QImage::Format_ARGB32);
 }
 
@@ -494,15 +496,21 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "halvek-gen-skin: cannot create %s\n", argv[1]);
     return 1;
   }
-  bool ok = Save(Background(), out.filePath(QStringLiteral("bkimage1.jpg")), "JPEG", 93);
+  // Each image also at twice the size ("name@2x"), for screens scaled by 2.
+  bool ok = Save(Background(1), out.filePath(QStringLiteral("bkimage1.jpg")), "JPEG", 93);
+  ok = Save(Background(2), out.filePath(QStringLiteral("bkimage1@2x.jpg")), "JPEG", 93) && ok;
   const struct {
     const char* file;
     IconPainter draw;
   } icons[] = {{"module_home.png", Home},     {"module_protec.png", Shield},
                {"module_clock.png", Clock},   {"module_history.png", History},
                {"module_search.png", Search}, {"module_tools.png", Tools}};
-  for (const auto& icon : icons)
-    ok = Save(Icon(icon.draw), out.filePath(QString::fromLatin1(icon.file)), "PNG", -1) && ok;
+  for (const auto& icon : icons) {
+    const QString file = QString::fromLatin1(icon.file);
+    ok = Save(Icon(icon.draw, 1), out.filePath(file), "PNG", -1) && ok;
+    const QString large = QString(file).replace(QLatin1String(".png"), QLatin1String("@2x.png"));
+    ok = Save(Icon(icon.draw, 2), out.filePath(large), "PNG", -1) && ok;
+  }
   if (argc == 3) {
     const QDir icons(QString::fromLocal8Bit(argv[2]));
     if (!icons.exists() && !QDir().mkpath(icons.path())) {

@@ -44,6 +44,7 @@ struct SkinButton {
   QRect hit;  // left, top, width, height as they were last set
   QString caption;
   QImage icon;
+  QImage icon2x;  // the same at twice the size, for scaled screens; may be null
   bool iconPresent = false;
   bool hover = false;
   bool pressed = false;
@@ -102,6 +103,7 @@ class TSkinForm : public QWidget {
   bool MovingByHand() const { return movingByHand_; }
 
   // The two surfaces: null while absent (before the first paint and after a size change).
+  // They hold the window's device pixels: on a screen scaled by 2, twice the client size.
   const QImage& BackdropSurface() const { return backdrop_; }
   const QImage& CompositeSurface() const { return composite_; }
   bool SurfacesBuilt() const { return !composite_.isNull(); }
@@ -131,7 +133,7 @@ class TSkinForm : public QWidget {
   void SetBackgroundImage(const QImage& image, int left, int top, int width, int height);
 
   void DrawBackdrop(QPainter& p);
-  void DrawNineSlice(QPainter& p, const QRect& dest);
+  void DrawNineSlice(QPainter& p, const QRect& dest, const QImage& image);
   void ComposeButtons();
   void LayoutSystemButtons();
   void DrawModuleButton(QPainter& p, const SkinButton& b);
@@ -152,6 +154,10 @@ class TSkinForm : public QWidget {
   void DiscardSurfaces();
   void PointerLeft();
   void SetBounds(int index, int left, int top, int width, int height);
+  // A rectangle of client pixels as the surfaces' device pixels.
+  QRectF DeviceRect(const QRect& r) const;
+  // Scaled surfaces take the large artwork where there is one.
+  bool LargeArtwork() const { return backdrop_.devicePixelRatio() > 1.0; }
   // After a change to the button list once the surfaces exist: draw all buttons again.
   void ButtonsChanged();
   bool ValidIndex(int index) const { return index >= 0 && index < ButtonCount(); }
@@ -167,7 +173,9 @@ class TSkinForm : public QWidget {
   QPoint moveOffset_;  // pointer position minus window position at the press
 
   QImage background_;
+  QImage background2x_;  // the same at twice the size, for scaled screens; may be null
   QRect centre_;
+  QSize surfaceSize_;  // client size at the last build
   QImage backdrop_;
   QImage composite_;
   bool zoomed_ = false;
