@@ -204,8 +204,9 @@ TfrmMain::TfrmMain(std::shared_ptr<THidPlatform> platform, std::optional<Firmwar
   setFixedSize(FORM_WIDTH, FORM_HEIGHT);
   setWindowIcon(ProductIcon());
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    // Centred, but never beyond the available area: on a small (or scaled) screen the top
-    // left corner and the caption buttons stay reachable.
+    // Centred, but never beyond the available area. A screen too small for the whole window
+    // (1280 x 1024 at scale 2) keeps its top left corner, with the module bar, on the screen;
+    // the window can then be dragged by its surface.
     const QRect area = screen->availableGeometry();
     QPoint at = area.center() - rect().center();
     at.setX(std::max(area.left(), std::min(at.x(), area.right() + 1 - width())));
