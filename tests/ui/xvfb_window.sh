@@ -19,11 +19,6 @@ for tool in "${need[@]}"; do
   fi
 done
 
-display=120
-while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
-  display=$((display + 1))
-done
-export DISPLAY=":$display"
 unset WAYLAND_DISPLAY QT_SCALE_FACTOR
 export QT_QPA_PLATFORM=xcb
 
@@ -41,12 +36,18 @@ fail() {
   exit 1
 }
 
-Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display itself and names it once it listens: tests running side by side
+# never share one.
+displayfile=$(mktemp)
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
 pids+=($!)
-for _ in $(seq 100); do
-  xdotool getdisplaygeometry >/dev/null 2>&1 && break
+for _ in $(seq 200); do
+  [ -s "$displayfile" ] && break
   sleep 0.05
 done
+[ -s "$displayfile" ] || fail "Xvfb did not start"
+export DISPLAY=":$(head -n 1 "$displayfile")"
+rm -f "$displayfile"
 if [ "$mode" = openbox ]; then
   openbox --sm-disable >/dev/null 2>&1 &
   pids+=($!)
@@ -71,10 +72,13 @@ sleep 0.5
 position() {
   xwininfo -id "$window" | awk '/Absolute upper-left X/ {x = $NF} /Absolute upper-left Y/ {y = $NF} END {print x, y}'
 }
-# Drags from window point ($1, $2) by ($3, $4) and says whether the window followed.
+# Drags from window point ($1, $2) by ($3, $4) and sets moved_by to how far the window
+# followed; waits up to 3 s for the expected move ($5 $6) on a busy machine.
 drag() {
   local x y
   read -r x y < <(position)
+  drag_x=$x
+  drag_y=$y
   xdotool mousemove --sync $((x + $1)) $((y + $2))
   sleep 0.1
   xdotool mousedown 1
@@ -86,18 +90,24 @@ drag() {
   done
   sleep 0.2
   xdotool mouseup 1
-  sleep 0.3
   local nx ny
-  read -r nx ny < <(position)
-  moved_by="$((nx - x)) $((ny - y))"
+  for _ in $(seq 60); do
+    sleep 0.05
+    read -r nx ny < <(position)
+    moved_by="$((nx - x)) $((ny - y))"
+    [ "$moved_by" = "$5 $6" ] && break
+  done
 }
 
-drag 400 135 60 40
+drag 400 135 60 40 60 40
 [ "$moved_by" = "60 40" ] || fail "a drag on the frame's surface moved the window by ($moved_by), not (60 40)"
 echo "ok: the frame's surface moves the window ($mode)"
 # Home page: the help text, the blank page above the release notes, the bottom strip.
 for point in "120 260" "700 170" "400 570"; do
-  drag $point 50 30
+  drag $point 50 30 0 0
+  sleep 0.3  # time for a wrong move to show
+  read -r nx ny < <(position)
+  moved_by="$((nx - drag_x)) $((ny - drag_y))"
   [ "$moved_by" = "0 0" ] || fail "a drag at ($point) on a child control moved the window by ($moved_by)"
 done
 echo "ok: child controls do not move the window"
