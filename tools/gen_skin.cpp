@@ -6,6 +6,7 @@
 // along the stretched direction. Everything with a shape lies outside those bands.
 
 #include <QDir>
+#include <QFile>
 #include <QFont>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -58,10 +59,12 @@ void SoftShadow(QPainter& p, const QRectF& r, qreal radius, int spread, int alph
   p.restore();
 }
 
-// The mark: a rounded tile with a lightning bolt, 24 x 24 at `origin`.
-void DrawEmblem(QPainter& p, QPointF origin) {
+// The mark: a rounded tile with a lightning bolt, 24 x 24 at `origin`. Also the program's
+// icon (without the shadow, which belongs to the title band).
+void DrawEmblem(QPainter& p, QPointF origin, bool shadow = true) {
   const QRectF tile(origin, QSizeF(24, 24));
-  SoftShadow(p, tile, 6, 3, 90, QPointF(0, 1));
+  if (shadow)
+    SoftShadow(p, tile, 6, 3, 90, QPointF(0, 1));
   QLinearGradient g(tile.topLeft(), tile.bottomLeft());
   g.setColorAt(0, QColor(98, 214, 150));
   g.setColorAt(1, QColor(22, 150, 110));
@@ -87,9 +90,11 @@ void DrawEmblem(QPainter& p, QPointF origin) {
   p.drawPath(bolt);
 }
 
-QImage Background() {
-  QImage image(kWidth, kHeight, QImage::Format_RGB32);
+// `scale` 2: the same drawing with twice the pixels, for screens scaled by 2.
+QImage Background(int scale) {
+  QImage image(kWidth * scale, kHeight * scale, QImage::Format_RGB32);
   QPainter p(&image);
+  p.scale(scale, scale);
   p.setRenderHint(QPainter::Antialiasing);
   p.setRenderHint(QPainter::TextAntialiasing);
 
@@ -168,8 +173,8 @@ QImage Background() {
 
 using IconPainter = std::function<void(QPainter&)>;
 
-QImage Icon(const IconPainter& draw) {
-  constexpr int kScale = 4;
+QImage Icon(const IconPainter& draw, int scale) {
+  const int kScale = 4 * scale;
   QImage big(48 * kScale, 48 * kScale, QImage::Format_ARGB32_Premultiplied);
   big.fill(Qt::transparent);
   {
@@ -178,7 +183,7 @@ QImage Icon(const IconPainter& draw) {
     p.scale(kScale, kScale);
     draw(p);
   }
-  return big.scaled(48, 48, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+  return big.scaled(48 * scale, 48 * scale, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
       .convertToFormat(QImage::Format_ARGB32);
 }
 
@@ -431,6 +436,41 @@ void Tools(QPainter& p) {
   p.restore();
 }
 
+// The program's icon: the title band's logo filling `size` x `size`.
+QImage ProgramIcon(int size) {
+  QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.scale(size / 24.0, size / 24.0);
+  DrawEmblem(p, QPointF(0, 0), false);
+  p.end();
+  return image.convertToFormat(QImage::Format_ARGB32);
+}
+
+// The same drawing as scalable vector graphics, for desktops that scale icons themselves.
+QByteArray ProgramIconSvg() {
+  return QByteArrayLiteral(
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"256\" height=\"256\" "
+      "viewBox=\"0 0 24 24\">\n"
+      "  <defs>\n"
+      "    <linearGradient id=\"tile\" x1=\"0\" y1=\"0\" x2=\"0\" y2=\"24\" "
+      "gradientUnits=\"userSpaceOnUse\">\n"
+      "      <stop offset=\"0\" stop-color=\"#62d696\"/>\n"
+      "      <stop offset=\"1\" stop-color=\"#16966e\"/>\n"
+      "    </linearGradient>\n"
+      "  </defs>\n"
+      "  <rect x=\"0.5\" y=\"0.5\" width=\"23\" height=\"23\" rx=\"6\" ry=\"6\" "
+      "fill=\"url(#tile)\" stroke=\"#0a5a46\" stroke-width=\"1\"/>\n"
+      "  <rect x=\"1.5\" y=\"1.5\" width=\"21\" height=\"10\" rx=\"5\" ry=\"5\" "
+      "fill=\"#ffffff\" fill-opacity=\"0.176\"/>\n"
+      "  <path d=\"M13.5 3.5 L6.5 13.5 L11.5 13.5 L9.5 20.5 L17.5 10 L12.5 10 Z\" "
+      "fill=\"#ffffff\" stroke=\"#004632\" stroke-opacity=\"0.47\" stroke-width=\"1.2\" "
+      "stroke-linecap=\"round\" stroke-linejoin=\"round\"/>\n"
+      "</svg>\n");
+}
+
 bool Save(const QImage& image, const QString& path, const char* format, int quality) {
   if (!image.save(path, format, quality)) {
     std::fprintf(stderr, "halvek-gen-skin: cannot write %s\n", qPrintable(path));
@@ -447,8 +487,8 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
     qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication app(argc, argv);
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: halvek-gen-skin <output folder>\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: halvek-gen-skin <skin folder> [<icon folder>]\n");
     return 2;
   }
   const QDir out(QString::fromLocal8Bit(argv[1]));
@@ -456,14 +496,38 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "halvek-gen-skin: cannot create %s\n", argv[1]);
     return 1;
   }
-  bool ok = Save(Background(), out.filePath(QStringLiteral("bkimage1.jpg")), "JPEG", 93);
+  // Each image also at twice the size ("name@2x"), for screens scaled by 2.
+  bool ok = Save(Background(1), out.filePath(QStringLiteral("bkimage1.jpg")), "JPEG", 93);
+  ok = Save(Background(2), out.filePath(QStringLiteral("bkimage1@2x.jpg")), "JPEG", 93) && ok;
   const struct {
     const char* file;
     IconPainter draw;
   } icons[] = {{"module_home.png", Home},     {"module_protec.png", Shield},
                {"module_clock.png", Clock},   {"module_history.png", History},
                {"module_search.png", Search}, {"module_tools.png", Tools}};
-  for (const auto& icon : icons)
-    ok = Save(Icon(icon.draw), out.filePath(QString::fromLatin1(icon.file)), "PNG", -1) && ok;
+  for (const auto& icon : icons) {
+    const QString file = QString::fromLatin1(icon.file);
+    ok = Save(Icon(icon.draw, 1), out.filePath(file), "PNG", -1) && ok;
+    const QString large = QString(file).replace(QLatin1String(".png"), QLatin1String("@2x.png"));
+    ok = Save(Icon(icon.draw, 2), out.filePath(large), "PNG", -1) && ok;
+  }
+  if (argc == 3) {
+    const QDir icons(QString::fromLocal8Bit(argv[2]));
+    if (!icons.exists() && !QDir().mkpath(icons.path())) {
+      std::fprintf(stderr, "halvek-gen-skin: cannot create %s\n", argv[2]);
+      return 1;
+    }
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+      const QString file = QStringLiteral("halvek-updater-%1.png").arg(size);
+      ok = Save(ProgramIcon(size), icons.filePath(file), "PNG", -1) && ok;
+    }
+    QFile svg(icons.filePath(QStringLiteral("halvek-updater.svg")));
+    if (svg.open(QIODevice::WriteOnly) && svg.write(ProgramIconSvg()) >= 0) {
+      std::printf("%s\n", qPrintable(svg.fileName()));
+    } else {
+      std::fprintf(stderr, "halvek-gen-skin: cannot write %s\n", qPrintable(svg.fileName()));
+      ok = false;
+    }
+  }
   return ok ? 0 : 1;
 }

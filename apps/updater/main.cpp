@@ -1,35 +1,56 @@
-// The updater program. It takes one option: --simulate, which puts one emulated hub on a
-// simulated HID bus instead of using the machine's devices. Nothing else is read from the
-// command line.
+// The updater program: the window, on the machine's hubs or (--simulate) on one emulated hub.
+// The options are in Usage.h.
 
 #include <QApplication>
+#include <QIcon>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <memory>
 
+#include "DisplayCheck.h"
+#include "Usage.h"
 #include "hid/sim/SimHidBus.h"
 #include "sim/SimulatedHub.h"
 #include "ui/MainForm.h"
-
-namespace {
-void Usage() {
-  std::fprintf(stderr, "usage: halvek-updater [--simulate]\n");
-}
-}  // namespace
+#include "update/BuildConfig.h"
+#include "update/Version.h"
 
 int main(int argc, char** argv) {
   bool simulate = false;
-  if (argc == 2 && std::strcmp(argv[1], "--simulate") == 0) {
-    simulate = true;
-  } else if (argc != 1) {
-    Usage();
-    return 2;
+  bool service = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (std::strcmp(arg, "--help") == 0) {
+      std::fputs(UPDATER_USAGE, stdout);
+      return 0;
+    }
+    if (std::strcmp(arg, "--version") == 0) {
+      std::printf("halvek-updater %s\nbuilt-in hub firmware %s\n", HALVEK_PROGRAM_VERSION,
+                  qPrintable(FormatVersion(VersionText(BUILTIN_APP_VERSION))));
+      return 0;
+    }
+    if (std::strcmp(arg, "--simulate") == 0) {
+      simulate = true;
+    } else if (std::strcmp(arg, "--service") == 0) {
+      service = true;
+    } else {
+      std::fprintf(stderr, "halvek-updater: unknown option '%s'\nTry 'halvek-updater --help'.\n",
+                   arg);
+      return 2;
+    }
   }
+  // Qt aborts when it finds no display; say why in one line instead.
+  if (const auto why = WhyNoDisplay()) {
+    std::fprintf(stderr, "halvek-updater: cannot open its window: %s\n", why->c_str());
+    return 1;
+  }
+
   // Qt gets no arguments of ours to interpret.
   int qtArgc = 1;
   char* qtArgv[] = {argv[0], nullptr};
   QApplication app(qtArgc, qtArgv);
+  TfrmMain::SetApplicationIdentity();
 
   try {
     // The demo hub runs an older application than the one built in, so an update is offered.
@@ -41,7 +62,7 @@ int main(int argc, char** argv) {
       options.applicationVersion = 0x11140801;  // 1.1.14.0801
       hub = std::make_unique<TSimulatedHub>(bus, options);
     }
-    TfrmMain frmMain(bus);
+    TfrmMain frmMain(bus, std::nullopt, service);
     frmMain.show();
     return app.exec();
   } catch (const std::exception& e) {

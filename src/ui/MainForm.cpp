@@ -57,6 +57,17 @@ void SetColours(QWidget* widget, const QColor& background, const QColor& text) {
   widget->setPalette(palette);
 }
 
+// A white group box whose title sits on the frame's top line, half a text line down, as the
+// layout's places assume: the Fusion style puts the title above the frame and moves the frame
+// down onto the controls inside.
+void WhiteGroupBox(QGroupBox* box) {
+  box->setStyleSheet(
+      QStringLiteral("QGroupBox { background: white; border: 1px solid #c5c9cf; border-radius: 3px;"
+                     " margin-top: 6px; }"
+                     "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+                     " left: 8px; padding: 0px 2px; background: white; }"));
+}
+
 QWidget* WhitePanel(QWidget* parent, const char* name, int x, int y, int w, int h) {
   auto* panel = Place(new QWidget(parent), name, x, y, w, h);
   SetColours(panel, Qt::white, QColor());
@@ -101,6 +112,16 @@ constexpr LedBarPlace LED_BARS[LED_CHANNEL_COUNT] = {
     {"rztrckbr5", "LED1绿", 248, 48},  {"rztrckbr6", "LED2绿", 248, 104},
     {"rztrckbr7", "LED3绿", 248, 168}, {"rztrckbr8", "LED4绿", 248, 229},
 };
+// The page control with its keyboard page switching (Ctrl+Tab, Ctrl+PgDown and the like)
+// taken out: only the program switches pages, through the module bar.
+class TPageControl : public QTabWidget {
+ public:
+  using QTabWidget::QTabWidget;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override { QWidget::keyPressEvent(event); }
+};
+
 constexpr int LED_BAR_WIDTH = 225;
 constexpr int LED_BAR_HEIGHT = 38;
 
@@ -162,14 +183,38 @@ QPixmap TfrmMain::LampImage(int index) {
   return QPixmap::fromImage(image);
 }
 
-TfrmMain::TfrmMain(std::shared_ptr<THidPlatform> platform, std::optional<FirmwareLines> image)
+QIcon TfrmMain::ProductIcon() {
+  QIcon icon;
+  for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+    icon.addFile(QStringLiteral(":/icons/halvek-updater-%1.png").arg(size), QSize(size, size));
+  return icon;
+}
+
+void TfrmMain::SetApplicationIdentity() {
+  QGuiApplication::setApplicationDisplayName(QStringLiteral("Halvek Hub Updater"));
+  // Matches the desktop entry, so the task bar finds its icon and name.
+  QGuiApplication::setDesktopFileName(QStringLiteral("halvek-updater"));
+  QApplication::setWindowIcon(ProductIcon());
+}
+
+TfrmMain::TfrmMain(std::shared_ptr<THidPlatform> platform, std::optional<FirmwareLines> image,
+                   bool service)
     : session(std::make_unique<THubSession>(*this)) {
   setFont(ArialFont(9));
   setFixedSize(FORM_WIDTH, FORM_HEIGHT);
-  if (const QScreen* screen = QGuiApplication::primaryScreen())
-    move(screen->availableGeometry().center() - rect().center());
+  setWindowIcon(ProductIcon());
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    // Centred, but never beyond the available area. A screen too small for the whole window
+    // (1280 x 1024 at scale 2) keeps its top left corner, with the module bar, on the screen;
+    // the window can then be dragged by its surface.
+    const QRect area = screen->availableGeometry();
+    QPoint at = area.center() - rect().center();
+    at.setX(std::max(area.left(), std::min(at.x(), area.right() + 1 - width())));
+    at.setY(std::max(area.top(), std::min(at.y(), area.bottom() + 1 - height())));
+    move(at);
+  }
   CreateControls();
-  FormCreate(std::move(platform), std::move(image));
+  FormCreate(std::move(platform), std::move(image), service);
 }
 
 TfrmMain::~TfrmMain() {
@@ -180,7 +225,7 @@ TfrmMain::~TfrmMain() {
 void TfrmMain::CreateControls() {
   RzPanel3 = WhitePanel(this, "RzPanel3", 27, 152, 786, 359);
   // The panel clips the page control's own border.
-  pgcMain = Place(new QTabWidget(RzPanel3), "pgcMain", -3, -2, 791, 364);
+  pgcMain = Place(new TPageControl(RzPanel3), "pgcMain", -3, -2, 791, 364);
   pgcMain->setTabPosition(QTabWidget::South);
   rztbshtHome = new QWidget;
   rztbshtUpdate = new QWidget;
@@ -251,7 +296,7 @@ void TfrmMain::CreateUpdatePage() {
 
   grpFirmware =
       Place(new QGroupBox(QStringLiteral("Version:"), page), "grpFirmware", 40, 64, 289, 185);
-  SetColours(grpFirmware, Qt::white, QColor());
+  WhiteGroupBox(grpFirmware);
   mmoUpdate = Place(new QPlainTextEdit(grpFirmware), "mmoUpdate", 16, 18, 241, 127);
   mmoUpdate->setReadOnly(true);
   mmoUpdate->setEnabled(false);
@@ -293,7 +338,7 @@ void TfrmMain::CreateToolPage() {
   QWidget* page = rztbshtTool;
 
   rzgrpbx1 = Place(new QGroupBox(QStringLiteral("运行数据"), page), "rzgrpbx1", 40, 32, 265, 305);
-  SetColours(rzgrpbx1, Qt::white, QColor());
+  WhiteGroupBox(rzgrpbx1);
   QWidget* box = rzgrpbx1;
   PlaceLabel(box, "lbl3", 43, 36, QStringLiteral("电压"));
   edtVolt = Place(new QLineEdit(box), "edtVolt", 80, 32, 139, 23);
@@ -341,7 +386,7 @@ void TfrmMain::CreateToolPage() {
 
   rzgrpbx2 =
       Place(new QGroupBox(QStringLiteral("LED颜色调节"), page), "rzgrpbx2", 312, 32, 481, 305);
-  SetColours(rzgrpbx2, Qt::white, QColor());
+  WhiteGroupBox(rzgrpbx2);
   for (int i = 0; i < LED_CHANNEL_COUNT; ++i) {
     const LedBarPlace& place = LED_BARS[i];
     auto* bar = Place(new QSlider(Qt::Horizontal, rzgrpbx2), place.name, place.x, place.y,
@@ -395,7 +440,7 @@ void TfrmMain::CreateBottomPanel() {
 }
 
 void TfrmMain::FormCreate(std::shared_ptr<THidPlatform> platform,
-                          std::optional<FirmwareLines> image) {
+                          std::optional<FirmwareLines> image, bool service) {
   // A hub already attached is listed and greeted here, before the image is loaded.
   session->Start(std::move(platform), std::move(image));
   SetBackground(QStringLiteral("BkImage1_jpg"), QStringLiteral("Skin"), 255, 150, 60, 60);
@@ -403,6 +448,9 @@ void TfrmMain::FormCreate(std::shared_ptr<THidPlatform> platform,
             QStringLiteral("Skin"));
   AddModule(MODULE_UPDATE, QStringLiteral("Update"), QStringLiteral("Module_protec_png"),
             QStringLiteral("Skin"));
+  if (service)
+    AddModule(MODULE_TOOL, QStringLiteral("Tool"), QStringLiteral("Module_tools_png"),
+              QStringLiteral("Skin"));
   SelectModule(MODULE_HOME);
   for (int i = 0; i < pgcMain->count(); ++i)
     pgcMain->setTabVisible(i, false);
@@ -448,6 +496,10 @@ void TfrmMain::SetProgress(int position, int maximum) {
     bar->setRange(0, std::max(maximum, 1));
     bar->setValue(maximum > 0 ? position : 0);
   }
+}
+
+void TfrmMain::ClearUpdateProgress() {
+  pbProgram->setValue(pbProgram->minimum());
 }
 
 void TfrmMain::SetUpdateControlsEnabled(bool enabled) {

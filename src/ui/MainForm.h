@@ -3,6 +3,7 @@
 // strip and the version label. The handlers keep the names the window has always had and hand
 // the work to the session; the window itself only shows what the session reports.
 
+#include <QIcon>
 #include <QPixmap>
 #include <QStringList>
 #include <QTimer>
@@ -42,9 +43,10 @@ class TfrmMain : public TSkinForm, public TUpdaterView {
   static constexpr int MODULE_TOOL = 103;
 
   // `platform`: where the hubs are looked for (null: the machine's HID devices); `image`: the
-  // firmware to program (none: the built-in one).
+  // firmware to program (none: the built-in one); `service`: a third module button, "Tool",
+  // that shows the Tool page.
   explicit TfrmMain(std::shared_ptr<THidPlatform> platform = nullptr,
-                    std::optional<FirmwareLines> image = std::nullopt);
+                    std::optional<FirmwareLines> image = std::nullopt, bool service = false);
   ~TfrmMain() override;
 
   THubSession& Session() { return *session; }
@@ -54,6 +56,10 @@ class TfrmMain : public TSkinForm, public TUpdaterView {
   static QStringList ReleaseNotes();
   // The two lamp images: 0 lit green, 1 dark red.
   static QPixmap LampImage(int index);
+  // The product's logo at every size it is drawn in (16 to 256 pixels).
+  static QIcon ProductIcon();
+  // The name and icon the desktop shows for the program (task bar, window list).
+  static void SetApplicationIdentity();
 
   // TUpdaterView.
   void ClearLog() override;
@@ -62,6 +68,7 @@ class TfrmMain : public TSkinForm, public TUpdaterView {
   void ShowStatus(const QString& text) override;
   void ShowIndicator(int index) override;
   void SetProgress(int position, int maximum) override;
+  void ClearUpdateProgress() override;
   void SetUpdateControlsEnabled(bool enabled) override;
   void SetManualButtonsEnabled(bool enabled) override;
   void SetAutoUpdateBoxEnabled(bool enabled) override;
@@ -153,7 +160,8 @@ class TfrmMain : public TSkinForm, public TUpdaterView {
   void CreateUpdatePage();
   void CreateToolPage();
   void CreateBottomPanel();
-  void FormCreate(std::shared_ptr<THidPlatform> platform, std::optional<FirmwareLines> image);
+  void FormCreate(std::shared_ptr<THidPlatform> platform, std::optional<FirmwareLines> image,
+                  bool service);
   void PageChanged(int index);
   void ShowStatusReadout(const StatusReadout& readout);
   void RefreshPortList();

@@ -34,7 +34,7 @@ EUpdateResult TUpdateProcedure::Run() {
   }
   const int maximum = static_cast<int>(image_.Count()) - 1;
   view_.ClearLog();
-  view_.SetProgress(0, maximum);
+  view_.ClearUpdateProgress();
   if (!image_.IsValid()) {
     // Never start what cannot be finished: the hub would stay in its bootloader.
     view_.AppendLog(QStringLiteral("The built-in firmware image is broken (%1); nothing was sent.")

@@ -20,6 +20,9 @@ class TUpdaterView {
   virtual void ShowIndicator(int index) = 0;
   // Programming progress, 0 to maximum (both bars of the window).
   virtual void SetProgress(int position, int maximum) = 0;
+  // An update begins: the update page's bar goes back to 0; the status strip's bar keeps what
+  // it showed until programming starts.
+  virtual void ClearUpdateProgress() {}
   // The panel holding the update and version-check buttons (off while an update runs).
   virtual void SetUpdateControlsEnabled(bool enabled) = 0;
   // The update and version-check buttons themselves (off while updates are automatic).

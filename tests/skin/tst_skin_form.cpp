@@ -2,8 +2,11 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QGroupBox>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPaintEvent>
+#include <QPushButton>
 #include <QTest>
 #include <cstdlib>
 
@@ -530,6 +533,75 @@ class SkinFormTest : public QObject {
     if (!ids.isEmpty())
       QVERIFY(form.paintedBeforeClick.contains(Rect(form.Buttons()[pressedOn])));
     QVERIFY(form.isVisible());  // neither the menu nor a module changes the window
+  }
+
+  // Only a press on the frame's own surface moves the window; presses that child controls
+  // let through (labels, group boxes, blank areas, disabled controls) do not. The offscreen
+  // platform has no move loop, so the frame moves the window itself.
+  void windowMoves_data() {
+    QTest::addColumn<QString>("pressOn");  // object name of a child, or empty for the surface
+    QTest::addColumn<bool>("moves");
+    QTest::newRow("the surface between module bar and page") << QString() << true;
+    QTest::newRow("a label") << QStringLiteral("label") << false;
+    QTest::newRow("a group box") << QStringLiteral("group") << false;
+    QTest::newRow("a blank panel") << QStringLiteral("blank") << false;
+    QTest::newRow("a disabled button") << QStringLiteral("disabled") << false;
+  }
+  void windowMoves() {
+    QFETCH(QString, pressOn);
+    QFETCH(bool, moves);
+    TTestSkin form;
+    form.AddModule(100, QStringLiteral("Home"), QString(), QString());
+    auto* blank = new QWidget(&form);
+    blank->setObjectName(QStringLiteral("blank"));
+    blank->setGeometry(27, 152, 786, 359);
+    auto* label = new QLabel(QStringLiteral("Log"), blank);
+    label->setObjectName(QStringLiteral("label"));
+    label->setGeometry(10, 10, 80, 20);
+    auto* group = new QGroupBox(QStringLiteral("Version:"), blank);
+    group->setObjectName(QStringLiteral("group"));
+    group->setGeometry(10, 40, 200, 120);
+    auto* disabled = new QPushButton(QStringLiteral("Update"), blank);
+    disabled->setObjectName(QStringLiteral("disabled"));
+    disabled->setGeometry(300, 10, 110, 25);
+    disabled->setEnabled(false);
+    form.move(100, 80);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const QPoint start = form.pos();
+
+    QWidget* target =
+        pressOn.isEmpty() ? static_cast<QWidget*>(&form) : form.findChild<QWidget*>(pressOn);
+    QVERIFY(target);
+    const QPoint at = pressOn.isEmpty() ? QPoint(400, 135) : QPoint(5, 5);
+    QTest::mousePress(target, Qt::LeftButton, {}, at);
+    QTest::mouseMove(target, at + QPoint(20, 15));
+    QCOMPARE(form.pos(), moves ? start + QPoint(20, 15) : start);
+    QTest::mouseRelease(target, Qt::LeftButton, {}, at + QPoint(20, 15));
+    QVERIFY(!form.MovingByHand());
+    // After the release the pointer moves freely again.
+    const QPoint after = form.pos();
+    QTest::mouseMove(&form, QPoint(500, 140));
+    QCOMPARE(form.pos(), after);
+    QCOMPARE(form.PressedIndex(), -1);
+  }
+
+  // A press that began on a child control and ends over a module button clicks nothing.
+  void pressOnChildReleaseOnModule() {
+    TTestSkin form;
+    form.AddModule(100, QStringLiteral("Home"), QString(), QString());
+    auto* label = new QLabel(QStringLiteral("Log"), &form);
+    label->setGeometry(27, 152, 80, 20);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QTest::mousePress(label, Qt::LeftButton, {}, QPoint(5, 5));
+    QCOMPARE(form.PressedIndex(), -1);
+    // The label keeps the pointer while the button is down: the release comes to it, in its
+    // own coordinates, over the module button at (7, 44).
+    QTest::mouseRelease(label, Qt::LeftButton, {}, QPoint(40 - 27, 80 - 152));
+    QTest::qWait(20);
+    QCoreApplication::processEvents();
+    QVERIFY(form.selects.isEmpty());
   }
 
   void everyModuleIdArrives() {

@@ -71,13 +71,15 @@ struct UiRig {
   std::unique_ptr<TfrmMain> form;
   FirmwareLines image;
 
-  // `hubOptions`: the hubs on the bus at start. A full image is the built-in one.
-  explicit UiRig(std::vector<HubEmulatorOptions> hubOptions = {QuickHub()}, bool fullImage = false)
+  // `hubOptions`: the hubs on the bus at start. A full image is the built-in one. `service`:
+  // the window of halvek-updater --service.
+  explicit UiRig(std::vector<HubEmulatorOptions> hubOptions = {QuickHub()}, bool fullImage = false,
+                 bool service = false)
       : image(fullImage ? LoadEmbeddedFirmware() : SmallImage()) {
     qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
     for (const auto& o : hubOptions)
       AddHub(o, true);
-    form = std::make_unique<TfrmMain>(bus, image);
+    form = std::make_unique<TfrmMain>(bus, image, service);
     // A hub that is not back within the pause gets a short while more, not ten seconds.
     form->Session().Procedure().SetTiming({60, 60, 10, 200});
     // Ticks come from the test.

@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QTabBar>
 #include <QTabWidget>
@@ -241,6 +242,175 @@ class TestUiWindow : public QObject {
     PostModule(form, id);
     QCOMPARE(SelectedModule(form), selected);
     QCOMPARE(form.pgcMain->currentWidget()->objectName(), page);
+  }
+
+  // Only the program switches pages: the page control's keyboard shortcuts do nothing, sent
+  // as real key events to whichever control has the focus.
+  void noKeyboardPageSwitching_data() {
+    QTest::addColumn<QString>("focus");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    const struct {
+      const char* name;
+      int key;
+      int modifiers;
+    } keys[] = {{"Ctrl+Tab", Qt::Key_Tab, Qt::ControlModifier},
+                {"Ctrl+Shift+Tab", Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier},
+                {"Ctrl+PgDown", Qt::Key_PageDown, Qt::ControlModifier},
+                {"Ctrl+PgUp", Qt::Key_PageUp, Qt::ControlModifier}};
+    for (const char* focus : {"mmoUplog", "btnConnect", "chkAutoPRG"}) {
+      for (const auto& k : keys) {
+        QTest::addRow("%s on %s", k.name, focus)
+            << QString::fromLatin1(focus) << k.key << k.modifiers;
+      }
+    }
+  }
+  void noKeyboardPageSwitching() {
+    QFETCH(QString, focus);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    UiRig rig(NO_HUBS);
+    TfrmMain& form = *rig.form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    PostModule(form, 101);
+    auto* target = form.findChild<QWidget*>(focus);
+    QVERIFY(target);
+    target->setFocus(Qt::OtherFocusReason);
+    QTRY_COMPARE(QApplication::focusWidget(), target);
+    for (int i = 0; i < 3; ++i) {
+      QTest::keyClick(form.windowHandle(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+      QCOMPARE(form.pgcMain->currentWidget(), form.rztbshtUpdate);
+      QCOMPARE(SelectedModule(form), 101);
+    }
+  }
+
+  // halvek-updater --service: a third module button, "Tool", shows the Tool page; without the
+  // option the bar holds Home and Update only.
+  void serviceModule() {
+    {
+      UiRig rig(NO_HUBS);
+      QCOMPARE(rig.form->ButtonCount(), 5);
+      for (const SkinButton& b : rig.form->Buttons())
+        QVERIFY(b.id != TfrmMain::MODULE_TOOL);
+    }
+    UiRig rig(NO_HUBS, false, true);
+    TfrmMain& form = *rig.form;
+    QCOMPARE(form.ButtonCount(), 6);
+    const SkinButton& tool = form.Buttons().back();
+    QCOMPARE(tool.kind, BUTTON_KIND_MODULE);
+    QCOMPARE(tool.id, 103);
+    QCOMPARE(tool.caption, QStringLiteral("Tool"));
+    QCOMPARE(QRect(tool.left, tool.top, tool.width, tool.height), QRect(7 + 2 * 77, 44, 72, 76));
+    QVERIFY(tool.iconPresent);
+    QCOMPARE(tool.icon.size(), QSize(48, 48));
+    QVERIFY(tool.icon != form.Buttons()[3].icon && tool.icon != form.Buttons()[4].icon);
+    QCOMPARE(SelectedModule(form), 100);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.chkAutoPRG->setChecked(true);
+    QTest::mouseClick(&form, Qt::LeftButton, {}, QPoint(tool.left + 36, tool.top + 36));
+    QTRY_COMPARE(form.pgcMain->currentWidget(), form.rztbshtTool);
+    QCOMPARE(SelectedModule(form), 103);
+    QVERIFY(form.pnl2->isVisible());  // the Tool page's show handler ran
+    QTest::mouseClick(&form, Qt::LeftButton, {}, QPoint(7 + 36, 80));
+    QTRY_COMPARE(form.pgcMain->currentWidget(), form.rztbshtHome);
+    QVERIFY(form.pnl2->isHidden());
+  }
+
+  // The desktop shows the program's name and its logo (the title band's green mark).
+  void nameAndIcon() {
+    TfrmMain::SetApplicationIdentity();
+    QCOMPARE(QGuiApplication::applicationDisplayName(), QStringLiteral("Halvek Hub Updater"));
+    UiRig rig(NO_HUBS);
+    const QIcon icon = rig.form->windowIcon();
+    const QList<QSize> sizes = icon.availableSizes();
+    for (int size : {16, 32, 48, 256})
+      QVERIFY2(sizes.contains(QSize(size, size)), qPrintable(QString::number(size)));
+    for (int size : {16, 256}) {
+      const QImage image = icon.pixmap(QSize(size, size)).toImage();
+      QCOMPARE(image.size(), QSize(size, size));
+      // Green tile, white bolt in the middle, transparent corner.
+      const QColor tile = image.pixelColor(size / 6, size / 2);
+      QVERIFY(tile.green() > tile.red() + 40 && tile.green() > tile.blue() + 20);
+      QCOMPARE(image.pixelColor(0, 0).alpha(), 0);
+    }
+    QCOMPARE(QApplication::windowIcon().availableSizes(), sizes);
+  }
+
+  // A group box's frame and title stay visible around what it holds: drawn with and without
+  // its controls, every pixel of the bare box that is not its plain inside is the same.
+  void groupBoxFrames_data() {
+    QTest::addColumn<QString>("box");
+    for (const char* box : {"grpFirmware", "rzgrpbx1", "rzgrpbx2"})
+      QTest::newRow(box) << QString::fromLatin1(box);
+  }
+  void groupBoxFrames() {
+    QFETCH(QString, box);
+    UiRig rig(NO_HUBS);
+    TfrmMain& form = *rig.form;
+    auto* group = form.findChild<QGroupBox*>(box);
+    QVERIFY(group);
+    form.pgcMain->setCurrentWidget(group->parentWidget());
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const QImage full = group->grab().toImage();
+    const QList<QWidget*> children = group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    QList<QWidget*> shown;
+    for (QWidget* child : children) {
+      if (child->isVisible()) {
+        shown << child;
+        child->hide();
+      }
+    }
+    const QImage bare = group->grab().toImage();
+    for (QWidget* child : shown)
+      child->show();
+    QCOMPARE(full.size(), bare.size());
+    const QRgb inside = bare.pixel(bare.width() / 2, bare.height() / 2);
+    int covered = 0;
+    QPoint first;
+    for (int y = 0; y < bare.height(); ++y) {
+      for (int x = 0; x < bare.width(); ++x) {
+        if (bare.pixel(x, y) != inside && full.pixel(x, y) != bare.pixel(x, y)) {
+          if (covered++ == 0)
+            first = QPoint(x, y);
+        }
+      }
+    }
+    QVERIFY2(covered == 0, qPrintable(QStringLiteral("%1 pixels of the frame covered, the first at "
+                                                     "(%2, %3)")
+                                          .arg(covered)
+                                          .arg(first.x())
+                                          .arg(first.y())));
+  }
+
+  // The start of an update clears the update page's bar only; the strip's keeps its place.
+  void updateStartClearsPageBarOnly() {
+    UiRig rig(NO_HUBS);
+    TfrmMain& form = *rig.form;
+    rig.RaiseStatusStrip();
+    form.SetProgress(3, 5);
+    form.btnUpdateClick();
+    QTRY_VERIFY(rig.Log().contains(Texts::DeviceDisconnected));
+    QCOMPARE(form.pbProgram->value(), 0);
+    QCOMPARE(form.pbMsg->value(), 3);
+    QCOMPARE(form.pbMsg->maximum(), 5);
+  }
+
+  // On a screen smaller than the window (the offscreen screen is 800 x 600) the window starts
+  // with its top left corner on the screen, never beyond it.
+  void startsOnScreen() {
+    UiRig rig(NO_HUBS);
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect frame = rig.form->geometry();
+    QVERIFY2(area.contains(frame.topLeft()), qPrintable(QStringLiteral("%1,%2 in %3x%4")
+                                                            .arg(frame.x())
+                                                            .arg(frame.y())
+                                                            .arg(area.width())
+                                                            .arg(area.height())));
+    if (area.width() >= frame.width())
+      QVERIFY(area.contains(frame.topRight()));
   }
 
   void statusStrip() {

@@ -11,8 +11,10 @@
 #include <QPointer>
 #include <QRegion>
 #include <QWindow>
+#include <QtMath>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "update/EmbeddedResource.h"
 
@@ -22,6 +24,21 @@ namespace {
 QImage LoadImageResource(const QString& name, const QString& type) {
   const auto bytes = LoadEmbeddedResource(type, name);
   return bytes ? QImage::fromData(*bytes) : QImage();
+}
+
+// The same image drawn at twice the size, "Name@2x_png" beside "Name_png"; null when there is
+// none or it is not exactly twice as large.
+QImage LoadLargeImageResource(const QString& name, const QString& type, const QImage& normal) {
+  const qsizetype dot = name.lastIndexOf(QLatin1Char('_'));
+  if (normal.isNull() || dot < 0)
+    return QImage();
+  QString large = name;
+  large.insert(dot, QLatin1String("@2x"));
+  QImage image = LoadImageResource(large, type);
+  if (image.size() != normal.size() * 2)
+    return QImage();
+  image.setDevicePixelRatio(2);
+  return image;
 }
 
 QPoint PixelOf(const QMouseEvent* event) {
@@ -86,10 +103,15 @@ TSkinForm::~TSkinForm() = default;
 
 void TSkinForm::SetBackground(const QString& name, const QString& type, int left, int top,
                               int width, int height) {
-  SetBackgroundImage(LoadImageResource(name, type), left, top, width, height);
+  const QImage image = LoadImageResource(name, type);
+  background2x_ = LoadLargeImageResource(name, type, image);
+  centre_ = QRect(left, top, width, height);
+  background_ = image;
+  RefreshBackBuffer();
 }
 
 void TSkinForm::SetBackgroundImage(const QImage& image, int left, int top, int width, int height) {
+  background2x_ = QImage();
   centre_ = QRect(left, top, width, height);
   background_ = image;
   RefreshBackBuffer();
@@ -118,8 +140,14 @@ void TSkinForm::BuildBackBuffer() {
     DiscardSurfaces();
     return;
   }
-  backdrop_ = QImage(w, h, QImage::Format_RGB32);
-  composite_ = QImage(w, h, QImage::Format_RGB32);
+  // As many pixels as the screen shows, so nothing is scaled up after drawing.
+  const qreal ratio = devicePixelRatioF();
+  const QSize pixels(qCeil(w * ratio), qCeil(h * ratio));
+  surfaceSize_ = QSize(w, h);
+  backdrop_ = QImage(pixels, QImage::Format_RGB32);
+  backdrop_.setDevicePixelRatio(ratio);
+  composite_ = QImage(pixels, QImage::Format_RGB32);
+  composite_.setDevicePixelRatio(ratio);
   {
     QPainter p(&backdrop_);
     DrawBackdrop(p);
@@ -158,26 +186,41 @@ QPainterPath TSkinForm::RoundRectPath(qreal x, qreal y, qreal w, qreal h, qreal 
   return path;
 }
 
+QRectF TSkinForm::DeviceRect(const QRect& r) const {
+  const qreal s = composite_.devicePixelRatio();
+  return QRectF(r.x() * s, r.y() * s, r.width() * s, r.height() * s);
+}
+
 void TSkinForm::DrawBackdrop(QPainter& p) {
-  const int w = backdrop_.width();
-  const int h = backdrop_.height();
+  const int w = surfaceSize_.width();
+  const int h = surfaceSize_.height();
   p.setRenderHint(QPainter::Antialiasing, false);
   p.fillRect(0, 0, w, h, QColor::fromRgba(BASE_COLOUR));
 
   if (!background_.isNull()) {
+    const QImage& image = LargeArtwork() && !background2x_.isNull() ? background2x_ : background_;
+    const qreal s = image.devicePixelRatio();
     const int iw = background_.width();
     const int ih = background_.height();
     if (w <= iw && h <= ih) {
       // Small enough: the image's top-right part, unscaled.
-      p.drawImage(QPoint(0, 0), background_, QRect(iw - w, 0, w, h));
+      p.drawImage(QPointF(0, 0), image, QRectF((iw - w) * s, 0, w * s, h * s));
     } else if (centre_.width() > 0 && centre_.height() > 0) {
-      DrawNineSlice(p, QRect(0, 0, w, h));
+      DrawNineSlice(p, QRect(0, 0, w, h), image);
     }
   }
 
   p.setBrush(Qt::NoBrush);
-  const QPen outer(QColor::fromRgba(OUTER_BORDER_COLOUR), 0);
-  const QPen inner(QColor::fromRgba(INNER_BORDER_COLOUR), 0);
+  // One pixel of the window wide: two device pixels on a screen scaled by 2.
+  const qreal lineWidth = backdrop_.devicePixelRatio();
+  QPen outer(QColor::fromRgba(OUTER_BORDER_COLOUR), lineWidth);
+  QPen inner(QColor::fromRgba(INNER_BORDER_COLOUR), lineWidth);
+  outer.setCosmetic(true);
+  inner.setCosmetic(true);
+  if (lineWidth > 1.0) {
+    // A wide line is centred on its path: half a window pixel in puts it on the pixel.
+    p.translate(0.5, 0.5);
+  }
   if (zoomed_) {
     p.setPen(outer);
     p.drawRect(0, 0, w - 1, h - 1);
@@ -189,6 +232,7 @@ void TSkinForm::DrawBackdrop(QPainter& p) {
     p.setPen(inner);
     p.drawPath(RoundRectPath(1, 1, w - 3, h - 3, 3));
   }
+  p.resetTransform();
 
   const QString title = windowTitle().left(259);
   if (!title.isEmpty()) {
@@ -205,11 +249,12 @@ void TSkinForm::DrawBackdrop(QPainter& p) {
   }
 }
 
-void TSkinForm::DrawNineSlice(QPainter& p, const QRect& dest) {
+void TSkinForm::DrawNineSlice(QPainter& p, const QRect& dest, const QImage& image) {
   // A centre reaching past the image is cut to the image.
   const QRect c = centre_.intersected(background_.rect());
   if (c.isEmpty())
     return;
+  const qreal s = image.devicePixelRatio();
   const SliceAxis x = MakeAxis(dest.width(), background_.width(), c.left(), c.width());
   const SliceAxis y = MakeAxis(dest.height(), background_.height(), c.top(), c.height());
   for (int row = 0; row < 3; ++row) {
@@ -220,7 +265,8 @@ void TSkinForm::DrawNineSlice(QPainter& p, const QRect& dest) {
                        y.src[row + 1] - y.src[row]);
       if (to.isEmpty() || from.isEmpty())
         continue;
-      p.drawImage(QRectF(to), background_, QRectF(from));
+      p.drawImage(QRectF(to), image,
+                  QRectF(from.x() * s, from.y() * s, from.width() * s, from.height() * s));
     }
   }
 }
@@ -264,6 +310,9 @@ void TSkinForm::ButtonsChanged() {
 // --- painting on screen ---
 
 void TSkinForm::paintEvent(QPaintEvent* event) {
+  // Moved onto a screen of another scale: built again at its pixel ratio.
+  if (SurfacesBuilt() && composite_.devicePixelRatio() != devicePixelRatioF())
+    DiscardSurfaces();
   if (!SurfacesBuilt())
     BuildBackBuffer();
   if (!SurfacesBuilt())
@@ -271,7 +320,7 @@ void TSkinForm::paintEvent(QPaintEvent* event) {
   QPainter p(this);
   p.setCompositionMode(QPainter::CompositionMode_Source);
   for (const QRect& r : event->region())
-    p.drawImage(r.topLeft(), composite_, r);
+    p.drawImage(QRectF(r), composite_, DeviceRect(r));
 }
 
 void TSkinForm::resizeEvent(QResizeEvent* event) {
@@ -339,6 +388,7 @@ void TSkinForm::LoadButtonImage(int index, const QString& name, const QString& t
     return;
   SkinButton& b = buttons_[index];
   b.icon = LoadImageResource(name, type);
+  b.icon2x = LoadLargeImageResource(name, type, b.icon);
   b.iconPresent = !b.icon.isNull();
   RedrawButton(index);
 }
@@ -421,13 +471,13 @@ void TSkinForm::RedrawButton(int index) {
   if (!ValidIndex(index) || !SurfacesBuilt())
     return;
   const SkinButton& b = buttons_[index];
-  const QRect r = ButtonRect(b).intersected(composite_.rect());
+  const QRect r = ButtonRect(b).intersected(QRect(QPoint(0, 0), surfaceSize_));
   if (r.isEmpty())
     return;
   {
     QPainter p(&composite_);
     p.setCompositionMode(QPainter::CompositionMode_Source);
-    p.drawImage(r.topLeft(), backdrop_, r);
+    p.drawImage(QRectF(r), backdrop_, DeviceRect(r));
     p.setCompositionMode(QPainter::CompositionMode_SourceOver);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     p.setClipRect(r);
@@ -478,7 +528,8 @@ void TSkinForm::DrawModuleButton(QPainter& p, const SkinButton& b) {
     const int dw = std::min(iw, 48);
     const int dh = std::min(ih, 48);
     const QRectF box(b.left + (b.width - dw) / 2.0, b.top + (b.height - dh - 20) / 2.0, dw, dh);
-    p.drawImage(box, b.icon, QRectF(0, 0, iw, ih));
+    const QImage& icon = LargeArtwork() && !b.icon2x.isNull() ? b.icon2x : b.icon;
+    p.drawImage(box, icon, QRectF(0, 0, icon.width(), icon.height()));
   }
 
   if (!b.caption.isEmpty()) {
@@ -603,6 +654,13 @@ void TSkinForm::DrawSystemButton(QPainter& p, const SkinButton& b) {
 
 void TSkinForm::mouseMoveEvent(QMouseEvent* event) {
   QWidget::mouseMoveEvent(event);
+  if (movingByHand_) {
+    if (event->buttons() & Qt::LeftButton) {
+      move(event->globalPosition().toPoint() - moveOffset_);
+      return;
+    }
+    movingByHand_ = false;
+  }
   const QPoint pt = PixelOf(event);
   SetHotButton(HitTestButton(pt.x(), pt.y()));
 }
@@ -622,21 +680,36 @@ void TSkinForm::mousePressEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton)
     return;
   const QPoint pt = PixelOf(event);
+  // A press that a child control (label, group box, blank page, disabled control) did not
+  // take comes up to the form, but it was not on the form's own surface.
+  ownPress_ = childAt(pt) == nullptr;
+  if (!ownPress_)
+    return;
   const int index = HitTestButton(pt.x(), pt.y());
   SetPressedButton(index);
-  // Off the buttons the whole surface is the caption: the window system moves the window.
-  if (index < 0 && windowHandle())
-    windowHandle()->startSystemMove();
+  // Off the buttons the whole surface is the caption.
+  if (index < 0)
+    BeginWindowMove(event->globalPosition().toPoint());
+}
+
+void TSkinForm::BeginWindowMove(const QPoint& globalPos) {
+  if (windowHandle() && windowHandle()->startSystemMove())
+    return;
+  movingByHand_ = true;
+  moveOffset_ = globalPos - pos();
 }
 
 void TSkinForm::mouseReleaseEvent(QMouseEvent* event) {
   QWidget::mouseReleaseEvent(event);
   if (event->button() != Qt::LeftButton)
     return;
+  const bool ownPress = std::exchange(ownPress_, false);
+  const bool moved = std::exchange(movingByHand_, false);
   const QPoint pt = PixelOf(event);
   const int index = HitTestButton(pt.x(), pt.y());
   SetPressedButton(-1);
-  if (!ValidIndex(index))
+  // The end of a move, or of a press that began on a child control, clicks nothing.
+  if (moved || !ownPress || !ValidIndex(index))
     return;
   // Let the released look reach the screen before the click does anything.
   QPointer<TSkinForm> self(this);

@@ -44,6 +44,7 @@ struct SkinButton {
   QRect hit;  // left, top, width, height as they were last set
   QString caption;
   QImage icon;
+  QImage icon2x;  // the same at twice the size, for scaled screens; may be null
   bool iconPresent = false;
   bool hover = false;
   bool pressed = false;
@@ -98,8 +99,11 @@ class TSkinForm : public QWidget {
   bool BackgroundPresent() const { return !background_.isNull(); }
   int HotIndex() const { return hotIndex_; }
   int PressedIndex() const { return pressedIndex_; }
+  // The frame is moving the window itself (see BeginWindowMove).
+  bool MovingByHand() const { return movingByHand_; }
 
   // The two surfaces: null while absent (before the first paint and after a size change).
+  // They hold the window's device pixels: on a screen scaled by 2, twice the client size.
   const QImage& BackdropSurface() const { return backdrop_; }
   const QImage& CompositeSurface() const { return composite_; }
   bool SurfacesBuilt() const { return !composite_.isNull(); }
@@ -120,12 +124,16 @@ class TSkinForm : public QWidget {
   virtual void WmSkinModuleSelect(int moduleId, int buttonIndex);
   // Posts the click of button `index` as the frame does after a release over it.
   void ClickButton(int index);
+  // Hands a press on the form's own surface to the window system's move loop; where that is
+  // refused (no window manager, or a platform without one) the frame moves the window itself
+  // until the button is released.
+  void BeginWindowMove(const QPoint& globalPos);
 
   // The background from a decoded image instead of a resource.
   void SetBackgroundImage(const QImage& image, int left, int top, int width, int height);
 
   void DrawBackdrop(QPainter& p);
-  void DrawNineSlice(QPainter& p, const QRect& dest);
+  void DrawNineSlice(QPainter& p, const QRect& dest, const QImage& image);
   void ComposeButtons();
   void LayoutSystemButtons();
   void DrawModuleButton(QPainter& p, const SkinButton& b);
@@ -146,6 +154,10 @@ class TSkinForm : public QWidget {
   void DiscardSurfaces();
   void PointerLeft();
   void SetBounds(int index, int left, int top, int width, int height);
+  // A rectangle of client pixels as the surfaces' device pixels.
+  QRectF DeviceRect(const QRect& r) const;
+  // Scaled surfaces take the large artwork where there is one.
+  bool LargeArtwork() const { return backdrop_.devicePixelRatio() > 1.0; }
   // After a change to the button list once the surfaces exist: draw all buttons again.
   void ButtonsChanged();
   bool ValidIndex(int index) const { return index >= 0 && index < ButtonCount(); }
@@ -155,9 +167,15 @@ class TSkinForm : public QWidget {
   int nextModuleLeft_ = FIRST_MODULE_LEFT;
   int hotIndex_ = -1;
   int pressedIndex_ = -1;
+  // The left button went down on the frame's own surface, not on a child control.
+  bool ownPress_ = false;
+  bool movingByHand_ = false;
+  QPoint moveOffset_;  // pointer position minus window position at the press
 
   QImage background_;
+  QImage background2x_;  // the same at twice the size, for scaled screens; may be null
   QRect centre_;
+  QSize surfaceSize_;  // client size at the last build
   QImage backdrop_;
   QImage composite_;
   bool zoomed_ = false;
