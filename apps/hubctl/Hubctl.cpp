@@ -656,7 +656,7 @@ int THubctl::ShowVersion(const TOptions& options) {
     *env_.out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
   } else {
     *env_.out << "halvek-hubctl " << PROGRAM_VERSION << '\n'
-              << "built-in firmware " << FormatVersion(VersionText(BUILTIN_APP_VERSION)) << " ("
+              << "built-in hub firmware " << FormatVersion(VersionText(BUILTIN_APP_VERSION)) << " ("
               << VersionText(BUILTIN_APP_VERSION) << ")\n";
   }
   env_.out->flush();

@@ -91,7 +91,7 @@ class HubctlTest : public QObject {
     QTest::newRow("help") << QStringList{"--help"} << 0 << "^Usage: halvek-hubctl";
     QTest::newRow("version of the program")
         << QStringList{"--version"} << 0
-        << R"(^halvek-hubctl \d+\.\d+\.\d+\nbuilt-in firmware 1\.1\.15\.0906 \(11150906\)\n$)";
+        << R"(^halvek-hubctl \d+\.\d+\.\d+\nbuilt-in hub firmware 1\.1\.15\.0906 \(11150906\)\n$)";
     QTest::newRow("no command") << QStringList{} << 2 << "^$";
     QTest::newRow("unknown command") << QStringList{"flash"} << 2 << "^$";
     QTest::newRow("unknown option") << QStringList{"--fast", "list"} << 2 << "^$";
