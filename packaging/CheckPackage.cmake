@@ -1,7 +1,7 @@
 # Builds the .deb and checks it as a user's system would: lintian (no errors, no warnings), the
 # desktop entry and the AppStream metainfo; and that building it left the user's install
 # manifest alone. Run by ctest:
-#   cmake -DBUILD_DIR=... -DSCRATCH=... -DSOURCE_DIR=... -P CheckPackage.cmake
+#   cmake -DBUILD_DIR=... -DSCRATCH=... -DSOURCE_DIR=... -DCPACK=... -P CheckPackage.cmake
 foreach(tool lintian desktop-file-validate appstreamcli dpkg-deb)
   find_program(path_${tool} ${tool})
   if(NOT path_${tool})
@@ -16,7 +16,7 @@ if(EXISTS "${manifest}")
   file(READ "${manifest}" manifest_before)
 endif()
 
-execute_process(COMMAND cpack -G DEB -B "${SCRATCH}" --config "${BUILD_DIR}/CPackConfig.cmake"
+execute_process(COMMAND ${CPACK} -G DEB -B "${SCRATCH}" --config "${BUILD_DIR}/CPackConfig.cmake"
                 WORKING_DIRECTORY "${BUILD_DIR}" RESULT_VARIABLE result OUTPUT_VARIABLE output
                 ERROR_VARIABLE output)
 file(GLOB deb "${SCRATCH}/*.deb")
