@@ -7,7 +7,9 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QProcess>
+#include <QSaveFile>
 #include <QTimer>
 
 #include "TerminalView.h"
@@ -16,6 +18,7 @@
 #include "sim/SimulatedHub.h"
 #include "tool/StatusRead.h"
 #include "update/BuildConfig.h"
+#include "update/EmbeddedFirmware.h"
 #include "update/EmbeddedResource.h"
 #include "update/HubSession.h"
 #include "update/Texts.h"
@@ -27,7 +30,11 @@ struct THubctl::TOptions {
   bool simulate = false;
   bool json = false;
   bool watch = false;
+  bool version = false;
   QString device;
+  // update --image FILE --image-version X.X.XX.XXXX
+  std::optional<QString> image;
+  std::optional<QString> imageVersion;
   std::optional<int> timeoutS;
   std::optional<int> count;
 };
@@ -70,6 +77,12 @@ QString Hex4(unsigned value) {
   return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
 }
 
+// A version in JSON: the raw hex digits and the dotted form the window shows.
+void AddVersion(QJsonObject& object, const QString& key, std::uint32_t version) {
+  object.insert(key, VersionText(version));
+  object.insert(key + QStringLiteral("Dotted"), FormatVersion(VersionText(version)));
+}
+
 bool ParseInt(const QString& text, int low, int high, int& value) {
   bool ok = false;
   value = text.toInt(&ok);
@@ -94,6 +107,9 @@ QString THubctl::Usage() {
       "  list                  every HID device: node, vendor:product, report lengths, access\n"
       "  version               the hub's versions and whether an update is available\n"
       "  update                programs the built-in firmware into the hub\n"
+      "  update --image FILE --image-version X.X.XX.XXXX\n"
+      "                        programs the image in FILE instead; the hub must then report\n"
+      "                        that application version\n"
       "  status [--watch]      the hub's charging data, once or every second\n"
       "  led                   the hub's eight LED levels\n"
       "  led CHANNEL LEVEL     sets one level (channel 1-8: 1-4 red, 5-8 green; level 0-100)\n"
@@ -106,6 +122,8 @@ QString THubctl::Usage() {
       "  --simulate            use emulated hubs instead of the machine's\n"
       "  --device NODE         the hub at NODE (such as /dev/hidraw3) when several are plugged in\n"
       "  --json                one JSON object per line\n"
+      "  --help, -h            this text\n"
+      "  --version             this program's version and that of the built-in firmware\n"
       "\n"
       "Exit codes: 0 success, 1 other error (the output could not be written, for one),\n"
       "2 usage error, 3 no hub, 4 access denied, 5 update failed, 6 time-out (no answer, or\n"
@@ -150,6 +168,16 @@ int THubctl::RunCommand(const QStringList& arguments) {
     if (a == "--help" || a == "-h") {
       *env_.out << Usage();
       return EXIT_OK;
+    } else if (a == "--version") {
+      options.version = true;
+    } else if (a == "--image") {
+      if (!value(text))
+        return usageError("--image needs a file");
+      options.image = text;
+    } else if (a == "--image-version") {
+      if (!value(text))
+        return usageError("--image-version needs a version such as 1.1.15.0906");
+      options.imageVersion = text;
     } else if (a == "--simulate") {
       options.simulate = true;
     } else if (a == "--json") {
@@ -177,6 +205,8 @@ int THubctl::RunCommand(const QStringList& arguments) {
       options.arguments << a;
     }
   }
+  if (options.version)
+    return ShowVersion(options);
   static const QStringList commands = {"list", "version", "update", "status",
                                        "led",  "wait",    "auto",   "install-udev-rule"};
   if (options.command.isEmpty())
@@ -192,11 +222,34 @@ int THubctl::RunCommand(const QStringList& arguments) {
     return usageError("--timeout goes with wait");
   if (options.count && options.command != "auto")
     return usageError("--count goes with auto");
+  if ((options.image || options.imageVersion) && options.command != "update")
+    return usageError("--image and --image-version go with update");
+  if (options.image.has_value() != options.imageVersion.has_value())
+    return usageError("--image and --image-version go together");
+  if (options.imageVersion) {
+    const auto version = ParseDottedVersion(*options.imageVersion);
+    if (!version) {
+      return usageError(
+          QStringLiteral("--image-version %1 is not a version of the form X.X.XX.XXXX (hex "
+                         "digits, such as 1.1.15.0906)")
+              .arg(*options.imageVersion));
+    }
+    imageVersion_ = *version;
+  }
 
   const auto style = options.json    ? TTerminalView::EStyle::Json
                      : env_.terminal ? TTerminalView::EStyle::Terminal
                                      : TTerminalView::EStyle::Plain;
   view_ = std::make_unique<TTerminalView>(*env_.out, *env_.err, style);
+  if (options.image) {
+    // Checked like the built-in image, before any hub is touched.
+    image_ = LoadFirmwareFile(*options.image);
+    if (!image_->IsValid()) {
+      Error(QStringLiteral("refusing the firmware image %1")
+                .arg(QString::fromStdString(image_->Error())));
+      return EXIT_USAGE;
+    }
+  }
   if (options.command == "install-udev-rule")
     return InstallUdevRule();
   return Dispatch(options);
@@ -232,7 +285,11 @@ int THubctl::Dispatch(const TOptions& options) {
   // What discovery logs at start (a hub without access) the command reports itself, once.
   view_->SetQuiet(true);
   try {
-    session_->Start(platform, env_.image, env_.imageVersion);
+    // A supplied image names the version the hub must come back with.
+    if (image_)
+      session_->Start(platform, image_, imageVersion_);
+    else
+      session_->Start(platform, env_.image, env_.imageVersion);
   } catch (const std::exception& e) {
     view_->SetQuiet(false);
     Error(QStringLiteral("cannot reach the HID devices: %1").arg(e.what()));
@@ -260,6 +317,9 @@ int THubctl::Dispatch(const TOptions& options) {
 
 void THubctl::PlugSimulatedHub() {
   auto hub = std::make_unique<TSimulatedHub>(bus_, env_.simulatedHub);
+  // An emulated hub takes a supplied image as the real one would: running its version after.
+  if (image_)
+    hub->Emulator().SetFirmwareImage(*image_, imageVersion_);
   if (env_.onSimulatedHub)
     env_.onSimulatedHub(hub->Emulator());
   simulatedHubs_.push_back(std::move(hub));
@@ -376,11 +436,12 @@ int THubctl::Version(const TOptions& options) {
     return EXIT_TIMEOUT;
   }
   if (options.json) {
-    view_->EmitJson({{"node", CurrentNode()},
-                     {"bootloader", VersionText(version->bootloader)},
-                     {"application", VersionText(version->application)},
-                     {"builtIn", VersionText(BUILTIN_APP_VERSION)},
-                     {"updateAvailable", IsUpdateAvailable(version->application)}});
+    QJsonObject object{{"node", CurrentNode()},
+                       {"updateAvailable", IsUpdateAvailable(version->application)}};
+    AddVersion(object, QStringLiteral("bootloader"), version->bootloader);
+    AddVersion(object, QStringLiteral("application"), version->application);
+    AddVersion(object, QStringLiteral("builtIn"), BUILTIN_APP_VERSION);
+    view_->EmitJson(object);
   } else {
     for (const QString& line : VersionLines(*version))
       view_->Print(line);
@@ -400,8 +461,14 @@ int THubctl::Update(const TOptions& options) {
   }
   onInterrupt_ = nullptr;
   view_->FinishProgress();
-  if (options.json)
-    view_->EmitJson({{"event", "result"}, {"result", ResultName(result)}});
+  if (options.json) {
+    QJsonObject object{{"event", "result"}, {"result", ResultName(result)}};
+    if (image_) {
+      object.insert("image", *options.image);
+      AddVersion(object, QStringLiteral("imageVersion"), imageVersion_);
+    }
+    view_->EmitJson(object);
+  }
   if (result == EUpdateResult::Stopped) {
     Error(
         QStringLiteral("stopped: the hub is in its bootloader without a complete application; "
@@ -622,6 +689,20 @@ int THubctl::Auto(const TOptions& options) {
   return RunLoopUntilDone();
 }
 
+int THubctl::ShowVersion(const TOptions& options) {
+  if (options.json) {
+    QJsonObject object{{"program", "halvek-hubctl"}, {"version", PROGRAM_VERSION}};
+    AddVersion(object, QStringLiteral("builtIn"), BUILTIN_APP_VERSION);
+    *env_.out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+  } else {
+    *env_.out << "halvek-hubctl " << PROGRAM_VERSION << '\n'
+              << "built-in hub firmware " << FormatVersion(VersionText(BUILTIN_APP_VERSION)) << " ("
+              << VersionText(BUILTIN_APP_VERSION) << ")\n";
+  }
+  env_.out->flush();
+  return EXIT_OK;
+}
+
 int THubctl::InstallUdevRule() {
   const auto rule =
       LoadEmbeddedResource(QStringLiteral("PACKAGING"), QStringLiteral("60-halvek-hub.rules"));
@@ -634,22 +715,28 @@ int THubctl::InstallUdevRule() {
     return EXIT_ACCESS_DENIED;
   }
   const QString path = QDir(env_.udevRulesDir).filePath(QStringLiteral("60-halvek-hub.rules"));
-  QFile file(path);
+  // Written beside the rule and renamed over it: a full disk leaves the old rule (or none),
+  // never a truncated one. The explicit flush: commit() does not see a failing final write.
+  QSaveFile file(path);
   if (!QDir().mkpath(env_.udevRulesDir) || !file.open(QIODevice::WriteOnly) ||
-      file.write(*rule) != rule->size() || !file.flush()) {
+      file.write(*rule) != rule->size() || !file.flush() || !file.commit()) {
     Error(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
     return EXIT_ERROR;
   }
-  file.close();
-  view_->Print(QStringLiteral("Installed %1").arg(path));
+  bool reloaded = false;
   if (env_.runUdevadm) {
-    const bool reloaded = QProcess::execute("udevadm", {"control", "--reload-rules"}) == 0 &&
-                          QProcess::execute("udevadm", {"trigger", "--subsystem-match=hidraw",
-                                                        "--action=change"}) == 0;
-    if (!reloaded) {
-      view_->Print(QStringLiteral("udevadm did not run; plug the hub in again to apply the rule."));
-      return EXIT_OK;
-    }
+    reloaded = QProcess::execute("udevadm", {"control", "--reload-rules"}) == 0 &&
+               QProcess::execute("udevadm",
+                                 {"trigger", "--subsystem-match=hidraw", "--action=change"}) == 0;
+  }
+  if (view_->Style() == TTerminalView::EStyle::Json) {
+    view_->EmitJson({{"event", "installed"}, {"path", path}, {"udevadmRan", reloaded}});
+    return EXIT_OK;
+  }
+  view_->Print(QStringLiteral("Installed %1").arg(path));
+  if (env_.runUdevadm && !reloaded) {
+    view_->Print(QStringLiteral("udevadm did not run; plug the hub in again to apply the rule."));
+    return EXIT_OK;
   }
   view_->Print(QStringLiteral("Plug the hub in again if it is already attached."));
   return EXIT_OK;

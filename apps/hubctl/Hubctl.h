@@ -12,6 +12,7 @@
 
 #include "hid/HidPlatform.h"
 #include "sim/HubEmulator.h"
+#include "update/FirmwareImage.h"
 #include "update/UpdateProcedure.h"
 
 class TSimHidBus;
@@ -94,6 +95,7 @@ class THubctl : public QObject {
   int Wait(const TOptions& options);
   int Auto(const TOptions& options);
   int InstallUdevRule();
+  int ShowVersion(const TOptions& options);
 
   // Picks the hub (--device or the first) and makes it current. EXIT_OK or why not.
   int SelectHub(const TOptions& options);
@@ -114,4 +116,7 @@ class THubctl : public QObject {
   class QEventLoop* loop_ = nullptr;
   int loopResult_ = EXIT_OK;
   int interrupts_ = 0;
+  // update --image: the supplied image (checked) and the version the hub must report after it.
+  std::optional<FirmwareLines> image_;
+  std::uint32_t imageVersion_ = 0;
 };

@@ -1,8 +1,16 @@
 #pragma once
 
+#include <QString>
+
 #include "update/BuildConfig.h"
 #include "update/FirmwareImage.h"
 
 // The image built into the program (resource "appbin" of type "APP"). A missing or broken
 // image comes back invalid, with the reason.
 FirmwareLines LoadEmbeddedFirmware();
+
+// An image the user supplies, read from `path` and checked like the built-in one. Comes back
+// invalid, with the reason, when the file cannot be read, is not a plain file, is far larger
+// than any image, or holds no record at all (programming it would leave the hub without an
+// application).
+FirmwareLines LoadFirmwareFile(const QString& path);

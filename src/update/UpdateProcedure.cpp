@@ -32,7 +32,6 @@ EUpdateResult TUpdateProcedure::Run() {
     view_.AppendLog(Texts::UpdateAlreadyRunning);
     return EUpdateResult::AlreadyRunning;
   }
-  const int maximum = static_cast<int>(image_.Count()) - 1;
   view_.ClearLog();
   view_.ClearUpdateProgress();
   if (!image_.IsValid()) {

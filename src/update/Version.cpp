@@ -1,5 +1,7 @@
 #include "update/Version.h"
 
+#include <QRegularExpression>
+
 #include "update/BuildConfig.h"
 #include "update/Texts.h"
 
@@ -11,6 +13,19 @@ QString FormatVersion(const QString& text) {
   if (text.size() != 8)
     return text;
   return text.mid(0, 1) + '.' + text.mid(1, 1) + '.' + text.mid(2, 2) + '.' + text.mid(4, 4);
+}
+
+std::optional<std::uint32_t> ParseDottedVersion(const QString& text) {
+  static const QRegularExpression dotted(QRegularExpression::anchoredPattern(
+      QStringLiteral("([0-9A-Fa-f])\\.([0-9A-Fa-f])\\.([0-9A-Fa-f]{2})\\.([0-9A-Fa-f]{4})")));
+  const auto match = dotted.match(text);
+  if (!match.hasMatch())
+    return std::nullopt;
+  bool ok = false;
+  const std::uint32_t value =
+      (match.captured(1) + match.captured(2) + match.captured(3) + match.captured(4))
+          .toUInt(&ok, 16);
+  return ok ? std::optional(value) : std::nullopt;
 }
 
 bool IsUpdateAvailable(std::uint32_t application) {

@@ -2,6 +2,7 @@
 // the udev rule.
 
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -16,6 +17,7 @@
 #include "hid/sim/SimHidBus.h"
 #include "sim/SimulatedHub.h"
 #include "update/BuildConfig.h"
+#include "update/FirmwareImage.h"
 #include "update/Texts.h"
 
 namespace {
@@ -87,6 +89,9 @@ class HubctlTest : public QObject {
     QTest::newRow("--device unknown")
         << QStringList{"--simulate", "--device", "/dev/x", "version"} << 3 << "^$";
     QTest::newRow("help") << QStringList{"--help"} << 0 << "^Usage: halvek-hubctl";
+    QTest::newRow("version of the program")
+        << QStringList{"--version"} << 0
+        << R"(^halvek-hubctl \d+\.\d+\.\d+\nbuilt-in hub firmware 1\.1\.15\.0906 \(11150906\)\n$)";
     QTest::newRow("no command") << QStringList{} << 2 << "^$";
     QTest::newRow("unknown command") << QStringList{"flash"} << 2 << "^$";
     QTest::newRow("unknown option") << QStringList{"--fast", "list"} << 2 << "^$";
@@ -126,6 +131,7 @@ class HubctlTest : public QObject {
     QTest::newRow("status") << QStringList{"--simulate", "--json", "status"} << "voltage_mV";
     QTest::newRow("led") << QStringList{"--simulate", "--json", "led"} << "green";
     QTest::newRow("update") << QStringList{"--simulate", "--json", "update"} << "result";
+    QTest::newRow("--version") << QStringList{"--json", "--version"} << "builtInDotted";
   }
   void json() {
     QFETCH(QStringList, args);
@@ -146,6 +152,118 @@ class HubctlTest : public QObject {
       QCOMPARE(last["result"].toString(), QStringLiteral("completed"));
     if (key == "devices")
       QCOMPARE(last["devices"].toArray()[0].toObject()["hub"].toBool(), true);
+    // Versions come raw and dotted.
+    if (key == "updateAvailable") {
+      QCOMPARE(last["application"].toString(), QStringLiteral("11140801"));
+      QCOMPARE(last["applicationDotted"].toString(), QStringLiteral("1.1.14.0801"));
+      QCOMPARE(last["bootloaderDotted"].toString(), QStringLiteral("0.1.00.0300"));
+      QCOMPARE(last["builtInDotted"].toString(), QStringLiteral("1.1.15.0906"));
+    }
+    if (key == "builtInDotted") {
+      QCOMPARE(last["builtIn"].toString(), QStringLiteral("11150906"));
+      QCOMPARE(last["builtInDotted"].toString(), QStringLiteral("1.1.15.0906"));
+    }
+  }
+
+  // update --image: a supplied file passes the built-in image's checks before anything is sent,
+  // and the hub must come back with the version given.
+  void imageFromFile_data() {
+    QTest::addColumn<QStringList>("args");  // IMAGE stands for the file written from `content`
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("errPart");
+    QFile shipped(FIRMWARE_IMAGE_FILE);
+    QVERIFY(shipped.open(QIODevice::ReadOnly));
+    const QByteArray good = shipped.readAll();
+    QByteArray broken = good;
+    broken.replace(broken.indexOf("\n:1") + 4, 2, "ZZ");  // the second line's count
+    const QStringList update{"--simulate", "update", "--image", "IMAGE", "--image-version"};
+    QTest::newRow("good image, new version")
+        << (update + QStringList{"1.2.16.0001"}) << good << 0 << "";
+    QTest::newRow("lower-case version") << (update + QStringList{"1.2.1a.00ff"}) << good << 0 << "";
+    QTest::newRow("broken line") << (update + QStringList{"1.2.16.0001"}) << broken << 2
+                                 << "firmware image line 2";
+    QTest::newRow("empty file") << (update + QStringList{"1.2.16.0001"}) << QByteArray() << 2
+                                << "empty";
+    QTest::newRow("no records") << (update + QStringList{"1.2.16.0001"})
+                                << QByteArray(":9030000FC\r\n") << 2 << "no records";
+    QTest::newRow("missing file") << QStringList{"--simulate",      "update",
+                                                 "--image",         "/nonexistent/app.txt",
+                                                 "--image-version", "1.2.16.0001"}
+                                  << good << 2 << "no such file";
+    QTest::newRow("a directory") << QStringList{"--simulate", "update",          "--image",
+                                                "/",          "--image-version", "1.2.16.0001"}
+                                 << good << 2 << "not a regular file";
+    QTest::newRow("version missing")
+        << QStringList{"--simulate", "update", "--image", "IMAGE"} << good << 2 << "together";
+    QTest::newRow("version without value")
+        << QStringList{"--simulate", "update", "--image", "IMAGE", "--image-version"} << good << 2
+        << "--image-version needs";
+    QTest::newRow("image missing")
+        << QStringList{"--simulate", "update", "--image-version", "1.2.16.0001"} << good << 2
+        << "together";
+    QTest::newRow("version undotted")
+        << (update + QStringList{"12160001"}) << good << 2 << "X.X.XX.XXXX";
+    QTest::newRow("version short")
+        << (update + QStringList{"1.2.16"}) << good << 2 << "X.X.XX.XXXX";
+    QTest::newRow("version not hex")
+        << (update + QStringList{"1.2.16.000G"}) << good << 2 << "X.X.XX.XXXX";
+    QTest::newRow("version with newline")
+        << (update + QStringList{"1.2.16.0001\n"}) << good << 2 << "X.X.XX.XXXX";
+    QTest::newRow("version empty") << (update + QStringList{""}) << good << 2 << "X.X.XX.XXXX";
+    QTest::newRow("with another command")
+        << QStringList{"--simulate", "version",         "--image",
+                       "IMAGE",      "--image-version", "1.2.16.0001"}
+        << good << 2 << "go with update";
+  }
+  void imageFromFile() {
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, content);
+    QFETCH(int, code);
+    QFETCH(QString, errPart);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("app.txt");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+    file.close();
+    args.replaceInStrings(QRegularExpression("^IMAGE$"), path);
+    std::size_t sent = 0;
+    std::uint32_t version = 0;
+    const Outcome o = RunHubctl(args, {}, {}, [&](THubctl& h) {
+      for (const auto& hub : h.SimulatedHubs()) {
+        sent += hub->Emulator().Transcript().size();
+        version = hub->Emulator().ApplicationVersion();
+      }
+    });
+    QVERIFY2(o.code == code, qPrintable(QString("exit %1: %2").arg(o.code).arg(o.err)));
+    QVERIFY2(o.err.contains(errPart), qPrintable(o.err));
+    if (code == 0) {
+      const QString given = args.last().remove('.');
+      QCOMPARE(version, given.toUInt(nullptr, 16));
+    } else {
+      QCOMPARE(sent, std::size_t(0));
+    }
+  }
+
+  // A hub that comes back with another version than the one given: the update failed.
+  void imageVersionNotReported() {
+    QTemporaryDir dir;
+    QVERIFY(QFile::copy(FIRMWARE_IMAGE_FILE, dir.filePath("app.txt")));
+    const Outcome o = RunHubctl(
+        {"--simulate", "--json", "update", "--image", dir.filePath("app.txt"), "--image-version",
+         "1.2.16.0001"},
+        [](THubctlEnvironment& env) {
+          env.onSimulatedHub = [](HubEmulator& hub) {
+            QFile image(FIRMWARE_IMAGE_FILE);
+            QVERIFY(image.open(QIODevice::ReadOnly));
+            hub.SetFirmwareImage(FirmwareLines::Parse(image.readAll().toStdString()), 0x12160002);
+          };
+        });
+    QCOMPARE(o.code, 5);
+    QVERIFY2(o.out.contains("the hub runs application 1.2.16.0002, not 1.2.16.0001"),
+             qPrintable(o.out));
+    QVERIFY(o.out.contains(R"("result":"not-updated")"));
+    QVERIFY(o.out.contains(R"("imageVersionDotted":"1.2.16.0001")"));
   }
 
   void update() {
@@ -368,6 +486,47 @@ class HubctlTest : public QObject {
     QFile source(UDEV_RULE_FILE);
     QVERIFY(installed.open(QIODevice::ReadOnly) && source.open(QIODevice::ReadOnly));
     QCOMPARE(installed.readAll(), source.readAll());
+  }
+
+  void installUdevRuleJson() {
+    QTemporaryDir dir;
+    const Outcome o = RunHubctl({"--json", "install-udev-rule"}, [&](THubctlEnvironment& env) {
+      env.udevRulesDir = dir.path();
+      env.runUdevadm = false;
+      env.requireRoot = false;
+    });
+    QCOMPARE(o.code, 0);
+    const QJsonObject object = QJsonDocument::fromJson(o.out.toUtf8()).object();
+    QCOMPARE(object["event"].toString(), QStringLiteral("installed"));
+    QCOMPARE(object["path"].toString(), dir.filePath("60-halvek-hub.rules"));
+  }
+
+  // A write that fails half-way (a full disk; here a file size limit) leaves the rule that was
+  // there, never a truncated one.
+  void installUdevRuleFullDisk() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("60-halvek-hub.rules");
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("# old rule\n") > 0);
+    old.close();
+    struct rlimit saved;
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 40;  // less than the rule
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const Outcome o = RunHubctl({"install-udev-rule"}, [&](THubctlEnvironment& env) {
+      env.udevRulesDir = dir.path();
+      env.runUdevadm = false;
+      env.requireRoot = false;
+    });
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, previousHandler);
+    QVERIFY2(o.code == 1, qPrintable(o.out + o.err));
+    QVERIFY(o.err.contains("cannot write"));
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray("# old rule\n"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"60-halvek-hub.rules"});
   }
 };
 
