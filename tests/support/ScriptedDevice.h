@@ -25,7 +25,7 @@ class ScriptedDevice : public THidReportDevice {
   bool failWrites = false;
   std::vector<Bytes> writes;
 
-  // A reply report: lead byte, length, 0, command echo, status, data, zero-padded to 64.
+  // A reply report, as BuildReply makes it.
   static Bytes Reply(std::uint8_t command, std::uint8_t status, const Bytes& data = {});
 
   // Queues a report that arrives after delayMs and is handed over as a reader would.
