@@ -96,7 +96,7 @@ void HubEmulator::AttachAs(HubMode mode, bool canReadWrite) {
   ledAdjusting_ = false;
   if (connection_)
     connection_->Attach(canReadWrite);
-  emit attached(attachments_);
+  emit Appeared(attachments_);
 }
 
 void HubEmulator::DetachNow() {
@@ -105,7 +105,7 @@ void HubEmulator::DetachNow() {
   attached_ = false;
   if (connection_)
     connection_->Detach();
-  emit detached();
+  emit Disappeared();
 }
 
 void HubEmulator::ReEnumerate(int goneAfterMs, HubMode mode, int comeBackMs, bool canReadWrite) {

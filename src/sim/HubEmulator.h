@@ -30,9 +30,10 @@ struct HubEmulatorOptions {
   std::uint32_t applicationVersion = 0x11140801;
   bool applicationValid = true;
   std::uint32_t bootloaderVersion = 0x01000300;
-  std::array<std::uint8_t, 8> ledLevels{80, 70, 60, 50, 40, 30, 20, 10};
+  std::array<std::uint8_t, LED_CHANNEL_COUNT> ledLevels{80, 70, 60, 50, 40, 30, 20, 10};
   // What a freshly programmed application starts with.
-  std::array<std::uint8_t, 8> defaultLedLevels{100, 100, 100, 100, 100, 100, 100, 100};
+  std::array<std::uint8_t, LED_CHANNEL_COUNT> defaultLedLevels{100, 100, 100, 100,
+                                                               100, 100, 100, 100};
 
   // Request to reply. 0: the reply is pushed at once, inside the write.
   int replyLatencyMs = 1;
@@ -95,7 +96,7 @@ class HubEmulator : public QObject {
   // 0 while there is no valid application, as CMD_GET_VERSION reports it.
   std::uint32_t ApplicationVersion() const { return appValid_ ? appVersion_ : 0; }
   std::uint32_t BootloaderVersion() const { return options_.bootloaderVersion; }
-  const std::array<std::uint8_t, 8>& LedLevels() const { return ledLevels_; }
+  const std::array<std::uint8_t, LED_CHANNEL_COUNT>& LedLevels() const { return ledLevels_; }
   bool LedAdjusting() const { return ledAdjusting_; }
   struct ProgrammedRecord {
     std::uint16_t address;
@@ -118,8 +119,8 @@ class HubEmulator : public QObject {
 
  signals:
   // After the hub has appeared on / left the bus.
-  void attached(int attachment);
-  void detached();
+  void Appeared(int attachment);
+  void Disappeared();
 
  private:
   struct Outcome {
@@ -152,7 +153,7 @@ class HubEmulator : public QObject {
   HubMode mode_;
   bool appValid_;
   std::uint32_t appVersion_;
-  std::array<std::uint8_t, 8> ledLevels_;
+  std::array<std::uint8_t, LED_CHANNEL_COUNT> ledLevels_;
   bool ledAdjusting_ = false;
 
   TChargeModel charge_;

@@ -199,7 +199,7 @@ void TfrmMain::SetApplicationIdentity() {
 
 TfrmMain::TfrmMain(std::shared_ptr<THidPlatform> platform, std::optional<FirmwareLines> image,
                    bool service)
-    : session(std::make_unique<THubSession>(*this)) {
+    : session_(std::make_unique<THubSession>(*this)) {
   setFont(ArialFont(9));
   setFixedSize(FORM_WIDTH, FORM_HEIGHT);
   setWindowIcon(ProductIcon());
@@ -219,7 +219,7 @@ TfrmMain::TfrmMain(std::shared_ptr<THidPlatform> platform, std::optional<Firmwar
 
 TfrmMain::~TfrmMain() {
   // The session reports to the controls: it goes first.
-  session.reset();
+  session_.reset();
 }
 
 void TfrmMain::CreateControls() {
@@ -250,7 +250,7 @@ void TfrmMain::CreateControls() {
   CreateBottomPanel();
 
   ilLED = {LampImage(0), LampImage(1)};
-  tmrAuto = &session->AutoTimer();
+  tmrAuto = &session_->AutoTimer();
   tmrAuto->setObjectName(QStringLiteral("tmrAuto"));
   tmrRefresh = new QTimer(this);
   tmrRefresh->setObjectName(QStringLiteral("tmrRefresh"));
@@ -324,8 +324,8 @@ void TfrmMain::CreateUpdatePage() {
   // The hubs found, one entry each; never shown.
   cbbPort = Place(new QComboBox(page), "cbbPort");
   cbbPort->hide();
-  connect(session.get(), &THubSession::HubsChanged, this, &TfrmMain::RefreshPortList);
-  connect(session.get(), &THubSession::AutoUpdateFinished, this, &TfrmMain::CloseIfAsked);
+  connect(session_.get(), &THubSession::HubsChanged, this, &TfrmMain::RefreshPortList);
+  connect(session_.get(), &THubSession::AutoUpdateFinished, this, &TfrmMain::CloseIfAsked);
 }
 
 void TfrmMain::CreateToolPage() {
@@ -432,7 +432,7 @@ void TfrmMain::CreateBottomPanel() {
 void TfrmMain::FormCreate(std::shared_ptr<THidPlatform> platform,
                           std::optional<FirmwareLines> image, bool service) {
   // A hub already attached is listed and greeted here, before the image is loaded.
-  session->Start(std::move(platform), std::move(image));
+  session_->Start(std::move(platform), std::move(image));
   SetBackground(QStringLiteral("BkImage1_jpg"), QStringLiteral("Skin"), 255, 150, 60, 60);
   AddModule(MODULE_HOME, QStringLiteral("Home"), QStringLiteral("Module_Home_png"),
             QStringLiteral("Skin"));
@@ -475,7 +475,7 @@ void TfrmMain::ShowStatus(const QString& text) {
 void TfrmMain::ShowIndicator(int index) {
   if (index < 0 || index > 1)
     return;
-  indicatorIndex = index;
+  indicatorIndex_ = index;
   imgIndicator->setPixmap(ilLED[index]);
   imgIndicator->repaint();
 }
@@ -527,7 +527,7 @@ void TfrmMain::ShowLedLevel(int channel, int level) {
 
 void TfrmMain::RunUserAction(std::function<void()> action) {
   try {
-    session->Link().RunUserActionWhenIdle([action = std::move(action)] {
+    session_->Link().RunUserActionWhenIdle([action = std::move(action)] {
       try {
         action();
       } catch (...) {
@@ -539,7 +539,7 @@ void TfrmMain::RunUserAction(std::function<void()> action) {
 }
 
 void TfrmMain::btnConnectClick() {
-  RunUserAction([this] { session->CheckVersion(); });
+  RunUserAction([this] { session_->CheckVersion(); });
 }
 
 void TfrmMain::btnUpdateClick() {
@@ -547,7 +547,7 @@ void TfrmMain::btnUpdateClick() {
   // flight would queue a second update. A run enables the panel again however it ends; an
   // update that is refused leaves the panel as it was.
   const bool wasEnabled = pnlUpdate->isEnabled();
-  ++updatesQueued;
+  ++updatesQueued_;
   SetUpdateControlsEnabled(false);
   RunUserAction([this, wasEnabled] {
     struct Done {
@@ -555,12 +555,12 @@ void TfrmMain::btnUpdateClick() {
       bool refused = true;
       bool wasEnabled;
       ~Done() {
-        --form->updatesQueued;
-        if (refused && !form->session->Procedure().Running())
+        --form->updatesQueued_;
+        if (refused && !form->session_->Procedure().Running())
           form->SetUpdateControlsEnabled(wasEnabled);
       }
     } done{this, true, wasEnabled};
-    switch (session->Update()) {
+    switch (session_->Update()) {
       case EUpdateResult::BrokenImage:
       case EUpdateResult::NoDevice:
       case EUpdateResult::AlreadyRunning:
@@ -574,10 +574,10 @@ void TfrmMain::btnUpdateClick() {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
-  if (session && (session->Procedure().Running() || updatesQueued > 0)) {
-    if (!closeAsked)
+  if (session_ && (session_->Procedure().Running() || updatesQueued_ > 0)) {
+    if (!closeAsked_)
       AppendLog(Texts::CloseAfterUpdate);
-    closeAsked = true;
+    closeAsked_ = true;
     event->ignore();
     return;
   }
@@ -585,27 +585,27 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 }
 
 void TfrmMain::CloseIfAsked() {
-  if (closeAsked)
+  if (closeAsked_)
     QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 void TfrmMain::chkAutoPRGClick() {
   try {
-    session->SetAutoUpdate(chkAutoPRG->isChecked());
+    session_->SetAutoUpdate(chkAutoPRG->isChecked());
   } catch (...) {
   }
 }
 
 void TfrmMain::tmrAutoTimer() {
   try {
-    session->AutoTimerTick();
+    session_->AutoTimerTick();
   } catch (...) {
   }
 }
 
 void TfrmMain::btnReadClick() {
   RunUserAction([this] {
-    if (const auto readout = ReadHubStatus(session->Link()))
+    if (const auto readout = ReadHubStatus(session_->Link()))
       ShowStatusReadout(*readout);
   });
 }
@@ -633,17 +633,17 @@ void TfrmMain::chkRefreshClick() {
 
 void TfrmMain::tmrRefreshTimer() {
   // A tick that finds an exchange or an update under way is skipped; the next one reads.
-  if (session->Busy())
+  if (session_->Busy())
     return;
   btnRead->click();
 }
 
 void TfrmMain::btnStartAdjClick() {
-  RunUserAction([this] { session->Leds().StartAdjust(); });
+  RunUserAction([this] { session_->Leds().StartAdjust(); });
 }
 
 void TfrmMain::btnEndAdjClick() {
-  RunUserAction([this] { session->Leds().EndAdjust(); });
+  RunUserAction([this] { session_->Leds().EndAdjust(); });
 }
 
 void TfrmMain::rztrckbr1Change() {
@@ -652,11 +652,11 @@ void TfrmMain::rztrckbr1Change() {
     return;
   const int channel = bar->property("tag").toInt();
   try {
-    session->Leds().SetLevel(channel, bar->value());
+    session_->Leds().SetLevel(channel, bar->value());
   } catch (...) {
   }
   // Sends the level the bar holds when the link is free.
-  RunUserAction([this, channel] { session->Leds().SendLevel(channel); });
+  RunUserAction([this, channel] { session_->Leds().SendLevel(channel); });
 }
 
 void TfrmMain::rztbshtToolShow() {
@@ -669,11 +669,11 @@ void TfrmMain::rztbshtToolHide() {
 
 void TfrmMain::PageChanged(int index) {
   const int tool = pgcMain->indexOf(rztbshtTool);
-  if (shownPage == tool && index != tool)
+  if (shownPage_ == tool && index != tool)
     rztbshtToolHide();
-  if (index == tool && shownPage != tool)
+  if (index == tool && shownPage_ != tool)
     rztbshtToolShow();
-  shownPage = index;
+  shownPage_ = index;
 }
 
 void TfrmMain::WmSkinModuleSelect(int moduleId, int) {
@@ -694,7 +694,7 @@ void TfrmMain::WmSkinModuleSelect(int moduleId, int) {
 
 void TfrmMain::RefreshPortList() {
   cbbPort->clear();
-  for (std::size_t i = 0; i < session->Hubs().size(); ++i)
+  for (std::size_t i = 0; i < session_->Hubs().size(); ++i)
     cbbPort->addItem(QStringLiteral("Device%1").arg(0));
-  cbbPort->setCurrentIndex(session->SelectedHub());
+  cbbPort->setCurrentIndex(session_->SelectedHub());
 }
