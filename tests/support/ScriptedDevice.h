@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "hid/HidTypes.h"
+#include "protocol/HubLink.h"
 
 class ScriptedDevice : public THidReportDevice {
  public:
@@ -50,4 +51,14 @@ class ScriptedDevice : public THidReportDevice {
   int nextId_ = 0;
   int discards_ = 0;
   QObject context_;
+};
+
+// A link whose current device is a scripted one.
+struct TScriptedLink {
+  ScriptedDevice device;
+  THubLink link;
+  TScriptedLink() {
+    device.SetDataHandler(link.DataHandler());
+    link.SetCurrentDevice(&device);
+  }
 };
