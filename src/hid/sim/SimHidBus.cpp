@@ -279,12 +279,6 @@ void TSimHidBus::SetAccess(TSimDeviceId id, EAccess access) {
     it->second.config.Access = access;
 }
 
-bool TSimHidBus::IsAttached(TSimDeviceId id) const {
-  std::lock_guard lock(state_->mutex);
-  const auto it = state_->devices.find(id);
-  return it != state_->devices.end() && it->second.attached;
-}
-
 std::uint32_t TSimHidBus::DevInst(TSimDeviceId id) const {
   std::lock_guard lock(state_->mutex);
   const auto it = state_->devices.find(id);

@@ -92,7 +92,6 @@ class TSimHidBus : public THidPlatform {
   // comes back after a re-plug with a node the user may not open.
   void SetAccess(TSimDeviceId id, EAccess access);
 
-  bool IsAttached(TSimDeviceId id) const;
   // The DevInst of the current (or last) attachment; 0 for an unknown id.
   std::uint32_t DevInst(TSimDeviceId id) const;
   // Read handles the program has open on the device now.
