@@ -133,11 +133,11 @@ bool TOccurrence::Hits(int count) const {
   if (n_ < 1)
     return false;
   switch (rule_) {
-    case Rule::Nth:
+    case ERule::Nth:
       return count == n_;
-    case Rule::EveryNth:
+    case ERule::EveryNth:
       return count % n_ == 0;
-    case Rule::FromNth:
+    case ERule::FromNth:
       return count >= n_;
   }
   return false;
@@ -276,11 +276,11 @@ void HubEmulator::HandleOutputReport(const std::uint8_t* report, std::size_t siz
     Send(seq, std::move(reply), delayMs);
   }
 
-  if (outcome.after != Outcome::After::Nothing) {
+  if (outcome.after != Outcome::EAfter::Nothing) {
     // The hub answers, then resets and enumerates anew.
     HubMode back = HubMode::Bootloader;
     int comeBackMs = options_.bootloaderSwitchDelayMs;
-    if (outcome.after == Outcome::After::Reboot) {
+    if (outcome.after == Outcome::EAfter::Reboot) {
       back = appValid_ ? HubMode::Application : HubMode::Bootloader;
       comeBackMs = options_.rebootDelayMs;
     }
@@ -346,7 +346,7 @@ HubEmulator::Outcome HubEmulator::Execute(std::uint8_t command,
     case CMD_ENTER_BOOTLOADER:
       if (n != 0)
         return fail(HUB_STATUS_BAD_LENGTH);
-      out.after = Outcome::After::EnterBootloader;
+      out.after = Outcome::EAfter::EnterBootloader;
       return out;
 
     case CMD_REBOOT:
@@ -360,7 +360,7 @@ HubEmulator::Outcome HubEmulator::Execute(std::uint8_t command,
           ledLevels_ = options_.defaultLedLevels;
         }
       }
-      out.after = Outcome::After::Reboot;
+      out.after = Outcome::EAfter::Reboot;
       return out;
 
     case CMD_LOAD_RECORD:

@@ -126,7 +126,7 @@ class HubEmulator : public QObject {
   struct Outcome {
     std::uint8_t status = HUB_STATUS_OK;
     std::vector<std::uint8_t> data;
-    enum class After { Nothing, EnterBootloader, Reboot } after = After::Nothing;
+    enum class EAfter { Nothing, EnterBootloader, Reboot } after = EAfter::Nothing;
   };
   struct ActiveFault {
     int id;
