@@ -16,6 +16,7 @@
 #include "hid/HidController.h"
 #include "hid/linux/LinuxHidPlatform.h"
 #include "hid/sim/SimHidBus.h"
+#include "protocol/HubDevice.h"
 
 #ifdef HALVEK_HAVE_UMOCKDEV
 #include <unistd.h>
@@ -31,10 +32,6 @@ constexpr int WARMUP = 200;
 constexpr int SIM_EXCHANGES = 5000;
 constexpr int LINUX_EXCHANGES = 2000;
 constexpr int RESCANS = 200;
-
-const std::uint8_t HUB_DESCRIPTOR[] = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x09, 0x01,
-                                       0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x40,
-                                       0x81, 0x02, 0x09, 0x01, 0x95, 0x40, 0x91, 0x02, 0xC0};
 
 struct TReceiver {
   QEventLoop* loop = nullptr;
@@ -131,7 +128,7 @@ int RunSim() {
   TSimHidBus::TDeviceConfig config;
   config.VendorID = 0xFFF0;
   config.ProductID = 0x0018;
-  config.ReportDescriptor.assign(std::begin(HUB_DESCRIPTOR), std::end(HUB_DESCRIPTOR));
+  config.ReportDescriptor = HubReportDescriptor();
   std::uint8_t reply[65] = {0, 0x55, 5, 0, 4, 0};
   hub = bus->Attach(
       config, [&](const std::uint8_t*, std::size_t) { bus->PushInput(hub, reply, sizeof reply); });
@@ -159,7 +156,9 @@ QByteArray Record(int index, bool hub) {
   const QByteArray hid = intf + "/" + hidName;
   const QByteArray minor = QByteArray::number(index);
   const QByteArray descriptor =
-      hub ? QByteArray(reinterpret_cast<const char*>(HUB_DESCRIPTOR), sizeof HUB_DESCRIPTOR).toHex()
+      hub ? QByteArray(reinterpret_cast<const char*>(HubReportDescriptor().data()),
+                       static_cast<qsizetype>(HubReportDescriptor().size()))
+                .toHex()
           : QByteArray(
                 "05010906a101050719e029e71500250175019508810295017508810195057501050819012905"
                 "910295017503910195067508150025650507190029658100c0");

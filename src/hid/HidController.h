@@ -34,6 +34,9 @@ class THidDeviceController : public QObject {
   ~THidDeviceController() override;
 
   static int ControllerInstances();
+  // Version, SetVersion and the OnArrival, OnRemoval and OnDeviceDataError pairs are not used by
+  // this program. They stay because they are part of the interface this device layer has
+  // always offered, which code written against it expects.
   QString Version() const { return QStringLiteral("1.0.22"); }
   void SetVersion(const QString&) {}
 

@@ -3,13 +3,11 @@
 // output reports, and the reader thread that hands each input report to the UI thread.
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "hid/HidPlatform.h"
@@ -184,40 +182,4 @@ class THidDevice : public THidReportDevice {
   THidDataErrorEvent dataErrorHandler_;
   THidPlugEvent unplugHandler_;
   std::unique_ptr<THidDeviceReadThread> reader_;
-};
-
-// Reads one input report at a time and hands each to the UI thread, blocking until the data
-// handler has returned. A plain std::thread: it needs no event loop of its own.
-class THidDeviceReadThread {
- public:
-  explicit THidDeviceReadThread(THidDevice* device);
-  ~THidDeviceReadThread();
-  THidDeviceReadThread(const THidDeviceReadThread&) = delete;
-  THidDeviceReadThread& operator=(const THidDeviceReadThread&) = delete;
-
-  void Start();
-  // Waits until the thread has ended (after RequestTermination, or after a step raised).
-  void Wait();
-
-  // Asks the reader to end; it notices at once, also in the middle of a wait.
-  void RequestTermination();
-  bool Ended() const { return ended_; }
-  std::uint32_t BytesRead() const { return bytesRead_; }
-  std::uint32_t LastError() const { return lastError_; }
-
- private:
-  void Run();
-  void Loop();
-  // Waits one ReaderSleepTime, or less when termination is requested.
-  void Pause();
-
-  THidDevice* device_;
-  std::vector<std::uint8_t> reportBuffer_;
-  std::uint32_t bytesRead_ = 0;
-  std::uint32_t lastError_ = 0;
-  std::atomic<bool> terminated_{false};
-  std::atomic<bool> ended_{false};
-  std::mutex pauseMutex_;
-  std::condition_variable pauseWake_;
-  std::thread thread_;
 };

@@ -26,12 +26,13 @@ RequestBuffer LedLevelRequest(int channel, int level) {
 }
 
 VersionReply DecodeVersionReply(const ReplyBuffer& reply) {
-  return {BigEndian32(reply, 5), BigEndian32(reply, 9)};
+  return {BigEndian32(reply, VERSION_APPLICATION_OFFSET),
+          BigEndian32(reply, VERSION_BOOTLOADER_OFFSET)};
 }
 
 int ModeFromReply(int sendResult, const ReplyBuffer& reply) {
   if (sendResult == 0)
-    return reply[5] == 1 ? MODE_BOOTLOADER : MODE_APPLICATION;
+    return reply[MODE_OFFSET] == 1 ? MODE_BOOTLOADER : MODE_APPLICATION;
   if (sendResult == 0xFF)
     return MODE_ERROR;
   return MODE_APPLICATION;
@@ -39,19 +40,20 @@ int ModeFromReply(int sendResult, const ReplyBuffer& reply) {
 
 StatusReadout DecodeStatusReply(const ReplyBuffer& reply) {
   StatusReadout s;
-  s.voltage_mV = LittleEndian16(reply, 5);
-  s.current_mA = LittleEndian16(reply, 7);
-  s.state = reply[9];
-  s.channel = reply[10];
+  s.voltage_mV = LittleEndian16(reply, STATUS_VOLTAGE_OFFSET);
+  s.current_mA = LittleEndian16(reply, STATUS_CURRENT_OFFSET);
+  s.state = reply[STATUS_STATE_OFFSET];
+  s.channel = reply[STATUS_CHANNEL_OFFSET];
   for (int i = 0; i < BATTERY_COUNT; ++i)
-    s.batteryPresent[i] = (reply[11] >> (4 + i)) & 1;
-  s.counters = {reply[12], reply[13], reply[14]};
+    s.batteryPresent[i] = (reply[STATUS_PRESENCE_OFFSET] >> (4 + i)) & 1;
+  for (std::size_t i = 0; i < s.counters.size(); ++i)
+    s.counters[i] = reply[STATUS_COUNTERS_OFFSET + i];
   return s;
 }
 
 std::array<std::uint8_t, LED_CHANNEL_COUNT> DecodeLedLevels(const ReplyBuffer& reply) {
   std::array<std::uint8_t, LED_CHANNEL_COUNT> levels{};
-  for (int c = 1; c <= LED_CHANNEL_COUNT; ++c)
-    levels[c - 1] = reply[4 + c];
+  for (std::size_t i = 0; i < levels.size(); ++i)
+    levels[i] = reply[LED_LEVELS_OFFSET + i];
   return levels;
 }

@@ -12,6 +12,18 @@ RequestBuffer MakeRequest(std::span<const std::uint8_t> data) {
   return request;
 }
 
+ReplyBuffer BuildReply(std::uint8_t command, std::uint8_t status,
+                       std::span<const std::uint8_t> data) {
+  ReplyBuffer reply{};
+  const std::size_t n = std::min(data.size(), MAX_DATA_LENGTH);
+  reply[REPLY_LEAD_OFFSET] = FRAME_LEAD_BYTE;
+  reply[REPLY_LENGTH_OFFSET] = static_cast<std::uint8_t>(n + 5);
+  reply[REPLY_COMMAND_OFFSET] = command;
+  reply[REPLY_STATUS_OFFSET] = status;
+  std::copy_n(data.begin(), n, reply.begin() + REPLY_DATA_OFFSET);
+  return reply;
+}
+
 std::uint8_t Crc8(const CommandFrame& frame, std::uint8_t count) {
   // Shift-register form: the register starts with the first byte, every following byte is
   // shifted in from the top, then eight zero bits flush it. Equal to the table-free CRC-8.

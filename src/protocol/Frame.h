@@ -11,8 +11,13 @@ inline constexpr std::size_t BUFFER_SIZE = 64;
 // Lead byte, length, byte 3, command and CRC leave 59 data bytes in a 64-byte report.
 inline constexpr std::size_t MAX_DATA_LENGTH = 59;
 inline constexpr std::size_t REQUEST_DATA_OFFSET = 4;
-inline constexpr std::size_t REPLY_STATUS_OFFSET = 4;
-inline constexpr std::size_t REPLY_DATA_OFFSET = 5;
+
+// Where things are in a reply (the input report without its report id).
+inline constexpr std::size_t REPLY_LEAD_OFFSET = 0;     // FRAME_LEAD_BYTE
+inline constexpr std::size_t REPLY_LENGTH_OFFSET = 1;   // 5 + n
+inline constexpr std::size_t REPLY_COMMAND_OFFSET = 3;  // the command echoed
+inline constexpr std::size_t REPLY_STATUS_OFFSET = 4;   // 0: done
+inline constexpr std::size_t REPLY_DATA_OFFSET = 5;     // n data bytes
 
 // Byte 1 holds the data length n, the data bytes start at byte 4.
 using RequestBuffer = std::array<std::uint8_t, BUFFER_SIZE>;
@@ -28,6 +33,12 @@ RequestBuffer MakeRequest(std::span<const std::uint8_t> data = {});
 inline std::size_t RequestLength(const RequestBuffer& request) {
   return request[1];
 }
+
+// A hub's reply to `command`: lead byte, 5 + n, 0, command, status, the n data bytes, zero
+// padding. Data beyond MAX_DATA_LENGTH bytes is cut off. The program only reads replies; the
+// emulated hub and the tests build them with this.
+ReplyBuffer BuildReply(std::uint8_t command, std::uint8_t status,
+                       std::span<const std::uint8_t> data = {});
 
 // CRC-8 (polynomial 0x07, initial 0, no reflection, no final XOR) over frame bytes 1 to
 // count - 1. The hub expects it over n + 3 bytes, which leaves the last data byte uncovered.

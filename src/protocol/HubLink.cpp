@@ -95,13 +95,13 @@ int THubLink::WaitReply() {
 
   deadline.start(REPLY_TIMEOUT_MS + 1);
   loop.exec();
-  return reply_[0] == FRAME_LEAD_BYTE ? 0 : -1;
+  return reply_[REPLY_LEAD_OFFSET] == FRAME_LEAD_BYTE ? 0 : -1;
 }
 
 void THubLink::HidDeviceData(THidDevice*, std::uint8_t, const std::uint8_t* data,
                              std::uint16_t size) {
   std::copy_n(data, std::min<std::size_t>(size, BUFFER_SIZE), reply_.begin());
-  if (waitLoop_ && reply_[0] == FRAME_LEAD_BYTE)
+  if (waitLoop_ && reply_[REPLY_LEAD_OFFSET] == FRAME_LEAD_BYTE)
     waitLoop_->quit();
 }
 

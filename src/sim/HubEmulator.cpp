@@ -9,10 +9,6 @@
 
 namespace {
 
-constexpr std::size_t kReportSize = 65;  // report id + 64
-constexpr std::size_t kReplySize = 64;
-constexpr std::uint8_t kLead = 0x55;
-
 // Written apart from the program's own CRC code on purpose: test equipment that shared it would
 // accept whatever that code gets wrong. Byte-wise CRC-8, polynomial 0x07, initial 0.
 std::uint8_t HubCrc(const std::uint8_t* bytes, std::size_t count) {
@@ -33,14 +29,8 @@ void PutBigEndian32(std::vector<std::uint8_t>& out, std::uint32_t v) {
 
 std::vector<std::uint8_t> MakeReply(std::uint8_t command, std::uint8_t status,
                                     const std::vector<std::uint8_t>& data) {
-  std::vector<std::uint8_t> r(kReplySize, 0);
-  const std::size_t n = std::min(data.size(), kReplySize - 5);
-  r[0] = kLead;
-  r[1] = static_cast<std::uint8_t>(5 + n);
-  r[3] = command;
-  r[4] = status;
-  std::copy_n(data.begin(), n, r.begin() + 5);
-  return r;
+  const ReplyBuffer reply = BuildReply(command, status, data);
+  return {reply.begin(), reply.end()};
 }
 
 bool FaultMatches(const THubFault& fault, std::uint8_t command) {
@@ -106,7 +96,7 @@ void HubEmulator::AttachAs(HubMode mode, bool canReadWrite) {
   ledAdjusting_ = false;
   if (connection_)
     connection_->Attach(canReadWrite);
-  emit attached(attachments_);
+  emit Appeared(attachments_);
 }
 
 void HubEmulator::DetachNow() {
@@ -115,7 +105,7 @@ void HubEmulator::DetachNow() {
   attached_ = false;
   if (connection_)
     connection_->Detach();
-  emit detached();
+  emit Disappeared();
 }
 
 void HubEmulator::ReEnumerate(int goneAfterMs, HubMode mode, int comeBackMs, bool canReadWrite) {
@@ -143,11 +133,11 @@ bool TOccurrence::Hits(int count) const {
   if (n_ < 1)
     return false;
   switch (rule_) {
-    case Rule::Nth:
+    case ERule::Nth:
       return count == n_;
-    case Rule::EveryNth:
+    case ERule::EveryNth:
       return count % n_ == 0;
-    case Rule::FromNth:
+    case ERule::FromNth:
       return count >= n_;
   }
   return false;
@@ -189,8 +179,8 @@ void HubEmulator::HandleOutputReport(const std::uint8_t* report, std::size_t siz
   if (size > 5)
     entry.data.assign(report + 5, report + std::min(size, 5 + n));
 
-  const bool wellFormed = size == kReportSize && report[0] == 0 && report[1] == kLead &&
-                          report[3] == 0 && length >= 5 && length <= kReplySize;
+  const bool wellFormed = size == FRAME_SIZE && report[0] == 0 && report[1] == FRAME_LEAD_BYTE &&
+                          report[3] == 0 && length >= 5 && length <= BUFFER_SIZE;
 
   // The faults that hit this report. Counting runs over every report with the command code.
   const THubFault* noReply = nullptr;
@@ -266,7 +256,7 @@ void HubEmulator::HandleOutputReport(const std::uint8_t* report, std::size_t siz
     if (wrongLead)
       reply[0] = wrongLead->leadByte;
     if (shortReport)
-      reply.resize(std::clamp<std::size_t>(shortReport->length, 0, kReplySize));
+      reply.resize(std::clamp<std::size_t>(shortReport->length, 0, BUFFER_SIZE));
     if (delay)
       delayMs = delay->delayMs;
   }
@@ -286,11 +276,11 @@ void HubEmulator::HandleOutputReport(const std::uint8_t* report, std::size_t siz
     Send(seq, std::move(reply), delayMs);
   }
 
-  if (outcome.after != Outcome::After::Nothing) {
+  if (outcome.after != Outcome::EAfter::Nothing) {
     // The hub answers, then resets and enumerates anew.
     HubMode back = HubMode::Bootloader;
     int comeBackMs = options_.bootloaderSwitchDelayMs;
-    if (outcome.after == Outcome::After::Reboot) {
+    if (outcome.after == Outcome::EAfter::Reboot) {
       back = appValid_ ? HubMode::Application : HubMode::Bootloader;
       comeBackMs = options_.rebootDelayMs;
     }
@@ -356,7 +346,7 @@ HubEmulator::Outcome HubEmulator::Execute(std::uint8_t command,
     case CMD_ENTER_BOOTLOADER:
       if (n != 0)
         return fail(HUB_STATUS_BAD_LENGTH);
-      out.after = Outcome::After::EnterBootloader;
+      out.after = Outcome::EAfter::EnterBootloader;
       return out;
 
     case CMD_REBOOT:
@@ -370,7 +360,7 @@ HubEmulator::Outcome HubEmulator::Execute(std::uint8_t command,
           ledLevels_ = options_.defaultLedLevels;
         }
       }
-      out.after = Outcome::After::Reboot;
+      out.after = Outcome::EAfter::Reboot;
       return out;
 
     case CMD_LOAD_RECORD:

@@ -4,8 +4,8 @@
 // input reports, with a hub's delays and, when told to, with a hub's faults. It lives on the UI
 // thread and uses Qt timers for everything that takes time.
 //
-// Input reports: 0x55, length (5 + data), 0, command echo, status, data. A report that is not a
-// well-formed command for the hub's present mode gets one of the HUB_STATUS_ codes below.
+// The reports and status codes are those of src/protocol/README.md; a report that is not a
+// well-formed command for the hub's present mode gets one of the HUB_STATUS_ codes.
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -14,6 +14,7 @@
 #include <optional>
 #include <vector>
 
+#include "protocol/Commands.h"
 #include "sim/ChargeModel.h"
 #include "sim/HubFaults.h"
 
@@ -22,29 +23,6 @@ class FirmwareLines;
 
 enum class HubMode { Application = 0, Bootloader = 1 };
 
-// Status byte of a reply. 0xFF is left to fault injection: the program reads it as a hub in
-// trouble.
-inline constexpr std::uint8_t HUB_STATUS_OK = 0x00;
-// Not a frame: output report not 65 bytes, report id not 0, lead byte not 0x55, byte 3 not 0,
-// or a length byte outside 5 to 64.
-inline constexpr std::uint8_t HUB_STATUS_BAD_FRAME = 0x01;
-// The CRC over the first n + 3 frame bytes does not match.
-inline constexpr std::uint8_t HUB_STATUS_BAD_CRC = 0x02;
-// A command code the hub does not know.
-inline constexpr std::uint8_t HUB_STATUS_UNKNOWN_COMMAND = 0x03;
-// The data length does not suit the command.
-inline constexpr std::uint8_t HUB_STATUS_BAD_LENGTH = 0x04;
-// A known command the present mode does not carry out (records in the application, LEDs and
-// status in the bootloader).
-inline constexpr std::uint8_t HUB_STATUS_WRONG_MODE = 0x05;
-// A data value out of range: LED channel or level, version form, record header bytes.
-inline constexpr std::uint8_t HUB_STATUS_BAD_ARGUMENT = 0x06;
-// CMD_PROGRAM_RECORD out of turn: no CMD_LOAD_RECORD before it, or not at the address that
-// follows the last programmed record.
-inline constexpr std::uint8_t HUB_STATUS_SEQUENCE = 0x07;
-// CMD_PROGRAM_RECORD with other data bytes than the CMD_LOAD_RECORD before it.
-inline constexpr std::uint8_t HUB_STATUS_RECORD_MISMATCH = 0x08;
-
 struct HubEmulatorOptions {
   HubMode mode = HubMode::Application;
   // The application the hub runs at start; with applicationValid false the hub has none (and
@@ -52,9 +30,10 @@ struct HubEmulatorOptions {
   std::uint32_t applicationVersion = 0x11140801;
   bool applicationValid = true;
   std::uint32_t bootloaderVersion = 0x01000300;
-  std::array<std::uint8_t, 8> ledLevels{80, 70, 60, 50, 40, 30, 20, 10};
+  std::array<std::uint8_t, LED_CHANNEL_COUNT> ledLevels{80, 70, 60, 50, 40, 30, 20, 10};
   // What a freshly programmed application starts with.
-  std::array<std::uint8_t, 8> defaultLedLevels{100, 100, 100, 100, 100, 100, 100, 100};
+  std::array<std::uint8_t, LED_CHANNEL_COUNT> defaultLedLevels{100, 100, 100, 100,
+                                                               100, 100, 100, 100};
 
   // Request to reply. 0: the reply is pushed at once, inside the write.
   int replyLatencyMs = 1;
@@ -117,7 +96,7 @@ class HubEmulator : public QObject {
   // 0 while there is no valid application, as CMD_GET_VERSION reports it.
   std::uint32_t ApplicationVersion() const { return appValid_ ? appVersion_ : 0; }
   std::uint32_t BootloaderVersion() const { return options_.bootloaderVersion; }
-  const std::array<std::uint8_t, 8>& LedLevels() const { return ledLevels_; }
+  const std::array<std::uint8_t, LED_CHANNEL_COUNT>& LedLevels() const { return ledLevels_; }
   bool LedAdjusting() const { return ledAdjusting_; }
   struct ProgrammedRecord {
     std::uint16_t address;
@@ -137,18 +116,17 @@ class HubEmulator : public QObject {
   void ClearTranscript() { transcript_.clear(); }
 
   const HubEmulatorOptions& Options() const { return options_; }
-  void SetReplyLatency(int ms) { options_.replyLatencyMs = ms; }
 
  signals:
   // After the hub has appeared on / left the bus.
-  void attached(int attachment);
-  void detached();
+  void Appeared(int attachment);
+  void Disappeared();
 
  private:
   struct Outcome {
     std::uint8_t status = HUB_STATUS_OK;
     std::vector<std::uint8_t> data;
-    enum class After { Nothing, EnterBootloader, Reboot } after = After::Nothing;
+    enum class EAfter { Nothing, EnterBootloader, Reboot } after = EAfter::Nothing;
   };
   struct ActiveFault {
     int id;
@@ -175,7 +153,7 @@ class HubEmulator : public QObject {
   HubMode mode_;
   bool appValid_;
   std::uint32_t appVersion_;
-  std::array<std::uint8_t, 8> ledLevels_;
+  std::array<std::uint8_t, LED_CHANNEL_COUNT> ledLevels_;
   bool ledAdjusting_ = false;
 
   TChargeModel charge_;

@@ -8,22 +8,19 @@
 // the moment the fault was added, over every report that carries the fault's command code.
 class TOccurrence {
  public:
-  enum class Rule { Nth, EveryNth, FromNth };
+  enum class ERule { Nth, EveryNth, FromNth };
 
-  static TOccurrence Nth(int n) { return {Rule::Nth, n}; }
-  static TOccurrence EveryNth(int n) { return {Rule::EveryNth, n}; }
-  static TOccurrence FromNth(int n) { return {Rule::FromNth, n}; }
+  static TOccurrence Nth(int n) { return {ERule::Nth, n}; }
+  static TOccurrence EveryNth(int n) { return {ERule::EveryNth, n}; }
+  static TOccurrence FromNth(int n) { return {ERule::FromNth, n}; }
   static TOccurrence Always() { return FromNth(1); }
 
   // Whether the count-th occurrence (1-based) is hit. A rule with n < 1 hits nothing.
   bool Hits(int count) const;
 
-  Rule rule() const { return rule_; }
-  int n() const { return n_; }
-
  private:
-  TOccurrence(Rule rule, int n) : rule_(rule), n_(n) {}
-  Rule rule_;
+  TOccurrence(ERule rule, int n) : rule_(rule), n_(n) {}
+  ERule rule_;
   int n_;
 };
 

@@ -2,26 +2,6 @@
 
 #include <string>
 
-#include "update/BuildConfig.h"
-
-const std::vector<std::uint8_t>& HubReportDescriptor() {
-  static const std::vector<std::uint8_t> descriptor = {
-      0x06, 0x00, 0xFF,  // usage page: vendor defined 0xFF00
-      0x09, 0x01,        // usage 1
-      0xA1, 0x01,        // collection: application
-      0x15, 0x00,        //   logical minimum 0
-      0x26, 0xFF, 0x00,  //   logical maximum 255
-      0x75, 0x08,        //   report size 8 bits
-      0x95, 0x40,        //   report count 64
-      0x09, 0x02,        //   usage 2
-      0x81, 0x02,        //   input: data, variable, absolute
-      0x09, 0x03,        //   usage 3
-      0x91, 0x02,        //   output: data, variable, absolute
-      0xC0,              // end collection
-  };
-  return descriptor;
-}
-
 TSimBusConnection::TSimBusConnection(std::shared_ptr<TSimHidBus> bus, HubEmulator& hub)
     : bus_(std::move(bus)), hub_(hub) {}
 

@@ -12,11 +12,9 @@
 #include <vector>
 
 #include "hid/sim/SimHidBus.h"
+#include "protocol/HubDevice.h"
 #include "sim/HubConnection.h"
 #include "sim/HubEmulator.h"
-
-// Vendor page, 64-byte input and output reports, no report ids: 65/65 with the id byte.
-const std::vector<std::uint8_t>& HubReportDescriptor();
 
 // The bus end of one emulated hub. Every Attach after the first re-plugs the same bus device,
 // which the bus lists as a new attachment with a new DevInst.

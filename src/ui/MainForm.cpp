@@ -21,26 +21,29 @@
 
 #include "tool/StatusRead.h"
 #include "ui/Shape.h"
+#include "ui/WindowLayout.h"
 #include "update/BuildConfig.h"
 #include "update/Texts.h"
 #include "update/Version.h"
 
 namespace {
 
+// Names the control and puts it where the layout table says.
 template <typename W>
-W* Place(W* widget, const char* name, int x, int y, int w, int h) {
+W* Place(W* widget, const char* name) {
+  const TControlPlace& place = PlaceOf(name);
   widget->setObjectName(QString::fromLatin1(name));
-  widget->setGeometry(x, y, w, h);
+  if (place.w < 0) {
+    widget->adjustSize();
+    widget->move(place.x, place.y);
+  } else {
+    widget->setGeometry(place.x, place.y, place.w, place.h);
+  }
   return widget;
 }
 
-// A label at (x, y), as wide and high as its text.
-QLabel* PlaceLabel(QWidget* parent, const char* name, int x, int y, const QString& text) {
-  auto* label = new QLabel(text, parent);
-  label->setObjectName(QString::fromLatin1(name));
-  label->adjustSize();
-  label->move(x, y);
-  return label;
+QLabel* PlaceLabel(QWidget* parent, const char* name, const QString& text) {
+  return Place(new QLabel(text, parent), name);
 }
 
 void SetColours(QWidget* widget, const QColor& background, const QColor& text) {
@@ -68,14 +71,14 @@ void WhiteGroupBox(QGroupBox* box) {
                      " left: 8px; padding: 0px 2px; background: white; }"));
 }
 
-QWidget* WhitePanel(QWidget* parent, const char* name, int x, int y, int w, int h) {
-  auto* panel = Place(new QWidget(parent), name, x, y, w, h);
+QWidget* WhitePanel(QWidget* parent, const char* name) {
+  auto* panel = Place(new QWidget(parent), name);
   SetColours(panel, Qt::white, QColor());
   return panel;
 }
 
-QWidget* RoundedPanel(QWidget* parent, const char* name, int x, int y, int w, int h) {
-  return Place(new TRoundedPanel(parent), name, x, y, w, h);
+QWidget* RoundedPanel(QWidget* parent, const char* name) {
+  return Place(new TRoundedPanel(parent), name);
 }
 
 QFont ArialFont(int pointSize) {
@@ -102,15 +105,15 @@ QFont MonoFont() {
 
 struct LedBarPlace {
   const char* name;
+  const char* labelName;
   const char* label;
-  int x, y;
 };
-// Channel c is bar c - 1: four red levels on the left, four green on the right.
+// Channel c is bar c - 1: four red levels, then four green.
 constexpr LedBarPlace LED_BARS[LED_CHANNEL_COUNT] = {
-    {"rztrckbr1", "LED1红", 13, 48},   {"rztrckbr2", "LED2红", 13, 104},
-    {"rztrckbr3", "LED3红", 13, 168},  {"rztrckbr4", "LED4红", 13, 229},
-    {"rztrckbr5", "LED1绿", 248, 48},  {"rztrckbr6", "LED2绿", 248, 104},
-    {"rztrckbr7", "LED3绿", 248, 168}, {"rztrckbr8", "LED4绿", 248, 229},
+    {"rztrckbr1", "lblLed1", "LED1红"}, {"rztrckbr2", "lblLed2", "LED2红"},
+    {"rztrckbr3", "lblLed3", "LED3红"}, {"rztrckbr4", "lblLed4", "LED4红"},
+    {"rztrckbr5", "lblLed5", "LED1绿"}, {"rztrckbr6", "lblLed6", "LED2绿"},
+    {"rztrckbr7", "lblLed7", "LED3绿"}, {"rztrckbr8", "lblLed8", "LED4绿"},
 };
 // The page control with its keyboard page switching (Ctrl+Tab, Ctrl+PgDown and the like)
 // taken out: only the program switches pages, through the module bar.
@@ -121,9 +124,6 @@ class TPageControl : public QTabWidget {
  protected:
   void keyPressEvent(QKeyEvent* event) override { QWidget::keyPressEvent(event); }
 };
-
-constexpr int LED_BAR_WIDTH = 225;
-constexpr int LED_BAR_HEIGHT = 38;
 
 }  // namespace
 
@@ -199,7 +199,7 @@ void TfrmMain::SetApplicationIdentity() {
 
 TfrmMain::TfrmMain(std::shared_ptr<THidPlatform> platform, std::optional<FirmwareLines> image,
                    bool service)
-    : session(std::make_unique<THubSession>(*this)) {
+    : session_(std::make_unique<THubSession>(*this)) {
   setFont(ArialFont(9));
   setFixedSize(FORM_WIDTH, FORM_HEIGHT);
   setWindowIcon(ProductIcon());
@@ -219,13 +219,13 @@ TfrmMain::TfrmMain(std::shared_ptr<THidPlatform> platform, std::optional<Firmwar
 
 TfrmMain::~TfrmMain() {
   // The session reports to the controls: it goes first.
-  session.reset();
+  session_.reset();
 }
 
 void TfrmMain::CreateControls() {
-  RzPanel3 = WhitePanel(this, "RzPanel3", 27, 152, 786, 359);
+  RzPanel3 = WhitePanel(this, "RzPanel3");
   // The panel clips the page control's own border.
-  pgcMain = Place(new TPageControl(RzPanel3), "pgcMain", -3, -2, 791, 364);
+  pgcMain = Place(new TPageControl(RzPanel3), "pgcMain");
   pgcMain->setTabPosition(QTabWidget::South);
   rztbshtHome = new QWidget;
   rztbshtUpdate = new QWidget;
@@ -250,7 +250,7 @@ void TfrmMain::CreateControls() {
   CreateBottomPanel();
 
   ilLED = {LampImage(0), LampImage(1)};
-  tmrAuto = &session->AutoTimer();
+  tmrAuto = &session_->AutoTimer();
   tmrAuto->setObjectName(QStringLiteral("tmrAuto"));
   tmrRefresh = new QTimer(this);
   tmrRefresh->setObjectName(QStringLiteral("tmrRefresh"));
@@ -260,22 +260,21 @@ void TfrmMain::CreateControls() {
 
 void TfrmMain::CreateHomePage() {
   QWidget* page = rztbshtHome;
-  lbl1 = PlaceLabel(page, "lbl1", 40, 33, QStringLiteral("Halvek Charging Hub"));
+  lbl1 = PlaceLabel(page, "lbl1", QStringLiteral("Halvek Charging Hub"));
   QFont titleFont = ArialFont(9);
   titleFont.setPixelSize(13);
   lbl1->setFont(titleFont);
   SetColours(lbl1, QColor(), Qt::black);
   lbl1->adjustSize();
 
-  RzPanel1 = RoundedPanel(page, "RzPanel1", 33, 56, 379, 277);
+  RzPanel1 = RoundedPanel(page, "RzPanel1");
   // Qt breaks label lines at line feeds only.
-  RzLabel1 =
-      Place(new QLabel(HelpLines().join(QLatin1Char('\n')), RzPanel1), "RzLabel1", 8, 14, 361, 210);
+  RzLabel1 = Place(new QLabel(HelpLines().join(QLatin1Char('\n')), RzPanel1), "RzLabel1");
   RzLabel1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   SetColours(RzLabel1, QColor(), Qt::black);
 
-  RzPanel2 = RoundedPanel(page, "RzPanel2", 426, 55, 341, 279);
-  mmo1 = Place(new QPlainTextEdit(RzPanel2), "mmo1", 16, 18, 305, 231);
+  RzPanel2 = RoundedPanel(page, "RzPanel2");
+  mmo1 = Place(new QPlainTextEdit(RzPanel2), "mmo1");
   mmo1->setPlainText(ReleaseNotes().join(QLatin1Char('\n')));
   mmo1->setReadOnly(true);
   mmo1->setFrameShape(QFrame::NoFrame);
@@ -286,18 +285,15 @@ void TfrmMain::CreateHomePage() {
 
 void TfrmMain::CreateUpdatePage() {
   QWidget* page = rztbshtUpdate;
-  pnlUpdate = WhitePanel(page, "pnlUpdate", 40, 24, 273, 33);
-  btnConnect = Place(new QPushButton(QStringLiteral("Check Version"), pnlUpdate), "btnConnect", 2,
-                     6, 110, 25);
-  btnUpdate =
-      Place(new QPushButton(QStringLiteral("Update"), pnlUpdate), "btnUpdate", 163, 6, 110, 25);
+  pnlUpdate = WhitePanel(page, "pnlUpdate");
+  btnConnect = Place(new QPushButton(QStringLiteral("Check Version"), pnlUpdate), "btnConnect");
+  btnUpdate = Place(new QPushButton(QStringLiteral("Update"), pnlUpdate), "btnUpdate");
   connect(btnConnect, &QPushButton::clicked, this, &TfrmMain::btnConnectClick);
   connect(btnUpdate, &QPushButton::clicked, this, &TfrmMain::btnUpdateClick);
 
-  grpFirmware =
-      Place(new QGroupBox(QStringLiteral("Version:"), page), "grpFirmware", 40, 64, 289, 185);
+  grpFirmware = Place(new QGroupBox(QStringLiteral("Version:"), page), "grpFirmware");
   WhiteGroupBox(grpFirmware);
-  mmoUpdate = Place(new QPlainTextEdit(grpFirmware), "mmoUpdate", 16, 18, 241, 127);
+  mmoUpdate = Place(new QPlainTextEdit(grpFirmware), "mmoUpdate");
   mmoUpdate->setReadOnly(true);
   mmoUpdate->setEnabled(false);
   mmoUpdate->setFrameShape(QFrame::NoFrame);
@@ -311,101 +307,95 @@ void TfrmMain::CreateUpdatePage() {
   mmoUpdate->setPalette(versions);
 
   chkAutoPRG =
-      new QCheckBox(QStringLiteral("Automatically update when new hub is plugged in"), page);
-  chkAutoPRG->setObjectName(QStringLiteral("chkAutoPRG"));
-  chkAutoPRG->adjustSize();
-  chkAutoPRG->move(43, 258);
+      Place(new QCheckBox(QStringLiteral("Automatically update when new hub is plugged in"), page),
+            "chkAutoPRG");
   connect(chkAutoPRG, &QCheckBox::toggled, this, &TfrmMain::chkAutoPRGClick);
 
-  lbl2 = PlaceLabel(page, "lbl2", 344, 32, QStringLiteral("Log"));
-  mmoUplog = Place(new QPlainTextEdit(page), "mmoUplog", 344, 48, 441, 233);
+  lbl2 = PlaceLabel(page, "lbl2", QStringLiteral("Log"));
+  mmoUplog = Place(new QPlainTextEdit(page), "mmoUplog");
   mmoUplog->setReadOnly(true);
   mmoUplog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
-  pbProgram = Place(new QProgressBar(page), "pbProgram", 40, 297, 745, 17);
+  pbProgram = Place(new QProgressBar(page), "pbProgram");
   pbProgram->setTextVisible(false);
   pbProgram->setRange(0, 100);
   pbProgram->setValue(0);
 
   // The hubs found, one entry each; never shown.
-  cbbPort = Place(new QComboBox(page), "cbbPort", 0, 0, 100, 21);
+  cbbPort = Place(new QComboBox(page), "cbbPort");
   cbbPort->hide();
-  connect(session.get(), &THubSession::HubsChanged, this, &TfrmMain::RefreshPortList);
-  connect(session.get(), &THubSession::AutoUpdateFinished, this, &TfrmMain::CloseIfAsked);
+  connect(session_.get(), &THubSession::HubsChanged, this, &TfrmMain::RefreshPortList);
+  connect(session_.get(), &THubSession::AutoUpdateFinished, this, &TfrmMain::CloseIfAsked);
 }
 
 void TfrmMain::CreateToolPage() {
   QWidget* page = rztbshtTool;
 
-  rzgrpbx1 = Place(new QGroupBox(QStringLiteral("运行数据"), page), "rzgrpbx1", 40, 32, 265, 305);
+  rzgrpbx1 = Place(new QGroupBox(QStringLiteral("运行数据"), page), "rzgrpbx1");
   WhiteGroupBox(rzgrpbx1);
   QWidget* box = rzgrpbx1;
-  PlaceLabel(box, "lbl3", 43, 36, QStringLiteral("电压"));
-  edtVolt = Place(new QLineEdit(box), "edtVolt", 80, 32, 139, 23);
-  PlaceLabel(box, "lbl8", 221, 36, QStringLiteral("MV"));
-  PlaceLabel(box, "lbl4", 43, 60, QStringLiteral("电流"));
-  edtCurr = Place(new QLineEdit(box), "edtCurr", 80, 56, 139, 23);
-  PlaceLabel(box, "lbl9", 221, 60, QStringLiteral("MA"));
-  PlaceLabel(box, "lbl5", 43, 84, QStringLiteral("通道"));
-  edtChannel = Place(new QLineEdit(box), "edtChannel", 80, 80, 169, 23);
-  PlaceLabel(box, "lbl6", 43, 108, QStringLiteral("状态"));
-  edtState = Place(new QLineEdit(box), "edtState", 80, 104, 33, 23);
-  edtCyc1 = Place(new QLineEdit(box), "edtCyc1", 120, 104, 33, 23);
-  edtCyc2 = Place(new QLineEdit(box), "edtCyc2", 160, 104, 33, 23);
-  edtCyc3 = Place(new QLineEdit(box), "edtCyc3", 208, 104, 33, 23);
-  PlaceLabel(box, "lbl7", 43, 143, QStringLiteral("在位状态"));
+  PlaceLabel(box, "lbl3", QStringLiteral("电压"));
+  edtVolt = Place(new QLineEdit(box), "edtVolt");
+  PlaceLabel(box, "lbl8", QStringLiteral("MV"));
+  PlaceLabel(box, "lbl4", QStringLiteral("电流"));
+  edtCurr = Place(new QLineEdit(box), "edtCurr");
+  PlaceLabel(box, "lbl9", QStringLiteral("MA"));
+  PlaceLabel(box, "lbl5", QStringLiteral("通道"));
+  edtChannel = Place(new QLineEdit(box), "edtChannel");
+  PlaceLabel(box, "lbl6", QStringLiteral("状态"));
+  edtState = Place(new QLineEdit(box), "edtState");
+  edtCyc1 = Place(new QLineEdit(box), "edtCyc1");
+  edtCyc2 = Place(new QLineEdit(box), "edtCyc2");
+  edtCyc3 = Place(new QLineEdit(box), "edtCyc3");
+  PlaceLabel(box, "lbl7", QStringLiteral("在位状态"));
 
   // The hub drawing: outline and plug first, so the batteries lie on top of the outline.
-  shp[4] = Place(new TShape(box), "shp4", 43, 176, 198, 76);
-  shp[5] = Place(new TShape(box), "shp5", 43, 193, 9, 41);
+  shp[4] = Place(new TShape(box), "shp4");
+  shp[5] = Place(new TShape(box), "shp5");
   const struct {
     int index;
     const char* shape;
     const char* label;
     const char* caption;
-    int x, y;
     bool labelAbove;
   } batteries[] = {
-      {1, "shp1", "lbl13", "电池2", 68, 176, true},
-      {0, "shp0", "lbl12", "电池1", 156, 176, true},
-      {2, "shp2", "lbl14", "电池3", 82, 233, false},
-      {3, "shp3", "lbl15", "电池4", 178, 233, false},
+      {1, "shp1", "lbl13", "电池2", true},
+      {0, "shp0", "lbl12", "电池1", true},
+      {2, "shp2", "lbl14", "电池3", false},
+      {3, "shp3", "lbl15", "电池4", false},
   };
   for (const auto& b : batteries) {
-    shp[b.index] = Place(new TShape(box), b.shape, b.x, b.y, 49, 19);
-    QLabel* label = PlaceLabel(box, b.label, 0, 0, QString::fromUtf8(b.caption));
-    const int x = b.x + (49 - label->width()) / 2;
-    label->move(x, b.labelAbove ? b.y - label->height() - 1 : b.y + 19 + 1);
+    TShape* battery = Place(new TShape(box), b.shape);
+    shp[b.index] = battery;
+    auto* label = new QLabel(QString::fromUtf8(b.caption), box);
+    label->setObjectName(QString::fromLatin1(b.label));
+    label->adjustSize();
+    const QRect at = battery->geometry();
+    label->move(at.x() + (at.width() - label->width()) / 2,
+                b.labelAbove ? at.y() - label->height() - 1 : at.y() + at.height() + 1);
   }
 
-  btnRead = Place(new QPushButton(QStringLiteral("读取"), box), "btnRead", 48, 267, 75, 25);
-  chkRefresh =
-      Place(new QCheckBox(QStringLiteral("自动刷新"), box), "chkRefresh", 136, 272, 67, 17);
+  btnRead = Place(new QPushButton(QStringLiteral("读取"), box), "btnRead");
+  chkRefresh = Place(new QCheckBox(QStringLiteral("自动刷新"), box), "chkRefresh");
   connect(btnRead, &QPushButton::clicked, this, &TfrmMain::btnReadClick);
   connect(chkRefresh, &QCheckBox::toggled, this, &TfrmMain::chkRefreshClick);
 
-  rzgrpbx2 =
-      Place(new QGroupBox(QStringLiteral("LED颜色调节"), page), "rzgrpbx2", 312, 32, 481, 305);
+  rzgrpbx2 = Place(new QGroupBox(QStringLiteral("LED颜色调节"), page), "rzgrpbx2");
   WhiteGroupBox(rzgrpbx2);
   for (int i = 0; i < LED_CHANNEL_COUNT; ++i) {
     const LedBarPlace& place = LED_BARS[i];
-    auto* bar = Place(new QSlider(Qt::Horizontal, rzgrpbx2), place.name, place.x, place.y,
-                      LED_BAR_WIDTH, LED_BAR_HEIGHT);
+    auto* bar = Place(new QSlider(Qt::Horizontal, rzgrpbx2), place.name);
     bar->setRange(0, LED_LEVEL_MAX);
     bar->setValue(TLedAdjuster::INITIAL_LEVEL);
     bar->setTickPosition(QSlider::TicksBelow);
     bar->setTickInterval(5);
     bar->setProperty("tag", i + 1);
     ledBars[i] = bar;
-    const QString labelName = QStringLiteral("lblLed%1").arg(i + 1);
-    PlaceLabel(rzgrpbx2, labelName.toLatin1().constData(), place.x, place.y - 16,
-               QString::fromUtf8(place.label));
+    PlaceLabel(rzgrpbx2, place.labelName, QString::fromUtf8(place.label));
     connect(bar, &QSlider::valueChanged, this, &TfrmMain::rztrckbr1Change);
   }
-  btnStartAdj = Place(new QPushButton(QStringLiteral("读取﹠开始"), rzgrpbx2), "btnStartAdj", 69,
-                      267, 97, 25);
-  btnEndAdj =
-      Place(new QPushButton(QStringLiteral("写入﹠结束"), rzgrpbx2), "btnEndAdj", 304, 267, 83, 25);
+  btnStartAdj = Place(new QPushButton(QStringLiteral("读取﹠开始"), rzgrpbx2), "btnStartAdj");
+  btnEndAdj = Place(new QPushButton(QStringLiteral("写入﹠结束"), rzgrpbx2), "btnEndAdj");
   connect(btnStartAdj, &QPushButton::clicked, this, &TfrmMain::btnStartAdjClick);
   connect(btnEndAdj, &QPushButton::clicked, this, &TfrmMain::btnEndAdjClick);
 
@@ -418,16 +408,16 @@ void TfrmMain::CreateToolPage() {
 
 void TfrmMain::CreateBottomPanel() {
   // Transparent: the frame's bottom strip shows through.
-  pnl1 = Place(new QWidget(this), "pnl1", 0, FORM_HEIGHT - 33, FORM_WIDTH, 33);
-  imgIndicator = Place(new QLabel(pnl1), "imgIndicator", 24, 4, 24, 24);
+  pnl1 = Place(new QWidget(this), "pnl1");
+  imgIndicator = Place(new QLabel(pnl1), "imgIndicator");
 
-  pnl2 = Place(new QWidget(pnl1), "pnl2", 88, 6, 609, 25);
-  lbl23 = PlaceLabel(pnl2, "lbl23", 15, 5, QStringLiteral("自动升级："));
-  pbMsg = Place(new QProgressBar(pnl2), "pbMsg", 75, 3, 217, 14);
+  pnl2 = Place(new QWidget(pnl1), "pnl2");
+  lbl23 = PlaceLabel(pnl2, "lbl23", QStringLiteral("自动升级："));
+  pbMsg = Place(new QProgressBar(pnl2), "pbMsg");
   pbMsg->setTextVisible(false);
   pbMsg->setRange(0, 100);
   pbMsg->setValue(0);
-  lblMsg = PlaceLabel(pnl2, "lblMsg", 295, 3, QString());
+  lblMsg = PlaceLabel(pnl2, "lblMsg", QString());
   for (QLabel* label : {lbl23, lblMsg}) {
     label->setFont(StripFont());
     SetColours(label, QColor(), Qt::white);
@@ -435,14 +425,14 @@ void TfrmMain::CreateBottomPanel() {
   }
   pnl2->hide();
 
-  lbl10 = PlaceLabel(pnl1, "lbl10", 723, 7, QStringLiteral("Version:"));
+  lbl10 = PlaceLabel(pnl1, "lbl10", QStringLiteral("Version:"));
   SetColours(lbl10, QColor(), Qt::white);
 }
 
 void TfrmMain::FormCreate(std::shared_ptr<THidPlatform> platform,
                           std::optional<FirmwareLines> image, bool service) {
   // A hub already attached is listed and greeted here, before the image is loaded.
-  session->Start(std::move(platform), std::move(image));
+  session_->Start(std::move(platform), std::move(image));
   SetBackground(QStringLiteral("BkImage1_jpg"), QStringLiteral("Skin"), 255, 150, 60, 60);
   AddModule(MODULE_HOME, QStringLiteral("Home"), QStringLiteral("Module_Home_png"),
             QStringLiteral("Skin"));
@@ -485,7 +475,7 @@ void TfrmMain::ShowStatus(const QString& text) {
 void TfrmMain::ShowIndicator(int index) {
   if (index < 0 || index > 1)
     return;
-  indicatorIndex = index;
+  indicatorIndex_ = index;
   imgIndicator->setPixmap(ilLED[index]);
   imgIndicator->repaint();
 }
@@ -537,7 +527,7 @@ void TfrmMain::ShowLedLevel(int channel, int level) {
 
 void TfrmMain::RunUserAction(std::function<void()> action) {
   try {
-    session->Link().RunUserActionWhenIdle([action = std::move(action)] {
+    session_->Link().RunUserActionWhenIdle([action = std::move(action)] {
       try {
         action();
       } catch (...) {
@@ -549,7 +539,7 @@ void TfrmMain::RunUserAction(std::function<void()> action) {
 }
 
 void TfrmMain::btnConnectClick() {
-  RunUserAction([this] { session->CheckVersion(); });
+  RunUserAction([this] { session_->CheckVersion(); });
 }
 
 void TfrmMain::btnUpdateClick() {
@@ -557,7 +547,7 @@ void TfrmMain::btnUpdateClick() {
   // flight would queue a second update. A run enables the panel again however it ends; an
   // update that is refused leaves the panel as it was.
   const bool wasEnabled = pnlUpdate->isEnabled();
-  ++updatesQueued;
+  ++updatesQueued_;
   SetUpdateControlsEnabled(false);
   RunUserAction([this, wasEnabled] {
     struct Done {
@@ -565,12 +555,12 @@ void TfrmMain::btnUpdateClick() {
       bool refused = true;
       bool wasEnabled;
       ~Done() {
-        --form->updatesQueued;
-        if (refused && !form->session->Procedure().Running())
+        --form->updatesQueued_;
+        if (refused && !form->session_->Procedure().Running())
           form->SetUpdateControlsEnabled(wasEnabled);
       }
     } done{this, true, wasEnabled};
-    switch (session->Update()) {
+    switch (session_->Update()) {
       case EUpdateResult::BrokenImage:
       case EUpdateResult::NoDevice:
       case EUpdateResult::AlreadyRunning:
@@ -584,10 +574,10 @@ void TfrmMain::btnUpdateClick() {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
-  if (session && (session->Procedure().Running() || updatesQueued > 0)) {
-    if (!closeAsked)
+  if (session_ && (session_->Procedure().Running() || updatesQueued_ > 0)) {
+    if (!closeAsked_)
       AppendLog(Texts::CloseAfterUpdate);
-    closeAsked = true;
+    closeAsked_ = true;
     event->ignore();
     return;
   }
@@ -595,27 +585,27 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 }
 
 void TfrmMain::CloseIfAsked() {
-  if (closeAsked)
+  if (closeAsked_)
     QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 void TfrmMain::chkAutoPRGClick() {
   try {
-    session->SetAutoUpdate(chkAutoPRG->isChecked());
+    session_->SetAutoUpdate(chkAutoPRG->isChecked());
   } catch (...) {
   }
 }
 
 void TfrmMain::tmrAutoTimer() {
   try {
-    session->AutoTimerTick();
+    session_->AutoTimerTick();
   } catch (...) {
   }
 }
 
 void TfrmMain::btnReadClick() {
   RunUserAction([this] {
-    if (const auto readout = ReadHubStatus(session->Link()))
+    if (const auto readout = ReadHubStatus(session_->Link()))
       ShowStatusReadout(*readout);
   });
 }
@@ -643,17 +633,17 @@ void TfrmMain::chkRefreshClick() {
 
 void TfrmMain::tmrRefreshTimer() {
   // A tick that finds an exchange or an update under way is skipped; the next one reads.
-  if (session->Busy())
+  if (session_->Busy())
     return;
   btnRead->click();
 }
 
 void TfrmMain::btnStartAdjClick() {
-  RunUserAction([this] { session->Leds().StartAdjust(); });
+  RunUserAction([this] { session_->Leds().StartAdjust(); });
 }
 
 void TfrmMain::btnEndAdjClick() {
-  RunUserAction([this] { session->Leds().EndAdjust(); });
+  RunUserAction([this] { session_->Leds().EndAdjust(); });
 }
 
 void TfrmMain::rztrckbr1Change() {
@@ -662,11 +652,11 @@ void TfrmMain::rztrckbr1Change() {
     return;
   const int channel = bar->property("tag").toInt();
   try {
-    session->Leds().SetLevel(channel, bar->value());
+    session_->Leds().SetLevel(channel, bar->value());
   } catch (...) {
   }
   // Sends the level the bar holds when the link is free.
-  RunUserAction([this, channel] { session->Leds().SendLevel(channel); });
+  RunUserAction([this, channel] { session_->Leds().SendLevel(channel); });
 }
 
 void TfrmMain::rztbshtToolShow() {
@@ -679,11 +669,11 @@ void TfrmMain::rztbshtToolHide() {
 
 void TfrmMain::PageChanged(int index) {
   const int tool = pgcMain->indexOf(rztbshtTool);
-  if (shownPage == tool && index != tool)
+  if (shownPage_ == tool && index != tool)
     rztbshtToolHide();
-  if (index == tool && shownPage != tool)
+  if (index == tool && shownPage_ != tool)
     rztbshtToolShow();
-  shownPage = index;
+  shownPage_ = index;
 }
 
 void TfrmMain::WmSkinModuleSelect(int moduleId, int) {
@@ -704,7 +694,7 @@ void TfrmMain::WmSkinModuleSelect(int moduleId, int) {
 
 void TfrmMain::RefreshPortList() {
   cbbPort->clear();
-  for (std::size_t i = 0; i < session->Hubs().size(); ++i)
+  for (std::size_t i = 0; i < session_->Hubs().size(); ++i)
     cbbPort->addItem(QStringLiteral("Device%1").arg(0));
-  cbbPort->setCurrentIndex(session->SelectedHub());
+  cbbPort->setCurrentIndex(session_->SelectedHub());
 }

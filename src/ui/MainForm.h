@@ -1,7 +1,7 @@
 #pragma once
 // The updater's window: Home, Update and Tool pages on the skinned frame, the lamp, the status
 // strip and the version label. The handlers keep the names the window has always had and hand
-// the work to the session; the window itself only shows what the session reports.
+// the work to the session_; the window itself only shows what the session reports.
 
 #include <QIcon>
 #include <QPixmap>
@@ -49,7 +49,7 @@ class TfrmMain : public TSkinForm, public TUpdaterView {
                     std::optional<FirmwareLines> image = std::nullopt, bool service = false);
   ~TfrmMain() override;
 
-  THubSession& Session() { return *session; }
+  THubSession& Session() { return *session_; }
 
   // The texts of the Home page, line by line.
   static QStringList HelpLines();
@@ -79,7 +79,7 @@ class TfrmMain : public TSkinForm, public TUpdaterView {
   // The LED bar of channel 1 to 8.
   QSlider* LedBar(int channel) const { return ledBars.at(channel - 1); }
   // Which lamp shows: 0, 1, or -1 before the first ShowIndicator.
-  int IndicatorIndex() const { return indicatorIndex; }
+  int IndicatorIndex() const { return indicatorIndex_; }
 
   // Controls, under the names the layout gives them.
   QWidget* RzPanel3 = nullptr;
@@ -168,11 +168,11 @@ class TfrmMain : public TSkinForm, public TUpdaterView {
   // Runs a user's action now, or after the exchange in flight; never lets an exception out.
   void RunUserAction(std::function<void()> action);
   void CloseIfAsked();
-  bool closeAsked = false;
+  bool closeAsked_ = false;
   // Update clicks not yet run (they wait for the exchange in flight).
-  int updatesQueued = 0;
+  int updatesQueued_ = 0;
 
-  std::unique_ptr<THubSession> session;
-  int indicatorIndex = -1;
-  int shownPage = 0;
+  std::unique_ptr<THubSession> session_;
+  int indicatorIndex_ = -1;
+  int shownPage_ = 0;
 };

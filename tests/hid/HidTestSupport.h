@@ -13,15 +13,11 @@
 #include "hid/HidController.h"
 #include "hid/HidHandOver.h"
 #include "hid/sim/SimHidBus.h"
+#include "protocol/HubDevice.h"
 
 namespace hidtest {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// The hub's report descriptor: vendor page, 64 bytes in and out, no report ids.
-inline const Bytes HUB_DESCRIPTOR = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01, 0x09, 0x01,
-                                     0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x40,
-                                     0x81, 0x02, 0x09, 0x01, 0x95, 0x40, 0x91, 0x02, 0xC0};
 
 inline TSimHidBus::TDeviceConfig DeviceConfig(
     std::uint16_t vendor, std::uint16_t product,

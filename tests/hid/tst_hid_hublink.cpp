@@ -16,18 +16,15 @@ using namespace hidtest;
 
 namespace {
 
-// Answers each command frame with lead byte, length, command echo, the given status and the
-// command's first data byte, as an input report with id 0.
+// Answers each command frame with the given status and the command's first data byte, as an
+// input report with id 0.
 Bytes Answer(const std::uint8_t* frame, std::size_t size, std::uint8_t status) {
-  Bytes reply(65, 0);
+  Bytes report(1, 0);
   if (size < 6)
-    return reply;
-  reply[1] = 0x55;
-  reply[2] = 6;
-  reply[4] = frame[4];
-  reply[5] = status;
-  reply[6] = frame[5];
-  return reply;
+    return Bytes(FRAME_SIZE, 0);
+  const ReplyBuffer reply = BuildReply(frame[4], status, std::span(frame + 5, 1));
+  report.insert(report.end(), reply.begin(), reply.end());
+  return report;
 }
 
 struct TLinkFixture {
@@ -44,7 +41,7 @@ struct TLinkFixture {
   TLinkFixture() {
     TSimHidBus::TDeviceConfig config = DeviceConfig(0xFFF0, 0x0018);
     config.Caps.reset();
-    config.ReportDescriptor = HUB_DESCRIPTOR;
+    config.ReportDescriptor = HubReportDescriptor();
     id = bus->Attach(config, [this](const std::uint8_t* frame, std::size_t size) {
       frames.emplace_back(frame, frame + size);
       const Bytes reply = Answer(frame, size, static_cast<std::uint8_t>(status.load()));

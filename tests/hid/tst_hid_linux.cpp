@@ -117,7 +117,7 @@ struct TBed {
     return ok;
   }
   bool AddHub(int port = 1, const char* hidName = "0003:FFF0:0018.0001", int minor = 0,
-              const QString& descriptorHex = Hex(HUB_DESCRIPTOR)) {
+              const QString& descriptorHex = Hex(HubReportDescriptor())) {
     if (!Add(Record(port, hidName, minor, "0003:0000FFF0:00000018", descriptorHex, "0105")))
       return false;
     const QByteArray node = QString("/dev/hidraw%1").arg(minor).toLatin1();
@@ -259,12 +259,12 @@ class HidLinuxTest : public QObject {
     QTest::addColumn<QString>("descriptor");
     QTest::addColumn<int>("reportId");
     QTest::addColumn<int>("length");  // with the id byte
-    QTest::newRow("hub, no report ids") << Hex(HUB_DESCRIPTOR) << 0 << 65;
+    QTest::newRow("hub, no report ids") << Hex(HubReportDescriptor()) << 0 << 65;
     QTest::newRow("report id 2") << "0600ff0901a10185020901150026ff00750895208102090195209102c0"
                                  << 2 << 33;
     // The id item declares no report: the lengths and the reader both go without ids.
     QTest::newRow("report id item after the last main item")
-        << Hex(HUB_DESCRIPTOR) + "8502" << 0 << 65;
+        << Hex(HubReportDescriptor()) + "8502" << 0 << 65;
   }
   void writeAndRead() {
     QFETCH(QString, descriptor);
@@ -492,8 +492,9 @@ class HidLinuxTest : public QObject {
     QFETCH(bool, listedAtFirst);
     TBed bed;
     const QString phys = "usb-0000:00:14.0-1/input0";
-    QString record = QString::fromLatin1(Record(
-        1, "0003:FFF0:0018.0001", 0, "0003:0000FFF0:00000018", Hex(HUB_DESCRIPTOR), "0105", phys));
+    QString record =
+        QString::fromLatin1(Record(1, "0003:FFF0:0018.0001", 0, "0003:0000FFF0:00000018",
+                                   Hex(HubReportDescriptor()), "0105", phys));
     const QString hidPath = "/sys" + UsbSysPath(1) + "/1-1:1.0/0003:FFF0:0018.0001";
     if (late == "HID_PHYS") {
       record.remove("E: HID_PHYS=" + phys + "\n");
@@ -503,7 +504,7 @@ class HidLinuxTest : public QObject {
       record.remove("E: HID_PHYS=" + phys + "\n");
       record.remove("A: bcdDevice=0105\n");
     } else {
-      record.replace("H: report_descriptor=" + Hex(HUB_DESCRIPTOR), "H: report_descriptor=");
+      record.replace("H: report_descriptor=" + Hex(HubReportDescriptor()), "H: report_descriptor=");
     }
     QVERIFY(bed.Add(record.toLatin1()));
     THidDeviceController controller(nullptr, std::make_shared<TLinuxHidPlatform>());
@@ -528,7 +529,7 @@ class HidLinuxTest : public QObject {
                                      "0105");
       umockdev_testbed_set_property(bed.testbed, qPrintable(hidPath), "HID_PHYS", qPrintable(phys));
     } else {
-      Bytes descriptor = HUB_DESCRIPTOR;
+      Bytes descriptor = HubReportDescriptor();
       umockdev_testbed_set_attribute_binary(bed.testbed, qPrintable(hidPath), "report_descriptor",
                                             descriptor.data(),
                                             static_cast<gssize>(descriptor.size()));

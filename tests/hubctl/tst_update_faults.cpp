@@ -18,6 +18,7 @@
 #include "protocol/Commands.h"
 #include "sim/HubEmulator.h"
 #include "sim/SimulatedHub.h"
+#include "support/SmallImage.h"
 #include "update/EmbeddedFirmware.h"
 #include "update/Texts.h"
 #include "update/Version.h"
@@ -42,20 +43,6 @@ constexpr int RETURN_WAIT_MS = 1500;
 // Later than the pause, within the extra wait.
 constexpr int LATE_MS = PAUSE_MS + 600;
 constexpr std::array<std::uint8_t, 8> START_LEVELS{80, 70, 60, 50, 40, 30, 20, 10};
-
-// The first records of the built-in image and its closing line.
-FirmwareLines SmallImage(std::size_t records = 6) {
-  const FirmwareLines full = LoadEmbeddedFirmware();
-  std::string text;
-  std::size_t taken = 0;
-  for (std::size_t i = 0; i < full.Count(); ++i) {
-    const bool record = full.Record(i).has_value();
-    if ((record && taken < records) || i + 1 == full.Count())
-      text += full.Line(i) + "\n";
-    taken += record;
-  }
-  return FirmwareLines::Parse(text);
-}
 
 HubEmulatorOptions QuickHub() {
   HubEmulatorOptions o;

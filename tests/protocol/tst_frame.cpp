@@ -100,6 +100,36 @@ class FrameTest : public QObject {
     QCOMPARE(frame[64], Crc8(frame, 63));
   }
 
+  // The replies the emulated hub and the tests send, byte for byte.
+  void builtReplies_data() {
+    QTest::addColumn<int>("command");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<Bytes>("data");
+    QTest::addColumn<Bytes>("expected");
+    QTest::newRow("mode, bootloader") << 4 << 0 << Bytes{1} << Hex("55 06 00 04 00 01");
+    QTest::newRow("refused") << 16 << 5 << Bytes{} << Hex("55 05 00 10 05");
+    QTest::newRow("59 data bytes") << 242 << 0 << Bytes(59, 7) << [] {
+      Bytes b = Hex("55 40 00 F2 00");
+      b.resize(64, 7);
+      return b;
+    }();
+    QTest::newRow("60 cut to 59") << 242 << 0 << Bytes(60, 7) << [] {
+      Bytes b = Hex("55 40 00 F2 00");
+      b.resize(64, 7);
+      return b;
+    }();
+  }
+  void builtReplies() {
+    QFETCH(int, command);
+    QFETCH(int, status);
+    QFETCH(Bytes, data);
+    QFETCH(Bytes, expected);
+    const ReplyBuffer reply =
+        BuildReply(static_cast<std::uint8_t>(command), static_cast<std::uint8_t>(status), data);
+    expected.resize(BUFFER_SIZE, 0);
+    QCOMPARE(Bytes(reply.begin(), reply.end()), expected);
+  }
+
   void versionReply() {
     const auto v = DecodeVersionReply(ReplyWith({{5, 0x11},
                                                  {6, 0x15},

@@ -15,13 +15,7 @@ Q_DECLARE_METATYPE(Bytes)
 
 namespace {
 
-struct Fixture {
-  ScriptedDevice device;
-  THubLink link;
-  Fixture() {
-    device.SetDataHandler(link.DataHandler());
-    link.SetCurrentDevice(&device);
-  }
+struct Fixture : TScriptedLink {
   // The device answers every write with `status` after `delayMs`.
   void AnswerAll(std::uint8_t status, int delayMs = 0, Bytes data = {}) {
     device.onWrite = [=](const Bytes& frame) {

@@ -15,13 +15,8 @@ Q_DECLARE_METATYPE(std::vector<Bytes>)
 namespace {
 
 Bytes Reply(std::uint8_t command, std::uint8_t status, const Bytes& data = {}) {
-  Bytes r(64, 0);
-  r[0] = 0x55;
-  r[1] = static_cast<std::uint8_t>(5 + data.size());
-  r[3] = command;
-  r[4] = status;
-  std::copy(data.begin(), data.end(), r.begin() + 5);
-  return r;
+  const ReplyBuffer reply = BuildReply(command, status, data);
+  return {reply.begin(), reply.end()};
 }
 
 THubFault Fault(FaultKind kind, int command, TOccurrence when) {

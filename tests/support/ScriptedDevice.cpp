@@ -3,15 +3,12 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "protocol/Frame.h"
+
 ScriptedDevice::Bytes ScriptedDevice::Reply(std::uint8_t command, std::uint8_t status,
                                             const Bytes& data) {
-  Bytes r(64, 0);
-  r[0] = 0x55;
-  r[1] = static_cast<std::uint8_t>(5 + data.size());
-  r[3] = command;
-  r[4] = status;
-  std::copy_n(data.begin(), std::min<std::size_t>(data.size(), 59), r.begin() + 5);
-  return r;
+  const ReplyBuffer reply = BuildReply(command, status, data);
+  return {reply.begin(), reply.end()};
 }
 
 void ScriptedDevice::Queue(Bytes report, int delayMs) {

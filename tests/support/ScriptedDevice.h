@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "hid/HidTypes.h"
+#include "protocol/HubLink.h"
 
 class ScriptedDevice : public THidReportDevice {
  public:
@@ -25,7 +26,7 @@ class ScriptedDevice : public THidReportDevice {
   bool failWrites = false;
   std::vector<Bytes> writes;
 
-  // A reply report: lead byte, length, 0, command echo, status, data, zero-padded to 64.
+  // A reply report, as BuildReply makes it.
   static Bytes Reply(std::uint8_t command, std::uint8_t status, const Bytes& data = {});
 
   // Queues a report that arrives after delayMs and is handed over as a reader would.
@@ -50,4 +51,14 @@ class ScriptedDevice : public THidReportDevice {
   int nextId_ = 0;
   int discards_ = 0;
   QObject context_;
+};
+
+// A link whose current device is a scripted one.
+struct TScriptedLink {
+  ScriptedDevice device;
+  THubLink link;
+  TScriptedLink() {
+    device.SetDataHandler(link.DataHandler());
+    link.SetCurrentDevice(&device);
+  }
 };

@@ -11,9 +11,7 @@ using Bytes = ScriptedDevice::Bytes;
 Q_DECLARE_METATYPE(Bytes)
 
 namespace {
-struct Fixture {
-  ScriptedDevice device;
-  THubLink link;
+struct Fixture : TScriptedLink {
   TLedAdjuster leds{link};
   Bytes beginLevels = Bytes(8, 50);
   std::uint8_t beginStatus = 0;
@@ -22,8 +20,6 @@ struct Fixture {
   std::vector<std::pair<int, int>> shown;
 
   Fixture() {
-    device.SetDataHandler(link.DataHandler());
-    link.SetCurrentDevice(&device);
     leds.onLevelShown = [this](int c, int l) { shown.emplace_back(c, l); };
     device.onWrite = [this](const Bytes& frame) {
       std::vector<ScriptedDevice::Answer> a;

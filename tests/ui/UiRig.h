@@ -14,6 +14,7 @@
 #include "hid/sim/SimHidBus.h"
 #include "protocol/Commands.h"
 #include "sim/SimulatedHub.h"
+#include "support/SmallImage.h"
 #include "ui/MainForm.h"
 #include "update/EmbeddedFirmware.h"
 
@@ -24,21 +25,6 @@ inline HubEmulatorOptions QuickHub(std::uint32_t version = 0x11140801) {
   o.rebootDelayMs = 5;
   o.statusTimeScale = 0;
   return o;
-}
-
-// The first `records` records of the built-in image and its last line: enough to exercise
-// programming without sending 625 records.
-inline FirmwareLines SmallImage(std::size_t records = 6) {
-  const FirmwareLines full = LoadEmbeddedFirmware();
-  std::string text;
-  std::size_t taken = 0;
-  for (std::size_t i = 0; i < full.Count(); ++i) {
-    const bool record = full.Record(i).has_value();
-    if ((record && taken < records) || i + 1 == full.Count())
-      text += full.Line(i) + "\n";
-    taken += record;
-  }
-  return FirmwareLines::Parse(text);
 }
 
 // Commands the hub received, in order, greetings (CMD_GET_VERSION) left out. A reply held up on

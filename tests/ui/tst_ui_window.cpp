@@ -15,6 +15,7 @@
 #include <QTabWidget>
 
 #include "UiRig.h"
+#include "ui/WindowLayout.h"
 #include "update/Texts.h"
 
 namespace {
@@ -110,96 +111,144 @@ class TestUiWindow : public QObject {
     QCOMPARE(rig.form->IndicatorIndex(), 0);
   }
 
-  void layout_data() {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QRect>("place");  // width -1: sized to the text
-    QTest::addColumn<QString>("text");
-    const struct {
-      const char* name;
-      int x, y, w, h;
-      const char* text;
-    } rows[] = {
-        {"RzPanel3", 27, 152, 786, 359, ""},
-        {"pgcMain", -3, -2, 791, 364, ""},
-        {"pnl1", 0, 554, 859, 33, ""},
-        {"imgIndicator", 24, 4, 24, 24, ""},
-        {"pnl2", 88, 6, 609, 25, ""},
-        {"lbl23", 15, 5, -1, -1, "自动升级："},
-        {"pbMsg", 75, 3, 217, 14, ""},
-        {"lblMsg", 295, 3, -1, -1, ""},
-        {"lbl10", 723, 7, -1, -1, "Version: 1.1.15.0906"},
-        {"lbl1", 40, 33, -1, -1, "Halvek Charging Hub"},
-        {"RzPanel1", 33, 56, 379, 277, ""},
-        {"RzLabel1", 8, 14, 361, 210, nullptr},
-        {"RzPanel2", 426, 55, 341, 279, ""},
-        {"mmo1", 16, 18, 305, 231, ""},
-        {"pnlUpdate", 40, 24, 273, 33, ""},
-        {"btnConnect", 2, 6, 110, 25, "Check Version"},
-        {"btnUpdate", 163, 6, 110, 25, "Update"},
-        {"grpFirmware", 40, 64, 289, 185, "Version:"},
-        {"mmoUpdate", 16, 18, 241, 127, ""},
-        {"chkAutoPRG", 43, 258, -1, -1, "Automatically update when new hub is plugged in"},
-        {"lbl2", 344, 32, -1, -1, "Log"},
-        {"mmoUplog", 344, 48, 441, 233, ""},
-        {"pbProgram", 40, 297, 745, 17, ""},
-        {"rzgrpbx1", 40, 32, 265, 305, "运行数据"},
-        {"lbl3", 43, 36, -1, -1, "电压"},
-        {"edtVolt", 80, 32, 139, 23, ""},
-        {"lbl8", 221, 36, -1, -1, "MV"},
-        {"lbl4", 43, 60, -1, -1, "电流"},
-        {"edtCurr", 80, 56, 139, 23, ""},
-        {"lbl9", 221, 60, -1, -1, "MA"},
-        {"lbl5", 43, 84, -1, -1, "通道"},
-        {"edtChannel", 80, 80, 169, 23, ""},
-        {"lbl6", 43, 108, -1, -1, "状态"},
-        {"edtState", 80, 104, 33, 23, ""},
-        {"edtCyc1", 120, 104, 33, 23, ""},
-        {"edtCyc2", 160, 104, 33, 23, ""},
-        {"edtCyc3", 208, 104, 33, 23, ""},
-        {"lbl7", 43, 143, -1, -1, "在位状态"},
-        {"shp4", 43, 176, 198, 76, ""},
-        {"shp5", 43, 193, 9, 41, ""},
-        {"shp1", 68, 176, 49, 19, ""},
-        {"shp0", 156, 176, 49, 19, ""},
-        {"shp2", 82, 233, 49, 19, ""},
-        {"shp3", 178, 233, 49, 19, ""},
-        {"btnRead", 48, 267, 75, 25, "读取"},
-        {"chkRefresh", 136, 272, 67, 17, "自动刷新"},
-        {"rzgrpbx2", 312, 32, 481, 305, "LED颜色调节"},
-        {"rztrckbr1", 13, 48, 225, -1, ""},
-        {"rztrckbr2", 13, 104, 225, -1, ""},
-        {"rztrckbr3", 13, 168, 225, -1, ""},
-        {"rztrckbr4", 13, 229, 225, -1, ""},
-        {"rztrckbr5", 248, 48, 225, -1, ""},
-        {"rztrckbr6", 248, 104, 225, -1, ""},
-        {"rztrckbr7", 248, 168, 225, -1, ""},
-        {"rztrckbr8", 248, 229, 225, -1, ""},
-        {"lblLed1", 13, 32, -1, -1, "LED1红"},
-        {"lblLed4", 13, 213, -1, -1, "LED4红"},
-        {"lblLed5", 248, 32, -1, -1, "LED1绿"},
-        {"lblLed8", 248, 213, -1, -1, "LED4绿"},
-        {"btnStartAdj", 69, 267, 97, 25, "读取﹠开始"},
-        {"btnEndAdj", 304, 267, 83, 25, "写入﹠结束"},
-    };
-    for (const auto& r : rows) {
-      QTest::newRow(r.name) << QString::fromLatin1(r.name) << QRect(r.x, r.y, r.w, r.h)
-                            << (r.text ? QString::fromUtf8(r.text) : QString());
+  // Every control stands where the layout table says.
+  void layoutApplied() {
+    UiRig rig(NO_HUBS);
+    for (const TControlPlace& place : WINDOW_LAYOUT) {
+      const auto* w = rig.form->findChild<QWidget*>(QString::fromLatin1(place.name));
+      QVERIFY2(w, place.name);
+      QCOMPARE(w->pos(), QPoint(place.x, place.y));
+      if (place.w >= 0)
+        QCOMPARE(w->size(), QSize(place.w, place.h));
     }
   }
-  void layout() {
+
+  // What the table must satisfy: every control inside its parent, no two neighbours on top of
+  // each other, nothing over the module bar and the caption buttons, and room for every text.
+  void layoutSound() {
+    UiRig rig(NO_HUBS, /*fullImage=*/false, /*service=*/true);
+    TfrmMain& form = *rig.form;
+    form.show();  // the pages take their size from the page control's layout
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    // Deliberate: the page control reaches past its panel, which clips the control's border,
+    // and the batteries and the plug lie on the hub's outline.
+    const QStringList outside = {"pgcMain"};
+    const QStringList onOutline = {"shp0", "shp1", "shp2", "shp3", "shp5"};
+    QStringList overlaps;
+    QList<const QWidget*> placed;
+    for (const TControlPlace& place : WINDOW_LAYOUT)
+      placed << form.findChild<QWidget*>(QString::fromLatin1(place.name));
+    for (const char* label : {"lbl12", "lbl13", "lbl14", "lbl15"})
+      placed << form.findChild<QWidget*>(QString::fromLatin1(label));
+    for (const QWidget* w : placed) {
+      QVERIFY(w);
+      const QString name = w->objectName();
+      if (!outside.contains(name)) {
+        // A page not shown yet has not been given its size: every page gets the shown one's.
+        const QWidget* parent = w->parentWidget();
+        const QRect room = form.pgcMain->indexOf(const_cast<QWidget*>(parent)) >= 0
+                               ? form.pgcMain->currentWidget()->rect()
+                               : parent->rect();
+        if (name == "rzgrpbx2")
+          QEXPECT_FAIL("", "the LED box reaches 6 px past its page: its right edge is cut off",
+                       Continue);
+        QVERIFY2(room.contains(w->geometry()),
+                 qPrintable(QStringLiteral("%1 at %2,%3 %4x%5 in %6x%7")
+                                .arg(name)
+                                .arg(w->x())
+                                .arg(w->y())
+                                .arg(w->width())
+                                .arg(w->height())
+                                .arg(room.width())
+                                .arg(room.height())));
+      }
+      for (const QWidget* other : placed) {
+        if (other == w || other->parentWidget() != w->parentWidget() || other->isHidden() ||
+            w->isHidden() || (name == "shp4" && onOutline.contains(other->objectName())) ||
+            (other->objectName() == "shp4" && onOutline.contains(name))) {
+          continue;
+        }
+        if (w->geometry().intersects(other->geometry()))
+          overlaps << name + " overlaps " + other->objectName();
+      }
+      QString text;
+      int room = w->width();
+      if (auto* l = qobject_cast<const QLabel*>(w)) {
+        text = l->text();
+      } else if (auto* b = qobject_cast<const QAbstractButton*>(w)) {
+        text = b->text();
+        room = w->width() - (qobject_cast<const QCheckBox*>(w) ? 16 : 4);
+      } else if (auto* g = qobject_cast<const QGroupBox*>(w)) {
+        text = g->title();
+        room = w->width() - 20;
+      }
+      for (const QString& line : text.split(QLatin1Char('\n'))) {
+        QVERIFY2(w->fontMetrics().horizontalAdvance(line) <= room,
+                 qPrintable(name + ": " + line + " clipped"));
+      }
+    }
+    // As the window has always been: the box of 电池3's label reaches a few pixels into the
+    // 读取 button below it; the text stays clear.
+    overlaps.removeAll(QStringLiteral("lbl14 overlaps btnRead"));
+    overlaps.removeAll(QStringLiteral("btnRead overlaps lbl14"));
+    QCOMPARE(overlaps, QStringList());
+    for (const SkinButton& b : form.Buttons()) {
+      for (const QWidget* w : form.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (w->isWindow() || w->objectName().isEmpty())
+          continue;
+        QVERIFY2(!w->geometry().intersects(b.hit),
+                 qPrintable(w->objectName() + " covers button " + QString::number(b.id)));
+      }
+    }
+    // The strip lies along the window's bottom edge, the pages between module bar and strip.
+    QCOMPARE(form.pnl1->geometry().bottom(), form.height() - 1);
+    QCOMPARE(form.pnl1->width(), form.width());
+    QVERIFY(form.RzPanel3->geometry().bottom() < form.pnl1->y());
+  }
+
+  // The system's own texts on the controls.
+  void texts_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+    const char* rows[][2] = {
+        {"lbl23", "自动升级："},
+        {"lbl10", "Version: 1.1.15.0906"},
+        {"lbl1", "Halvek Charging Hub"},
+        {"btnConnect", "Check Version"},
+        {"btnUpdate", "Update"},
+        {"grpFirmware", "Version:"},
+        {"chkAutoPRG", "Automatically update when new hub is plugged in"},
+        {"lbl2", "Log"},
+        {"rzgrpbx1", "运行数据"},
+        {"lbl3", "电压"},
+        {"lbl8", "MV"},
+        {"lbl4", "电流"},
+        {"lbl9", "MA"},
+        {"lbl5", "通道"},
+        {"lbl6", "状态"},
+        {"lbl7", "在位状态"},
+        {"lbl12", "电池1"},
+        {"lbl15", "电池4"},
+        {"btnRead", "读取"},
+        {"chkRefresh", "自动刷新"},
+        {"rzgrpbx2", "LED颜色调节"},
+        {"lblLed1", "LED1红"},
+        {"lblLed4", "LED4红"},
+        {"lblLed5", "LED1绿"},
+        {"lblLed8", "LED4绿"},
+        {"btnStartAdj", "读取﹠开始"},
+        {"btnEndAdj", "写入﹠结束"},
+    };
+    for (const auto& r : rows)
+      QTest::newRow(r[0]) << QString::fromLatin1(r[0]) << QString::fromUtf8(r[1]);
+  }
+  void texts() {
     QFETCH(QString, name);
-    QFETCH(QRect, place);
     QFETCH(QString, text);
     UiRig rig(NO_HUBS);
     const auto* w = rig.form->findChild<QWidget*>(name);
     QVERIFY2(w, qPrintable(name));
-    QCOMPARE(w->pos(), place.topLeft());
-    if (place.width() >= 0)
-      QCOMPARE(w->width(), place.width());
-    if (place.height() >= 0)
-      QCOMPARE(w->height(), place.height());
-    if (!text.isNull())
-      QCOMPARE(TextOf(w), text);
+    QCOMPARE(TextOf(w), text);
   }
 
   void keyboardOrder() {

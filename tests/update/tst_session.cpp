@@ -57,7 +57,7 @@ class SessionTest : public QObject {
       HubEmulator& target = chosen == 0 ? first.Emulator() : second.Emulator();
       HubEmulator& other = chosen == 0 ? second.Emulator() : first.Emulator();
       if (thirdArrives) {
-        QObject::connect(&target, &HubEmulator::detached, [&] {
+        QObject::connect(&target, &HubEmulator::Disappeared, [&] {
           if (!third)
             third = std::make_unique<TSimulatedHub>(bus, FastHub());
         });

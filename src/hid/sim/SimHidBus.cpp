@@ -22,7 +22,6 @@ struct TSimHidBus::TState {
     TOutputCallback onOutput;
     bool attached = false;
     std::uint32_t devInst = 0;
-    int writeError = 0;
     std::size_t openCount = 0;
     std::map<EHidAccess, std::size_t> opensByKind;
     std::vector<TSimHandle*> handles;  // open handles of the current attachment
@@ -75,10 +74,6 @@ class TSimHandle : public THidPlatformHandle {
         return false;
       }
       const TSimHidBus::TState::Device& device = state_->devices.at(id_);
-      if (device.writeError) {
-        error = device.writeError;
-        return false;
-      }
       callback = device.onOutput;
     }
     // Outside the lock: the emulator answers from here.
@@ -282,19 +277,6 @@ void TSimHidBus::SetAccess(TSimDeviceId id, EAccess access) {
   const auto it = state_->devices.find(id);
   if (it != state_->devices.end())
     it->second.config.Access = access;
-}
-
-void TSimHidBus::SetWriteError(TSimDeviceId id, int error) {
-  std::lock_guard lock(state_->mutex);
-  const auto it = state_->devices.find(id);
-  if (it != state_->devices.end())
-    it->second.writeError = error;
-}
-
-bool TSimHidBus::IsAttached(TSimDeviceId id) const {
-  std::lock_guard lock(state_->mutex);
-  const auto it = state_->devices.find(id);
-  return it != state_->devices.end() && it->second.attached;
 }
 
 std::uint32_t TSimHidBus::DevInst(TSimDeviceId id) const {

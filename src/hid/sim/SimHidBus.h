@@ -91,10 +91,7 @@ class TSimHidBus : public THidPlatform {
   // Changes the access rights the next opens get (handles already open keep theirs): a hub that
   // comes back after a re-plug with a node the user may not open.
   void SetAccess(TSimDeviceId id, EAccess access);
-  // Makes the device's writes fail with `error` (0: succeed again). For fault injection.
-  void SetWriteError(TSimDeviceId id, int error);
 
-  bool IsAttached(TSimDeviceId id) const;
   // The DevInst of the current (or last) attachment; 0 for an unknown id.
   std::uint32_t DevInst(TSimDeviceId id) const;
   // Read handles the program has open on the device now.
