@@ -83,8 +83,8 @@ class THubSession : public QObject {
   // The device-change handler: gives the hubs back, claims every device again, lists the hubs,
   // makes the first one current and greets it.
   void HidDeviceChange(THidDeviceController* controller);
-  // Makes the preferred listed hub the current device (the first one, or the held one, or
-  // the one being updated); keeps the current one when there is none.
+  // Makes the preferred listed hub the current device: the one being updated while an update
+  // runs, else the held one, else the first; keeps the current one when there is none.
   void FindHubDevice();
   // After the hub being updated went away (bootloader switch, reboot): makes it current once
   // it is back as a new attachment, waiting for device changes up to `waitMs` more and
