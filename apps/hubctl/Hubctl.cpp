@@ -13,6 +13,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QTimer>
 
@@ -161,7 +162,9 @@ QString THubctl::Usage() {
       "\n"
       "SIGHUP and SIGTERM act like a first Ctrl-C: an update in progress runs to its end.\n"
       "HALVEK_SIMULATE_FAST=1 with --simulate: short pauses and a hub that answers at once\n"
-      "(for tests and demos).\n");
+      "(for tests and demos). HALVEK_SIMULATE_FAULTS=\"2:no-reply@100,3:vanish@100\" with\n"
+      "--simulate: the second emulated hub stops answering from its 100th record, the third\n"
+      "drops off the bus at it.\n");
 }
 
 int THubctl::Run(const QStringList& arguments) {
@@ -381,6 +384,28 @@ void THubctl::PlugSimulatedHub() {
     hub->Emulator().SetFirmwareImage(*image_, imageVersion_);
   if (env_.onSimulatedHub)
     env_.onSimulatedHub(hub->Emulator());
+  // HALVEK_SIMULATE_FAULTS="2:no-reply@100,3:vanish@100": the second hub stops answering from
+  // the 100th record programmed, the third drops off the bus for good at it. Every process of
+  // update --all makes the same hubs, so each plants the same faults.
+  const int number = static_cast<int>(simulatedHubs_.size()) + 1;
+  for (const QString& item : QString::fromLocal8Bit(qgetenv("HALVEK_SIMULATE_FAULTS")).split(',')) {
+    static const QRegularExpression form(QStringLiteral("^(\\d+):(no-reply|vanish)@(\\d+)$"));
+    const auto match = form.match(item.trimmed());
+    if (!match.hasMatch() || match.captured(1).toInt() != number)
+      continue;
+    THubFault fault;
+    fault.command = CMD_PROGRAM_RECORD;
+    const int at = match.captured(3).toInt();
+    if (match.captured(2) == QLatin1String("vanish")) {
+      fault.kind = FaultKind::Vanish;
+      fault.when = TOccurrence::Nth(at);
+      fault.delayMs = -1;
+    } else {
+      fault.kind = FaultKind::NoReply;
+      fault.when = TOccurrence::FromNth(at);
+    }
+    hub->Emulator().AddFault(fault);
+  }
   simulatedHubs_.push_back(std::move(hub));
 }
 
