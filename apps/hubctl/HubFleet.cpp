@@ -25,9 +25,10 @@ THubFleet::~THubFleet() {
   }
 }
 
-bool THubFleet::Start(const QString& node) {
+bool THubFleet::Start(const QString& node, const QString& key) {
   auto hub = std::make_unique<THub>();
   hub->node = node;
+  hub->key = key;
   hub->process = new QProcess(this);
   // A process group of its own: a Ctrl-C at the terminal reaches the children only through us,
   // once, and not a second time from the terminal.
@@ -56,9 +57,9 @@ int THubFleet::Running() const {
   return count;
 }
 
-bool THubFleet::Updating(const QString& node, const QString& port) const {
+bool THubFleet::Updating(const QString& key) const {
   for (const auto& hub : hubs_) {
-    if (hub->running && (hub->node == node || (!port.isEmpty() && hub->port == port)))
+    if (hub->running && hub->key == key)
       return true;
   }
   return false;

@@ -21,11 +21,13 @@ class THubFleet : public QObject {
   THubFleet(TTerminalView& view, QString program, QStringList arguments);
   ~THubFleet() override;
 
-  // Starts the update of the hub at `node`; false (and said) when the child cannot start.
-  bool Start(const QString& node);
+  // Starts the update of the hub at `node`, named to others by `key` (its USB port, or its node
+  // when the port is unknown); false (and said) when the child cannot start.
+  bool Start(const QString& node, const QString& key);
   int Running() const;
-  // Whether an update of the hub at `port` (or `node`) runs now.
-  bool Updating(const QString& node, const QString& port) const;
+  // Whether an update of the hub named `key` runs now: the hub may be away, or back under
+  // another node, in the middle of its update.
+  bool Updating(const QString& key) const;
   // Passes an interrupt on to every running update, each of which decides what it may still do
   // (the same as for a single update): SIGINT for Ctrl-C, SIGTERM for a hang-up or termination.
   void Interrupt(int signal);
@@ -38,6 +40,7 @@ class THubFleet : public QObject {
  private:
   struct THub {
     QString node;
+    QString key;
     QString port;
     QProcess* process = nullptr;
     QByteArray pending;

@@ -277,8 +277,10 @@ int THubctl::RunCommand(const QStringList& arguments) {
     return usageError("--log goes with update and auto");
   if (options.hubs && !options.simulate)
     return usageError("--hubs goes with --simulate");
-  if ((options.image || options.imageVersion) && options.command != "update")
-    return usageError("--image and --image-version go with update");
+  if ((options.image || options.imageVersion) && options.command != "update" &&
+      options.command != "auto") {
+    return usageError("--image and --image-version go with update and auto");
+  }
   if (options.image.has_value() != options.imageVersion.has_value())
     return usageError("--image and --image-version go together");
   if (options.imageVersion) {
@@ -632,8 +634,10 @@ int THubctl::UpdateAll(const TOptions& options) {
             if (fleet.Running() == 0)
               Finish(worst);
           });
-  for (THidDevice* hub : session_->Hubs())
-    fleet.Start(QString::fromStdString(hub->InterfaceInfo().DevicePath));
+  for (THidDevice* hub : session_->Hubs()) {
+    fleet.Start(QString::fromStdString(hub->InterfaceInfo().DevicePath),
+                QString::fromStdString(HubKey(hub)));
+  }
   if (fleet.Running() == 0) {
     Error(HubctlTexts::NoHubFound);
     return EXIT_NO_HUB;
@@ -660,19 +664,20 @@ int THubctl::AutoParallel(const TOptions& options) {
     QStringList present;
     for (THidDevice* hub : session_->Hubs())
       present << keyOf(hub);
-    // A hub taken away after its update makes room for the next one in that socket.
-    updated.removeIf([&](const QString& key) { return !present.contains(key); });
+    // A hub taken away after its update makes room for the next one in that socket; one away
+    // in the middle of its update is coming back.
+    updated.removeIf(
+        [&](const QString& key) { return !present.contains(key) && !fleet.Updating(key); });
     for (THidDevice* hub : session_->Hubs()) {
       const QString node = QString::fromStdString(hub->InterfaceInfo().DevicePath);
       const QString key = keyOf(hub);
       // A hub coming back from its bootloader switch is the one being updated, not a new one.
-      if (stopping || updated.contains(key) ||
-          fleet.Updating(node, QString::fromStdString(PortOf(hub))) ||
+      if (stopping || updated.contains(key) || fleet.Updating(key) ||
           (options.count && done + fleet.Running() >= *options.count)) {
         continue;
       }
       updated << key;
-      fleet.Start(node);
+      fleet.Start(node, key);
     }
   };
   connect(

@@ -7,6 +7,9 @@
 // testbed (HALVEK_FLEET_LINUX, run under umockdev-wrapper): the supervisor runs in-process, its
 // children are the real binary under the same testbed.
 
+#include <signal.h>
+
+#include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -14,6 +17,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <map>
 #include <memory>
 
@@ -140,6 +144,19 @@ class HubctlFleetTest : public QObject {
   // hubs, in order, go to `nodes`.
   TOutcome RunAll(int hubs, int failing, int unplugged, const QStringList& args,
                   QStringList& nodes) {
+    return Run(hubs, failing, unplugged, QStringList{"update", "--all"} + args, 0, nodes);
+  }
+
+  // Runs `command`; with `stopAfter`, interrupts it a while after the log (--log, the last
+  // argument) has that many lines.
+  TOutcome Run(int hubs, int failing, int unplugged, const QStringList& command, int stopAfter,
+               QStringList& nodes) {
+    QTimer watch;
+    bool interrupted = false;
+    auto logFull = [&] {
+      QString problem;
+      return stopAfter > 0 && int(LogLines(command.last(), problem).size()) >= stopAfter;
+    };
     TOutcome o;
     // A short image keeps the updates quick.
     const QString image = ShortImage(dir_->filePath("short.txt"));
@@ -172,7 +189,15 @@ class HubctlFleetTest : public QObject {
       rig.Hub(i).SetFirmwareImage(FirmwareLines::Parse(LoadFile(image)), NEW_VERSION);
     {
       THubctl hubctl(env);
-      o.code = hubctl.Run(QStringList{"update", "--all"} + imageArgs + args);
+      connect(&watch, &QTimer::timeout, this, [&] {
+        if (!interrupted && logFull()) {
+          interrupted = true;
+          // Long enough for the hubs' returns to be seen: none may be taken for a new one.
+          QTimer::singleShot(1500, this, [&] { hubctl.Interrupt(); });
+        }
+      });
+      watch.start(50);
+      o.code = hubctl.Run(command + imageArgs);
     }
     out.flush();
     err.flush();
@@ -190,9 +215,20 @@ class HubctlFleetTest : public QObject {
     env.insert("HALVEK_SIMULATE_FAULTS", faults.join(','));
     process.setProcessEnvironment(env);
     process.start(QStringLiteral(HUBCTL_BINARY),
-                  QStringList{"--simulate", "--hubs", QString::number(hubs), "update", "--all"} +
-                      imageArgs + args);
-    if (!process.waitForFinished(60000))
+                  QStringList{"--simulate", "--hubs", QString::number(hubs)} + command + imageArgs);
+    connect(&watch, &QTimer::timeout, this, [&] {
+      if (!interrupted && logFull()) {
+        interrupted = true;
+        QTimer::singleShot(1500, this, [&] { kill(pid_t(process.processId()), SIGINT); });
+      }
+    });
+    watch.start(50);
+    QEventLoop loop;
+    connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    if (process.state() != QProcess::NotRunning)
+      loop.exec();
+    if (process.state() != QProcess::NotRunning)
       return o;
     o.code = process.exitCode();
     o.out = QString::fromUtf8(process.readAllStandardOutput());
@@ -272,6 +308,27 @@ class HubctlFleetTest : public QObject {
       // Every hub's own lines name it.
       QVERIFY2(o.out.contains(nodes[i] + ": " + results[i]), qPrintable(o.out));
     }
+  }
+
+  // auto --parallel: every hub plugged in is updated once, at once; none coming back from its
+  // restarts is taken for a new one.
+  void autoParallel() {
+    const QString log = dir_->filePath("auto.log");
+    QStringList nodes;
+    const TOutcome o = Run(3, 0, 0, {"auto", "--parallel", "--count", "4", "--log", log}, 3, nodes);
+    QVERIFY2(o.code == EXIT_INTERRUPTED,
+             qPrintable(QString("exit %1:\n%2%3").arg(o.code).arg(o.out, o.err)));
+    QString problem;
+    const auto lines = LogLines(log, problem);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QStringList updated;
+    for (const QJsonObject& line : lines) {
+      QCOMPARE(line.value("result").toString(), QStringLiteral("completed"));
+      updated << line.value("node").toString();
+    }
+    updated.sort();
+    nodes.sort();
+    QCOMPARE(updated, nodes);
   }
 
   // A log that cannot be written stops nothing, and is said.
