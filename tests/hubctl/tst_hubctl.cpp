@@ -15,6 +15,7 @@
 
 #include "Hubctl.h"
 #include "hid/sim/SimHidBus.h"
+#include "protocol/Commands.h"
 #include "sim/SimulatedHub.h"
 #include "update/BuildConfig.h"
 #include "update/FirmwareImage.h"
@@ -101,6 +102,40 @@ class HubctlTest : public QObject {
     QTest::newRow("--watch with version") << QStringList{"--watch", "version"} << 2 << "^$";
     QTest::newRow("--count 0") << QStringList{"auto", "--count", "0"} << 2 << "^$";
     QTest::newRow("extra argument") << QStringList{"version", "now"} << 2 << "^$";
+    QTest::newRow("--device empty")
+        << QStringList{"--simulate", "--device", "", "update"} << 2 << "^$";
+    QTest::newRow("led, one argument too many")
+        << QStringList{"--simulate", "led", "1", "50", "7"} << 2 << "^$";
+  }
+
+  // A watch on the hub named by --device stays with it when another hub is plugged in.
+  void watchHoldsItsHub() {
+    auto bus = std::make_shared<TSimHidBus>();
+    HubEmulatorOptions o;
+    o.replyLatencyMs = 0;
+    TSimulatedHub first(bus, o);
+    TSimulatedHub named(bus, o);
+    TSimulatedHub later(bus, o, false);
+    const QString node = QStringLiteral("sim:hidraw%1").arg(named.DevInst());
+    QTimer plug, stop;
+    const Outcome out = RunHubctl(
+        {"--device", node, "status", "--watch"},
+        [&](THubctlEnvironment& env) { env.platform = bus; },
+        [&](THubctl& h) {
+          plug.singleShot(300, [&] { later.Emulator().Plug(); });
+          stop.singleShot(2600, [&h] { h.Interrupt(); });
+        });
+    auto statusReads = [](HubEmulator& hub) {
+      int n = 0;
+      for (const auto& e : hub.Transcript())
+        n += e.command == CMD_READ_STATUS;
+      return n;
+    };
+    QCOMPARE(out.code, int(EXIT_INTERRUPTED));
+    QVERIFY(later.Emulator().Attached());
+    QVERIFY2(statusReads(named.Emulator()) >= 3, qPrintable(out.out + out.err));
+    QCOMPARE(statusReads(first.Emulator()), 0);
+    QCOMPARE(statusReads(later.Emulator()), 0);
   }
   void commands() {
     QFETCH(QStringList, args);

@@ -243,6 +243,20 @@ class HubctlLinuxTest : public QObject {
              qPrintable(o.err));
   }
 
+  // A device with the hub's ids whose reports are not 65 bytes is no hub: nothing is sent to
+  // it, and the list says why.
+  void hubIdsWithOtherReportLengths() {
+    QVERIFY(testbed_->Add(hidtest::Record(41, "0003:FFF0:0018.0029", 41, "0003:0000FFF0:00000018",
+                                          KEYBOARD_DESCRIPTOR, "0100")));
+    const Outcome list = RunHubctl({"list"});
+    QCOMPARE(list.code, int(EXIT_OK));
+    QVERIFY2(list.out.contains("FFF0:0018  in 9    out 2    read/write  not a hub: report lengths "
+                               "9/2, a hub's are 65/65"),
+             qPrintable(list.out));
+    const Outcome update = RunHubctl({"update"});
+    QVERIFY2(update.code == EXIT_NO_HUB, qPrintable(update.out + update.err));
+  }
+
   // While another program updates the hub (holds its lock), nothing is sent to it: the command
   // names the reason and ends with its own exit code.
   void hubInUseElsewhere_data() {

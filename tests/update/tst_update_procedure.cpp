@@ -382,6 +382,27 @@ class UpdateProcedureTest : public QObject {
     QVERIFY(hub.view.controlsEnabled);
   }
 
+  // A user action queued while the hub reboots (a click, a slider) runs only once the LED levels
+  // are back and the adjustment has ended, never in between.
+  void userActionsWaitForTheLedRestore() {
+    Hub hub;
+    hub.image = SmallImage(3);
+    std::optional<std::size_t> ranAfterWrites;
+    bool queued = false;
+    hub.device.onWrite = [&](const Bytes& frame) {
+      if (frame[4] == CMD_REBOOT && !queued) {
+        queued = true;
+        hub.link.RunUserActionWhenIdle([&] { ranAfterWrites = hub.device.writes.size(); });
+      }
+      return hub.Answer(frame);
+    };
+    QCOMPARE(hub.update.Run(), EUpdateResult::Completed);
+    QVERIFY(queued);
+    QTRY_VERIFY(ranAfterWrites.has_value());
+    QCOMPARE(*ranAfterWrites, hub.device.writes.size());
+    QCOMPARE(int(hub.device.writes.back()[4]), int(CMD_LED_ADJUST_END));
+  }
+
   // A LED read that fails after an earlier one succeeded must not count the old read.
   void failedLedReadAfterAGoodOne() {
     Hub hub;
