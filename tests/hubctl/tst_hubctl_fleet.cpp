@@ -9,6 +9,7 @@
 
 #include <signal.h>
 
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
@@ -247,6 +248,9 @@ class HubctlFleetTest : public QObject {
   void init() {
     dir_ = std::make_unique<QTemporaryDir>();
     // The children's locks and kept LED levels stay in this test's own directories.
+    QVERIFY(QDir().mkpath(dir_->filePath("run")) && QDir().mkpath(dir_->filePath("state")));
+    QFile::setPermissions(dir_->filePath("run"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     qputenv("XDG_RUNTIME_DIR", dir_->filePath("run").toUtf8());
     qputenv("XDG_STATE_HOME", dir_->filePath("state").toUtf8());
   }
@@ -323,7 +327,8 @@ class HubctlFleetTest : public QObject {
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
     QStringList updated;
     for (const QJsonObject& line : lines) {
-      QCOMPARE(line.value("result").toString(), QStringLiteral("completed"));
+      QVERIFY2(line.value("result").toString() == QStringLiteral("completed"),
+               qPrintable(o.out + o.err));
       updated << line.value("node").toString();
     }
     updated.sort();
