@@ -336,6 +336,61 @@ class HubctlFleetTest : public QObject {
     QCOMPARE(updated, nodes);
   }
 
+  // Ctrl-C while every hub is programming: once, every update runs to its end; twice, every one
+  // stops between two records.
+  void interrupt_data() {
+    QTest::addColumn<int>("times");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("result");
+    QTest::newRow("once") << 1 << int(EXIT_OK) << "completed";
+    QTest::newRow("twice") << 2 << int(EXIT_INTERRUPTED) << "stopped";
+  }
+  void interrupt() {
+#ifdef HALVEK_FLEET_LINUX
+    QSKIP("the same code as with emulated hubs");
+#else
+    QFETCH(int, times);
+    QFETCH(int, code);
+    QFETCH(QString, result);
+    constexpr int hubs = 3;
+    const QString log = dir_->filePath("updates.log");
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HALVEK_SIMULATE_FAST", "1");
+    process.setProcessEnvironment(env);
+    QString out;
+    bool sent = false;
+    // The whole built-in image: programming lasts long enough to be interrupted.
+    connect(&process, &QProcess::readyReadStandardOutput, this, [&] {
+      out += QString::fromUtf8(process.readAllStandardOutput());
+      if (!sent && out.count(": 10%") == hubs) {
+        sent = true;
+        // Apart, as a person presses them: signals sent at once may arrive as one.
+        for (int i = 0; i < times; ++i) {
+          QTimer::singleShot(300 * i, this,
+                             [&process] { kill(pid_t(process.processId()), SIGINT); });
+        }
+      }
+    });
+    process.start(QStringLiteral(HUBCTL_BINARY),
+                  {"--simulate", "--hubs", QString::number(hubs), "update", "--all", "--log", log});
+    QEventLoop loop;
+    connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    loop.exec();
+    QVERIFY(process.state() == QProcess::NotRunning);
+    QVERIFY(sent);
+    QVERIFY2(process.exitCode() == code,
+             qPrintable(QString("exit %1:\n%2").arg(process.exitCode()).arg(out)));
+    QString problem;
+    const auto lines = LogLines(log, problem);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QCOMPARE(int(lines.size()), hubs);
+    for (const QJsonObject& line : lines)
+      QCOMPARE(line.value("result").toString(), result);
+#endif
+  }
+
   // A log that cannot be written stops nothing, and is said.
   void logNotWritable() {
 #ifdef HALVEK_FLEET_LINUX
