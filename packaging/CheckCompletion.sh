@@ -34,6 +34,8 @@ expect() {  # expect "command line being completed" "expected candidates, sorted
 expect "halvek-hubctl up" "update"
 expect "halvek-hubctl --json i" "install-udev-rule"
 expect "halvek-hubctl update --im" "--image --image-version"
+expect "halvek-hubctl auto --p" "--parallel"
+expect "halvek-hubctl update --log " "FILE"
 expect "halvek-hubctl update --image " "FILE"
 expect "halvek-hubctl --device /dev/x update --image x --image-version 1.1.15.0906 --j" "--json"
 expect "halvek-hubctl status --w" "--watch"

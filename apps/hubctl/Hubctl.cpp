@@ -2,16 +2,23 @@
 
 #include <unistd.h>
 
+#include <csignal>
+
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QTimer>
 
+#include "HubFleet.h"
+#include "HubctlTexts.h"
 #include "TerminalView.h"
 #include "hid/sim/SimHidBus.h"
 #include "protocol/Commands.h"
@@ -37,9 +44,11 @@ struct THubctl::TOptions {
   std::optional<QString> imageVersion;
   std::optional<int> timeoutS;
   std::optional<int> count;
+  bool all = false;       // update --all
+  bool parallel = false;  // auto --parallel
+  std::optional<QString> log;
+  std::optional<int> hubs;  // --simulate --hubs N
 };
-
-namespace {
 
 const char* ResultName(EUpdateResult result) {
   switch (result) {
@@ -72,6 +81,24 @@ const char* ResultName(EUpdateResult result) {
   }
   return "error";
 }
+
+int ExitCodeOf(EUpdateResult result) {
+  switch (result) {
+    case EUpdateResult::Completed:
+      return EXIT_OK;
+    case EUpdateResult::Stopped:
+    case EUpdateResult::Cancelled:
+      return EXIT_INTERRUPTED;
+    case EUpdateResult::NoDevice:
+      return EXIT_NO_HUB;
+    case EUpdateResult::HubInUse:
+      return EXIT_HUB_IN_USE;
+    default:
+      return EXIT_UPDATE_FAILED;
+  }
+}
+
+namespace {
 
 QString Hex4(unsigned value) {
   return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
@@ -107,6 +134,7 @@ QString THubctl::Usage() {
       "  list                  every HID device: node, vendor:product, report lengths, access\n"
       "  version               the hub's versions and whether an update is available\n"
       "  update                programs the built-in firmware into the hub\n"
+      "  update --all          updates every hub plugged in, all at once\n"
       "  update --image FILE --image-version X.X.XX.XXXX\n"
       "                        programs the image in FILE instead; the hub must then report\n"
       "                        that application version\n"
@@ -116,12 +144,15 @@ QString THubctl::Usage() {
       "  led all LEVEL         sets all eight levels\n"
       "  wait [--timeout S]    waits until a hub is plugged in\n"
       "  auto [--count N]      updates every hub as it is plugged in, until Ctrl-C (or N hubs)\n"
+      "  auto --parallel       the same, without waiting for the hubs being updated\n"
       "  install-udev-rule     lets the user at the seat use hubs without root (run as root)\n"
       "\n"
       "Options:\n"
       "  --simulate            use emulated hubs instead of the machine's\n"
       "  --device NODE         the hub at NODE (such as /dev/hidraw3) when several are plugged in\n"
       "  --json                one JSON object per line\n"
+      "  --log FILE            (update, auto) appends one JSON line per hub updated\n"
+      "  --hubs N              with --simulate: N emulated hubs\n"
       "  --help, -h            this text\n"
       "  --version             this program's version and that of the built-in firmware\n"
       "\n"
@@ -131,7 +162,9 @@ QString THubctl::Usage() {
       "\n"
       "SIGHUP and SIGTERM act like a first Ctrl-C: an update in progress runs to its end.\n"
       "HALVEK_SIMULATE_FAST=1 with --simulate: short pauses and a hub that answers at once\n"
-      "(for tests and demos).\n");
+      "(for tests and demos). HALVEK_SIMULATE_FAULTS=\"2:no-reply@100,3:vanish@100\" with\n"
+      "--simulate: the second emulated hub stops answering from its 100th record, the third\n"
+      "drops off the bus at it.\n");
 }
 
 int THubctl::Run(const QStringList& arguments) {
@@ -182,6 +215,18 @@ int THubctl::RunCommand(const QStringList& arguments) {
       options.simulate = true;
     } else if (a == "--json") {
       options.json = true;
+    } else if (a == "--all") {
+      options.all = true;
+    } else if (a == "--parallel") {
+      options.parallel = true;
+    } else if (a == "--log") {
+      if (!value(text) || text.isEmpty())
+        return usageError("--log needs a file");
+      options.log = text;
+    } else if (a == "--hubs") {
+      if (!value(text) || !ParseInt(text, 1, 64, number))
+        return usageError("--hubs needs a number of hubs, 1 to 64");
+      options.hubs = number;
     } else if (a == "--watch") {
       options.watch = true;
     } else if (a == "--device") {
@@ -222,8 +267,20 @@ int THubctl::RunCommand(const QStringList& arguments) {
     return usageError("--timeout goes with wait");
   if (options.count && options.command != "auto")
     return usageError("--count goes with auto");
-  if ((options.image || options.imageVersion) && options.command != "update")
-    return usageError("--image and --image-version go with update");
+  if (options.all && options.command != "update")
+    return usageError("--all goes with update");
+  if (options.all && !options.device.isEmpty())
+    return usageError("--all and --device exclude each other");
+  if (options.parallel && options.command != "auto")
+    return usageError("--parallel goes with auto");
+  if (options.log && options.command != "update" && options.command != "auto")
+    return usageError("--log goes with update and auto");
+  if (options.hubs && !options.simulate)
+    return usageError("--hubs goes with --simulate");
+  if ((options.image || options.imageVersion) && options.command != "update" &&
+      options.command != "auto") {
+    return usageError("--image and --image-version go with update and auto");
+  }
   if (options.image.has_value() != options.imageVersion.has_value())
     return usageError("--image and --image-version go together");
   if (options.imageVersion) {
@@ -272,16 +329,22 @@ int THubctl::Dispatch(const TOptions& options) {
     }
     bus_ = std::make_shared<TSimHidBus>();
     platform = bus_;
-    PlugSimulatedHub();
+    for (int i = 0; i < options.hubs.value_or(1); ++i)
+      PlugSimulatedHub();
   }
   session_ = std::make_unique<THubSession>(*view_);
   if (env_.levelStoreDirectory)
     session_->LevelStore() = TLedLevelStore(*env_.levelStoreDirectory);
   else if (options.simulate)
     session_->LevelStore() = TLedLevelStore(QString());  // emulated hubs: nothing on disk
-  session_->AutoTimer().setInterval(env_.autoTimerMs);
   if (env_.timing)
     session_->Procedure().SetTiming(*env_.timing);
+  // One hub of several: from the start nothing goes to the others, which may be another
+  // program's. Updating them all: this process talks to none of them.
+  if (!options.device.isEmpty())
+    session_->HoldNodeAtStart(options.device.toStdString());
+  else if (options.all || options.parallel)
+    session_->HoldNodeAtStart(std::string());
   // What discovery logs at start (a hub without access) the command reports itself, once.
   view_->SetQuiet(true);
   try {
@@ -295,7 +358,8 @@ int THubctl::Dispatch(const TOptions& options) {
     Error(QStringLiteral("cannot reach the HID devices: %1").arg(e.what()));
     return EXIT_ERROR;
   }
-  session_->AutoTimer().setInterval(env_.autoTimerMs);
+  if (env_.autoTimerMs)
+    session_->AutoTimer().setInterval(*env_.autoTimerMs);
   // Discovery's own greeting may still be queued: let it go out before the command.
   QCoreApplication::processEvents();
   view_->SetQuiet(false);
@@ -322,6 +386,28 @@ void THubctl::PlugSimulatedHub() {
     hub->Emulator().SetFirmwareImage(*image_, imageVersion_);
   if (env_.onSimulatedHub)
     env_.onSimulatedHub(hub->Emulator());
+  // HALVEK_SIMULATE_FAULTS="2:no-reply@100,3:vanish@100": the second hub stops answering from
+  // the 100th record programmed, the third drops off the bus for good at it. Every process of
+  // update --all makes the same hubs, so each plants the same faults.
+  const int number = static_cast<int>(simulatedHubs_.size()) + 1;
+  for (const QString& item : QString::fromLocal8Bit(qgetenv("HALVEK_SIMULATE_FAULTS")).split(',')) {
+    static const QRegularExpression form(QStringLiteral("^(\\d+):(no-reply|vanish)@(\\d+)$"));
+    const auto match = form.match(item.trimmed());
+    if (!match.hasMatch() || match.captured(1).toInt() != number)
+      continue;
+    THubFault fault;
+    fault.command = CMD_PROGRAM_RECORD;
+    const int at = match.captured(3).toInt();
+    if (match.captured(2) == QLatin1String("vanish")) {
+      fault.kind = FaultKind::Vanish;
+      fault.when = TOccurrence::Nth(at);
+      fault.delayMs = -1;
+    } else {
+      fault.kind = FaultKind::NoReply;
+      fault.when = TOccurrence::FromNth(at);
+    }
+    hub->Emulator().AddFault(fault);
+  }
   simulatedHubs_.push_back(std::move(hub));
 }
 
@@ -350,12 +436,12 @@ int THubctl::SelectHub(const TOptions& options) {
       }
     }
     if (index < 0) {
-      Error(QStringLiteral("no hub at %1").arg(options.device));
+      Error(HubctlTexts::NoHubAt(options.device));
       return EXIT_NO_HUB;
     }
   }
   if (index < 0) {
-    Error(QStringLiteral("no hub found"));
+    Error(HubctlTexts::NoHubFound);
     return EXIT_NO_HUB;
   }
   // Later device changes keep to this hub, whatever else is plugged in.
@@ -432,7 +518,7 @@ int THubctl::Version(const TOptions& options) {
     return code;
   const auto version = session_->CheckVersion();
   if (!version) {
-    Error(QStringLiteral("the hub at %1 did not answer").arg(CurrentNode()));
+    Error(HubctlTexts::DidNotAnswer(CurrentNode()));
     return EXIT_TIMEOUT;
   }
   if (options.json) {
@@ -450,8 +536,21 @@ int THubctl::Version(const TOptions& options) {
 }
 
 int THubctl::Update(const TOptions& options) {
+  if (options.all)
+    return UpdateAll(options);
   if (const int code = SelectHub(options))
     return code;
+  const bool keepRecord = options.json || options.log;
+  const QString node = CurrentNode();
+  auto* hub = dynamic_cast<THidDevice*>(session_->Link().CurrentDevice());
+  const QString port = hub ? QString::fromStdString(PortOf(hub)) : QString();
+  QElapsedTimer clock;
+  clock.start();
+  std::optional<std::uint32_t> before;
+  if (keepRecord) {
+    if (const auto version = session_->CheckVersion())
+      before = version->application;
+  }
   onInterrupt_ = [this] { InterruptUpdate(); };
   EUpdateResult result = EUpdateResult::Error;
   try {
@@ -461,27 +560,161 @@ int THubctl::Update(const TOptions& options) {
   }
   onInterrupt_ = nullptr;
   view_->FinishProgress();
+  const QJsonObject record = UpdateRecord(result, node, port, before, clock.elapsed());
   if (options.json) {
-    QJsonObject object{{"event", "result"}, {"result", ResultName(result)}};
+    QJsonObject object = record;
+    object.insert("event", "result");
     if (image_) {
       object.insert("image", *options.image);
       AddVersion(object, QStringLiteral("imageVersion"), imageVersion_);
     }
     view_->EmitJson(object);
   }
-  if (result == EUpdateResult::Stopped) {
-    Error(
-        QStringLiteral("stopped: the hub is in its bootloader without a complete application; "
-                       "run 'halvek-hubctl update' to program it"));
-    return EXIT_INTERRUPTED;
+  WriteLog(options, record);
+  if (result == EUpdateResult::Stopped)
+    Error(HubctlTexts::StoppedInBootloader);
+  return ExitCodeOf(result);
+}
+
+QJsonObject THubctl::UpdateRecord(EUpdateResult result, const QString& node, const QString& port,
+                                  std::optional<std::uint32_t> before, qint64 durationMs) const {
+  const TUpdateRecord& done = session_->Procedure().Record();
+  QJsonObject record{{"time", QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
+                     {"node", node},
+                     {"port", port},
+                     {"result", ResultName(result)},
+                     {"ledLevelsRestored", done.ledLevelsRestored}};
+  if (durationMs >= 0)
+    record.insert("durationMs", durationMs);
+  if (before)
+    record.insert("versionBefore", VersionText(*before));
+  if (done.applicationAfter)
+    record.insert("versionAfter", VersionText(*done.applicationAfter));
+  if (done.ledLevelsSaved) {
+    QJsonArray levels;
+    for (int level : *done.ledLevelsSaved)
+      levels.append(level);
+    record.insert("ledLevelsSaved", levels);
   }
-  if (result == EUpdateResult::Cancelled)
-    return EXIT_INTERRUPTED;
-  if (result == EUpdateResult::NoDevice)
+  return record;
+}
+
+void THubctl::WriteLog(const TOptions& options, const QJsonObject& record) {
+  QString error;
+  if (options.log && !AppendJsonLine(*options.log, record, error))
+    Error(HubctlTexts::LogNotWritten(*options.log, error));
+}
+
+QStringList THubctl::ChildArguments(const TOptions& options) const {
+  QStringList arguments;
+  if (options.simulate) {
+    // The child makes the same emulated hubs and takes the one at its node.
+    arguments << "--simulate"
+              << "--hubs" << QString::number(options.hubs.value_or(1));
+  }
+  if (options.image)
+    arguments << "--image" << *options.image << "--image-version" << *options.imageVersion;
+  return arguments;
+}
+
+int THubctl::UpdateAll(const TOptions& options) {
+  THubFleet fleet(*view_,
+                  env_.program.isEmpty() ? QCoreApplication::applicationFilePath() : env_.program,
+                  ChildArguments(options));
+  int worst = EXIT_OK;
+  connect(&fleet, &THubFleet::HubFinished, this,
+          [&](const QString& node, int code, const QJsonObject& record) {
+            WriteLog(options, record);
+            if (!options.json) {
+              view_->Print(QStringLiteral("%1: %2").arg(node, record.value("result").toString()));
+            }
+            // An interrupted hub says more than a failed one, a failed one more than success.
+            if (code != EXIT_OK && worst != EXIT_INTERRUPTED)
+              worst = code == EXIT_INTERRUPTED ? EXIT_INTERRUPTED : EXIT_UPDATE_FAILED;
+            if (fleet.Running() == 0)
+              Finish(worst);
+          });
+  for (THidDevice* hub : session_->Hubs()) {
+    fleet.Start(QString::fromStdString(hub->InterfaceInfo().DevicePath),
+                QString::fromStdString(HubKey(hub)));
+  }
+  if (fleet.Running() == 0) {
+    Error(HubctlTexts::NoHubFound);
     return EXIT_NO_HUB;
-  if (result == EUpdateResult::HubInUse)
-    return EXIT_HUB_IN_USE;
-  return result == EUpdateResult::Completed ? EXIT_OK : EXIT_UPDATE_FAILED;
+  }
+  onInterrupt_ = [&] {
+    if (interrupts_ == 1)
+      Error(HubctlTexts::InterruptAll);
+    fleet.Interrupt(SIGINT);
+  };
+  return RunLoopUntilDone();
+}
+
+int THubctl::AutoParallel(const TOptions& options) {
+  THubFleet fleet(*view_,
+                  env_.program.isEmpty() ? QCoreApplication::applicationFilePath() : env_.program,
+                  ChildArguments(options));
+  int done = 0;
+  int failed = 0;
+  bool stopping = false;
+  // Ports (or nodes) whose hub has been updated and is still plugged in: not new until it goes.
+  QStringList updated;
+  auto keyOf = [](THidDevice* hub) { return QString::fromStdString(HubKey(hub)); };
+  auto startNew = [&] {
+    QStringList present;
+    for (THidDevice* hub : session_->Hubs())
+      present << keyOf(hub);
+    // A hub taken away after its update makes room for the next one in that socket; one away
+    // in the middle of its update is coming back.
+    updated.removeIf(
+        [&](const QString& key) { return !present.contains(key) && !fleet.Updating(key); });
+    for (THidDevice* hub : session_->Hubs()) {
+      const QString node = QString::fromStdString(hub->InterfaceInfo().DevicePath);
+      const QString key = keyOf(hub);
+      // A hub coming back from its bootloader switch is the one being updated, not a new one.
+      if (stopping || updated.contains(key) || fleet.Updating(key) ||
+          (options.count && done + fleet.Running() >= *options.count)) {
+        continue;
+      }
+      updated << key;
+      fleet.Start(node, key);
+    }
+  };
+  connect(
+      &fleet, &THubFleet::HubFinished, this,
+      [&](const QString& node, int code, const QJsonObject& record) {
+        ++done;
+        if (code != EXIT_OK)
+          ++failed;
+        WriteLog(options, record);
+        if (options.json) {
+          view_->EmitJson(
+              {{"event", "hub"}, {"node", node}, {"result", record.value("result").toString()}});
+        } else {
+          view_->Print(QStringLiteral("hub %1 at %2: %3")
+                           .arg(done)
+                           .arg(node, record.value("result").toString()));
+        }
+        if (fleet.Running() == 0 && (stopping || (options.count && done >= *options.count))) {
+          Finish(stopping ? EXIT_INTERRUPTED : failed ? EXIT_UPDATE_FAILED : EXIT_OK);
+        }
+      });
+  connect(session_.get(), &THubSession::HubsChanged, this, startNew);
+  onInterrupt_ = [&] {
+    stopping = true;
+    if (fleet.Running() == 0) {
+      Finish(EXIT_INTERRUPTED);
+      return;
+    }
+    if (interrupts_ == 1)
+      Error(HubctlTexts::InterruptAll);
+    fleet.Interrupt(SIGINT);
+  };
+  if (!options.json)
+    view_->Print(HubctlTexts::WaitingForHubs);
+  // Hubs already plugged in when we start are to be updated too.
+  startNew();
+  return RunLoopUntilDone();
 }
 
 int THubctl::Status(const TOptions& options) {
@@ -490,7 +723,7 @@ int THubctl::Status(const TOptions& options) {
   auto readOnce = [this, &options]() {
     const auto status = ReadHubStatus(session_->Link());
     if (!status) {
-      Error(QStringLiteral("the hub at %1 did not answer").arg(CurrentNode()));
+      Error(HubctlTexts::DidNotAnswer(CurrentNode()));
       return false;
     }
     if (options.json) {
@@ -646,6 +879,8 @@ int THubctl::Wait(const TOptions& options) {
 }
 
 int THubctl::Auto(const TOptions& options) {
+  if (options.parallel)
+    return AutoParallel(options);
   int done = 0;
   int failed = 0;
   connect(session_.get(), &THubSession::AutoUpdateFinished, this, [&](EUpdateResult result) {
@@ -653,6 +888,9 @@ int THubctl::Auto(const TOptions& options) {
     if (result != EUpdateResult::Completed)
       ++failed;
     const QString node = CurrentNode();
+    auto* hub = dynamic_cast<THidDevice*>(session_->Link().CurrentDevice());
+    WriteLog(options, UpdateRecord(result, node, hub ? QString::fromStdString(PortOf(hub)) : "",
+                                   std::nullopt, -1));
     if (options.json) {
       view_->EmitJson({{"event", "hub"}, {"node", node}, {"result", ResultName(result)}});
     } else {
@@ -682,7 +920,7 @@ int THubctl::Auto(const TOptions& options) {
     Finish(EXIT_INTERRUPTED);
   };
   if (!options.json)
-    view_->Print(QStringLiteral("Waiting for hubs; Ctrl-C to stop."));
+    view_->Print(HubctlTexts::WaitingForHubs);
   session_->SetAutoUpdate(true);
   // A hub already plugged in when we start is one to update too.
   session_->RequestAutoUpdate();
@@ -749,24 +987,18 @@ void THubctl::InterruptUpdate() {
     case EUpdateStage::Preparing:
       // Nothing has changed on the hub yet: stop before the bootloader switch.
       update.RequestStop();
-      Error(
-          QStringLiteral("interrupted: the update stops before the hub is switched into its "
-                         "bootloader; the hub is left as it was"));
+      Error(HubctlTexts::InterruptBeforeSwitch);
       return;
     case EUpdateStage::Switching:
     case EUpdateStage::Programming:
       if (interrupts_ == 1 || update.Stage() == EUpdateStage::Switching) {
-        Error(
-            QStringLiteral("interrupted: the update goes on to its end so that the hub is not left "
-                           "half-programmed; press Ctrl-C again to stop it now"));
+        Error(HubctlTexts::InterruptGoesOn);
       } else {
         update.RequestStop();
       }
       return;
     case EUpdateStage::Finishing:
-      Error(
-          QStringLiteral("interrupted: the hub has all of its new firmware and is restarting; "
-                         "the update ends in a moment"));
+      Error(HubctlTexts::InterruptFinishing);
       return;
   }
 }

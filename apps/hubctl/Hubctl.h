@@ -2,6 +2,7 @@
 // halvek-hubctl: the updater's core on the command line, for headless machines, scripts and
 // production lines.
 
+#include <QJsonObject>
 #include <QObject>
 #include <QStringList>
 #include <QTextStream>
@@ -33,6 +34,10 @@ enum EHubctlExit {
   EXIT_INTERRUPTED = 130,  // Ctrl-C
 };
 
+// How an update ended, as its JSON result names it, and the exit code it gives.
+const char* ResultName(EUpdateResult result);
+int ExitCodeOf(EUpdateResult result);
+
 // What the program takes from its surroundings; tests set their own.
 struct THubctlEnvironment {
   QTextStream* out = nullptr;
@@ -51,7 +56,10 @@ struct THubctlEnvironment {
   HubEmulatorOptions simulatedHub;
   // Runs for every emulated hub --simulate plugs in (tests inject faults here).
   std::function<void(HubEmulator&)> onSimulatedHub;
-  int autoTimerMs = 1500;
+  // The automatic-update timer's interval; unset: the session's own.
+  std::optional<int> autoTimerMs;
+  // What update --all and auto --parallel run for each hub: this program unless set.
+  QString program;
   // Where install-udev-rule writes, and whether it may run udevadm afterwards.
   QString udevRulesDir = QStringLiteral("/etc/udev/rules.d");
   bool runUdevadm = true;
@@ -94,6 +102,16 @@ class THubctl : public QObject {
   int Led(const TOptions& options);
   int Wait(const TOptions& options);
   int Auto(const TOptions& options);
+  // update --all, auto --parallel: one child process per hub (see THubFleet).
+  int UpdateAll(const TOptions& options);
+  int AutoParallel(const TOptions& options);
+  QStringList ChildArguments(const TOptions& options) const;
+  // The record of the update just run on the current hub (for --json and --log); a negative
+  // duration is left out.
+  QJsonObject UpdateRecord(EUpdateResult result, const QString& node, const QString& port,
+                           std::optional<std::uint32_t> before, qint64 durationMs) const;
+  // Appends a record to --log; a log that cannot be written is said, and stops nothing.
+  void WriteLog(const TOptions& options, const QJsonObject& record);
   int InstallUdevRule();
   int ShowVersion(const TOptions& options);
 

@@ -29,8 +29,23 @@ void TTerminalView::Print(const QString& line) {
   FinishProgress();
   if (!outputError_.isEmpty())
     return;
+  const QStringList shown = progressLines_;
+  ShowProgressLines({});
   out_ << line << '\n';
   FlushOutput();
+  ShowProgressLines(shown);
+}
+
+void TTerminalView::ShowProgressLines(const QStringList& lines) {
+  if (style_ != EStyle::Terminal)
+    return;
+  // Back to the first line of the block and clear it and all below, then draw it again.
+  if (!progressLines_.isEmpty())
+    err_ << "\x1b[" << progressLines_.size() << "F\x1b[J";
+  for (const QString& line : lines)
+    err_ << line << '\n';
+  err_.flush();
+  progressLines_ = lines;
 }
 
 void TTerminalView::FinishProgress() {

@@ -20,6 +20,9 @@ class TTerminalView : public TUpdaterView {
   void Print(const QString& line);
   // Ends a progress bar in the middle of its line before anything else is printed.
   void FinishProgress();
+  // Terminal style: one progress line per hub on stderr, redrawn in place; lines printed
+  // meanwhile go above them.
+  void ShowProgressLines(const QStringList& lines);
 
   // Why the output could not be written (closed pipe, full disk), empty while it can. Once it
   // fails nothing more is written to it; the work goes on.
@@ -53,6 +56,7 @@ class TTerminalView : public TUpdaterView {
   QStringList log_;
   int lastShown_ = -1;  // percent (or tenth) last shown
   bool barOpen_ = false;
+  QStringList progressLines_;  // shown below everything printed
   bool quiet_ = false;
   QString outputError_;
 };

@@ -128,6 +128,15 @@ void THubSession::HidDeviceChange(THidDeviceController* controller) {
       controller->ReleaseDevice(other);
 
     QueueNewHubs(before);
+    if (holdNode_) {
+      // Nodes are reused after a re-plug: the node names the hub at the first listing only.
+      held_ = THubTarget{};
+      for (THidDevice* hub : hubs_) {
+        if (hub->InterfaceInfo().DevicePath == *holdNode_)
+          held_ = THubTarget{hub->InterfaceInfo().DevInst, PortOf(hub)};
+      }
+      holdNode_.reset();
+    }
     view_.ShowIndicator(1);
     selected_ = PreferredHub();
     if (selected_ >= 0) {

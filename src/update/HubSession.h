@@ -76,6 +76,11 @@ class THubSession : public QObject {
   // As UseHub, and later rebuilds keep to this hub (by its attachment, then its USB port)
   // instead of taking the first one: what a command for one chosen hub wants.
   bool HoldHub(int index);
+  // Before Start: the session keeps to the hub at device node `node` from the first listing on
+  // (found there, it is held as by HoldHub; not found, no hub is chosen), and never greets
+  // another. What a program updating one of several hubs wants: the others may be another
+  // program's, in the middle of their own exchanges.
+  void HoldNodeAtStart(std::string node) { holdNode_ = std::move(node); }
 
   // True while an exchange or an update is under way: timer ticks skip, clicks wait.
   bool Busy() const { return link_.Busy() || update_.Running(); }
@@ -154,6 +159,7 @@ class THubSession : public QObject {
   int selected_ = -1;
   TLedLevelStore levelStore_;
   std::optional<THubTarget> held_;
+  std::optional<std::string> holdNode_;
   std::optional<TUpdateTarget> updating_;
   std::deque<std::uint32_t> autoQueue_;
   QTimer tmrAuto_;

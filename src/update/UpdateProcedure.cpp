@@ -34,6 +34,7 @@ EUpdateResult TUpdateProcedure::Run() {
   }
   view_.ClearLog();
   view_.ClearUpdateProgress();
+  record_ = {};
   if (!image_.IsValid()) {
     // Never start what cannot be finished: the hub would stay in its bootloader.
     view_.AppendLog(QStringLiteral("The built-in firmware image is broken (%1); nothing was sent.")
@@ -62,6 +63,7 @@ EUpdateResult TUpdateProcedure::Run() {
 EUpdateResult TUpdateProcedure::RunStages() {
   const int maximum = static_cast<int>(image_.Count()) - 1;
   const bool startsInBootloader = QueryMode(link_) == MODE_BOOTLOADER;
+  bool haveLevels = true;
   if (!startsInBootloader) {
     leds_.ClearLedLevelsRead();
     leds_.StartAdjust();
@@ -72,7 +74,7 @@ EUpdateResult TUpdateProcedure::RunStages() {
       return EUpdateResult::LedLevelsNotRead;
     }
   } else {
-    TakeKeptLedLevels(true);
+    haveLevels = TakeKeptLedLevels(true);
   }
   if (stopRequested_) {
     view_.AppendLog(Texts::UpdateCancelled);
@@ -80,6 +82,12 @@ EUpdateResult TUpdateProcedure::RunStages() {
   }
   if (!startsInBootloader)
     KeepLedLevels();
+  if (haveLevels) {
+    TLedLevels levels{};
+    for (int channel = 1; channel <= LED_CHANNEL_COUNT; ++channel)
+      levels[channel - 1] = leds_.Level(channel);
+    record_.ledLevelsSaved = levels;
+  }
   view_.StopAutoRefresh();
 
   stage_ = EUpdateStage::Switching;
@@ -192,8 +200,10 @@ EUpdateResult TUpdateProcedure::Finish() {
   std::optional<VersionReply> version;
   if (link_.SendFrame(CMD_GET_VERSION, VersionQueryRequest()) == 0)
     version = DecodeVersionReply(link_.Reply());
-  if (version)
+  if (version) {
     view_.ShowVersionLines(VersionLines(*version));
+    record_.applicationAfter = version->application;
+  }
   if (mode == MODE_APPLICATION)
     RestoreLedLevels();
 
@@ -225,6 +235,7 @@ void TUpdateProcedure::RestoreLedLevels() {
     Pause(timing_.ledPauseMs);
   }
   leds_.EndAdjust();
+  record_.ledLevelsRestored = restored;
   if (!restored || !store_)
     return;
   QString error;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "protocol/HubLink.h"
@@ -47,6 +48,13 @@ struct TUpdateTiming {
   int returnWaitMs = 10000;
 };
 
+// What one update did, for a record of every hub (the production line's log).
+struct TUpdateRecord {
+  std::optional<std::uint32_t> applicationAfter;  // what the hub said it runs at the end
+  std::optional<TLedLevels> ledLevelsSaved;       // read from the hub, or kept from before
+  bool ledLevelsRestored = false;                 // every level written back and taken
+};
+
 class TUpdateProcedure {
  public:
   // `findHubDevice(waitMs)` makes the hub being updated the current device once it is back from
@@ -74,6 +82,8 @@ class TUpdateProcedure {
   // True from the start of Run to its end.
   bool Running() const { return running_; }
   EUpdateStage Stage() const { return stage_; }
+  // What the last (or running) update did.
+  const TUpdateRecord& Record() const { return record_; }
   // True only while the hub is being switched into its bootloader.
   bool ModeSwitching() const { return modeSwitching_; }
 
@@ -101,4 +111,5 @@ class TUpdateProcedure {
   bool modeSwitching_ = false;
   bool stopRequested_ = false;
   EUpdateStage stage_ = EUpdateStage::Idle;
+  TUpdateRecord record_;
 };

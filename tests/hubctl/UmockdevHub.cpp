@@ -101,16 +101,18 @@ void TUmockdevHubConnection::Attach(bool canReadWrite) {
   a->owner = this;
   a->node = QString("/dev/hidraw%1").arg(minor).toLatin1();
   a->sysPath = hidtest::RawSysPath(port, hidName, minor).toLatin1();
-  if (!testbed_.Add(hidtest::Record(port, hidName, minor, "0003:0000FFF0:00000018", descriptorHex_,
-                                    "0100", phys))) {
-    qFatal("umockdev: cannot add the hub");
-  }
+  // The handler first: a program in another process that finds the node (a rescan of its own)
+  // and opens it before the handler's socket exists would write into nothing.
   UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
   a->handler = handler;
   g_signal_connect(handler, "handle-write", G_CALLBACK(&TUmockdevHubConnection::OnWrite), a.get());
   GError* error = nullptr;
   if (!umockdev_testbed_attach_ioctl(testbed_.Get(), a->node.constData(), handler, &error)) {
     qFatal("umockdev: %s", error ? error->message : "cannot attach to the hub's node");
+  }
+  if (!testbed_.Add(hidtest::Record(port, hidName, minor, "0003:0000FFF0:00000018", descriptorHex_,
+                                    "0100", phys))) {
+    qFatal("umockdev: cannot add the hub");
   }
   a->master = umockdev_testbed_get_dev_fd(testbed_.Get(), a->node.constData());
   a->probe = ::open(a->node.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);

@@ -1,0 +1,174 @@
+#include "HubFleet.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QDateTime>
+#include <QFile>
+#include <QJsonDocument>
+#include <cerrno>
+#include <cstring>
+
+#include "HubctlTexts.h"
+#include "TerminalView.h"
+
+THubFleet::THubFleet(TTerminalView& view, QString program, QStringList arguments)
+    : view_(view), program_(std::move(program)), arguments_(std::move(arguments)) {}
+
+THubFleet::~THubFleet() {
+  for (auto& hub : hubs_) {
+    if (hub->running) {
+      hub->process->disconnect(this);
+      hub->process->waitForFinished(-1);
+    }
+  }
+}
+
+bool THubFleet::Start(const QString& node, const QString& key) {
+  auto hub = std::make_unique<THub>();
+  hub->node = node;
+  hub->key = key;
+  hub->process = new QProcess(this);
+  // A process group of its own: a Ctrl-C at the terminal reaches the children only through us,
+  // once, and not a second time from the terminal.
+  hub->process->setChildProcessModifier([] { setpgid(0, 0); });
+  hub->process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  THub* h = hub.get();
+  connect(h->process, &QProcess::readyReadStandardOutput, this, [this, h] { ReadOutput(*h); });
+  connect(h->process, &QProcess::finished, this, [this, h](int code, QProcess::ExitStatus status) {
+    ReadOutput(*h);
+    Ended(*h, status == QProcess::NormalExit ? code : 1);
+  });
+  h->process->start(program_, arguments_ + QStringList{"--json", "--device", node, "update"});
+  if (!h->process->waitForStarted()) {
+    view_.Print(HubctlTexts::CannotStart(node, h->process->errorString()));
+    delete h->process;
+    return false;
+  }
+  hubs_.push_back(std::move(hub));
+  return true;
+}
+
+int THubFleet::Running() const {
+  int count = 0;
+  for (const auto& hub : hubs_)
+    count += hub->running ? 1 : 0;
+  return count;
+}
+
+bool THubFleet::Updating(const QString& key) const {
+  for (const auto& hub : hubs_) {
+    if (hub->running && hub->key == key)
+      return true;
+  }
+  return false;
+}
+
+void THubFleet::Interrupt(int signal) {
+  for (const auto& hub : hubs_) {
+    if (hub->running)
+      kill(static_cast<pid_t>(hub->process->processId()), signal);
+  }
+}
+
+void THubFleet::ReadOutput(THub& hub) {
+  hub.pending += hub.process->readAllStandardOutput();
+  int end;
+  while ((end = hub.pending.indexOf('\n')) >= 0) {
+    const QByteArray line = hub.pending.left(end);
+    hub.pending.remove(0, end + 1);
+    const QJsonObject object = QJsonDocument::fromJson(line).object();
+    if (!object.isEmpty())
+      TakeLine(hub, object);
+  }
+}
+
+void THubFleet::TakeLine(THub& hub, const QJsonObject& line) {
+  const QString event = line.value("event").toString();
+  if (line.contains("port"))
+    hub.port = line.value("port").toString();
+  if (event == "result")
+    hub.record = line;
+  if (view_.Style() == TTerminalView::EStyle::Json) {
+    QJsonObject tagged = line;
+    tagged.insert("node", hub.node);
+    view_.EmitJson(tagged);
+    return;
+  }
+  if (event == "log" || event == "error") {
+    view_.Print(QStringLiteral("%1: %2").arg(hub.node, line.value("text").toString()));
+  } else if (event == "progress") {
+    const int maximum = line.value("maximum").toInt();
+    const int percent = maximum > 0 ? line.value("position").toInt() * 100 / maximum : 0;
+    if (view_.Style() == TTerminalView::EStyle::Plain) {
+      // A line every tenth keeps logs short.
+      if (percent / 10 != hub.percent / 10 && percent >= 10)
+        view_.Print(QStringLiteral("%1: %2%").arg(hub.node).arg(percent));
+      hub.percent = percent;
+      return;
+    }
+    if (percent != hub.percent) {
+      hub.percent = percent;
+      ShowProgress();
+    }
+  }
+}
+
+void THubFleet::ShowProgress() {
+  QStringList lines;
+  constexpr int kWidth = 30;
+  for (const auto& hub : hubs_) {
+    if (!hub->running || hub->percent < 0)
+      continue;
+    const int filled = hub->percent * kWidth / 100;
+    lines << QStringLiteral("%1 [%2%3] %4%")
+                 .arg(hub->node, -16)
+                 .arg(QString(filled, '#'), QString(kWidth - filled, '.'))
+                 .arg(hub->percent, 3);
+  }
+  view_.ShowProgressLines(lines);
+}
+
+void THubFleet::Ended(THub& hub, int exitCode) {
+  if (!hub.running)
+    return;
+  hub.running = false;
+  QJsonObject record = hub.record;
+  record.remove("event");
+  if (record.isEmpty()) {
+    // The child said nothing of its end (it crashed, or could not reach the hub).
+    record = QJsonObject{{"time", QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
+                         {"node", hub.node},
+                         {"result", "error"}};
+    if (!hub.port.isEmpty())
+      record.insert("port", hub.port);
+  }
+  record.insert("exitCode", exitCode);
+  if (view_.Style() == TTerminalView::EStyle::Terminal)
+    ShowProgress();
+  emit HubFinished(hub.node, exitCode, record);
+}
+
+bool AppendJsonLine(const QString& path, const QJsonObject& record, QString& error) {
+  const QByteArray line = QJsonDocument(record).toJson(QJsonDocument::Compact) + '\n';
+  const int fd =
+      open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    error = QString::fromLocal8Bit(strerror(errno));
+    return false;
+  }
+  const ssize_t written = write(fd, line.constData(), static_cast<size_t>(line.size()));
+  const int writeErrno = errno;
+  const bool closed = close(fd) == 0;
+  if (written != line.size()) {
+    error = written < 0 ? QString::fromLocal8Bit(strerror(writeErrno))
+                        : QStringLiteral("only part of the line was written");
+    return false;
+  }
+  if (!closed) {
+    error = QString::fromLocal8Bit(strerror(errno));
+    return false;
+  }
+  return true;
+}

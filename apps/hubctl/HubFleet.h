@@ -1,0 +1,65 @@
+#pragma once
+// Several hubs updated at once: one child process per hub, each a plain
+// `halvek-hubctl --json --device NODE update`. A child has its own event loop, so one hub's
+// waits never hold up another's, and the exchange rules hold per hub exactly as for a single
+// update; a child that fails or crashes takes no other hub with it.
+
+#include <QJsonObject>
+#include <QObject>
+#include <QProcess>
+#include <QStringList>
+#include <memory>
+#include <vector>
+
+class TTerminalView;
+
+class THubFleet : public QObject {
+  Q_OBJECT
+
+ public:
+  // A child runs `program` with `arguments`, then --json --device NODE update.
+  THubFleet(TTerminalView& view, QString program, QStringList arguments);
+  ~THubFleet() override;
+
+  // Starts the update of the hub at `node`, named to others by `key` (its USB port, or its node
+  // when the port is unknown); false (and said) when the child cannot start.
+  bool Start(const QString& node, const QString& key);
+  int Running() const;
+  // Whether an update of the hub named `key` runs now: the hub may be away, or back under
+  // another node, in the middle of its update.
+  bool Updating(const QString& key) const;
+  // Passes an interrupt on to every running update, each of which decides what it may still do
+  // (the same as for a single update): SIGINT for Ctrl-C, SIGTERM for a hang-up or termination.
+  void Interrupt(int signal);
+
+ signals:
+  // A hub's update has ended: its exit code and its record (the child's result line; a record
+  // made here when the child said nothing).
+  void HubFinished(const QString& node, int exitCode, const QJsonObject& record);
+
+ private:
+  struct THub {
+    QString node;
+    QString key;
+    QString port;
+    QProcess* process = nullptr;
+    QByteArray pending;
+    QJsonObject record;
+    int percent = -1;
+    bool running = true;
+  };
+  void ReadOutput(THub& hub);
+  void TakeLine(THub& hub, const QJsonObject& line);
+  void Ended(THub& hub, int exitCode);
+  void ShowProgress();
+
+  TTerminalView& view_;
+  QString program_;
+  QStringList arguments_;
+  std::vector<std::unique_ptr<THub>> hubs_;
+};
+
+// Appends `record` to the file at `path` as one JSON line, written whole in one write() to a
+// file opened for appending, so that concurrent writers and crashes never leave half a line.
+// False with `error` set when it could not be written.
+bool AppendJsonLine(const QString& path, const QJsonObject& record, QString& error);

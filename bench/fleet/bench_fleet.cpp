@@ -1,0 +1,82 @@
+// halvek-hubctl --simulate --hubs N update --all for N = 1, 2, 4, 8: emulated hubs that answer
+// at once, with the real pauses. Reports each run's wall time against that of one hub, and the
+// CPU time of the program and its children against the wall time.
+//
+//   bench_fleet [runs]      (1 by default; the best wall time of the runs counts)
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+struct TRun {
+  double wallS = 0;
+  double cpuS = 0;
+  int code = -1;
+};
+
+TRun RunOnce(int hubs) {
+  const std::string count = std::to_string(hubs);
+  std::vector<const char*> argv{HUBCTL_BINARY, "--simulate", "--hubs", count.c_str(),
+                                "update",      "--all",      nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  const auto start = std::chrono::steady_clock::now();
+  pid_t pid = 0;
+  TRun run;
+  if (posix_spawn(&pid, HUBCTL_BINARY, &actions, nullptr, const_cast<char**>(argv.data()),
+                  environ) != 0) {
+    return run;
+  }
+  int status = 0;
+  rusage usage{};
+  // The children's CPU counts too: the program waits for each of them.
+  wait4(pid, &status, 0, &usage);
+  run.wallS = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.cpuS = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+             (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return run;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1;
+  std::printf("| hubs | wall s | x one hub | CPU s | CPU %% of wall |\n");
+  std::printf("|---:|---:|---:|---:|---:|\n");
+  double one = 0;
+  bool ok = true;
+  for (int hubs : {1, 2, 4, 8}) {
+    TRun best;
+    for (int i = 0; i < runs; ++i) {
+      const TRun run = RunOnce(hubs);
+      if (run.code != 0) {
+        std::fprintf(stderr, "%d hubs: exit %d\n", hubs, run.code);
+        ok = false;
+      }
+      if (i == 0 || run.wallS < best.wallS)
+        best = run;
+    }
+    if (hubs == 1)
+      one = best.wallS;
+    std::printf("| %d | %.2f | %.2f | %.2f | %.1f |\n", hubs, best.wallS, best.wallS / one,
+                best.cpuS, 100.0 * best.cpuS / best.wallS);
+    std::fflush(stdout);
+  }
+  std::printf("\nTarget: 8 hubs within 1.2 x the wall time of one; CPU under 10 %% of wall.\n");
+  return ok ? 0 : 1;
+}

@@ -1,0 +1,409 @@
+// Several hubs updated at once (update --all): one hub failing mid-update and one unplugged must
+// leave the others updated, the exit code must say that not all were, and --log must get one
+// whole JSON line per hub, appended.
+//
+// Built twice from this file: with emulated hubs of --simulate (the real binary, faults planted
+// through HALVEK_SIMULATE_FAULTS), and through udev and hidraw with the hubs behind a umockdev
+// testbed (HALVEK_FLEET_LINUX, run under umockdev-wrapper): the supervisor runs in-process, its
+// children are the real binary under the same testbed.
+
+#include <signal.h>
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <map>
+#include <memory>
+
+#include "Hubctl.h"
+#include "update/EmbeddedFirmware.h"
+
+#ifdef HALVEK_FLEET_LINUX
+#include "HidrawTestbed.h"
+#include "UmockdevHub.h"
+#include "hid/linux/LinuxHidPlatform.h"
+#include "protocol/Commands.h"
+#include "sim/HubEmulator.h"
+#include "sim/SimulatedHub.h"
+#endif
+
+namespace {
+
+// The first records of the built-in image and its closing line, in a file at `path`.
+QString ShortImage(const QString& path) {
+  const FirmwareLines full = LoadEmbeddedFirmware();
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly))
+    return {};
+  int records = 0;
+  for (std::size_t i = 0; i < full.Count(); ++i) {
+    const bool record = full.Record(i).has_value();
+    if ((record && records < 8) || i + 1 == full.Count())
+      file.write(QByteArray::fromStdString(full.Line(i)) + "\n");
+    records += record ? 1 : 0;
+  }
+  return path;
+}
+
+#ifdef HALVEK_FLEET_LINUX
+std::string LoadFile(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+}
+#endif
+
+constexpr std::uint32_t NEW_VERSION = 0x11150906;
+
+struct TOutcome {
+  int code = -1;
+  QString out;
+  QString err;
+};
+
+// What --log holds: one object per line; a line that is not whole JSON fails the test.
+std::vector<QJsonObject> LogLines(const QString& path, QString& problem) {
+  std::vector<QJsonObject> lines;
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    problem = QStringLiteral("no log");
+    return lines;
+  }
+  const QByteArray text = file.readAll();
+  if (!text.endsWith('\n'))
+    problem = QStringLiteral("the log does not end with a whole line");
+  for (const QByteArray& line : text.split('\n')) {
+    if (line.isEmpty())
+      continue;
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject())
+      problem = QStringLiteral("not a JSON line: ") + QString::fromUtf8(line);
+    lines.push_back(doc.object());
+  }
+  return lines;
+}
+
+#ifdef HALVEK_FLEET_LINUX
+// Hubs behind a umockdev testbed; the children find them through udev like a real hub.
+class TRig {
+ public:
+  explicit TRig(int hubs) {
+    for (int i = 0; i < hubs; ++i)
+      hubs_.push_back(std::make_unique<THub>(testbed_, i * 10));
+    for (auto& hub : hubs_)
+      hub->emulator.Plug();
+  }
+  ~TRig() {
+    for (auto& hub : hubs_)
+      hub->emulator.SetConnection(nullptr);
+  }
+  HubEmulator& Hub(int i) { return hubs_.at(i)->emulator; }
+  QString Node(int i) { return hubs_.at(i)->connection.Node(); }
+
+ private:
+  static HubEmulatorOptions Options() {
+    HubEmulatorOptions o;
+    o.replyLatencyMs = 0;
+    o.bootloaderSwitchDelayMs = 40;
+    o.rebootDelayMs = 40;
+    o.statusTimeScale = 0;
+    return o;
+  }
+  struct THub {
+    HubEmulator emulator;
+    TUmockdevHubConnection connection;
+    THub(TUmockdevTestbed& testbed, int firstMinor)
+        : emulator(Options()),
+          connection(
+              testbed, HubReportDescriptor(),
+              [this](const std::uint8_t* r, std::size_t n) { emulator.HandleOutputReport(r, n); },
+              firstMinor) {
+      emulator.SetConnection(&connection);
+    }
+  };
+  TUmockdevTestbed testbed_;
+  std::vector<std::unique_ptr<THub>> hubs_;
+};
+#endif
+
+}  // namespace
+
+class HubctlFleetTest : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<QTemporaryDir> dir_;
+
+  // Runs `update --all` (plus `args`) on `hubs` hubs: hub 2 stops answering while programming,
+  // hub 3 is unplugged while programming (numbers from 1; 0: no such fault). The nodes of the
+  // hubs, in order, go to `nodes`.
+  TOutcome RunAll(int hubs, int failing, int unplugged, const QStringList& args,
+                  QStringList& nodes) {
+    return Run(hubs, failing, unplugged, QStringList{"update", "--all"} + args, 0, nodes);
+  }
+
+  // Runs `command`; with `stopAfter`, interrupts it a while after the log (--log, the last
+  // argument) has that many lines.
+  TOutcome Run(int hubs, int failing, int unplugged, const QStringList& command, int stopAfter,
+               QStringList& nodes) {
+    QTimer watch;
+    bool interrupted = false;
+    auto logFull = [&] {
+      QString problem;
+      return stopAfter > 0 && int(LogLines(command.last(), problem).size()) >= stopAfter;
+    };
+    TOutcome o;
+    // A short image keeps the updates quick.
+    const QString image = ShortImage(dir_->filePath("short.txt"));
+    const QStringList imageArgs{"--image", image, "--image-version", "1.1.15.0906"};
+#ifdef HALVEK_FLEET_LINUX
+    TRig rig(hubs);
+    for (int i = 0; i < hubs; ++i)
+      nodes << rig.Node(i);
+    THubFault fault;
+    fault.command = CMD_PROGRAM_RECORD;
+    if (failing) {
+      fault.kind = FaultKind::NoReply;
+      fault.when = TOccurrence::FromNth(3);
+      rig.Hub(failing - 1).AddFault(fault);
+    }
+    if (unplugged) {
+      fault.kind = FaultKind::Vanish;
+      fault.when = TOccurrence::Nth(3);
+      fault.delayMs = -1;
+      rig.Hub(unplugged - 1).AddFault(fault);
+    }
+    QTextStream out(&o.out);
+    QTextStream err(&o.err);
+    THubctlEnvironment env;
+    env.out = &out;
+    env.err = &err;
+    env.platform = std::make_shared<TLinuxHidPlatform>();
+    env.program = QStringLiteral(HUBCTL_BINARY);
+    for (int i = 0; i < hubs; ++i)
+      rig.Hub(i).SetFirmwareImage(FirmwareLines::Parse(LoadFile(image)), NEW_VERSION);
+    {
+      THubctl hubctl(env);
+      connect(&watch, &QTimer::timeout, this, [&] {
+        if (!interrupted && logFull()) {
+          interrupted = true;
+          // Long enough for the hubs' returns to be seen: none may be taken for a new one.
+          QTimer::singleShot(1500, this, [&] { hubctl.Interrupt(); });
+        }
+      });
+      watch.start(50);
+      o.code = hubctl.Run(command + imageArgs);
+    }
+    out.flush();
+    err.flush();
+#else
+    QStringList faults;
+    if (failing)
+      faults << QStringLiteral("%1:no-reply@3").arg(failing);
+    if (unplugged)
+      faults << QStringLiteral("%1:vanish@3").arg(unplugged);
+    for (int i = 0; i < hubs; ++i)
+      nodes << QStringLiteral("sim:hidraw%1").arg(i + 1);
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HALVEK_SIMULATE_FAST", "1");
+    env.insert("HALVEK_SIMULATE_FAULTS", faults.join(','));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(HUBCTL_BINARY),
+                  QStringList{"--simulate", "--hubs", QString::number(hubs)} + command + imageArgs);
+    connect(&watch, &QTimer::timeout, this, [&] {
+      if (!interrupted && logFull()) {
+        interrupted = true;
+        QTimer::singleShot(1500, this, [&] { kill(pid_t(process.processId()), SIGINT); });
+      }
+    });
+    watch.start(50);
+    QEventLoop loop;
+    connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    if (process.state() != QProcess::NotRunning)
+      loop.exec();
+    if (process.state() != QProcess::NotRunning)
+      return o;
+    o.code = process.exitCode();
+    o.out = QString::fromUtf8(process.readAllStandardOutput());
+    o.err = QString::fromUtf8(process.readAllStandardError());
+#endif
+    return o;
+  }
+
+ private Q_SLOTS:
+  void initTestCase() {
+#ifdef HALVEK_FLEET_LINUX
+    if (!qEnvironmentVariableIsSet("UMOCKDEV_DIR") && !qgetenv("LD_PRELOAD").contains("umockdev"))
+      QSKIP("needs umockdev-wrapper");
+#endif
+  }
+  void init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    // The children's locks and kept LED levels stay in this test's own directories.
+    QVERIFY(QDir().mkpath(dir_->filePath("run")) && QDir().mkpath(dir_->filePath("state")));
+    QFile::setPermissions(dir_->filePath("run"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", dir_->filePath("run").toUtf8());
+    qputenv("XDG_STATE_HOME", dir_->filePath("state").toUtf8());
+  }
+
+  void all_data() {
+    QTest::addColumn<int>("hubs");
+    QTest::addColumn<int>("failing");
+    QTest::addColumn<int>("unplugged");
+    QTest::addColumn<int>("code");
+    // Each hub's result, by its place.
+    QTest::addColumn<QStringList>("results");
+#ifndef HALVEK_FLEET_LINUX
+    QTest::newRow("three hubs") << 3 << 0 << 0 << int(EXIT_OK)
+                                << QStringList{"completed", "completed", "completed"};
+#endif
+    QTest::newRow("one failing, one unplugged, two updated")
+        << 4 << 2 << 3 << int(EXIT_UPDATE_FAILED)
+        << QStringList{"completed", "record-failed", "record-failed", "completed"};
+  }
+  void all() {
+    QFETCH(int, hubs);
+    QFETCH(int, failing);
+    QFETCH(int, unplugged);
+    QFETCH(int, code);
+    QFETCH(QStringList, results);
+    const QString log = dir_->filePath("updates.log");
+    {
+      // A record of an earlier run stays: the log is appended to.
+      QFile earlier(log);
+      QVERIFY(earlier.open(QIODevice::WriteOnly));
+      earlier.write("{\"earlier\":true}\n");
+    }
+    QStringList nodes;
+    const TOutcome o = RunAll(hubs, failing, unplugged, {"--log", log}, nodes);
+    QVERIFY2(o.code == code, qPrintable(QString("exit %1:\n%2%3").arg(o.code).arg(o.out, o.err)));
+
+    QString problem;
+    const auto lines = LogLines(log, problem);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QCOMPARE(int(lines.size()), hubs + 1);
+    QVERIFY(lines[0].value("earlier").toBool());
+    std::map<QString, QJsonObject> byNode;
+    for (std::size_t i = 1; i < lines.size(); ++i)
+      byNode[lines[i].value("node").toString()] = lines[i];
+    for (int i = 0; i < hubs; ++i) {
+      QVERIFY2(byNode.count(nodes[i]), qPrintable(nodes[i] + " has no record"));
+      const QJsonObject& record = byNode[nodes[i]];
+      QCOMPARE(record.value("result").toString(), results[i]);
+      QVERIFY(!record.value("port").toString().isEmpty());
+      QVERIFY(!record.value("time").toString().isEmpty());
+      QVERIFY(record.value("durationMs").toInt() > 0);
+      QCOMPARE(record.value("ledLevelsSaved").toArray().size(), 8);
+      const bool completed = results[i] == "completed";
+      QCOMPARE(record.value("ledLevelsRestored").toBool(), completed);
+      if (completed) {
+        QCOMPARE(record.value("versionAfter").toString(), QStringLiteral("11150906"));
+        QCOMPARE(record.value("versionBefore").toString(), QStringLiteral("11140801"));
+      }
+      // Every hub's own lines name it.
+      QVERIFY2(o.out.contains(nodes[i] + ": " + results[i]), qPrintable(o.out));
+    }
+  }
+
+  // auto --parallel: every hub plugged in is updated once, at once; none coming back from its
+  // restarts is taken for a new one.
+  void autoParallel() {
+    const QString log = dir_->filePath("auto.log");
+    QStringList nodes;
+    const TOutcome o = Run(3, 0, 0, {"auto", "--parallel", "--count", "4", "--log", log}, 3, nodes);
+    QVERIFY2(o.code == EXIT_INTERRUPTED,
+             qPrintable(QString("exit %1:\n%2%3").arg(o.code).arg(o.out, o.err)));
+    QString problem;
+    const auto lines = LogLines(log, problem);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QStringList updated;
+    for (const QJsonObject& line : lines) {
+      QVERIFY2(line.value("result").toString() == QStringLiteral("completed"),
+               qPrintable(o.out + o.err));
+      updated << line.value("node").toString();
+    }
+    updated.sort();
+    nodes.sort();
+    QCOMPARE(updated, nodes);
+  }
+
+  // Ctrl-C while every hub is programming: once, every update runs to its end; twice, every one
+  // stops between two records.
+  void interrupt_data() {
+    QTest::addColumn<int>("times");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("result");
+    QTest::newRow("once") << 1 << int(EXIT_OK) << "completed";
+    QTest::newRow("twice") << 2 << int(EXIT_INTERRUPTED) << "stopped";
+  }
+  void interrupt() {
+#ifdef HALVEK_FLEET_LINUX
+    QSKIP("the same code as with emulated hubs");
+#else
+    QFETCH(int, times);
+    QFETCH(int, code);
+    QFETCH(QString, result);
+    constexpr int hubs = 3;
+    const QString log = dir_->filePath("updates.log");
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HALVEK_SIMULATE_FAST", "1");
+    process.setProcessEnvironment(env);
+    QString out;
+    bool sent = false;
+    // The whole built-in image: programming lasts long enough to be interrupted.
+    connect(&process, &QProcess::readyReadStandardOutput, this, [&] {
+      out += QString::fromUtf8(process.readAllStandardOutput());
+      if (!sent && out.count(": 10%") == hubs) {
+        sent = true;
+        // Apart, as a person presses them: signals sent at once may arrive as one.
+        for (int i = 0; i < times; ++i) {
+          QTimer::singleShot(300 * i, this,
+                             [&process] { kill(pid_t(process.processId()), SIGINT); });
+        }
+      }
+    });
+    process.start(QStringLiteral(HUBCTL_BINARY),
+                  {"--simulate", "--hubs", QString::number(hubs), "update", "--all", "--log", log});
+    QEventLoop loop;
+    connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    loop.exec();
+    QVERIFY(process.state() == QProcess::NotRunning);
+    QVERIFY(sent);
+    QVERIFY2(process.exitCode() == code,
+             qPrintable(QString("exit %1:\n%2").arg(process.exitCode()).arg(out)));
+    QString problem;
+    const auto lines = LogLines(log, problem);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QCOMPARE(int(lines.size()), hubs);
+    for (const QJsonObject& line : lines)
+      QCOMPARE(line.value("result").toString(), result);
+#endif
+  }
+
+  // A log that cannot be written stops nothing, and is said.
+  void logNotWritable() {
+#ifdef HALVEK_FLEET_LINUX
+    QSKIP("the same code as with emulated hubs; only the updates differ");
+#endif
+    QStringList nodes;
+    const TOutcome o =
+        RunAll(2, 0, 0, {"--log", dir_->filePath("no such directory/updates.log")}, nodes);
+    QVERIFY2(o.code == EXIT_OK, qPrintable(o.err));
+    QVERIFY2(o.err.contains("cannot write the log"), qPrintable(o.err));
+    QCOMPARE(o.out.count(": completed"), 2);
+  }
+};
+
+QTEST_GUILESS_MAIN(HubctlFleetTest)
+#include "tst_hubctl_fleet.moc"
