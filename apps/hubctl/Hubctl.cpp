@@ -695,6 +695,13 @@ int THubctl::AutoParallel(const TOptions& options) {
                            .arg(done)
                            .arg(node, record.value("result").toString()));
         }
+        // Nobody reads any more: the updates under way end, no more hubs are taken on.
+        const bool unread = !view_->OutputError().isEmpty();
+        if (fleet.Running() == 0 && unread) {
+          Finish(EXIT_ERROR);
+          return;
+        }
+        stopping = stopping || unread;
         if (fleet.Running() == 0 && (stopping || (options.count && done >= *options.count))) {
           Finish(stopping ? EXIT_INTERRUPTED : failed ? EXIT_UPDATE_FAILED : EXIT_OK);
         }
@@ -900,6 +907,11 @@ int THubctl::Auto(const TOptions& options) {
     }
     if (options.count && done >= *options.count) {
       Finish(failed ? EXIT_UPDATE_FAILED : EXIT_OK);
+      return;
+    }
+    // Nobody reads any more: no more hubs are taken on.
+    if (!view_->OutputError().isEmpty()) {
+      Finish(EXIT_ERROR);
       return;
     }
     if (options.simulate) {

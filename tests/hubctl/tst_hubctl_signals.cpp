@@ -139,6 +139,8 @@ class HubctlSignalsTest : public QObject {
     QTest::newRow("status --watch | head -1") << QStringList{"status", "--watch"} << 1;
     QTest::newRow("status --watch --json | head -1")
         << QStringList{"--json", "status", "--watch"} << 1;
+    QTest::newRow("auto | head -1") << QStringList{"auto"} << 1;
+    QTest::newRow("auto --parallel | head -1") << QStringList{"auto", "--parallel"} << 1;
   }
   void lostOutput() {
     QFETCH(QStringList, args);
