@@ -28,9 +28,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   const ReplyBuffer copy = reply;
-  const VersionReply version = DecodeVersionReply(copy);
+  const TVersionReply version = DecodeVersionReply(copy);
   const int mode = ModeFromReply(sendResult, copy);
-  const StatusReadout status = DecodeStatusReply(copy);
+  const TStatusReadout status = DecodeStatusReply(copy);
   const auto levels = DecodeLedLevels(copy);
   if (mode != MODE_APPLICATION && mode != MODE_BOOTLOADER && mode != MODE_ERROR) {
     std::abort();

@@ -117,14 +117,14 @@ void THubFleet::TakeLine(THub& hub, const QJsonObject& line) {
 
 void THubFleet::ShowProgress() {
   QStringList lines;
-  constexpr int kWidth = 30;
+  constexpr int BAR_WIDTH = 30;
   for (const auto& hub : hubs_) {
     if (!hub->running || hub->percent < 0)
       continue;
-    const int filled = hub->percent * kWidth / 100;
+    const int filled = hub->percent * BAR_WIDTH / 100;
     lines << QStringLiteral("%1 [%2%3] %4%")
                  .arg(hub->node, -16)
-                 .arg(QString(filled, '#'), QString(kWidth - filled, '.'))
+                 .arg(QString(filled, '#'), QString(BAR_WIDTH - filled, '.'))
                  .arg(hub->percent, 3);
   }
   view_.ShowProgressLines(lines);

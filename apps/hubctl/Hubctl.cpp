@@ -399,11 +399,11 @@ void THubctl::PlugSimulatedHub() {
     fault.command = CMD_PROGRAM_RECORD;
     const int at = match.captured(3).toInt();
     if (match.captured(2) == QLatin1String("vanish")) {
-      fault.kind = FaultKind::Vanish;
+      fault.kind = EFaultKind::Vanish;
       fault.when = TOccurrence::Nth(at);
       fault.delayMs = -1;
     } else {
-      fault.kind = FaultKind::NoReply;
+      fault.kind = EFaultKind::NoReply;
       fault.when = TOccurrence::FromNth(at);
     }
     hub->Emulator().AddFault(fault);

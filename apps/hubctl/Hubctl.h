@@ -53,9 +53,9 @@ struct THubctlEnvironment {
   // Where LED levels wait during an update; unset: the user's state directory (memory only
   // with --simulate).
   std::optional<QString> levelStoreDirectory;
-  HubEmulatorOptions simulatedHub;
+  THubEmulatorOptions simulatedHub;
   // Runs for every emulated hub --simulate plugs in (tests inject faults here).
-  std::function<void(HubEmulator&)> onSimulatedHub;
+  std::function<void(THubEmulator&)> onSimulatedHub;
   // The automatic-update timer's interval; unset: the session's own.
   std::optional<int> autoTimerMs;
   // What update --all and auto --parallel run for each hub: this program unless set.

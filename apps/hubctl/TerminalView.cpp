@@ -91,9 +91,9 @@ void TTerminalView::SetProgress(int position, int maximum) {
       if (percent == lastShown_)
         return;
       lastShown_ = percent;
-      constexpr int kWidth = 40;
-      const int filled = percent * kWidth / 100;
-      err_ << "\r[" << QString(filled, '#') << QString(kWidth - filled, '.') << "] "
+      constexpr int BAR_WIDTH = 40;
+      const int filled = percent * BAR_WIDTH / 100;
+      err_ << "\r[" << QString(filled, '#') << QString(BAR_WIDTH - filled, '.') << "] "
            << QStringLiteral("%1%").arg(percent, 3) << ' ' << position << '/' << maximum;
       err_.flush();
       barOpen_ = true;

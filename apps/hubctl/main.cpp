@@ -14,11 +14,11 @@ namespace {
 int interruptPipe[2] = {-1, -1};
 
 // Ctrl-C, or a hang-up or termination (which never stops an update midway).
-constexpr char kCtrlC = 'i';
-constexpr char kSoft = 's';
+constexpr char CTRL_C_BYTE = 'i';
+constexpr char SOFT_BYTE = 's';
 
 void OnSignal(int number) {
-  const char byte = number == SIGINT ? kCtrlC : kSoft;
+  const char byte = number == SIGINT ? CTRL_C_BYTE : SOFT_BYTE;
   [[maybe_unused]] const ssize_t n = write(interruptPipe[1], &byte, 1);
 }
 }  // namespace
@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
     while ((n = read(interruptPipe[0], bytes, sizeof bytes)) > 0) {
       for (ssize_t i = 0; i < n; ++i) {
         const auto kind =
-            bytes[i] == kCtrlC ? THubctl::EInterrupt::CtrlC : THubctl::EInterrupt::Soft;
+            bytes[i] == CTRL_C_BYTE ? THubctl::EInterrupt::CtrlC : THubctl::EInterrupt::Soft;
         if (!hubctl.Interrupt(kind)) {
           err << "\nhalvek-hubctl: interrupted\n";
           err.flush();

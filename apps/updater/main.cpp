@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<TSimulatedHub> hub;
     if (simulate) {
       bus = std::make_shared<TSimHidBus>();
-      HubEmulatorOptions options;
+      THubEmulatorOptions options;
       options.applicationVersion = 0x11140801;  // 1.1.14.0801
       hub = std::make_unique<TSimulatedHub>(bus, options);
     }

@@ -66,7 +66,7 @@ int main(int argc, char** argv) {
   QApplication app(qtArgc, argv);
 
   auto bus = std::make_shared<TSimHidBus>();
-  HubEmulatorOptions options;
+  THubEmulatorOptions options;
   options.replyLatencyMs = 0;
   TSimulatedHub hub(bus, options);
 

@@ -38,7 +38,7 @@ THidHandOver::THidHandOver() {
 }
 
 void THidHandOver::Run(const std::function<void()>& step) {
-  Step s{&step, false, nullptr};
+  TStep s{&step, false, nullptr};
   std::unique_lock lock(mutex_);
   queue_.push_back(&s);
   if (!posted_) {
@@ -54,7 +54,7 @@ void THidHandOver::Run(const std::function<void()>& step) {
 bool THidHandOver::RunOne(std::unique_lock<std::mutex>& lock) {
   if (queue_.empty())
     return false;
-  Step* s = queue_.front();
+  TStep* s = queue_.front();
   queue_.pop_front();
   lock.unlock();
   // A step may run a nested event loop, which runs later steps from inside this one.

@@ -32,7 +32,7 @@ class THidHandOver {
 
  private:
   THidHandOver();
-  struct Step {
+  struct TStep {
     const std::function<void()>* fn;
     bool done = false;
     std::exception_ptr error;
@@ -41,7 +41,7 @@ class THidHandOver {
 
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::deque<Step*> queue_;
+  std::deque<TStep*> queue_;
   bool posted_ = false;
   QObject* dispatcher_ = nullptr;
 };

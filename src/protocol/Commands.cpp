@@ -25,7 +25,7 @@ RequestBuffer LedLevelRequest(int channel, int level) {
   return MakeRequest(data);
 }
 
-VersionReply DecodeVersionReply(const ReplyBuffer& reply) {
+TVersionReply DecodeVersionReply(const ReplyBuffer& reply) {
   return {BigEndian32(reply, VERSION_APPLICATION_OFFSET),
           BigEndian32(reply, VERSION_BOOTLOADER_OFFSET)};
 }
@@ -38,8 +38,8 @@ int ModeFromReply(int sendResult, const ReplyBuffer& reply) {
   return MODE_APPLICATION;
 }
 
-StatusReadout DecodeStatusReply(const ReplyBuffer& reply) {
-  StatusReadout s;
+TStatusReadout DecodeStatusReply(const ReplyBuffer& reply) {
+  TStatusReadout s;
   s.voltage_mV = LittleEndian16(reply, STATUS_VOLTAGE_OFFSET);
   s.current_mA = LittleEndian16(reply, STATUS_CURRENT_OFFSET);
   s.state = reply[STATUS_STATE_OFFSET];

@@ -73,16 +73,16 @@ inline constexpr std::size_t STATUS_COUNTERS_OFFSET = REPLY_DATA_OFFSET + 7;  //
 // CMD_LED_ADJUST_BEGIN: the level of channel c at LED_LEVELS_OFFSET + c - 1.
 inline constexpr std::size_t LED_LEVELS_OFFSET = REPLY_DATA_OFFSET;
 
-struct VersionReply {
+struct TVersionReply {
   std::uint32_t application = 0;  // VERSION_APPLICATION_OFFSET
   std::uint32_t bootloader = 0;   // VERSION_BOOTLOADER_OFFSET
 };
-VersionReply DecodeVersionReply(const ReplyBuffer& reply);
+TVersionReply DecodeVersionReply(const ReplyBuffer& reply);
 
 // The mode from the result of the CMD_QUERY_MODE exchange and its reply.
 int ModeFromReply(int sendResult, const ReplyBuffer& reply);
 
-struct StatusReadout {
+struct TStatusReadout {
   std::uint16_t voltage_mV = 0;
   std::uint16_t current_mA = 0;
   std::uint8_t state = 0;
@@ -91,7 +91,7 @@ struct StatusReadout {
   std::array<bool, BATTERY_COUNT> batteryPresent{};
   std::array<std::uint8_t, 3> counters{};
 };
-StatusReadout DecodeStatusReply(const ReplyBuffer& reply);
+TStatusReadout DecodeStatusReply(const ReplyBuffer& reply);
 
 // CMD_LED_ADJUST_BEGIN: the eight levels as sent (may exceed 100).
 std::array<std::uint8_t, LED_CHANNEL_COUNT> DecodeLedLevels(const ReplyBuffer& reply);

@@ -3,9 +3,9 @@
 #include <algorithm>
 
 namespace {
-constexpr int kVoltageRisePerSecond = 2;  // 3.0 V to 4.2 V in ten minutes
-constexpr int kTaperPercentPerSecond = 3;
-constexpr int kEventEverySeconds = 90;  // a battery may come or go this often
+constexpr int VOLTAGE_RISE_PER_SECOND = 2;  // 3.0 V to 4.2 V in ten minutes
+constexpr int TAPER_PERCENT_PER_SECOND = 3;
+constexpr int EVENT_EVERY_SECONDS = 90;  // a battery may come or go this often
 }  // namespace
 
 TChargeModel::TChargeModel(std::uint32_t seed) : random_(seed ? seed : 1) {
@@ -49,11 +49,11 @@ void TChargeModel::PickNext() {
 
 void TChargeModel::Step() {
   if (charging_ >= 0) {
-    Place& p = places_[charging_];
+    TPlace& p = places_[charging_];
     if (p.voltage_mV < FULL_MV) {
-      p.voltage_mV = std::min<int>(FULL_MV, p.voltage_mV + kVoltageRisePerSecond);
+      p.voltage_mV = std::min<int>(FULL_MV, p.voltage_mV + VOLTAGE_RISE_PER_SECOND);
     } else {
-      current_mA_ -= std::max(1, current_mA_ * kTaperPercentPerSecond / 100);
+      current_mA_ -= std::max(1, current_mA_ * TAPER_PERCENT_PER_SECOND / 100);
     }
     if (++secondsCharged_ % 60 == 0)
       ++counters_[2];
@@ -63,13 +63,13 @@ void TChargeModel::Step() {
       PickNext();
     }
   }
-  if (Random() % kEventEverySeconds != 0)
+  if (Random() % EVENT_EVERY_SECONDS != 0)
     return;
   // Now and then someone takes out a full battery or puts in an empty one.
   const int i = static_cast<int>(Random() % 4);
-  Place& p = places_[i];
+  TPlace& p = places_[i];
   if (p.present && p.full) {
-    p = Place{};
+    p = TPlace{};
   } else if (!p.present) {
     p = {true, false, EMPTY_MV + static_cast<int>(Random() % 700)};
     ++counters_[1];

@@ -35,7 +35,7 @@ class TChargeModel {
   THubStatus Status() const;
 
  private:
-  struct Place {
+  struct TPlace {
     bool present = false;
     bool full = false;
     int voltage_mV = 0;
@@ -44,7 +44,7 @@ class TChargeModel {
   void PickNext();
   std::uint32_t Random();
 
-  std::array<Place, 4> places_{};
+  std::array<TPlace, 4> places_{};
   int charging_ = -1;
   int current_mA_ = 0;
   int secondsCharged_ = 0;

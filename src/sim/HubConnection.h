@@ -1,7 +1,7 @@
 #pragma once
 // What the emulated hub needs of the bus it hangs on. The emulator knows nothing of the bus
 // itself: an adapter implements this and hands every output report the program writes to
-// HubEmulator::HandleOutputReport.
+// THubEmulator::HandleOutputReport.
 
 #include <cstddef>
 #include <cstdint>

@@ -39,7 +39,7 @@ bool FaultMatches(const THubFault& fault, std::uint8_t command) {
 
 }  // namespace
 
-HubEmulator::HubEmulator(HubEmulatorOptions options, QObject* parent)
+THubEmulator::THubEmulator(THubEmulatorOptions options, QObject* parent)
     : QObject(parent),
       options_(options),
       mode_(options.mode),
@@ -51,9 +51,9 @@ HubEmulator::HubEmulator(HubEmulatorOptions options, QObject* parent)
   SetFirmwareImage(LoadEmbeddedFirmware(), BUILTIN_APP_VERSION);
 }
 
-HubEmulator::~HubEmulator() = default;
+THubEmulator::~THubEmulator() = default;
 
-void HubEmulator::SetFirmwareImage(const FirmwareLines& image, std::uint32_t version) {
+void THubEmulator::SetFirmwareImage(const FirmwareLines& image, std::uint32_t version) {
   imageRecords_.clear();
   imageValid_ = image.IsValid() && image.RecordCount() > 0;
   imageVersion_ = version;
@@ -67,23 +67,24 @@ void HubEmulator::SetFirmwareImage(const FirmwareLines& image, std::uint32_t ver
 
 // ---- bus -------------------------------------------------------------------------------------
 
-void HubEmulator::Plug(bool canReadWrite) {
+void THubEmulator::Plug(bool canReadWrite) {
   if (attached_)
     return;
   ++plugEpoch_;
   // Power-up: the bootloader starts the application when there is a valid one. The very first
   // plug starts in the mode the options name, so tests can begin anywhere.
-  const HubMode mode =
-      attachments_ == 0 ? options_.mode : (appValid_ ? HubMode::Application : HubMode::Bootloader);
+  const EHubMode mode = attachments_ == 0
+                            ? options_.mode
+                            : (appValid_ ? EHubMode::Application : EHubMode::Bootloader);
   AttachAs(mode, canReadWrite);
 }
 
-void HubEmulator::Unplug() {
+void THubEmulator::Unplug() {
   ++plugEpoch_;
   DetachNow();
 }
 
-void HubEmulator::AttachAs(HubMode mode, bool canReadWrite) {
+void THubEmulator::AttachAs(EHubMode mode, bool canReadWrite) {
   if (attached_)
     return;
   mode_ = mode;
@@ -99,7 +100,7 @@ void HubEmulator::AttachAs(HubMode mode, bool canReadWrite) {
   emit Appeared(attachments_);
 }
 
-void HubEmulator::DetachNow() {
+void THubEmulator::DetachNow() {
   if (!attached_)
     return;
   attached_ = false;
@@ -108,7 +109,7 @@ void HubEmulator::DetachNow() {
   emit Disappeared();
 }
 
-void HubEmulator::ReEnumerate(int goneAfterMs, HubMode mode, int comeBackMs, bool canReadWrite) {
+void THubEmulator::ReEnumerate(int goneAfterMs, EHubMode mode, int comeBackMs, bool canReadWrite) {
   const int epoch = plugEpoch_;
   const int attachment = attachments_;
   QTimer::singleShot(std::max(0, goneAfterMs), Qt::PreciseTimer, this,
@@ -143,28 +144,28 @@ bool TOccurrence::Hits(int count) const {
   return false;
 }
 
-int HubEmulator::AddFault(const THubFault& fault) {
+int THubEmulator::AddFault(const THubFault& fault) {
   faults_.push_back({nextFaultId_, fault, 0});
   return nextFaultId_++;
 }
 
-void HubEmulator::RemoveFault(int id) {
-  std::erase_if(faults_, [id](const ActiveFault& f) { return f.id == id; });
+void THubEmulator::RemoveFault(int id) {
+  std::erase_if(faults_, [id](const TActiveFault& f) { return f.id == id; });
 }
 
-void HubEmulator::ClearFaults() {
+void THubEmulator::ClearFaults() {
   faults_.clear();
 }
 
 // ---- one report ------------------------------------------------------------------------------
 
-THubTranscriptEntry* HubEmulator::Entry(std::uint64_t seq) {
+THubTranscriptEntry* THubEmulator::Entry(std::uint64_t seq) {
   if (seq < transcriptBase_ || seq - transcriptBase_ >= transcript_.size())
     return nullptr;
   return &transcript_[seq - transcriptBase_];
 }
 
-void HubEmulator::HandleOutputReport(const std::uint8_t* report, std::size_t size) {
+void THubEmulator::HandleOutputReport(const std::uint8_t* report, std::size_t size) {
   // A hub that is off the bus hears nothing.
   if (!attached_)
     return;
@@ -193,46 +194,46 @@ void HubEmulator::HandleOutputReport(const std::uint8_t* report, std::size_t siz
   const THubFault* noReturn = nullptr;
   const THubFault* lateReturn = nullptr;
   const THubFault* noAccess = nullptr;
-  for (ActiveFault& f : faults_) {
+  for (TActiveFault& f : faults_) {
     if (!FaultMatches(f.fault, entry.command) || !f.fault.when.Hits(++f.seen))
       continue;
     entry.faults.push_back(f.fault.kind);
     const THubFault* p = &f.fault;
     switch (f.fault.kind) {
-      case FaultKind::NoReply:
+      case EFaultKind::NoReply:
         noReply = p;
         break;
-      case FaultKind::DelayReply:
+      case EFaultKind::DelayReply:
         delay = p;
         break;
-      case FaultKind::ErrorStatus:
+      case EFaultKind::ErrorStatus:
         refuse = p;
         break;
-      case FaultKind::WrongLead:
+      case EFaultKind::WrongLead:
         wrongLead = p;
         break;
-      case FaultKind::ShortReport:
+      case EFaultKind::ShortReport:
         shortReport = p;
         break;
-      case FaultKind::StaleReply:
+      case EFaultKind::StaleReply:
         stale = p;
         break;
-      case FaultKind::Vanish:
+      case EFaultKind::Vanish:
         vanish = p;
         break;
-      case FaultKind::NoReturn:
+      case EFaultKind::NoReturn:
         noReturn = p;
         break;
-      case FaultKind::LateReturn:
+      case EFaultKind::LateReturn:
         lateReturn = p;
         break;
-      case FaultKind::NoAccess:
+      case EFaultKind::NoAccess:
         noAccess = p;
         break;
     }
   }
 
-  Outcome outcome;
+  TOutcome outcome;
   if (!wellFormed) {
     outcome.status = HUB_STATUS_BAD_FRAME;
   } else if (HubCrc(report + 1, n + 3) != report[5 + n]) {
@@ -248,7 +249,7 @@ void HubEmulator::HandleOutputReport(const std::uint8_t* report, std::size_t siz
   const bool replies = !noReply && !vanish;
   if (vanish) {
     // Pulled out: on its return the bootloader starts the application if there is a valid one.
-    const HubMode back = appValid_ ? HubMode::Application : HubMode::Bootloader;
+    const EHubMode back = appValid_ ? EHubMode::Application : EHubMode::Bootloader;
     ReEnumerate(0, back, vanish->delayMs, true);
   } else if (replies) {
     reply = MakeReply(entry.command, refuse ? refuse->status : outcome.status,
@@ -276,12 +277,12 @@ void HubEmulator::HandleOutputReport(const std::uint8_t* report, std::size_t siz
     Send(seq, std::move(reply), delayMs);
   }
 
-  if (outcome.after != Outcome::EAfter::Nothing) {
+  if (outcome.after != TOutcome::EAfter::Nothing) {
     // The hub answers, then resets and enumerates anew.
-    HubMode back = HubMode::Bootloader;
+    EHubMode back = EHubMode::Bootloader;
     int comeBackMs = options_.bootloaderSwitchDelayMs;
-    if (outcome.after == Outcome::EAfter::Reboot) {
-      back = appValid_ ? HubMode::Application : HubMode::Bootloader;
+    if (outcome.after == TOutcome::EAfter::Reboot) {
+      back = appValid_ ? EHubMode::Application : EHubMode::Bootloader;
       comeBackMs = options_.rebootDelayMs;
     }
     if (lateReturn)
@@ -292,7 +293,7 @@ void HubEmulator::HandleOutputReport(const std::uint8_t* report, std::size_t siz
   }
 }
 
-void HubEmulator::Send(std::uint64_t seq, std::vector<std::uint8_t> report, int delayMs) {
+void THubEmulator::Send(std::uint64_t seq, std::vector<std::uint8_t> report, int delayMs) {
   auto push = [this, seq](const std::vector<std::uint8_t>& r) {
     if (!attached_)
       return;
@@ -316,11 +317,11 @@ void HubEmulator::Send(std::uint64_t seq, std::vector<std::uint8_t> report, int 
 
 // ---- commands --------------------------------------------------------------------------------
 
-HubEmulator::Outcome HubEmulator::Execute(std::uint8_t command,
-                                          const std::vector<std::uint8_t>& data) {
-  Outcome out;
+THubEmulator::TOutcome THubEmulator::Execute(std::uint8_t command,
+                                             const std::vector<std::uint8_t>& data) {
+  TOutcome out;
   const std::size_t n = data.size();
-  const bool app = mode_ == HubMode::Application;
+  const bool app = mode_ == EHubMode::Application;
   auto fail = [&out](std::uint8_t status) {
     out.status = status;
     return out;
@@ -346,7 +347,7 @@ HubEmulator::Outcome HubEmulator::Execute(std::uint8_t command,
     case CMD_ENTER_BOOTLOADER:
       if (n != 0)
         return fail(HUB_STATUS_BAD_LENGTH);
-      out.after = Outcome::EAfter::EnterBootloader;
+      out.after = TOutcome::EAfter::EnterBootloader;
       return out;
 
     case CMD_REBOOT:
@@ -360,7 +361,7 @@ HubEmulator::Outcome HubEmulator::Execute(std::uint8_t command,
           ledLevels_ = options_.defaultLedLevels;
         }
       }
-      out.after = Outcome::EAfter::Reboot;
+      out.after = TOutcome::EAfter::Reboot;
       return out;
 
     case CMD_LOAD_RECORD:
@@ -432,8 +433,8 @@ HubEmulator::Outcome HubEmulator::Execute(std::uint8_t command,
 }
 
 // Four header bytes and at least one data byte.
-HubEmulator::Outcome HubEmulator::LoadRecord(const std::vector<std::uint8_t>& data) {
-  Outcome out;
+THubEmulator::TOutcome THubEmulator::LoadRecord(const std::vector<std::uint8_t>& data) {
+  TOutcome out;
   if (data.size() < 5) {
     out.status = HUB_STATUS_BAD_LENGTH;
   } else if (data[0] || data[1] || data[2] || data[3]) {
@@ -446,8 +447,8 @@ HubEmulator::Outcome HubEmulator::LoadRecord(const std::vector<std::uint8_t>& da
 }
 
 // Address low, address high, 0, 0, then the bytes of the record loaded before.
-HubEmulator::Outcome HubEmulator::ProgramRecord(const std::vector<std::uint8_t>& data) {
-  Outcome out;
+THubEmulator::TOutcome THubEmulator::ProgramRecord(const std::vector<std::uint8_t>& data) {
+  TOutcome out;
   if (data.size() < 5) {
     out.status = HUB_STATUS_BAD_LENGTH;
     return out;
@@ -456,8 +457,8 @@ HubEmulator::Outcome HubEmulator::ProgramRecord(const std::vector<std::uint8_t>&
     out.status = HUB_STATUS_BAD_ARGUMENT;
     return out;
   }
-  ProgrammedRecord record{static_cast<std::uint16_t>(data[0] | (data[1] << 8)),
-                          std::vector<std::uint8_t>(data.begin() + 4, data.end())};
+  TProgrammedRecord record{static_cast<std::uint16_t>(data[0] | (data[1] << 8)),
+                           std::vector<std::uint8_t>(data.begin() + 4, data.end())};
   // The same record again: a request repeated because its reply was lost. Flash already holds
   // these bytes there.
   if (erasedThisSession_ && !flash_.empty() && flash_.back() == record && !loaded_)

@@ -21,10 +21,10 @@
 class THubConnection;
 class FirmwareLines;
 
-enum class HubMode { Application = 0, Bootloader = 1 };
+enum class EHubMode { Application = 0, Bootloader = 1 };
 
-struct HubEmulatorOptions {
-  HubMode mode = HubMode::Application;
+struct THubEmulatorOptions {
+  EHubMode mode = EHubMode::Application;
   // The application the hub runs at start; with applicationValid false the hub has none (and
   // must then start in its bootloader).
   std::uint32_t applicationVersion = 0x11140801;
@@ -52,24 +52,24 @@ struct HubEmulatorOptions {
 struct THubTranscriptEntry {
   qint64 timeMs = 0;  // since the emulator was made
   int attachment = 0;
-  HubMode mode = HubMode::Application;  // when it arrived
-  std::uint8_t command = 0;             // 0 when the report is too short to hold one
-  std::vector<std::uint8_t> data;       // the n data bytes, as far as the report held them
-  std::uint8_t status = 0;              // what the hub made of it, before faults
-  bool carriedOut = false;              // executed with status 0 (not withheld by a fault)
-  std::vector<std::uint8_t> reply;      // the reply as sent (faults applied); empty: none
-  bool replyDelivered = false;          // false while on its way, or lost with the device
-  std::vector<FaultKind> faults;        // the faults that hit this report
+  EHubMode mode = EHubMode::Application;  // when it arrived
+  std::uint8_t command = 0;               // 0 when the report is too short to hold one
+  std::vector<std::uint8_t> data;         // the n data bytes, as far as the report held them
+  std::uint8_t status = 0;                // what the hub made of it, before faults
+  bool carriedOut = false;                // executed with status 0 (not withheld by a fault)
+  std::vector<std::uint8_t> reply;        // the reply as sent (faults applied); empty: none
+  bool replyDelivered = false;            // false while on its way, or lost with the device
+  std::vector<EFaultKind> faults;         // the faults that hit this report
 };
 
-class HubEmulator : public QObject {
+class THubEmulator : public QObject {
   Q_OBJECT
 
  public:
   // The hub runs the embedded image's application version (BUILTIN_APP_VERSION) once that image
   // has been programmed into it completely and in order.
-  explicit HubEmulator(HubEmulatorOptions options = {}, QObject* parent = nullptr);
-  ~HubEmulator() override;
+  explicit THubEmulator(THubEmulatorOptions options = {}, QObject* parent = nullptr);
+  ~THubEmulator() override;
 
   // The bus side. Not owned; may be null (the hub then talks to nobody).
   void SetConnection(THubConnection* connection) { connection_ = connection; }
@@ -91,20 +91,20 @@ class HubEmulator : public QObject {
   void ClearFaults();
 
   // What the hub is and holds.
-  HubMode Mode() const { return mode_; }
+  EHubMode Mode() const { return mode_; }
   bool ApplicationValid() const { return appValid_; }
   // 0 while there is no valid application, as CMD_GET_VERSION reports it.
   std::uint32_t ApplicationVersion() const { return appValid_ ? appVersion_ : 0; }
   std::uint32_t BootloaderVersion() const { return options_.bootloaderVersion; }
   const std::array<std::uint8_t, LED_CHANNEL_COUNT>& LedLevels() const { return ledLevels_; }
   bool LedAdjusting() const { return ledAdjusting_; }
-  struct ProgrammedRecord {
+  struct TProgrammedRecord {
     std::uint16_t address;
     std::vector<std::uint8_t> data;
-    bool operator==(const ProgrammedRecord&) const = default;
+    bool operator==(const TProgrammedRecord&) const = default;
   };
   // The records programmed since the application was last erased, in order.
-  const std::vector<ProgrammedRecord>& Programmed() const { return flash_; }
+  const std::vector<TProgrammedRecord>& Programmed() const { return flash_; }
 
   // What CMD_READ_STATUS reports: the fixed readout when one is set, else the charging.
   THubStatus Status() const { return fixedStatus_ ? *fixedStatus_ : charge_.Status(); }
@@ -115,7 +115,7 @@ class HubEmulator : public QObject {
   const std::vector<THubTranscriptEntry>& Transcript() const { return transcript_; }
   void ClearTranscript() { transcript_.clear(); }
 
-  const HubEmulatorOptions& Options() const { return options_; }
+  const THubEmulatorOptions& Options() const { return options_; }
 
  signals:
   // After the hub has appeared on / left the bus.
@@ -123,34 +123,34 @@ class HubEmulator : public QObject {
   void Disappeared();
 
  private:
-  struct Outcome {
+  struct TOutcome {
     std::uint8_t status = HUB_STATUS_OK;
     std::vector<std::uint8_t> data;
     enum class EAfter { Nothing, EnterBootloader, Reboot } after = EAfter::Nothing;
   };
-  struct ActiveFault {
+  struct TActiveFault {
     int id;
     THubFault fault;
     int seen = 0;
   };
 
-  Outcome Execute(std::uint8_t command, const std::vector<std::uint8_t>& data);
-  Outcome LoadRecord(const std::vector<std::uint8_t>& data);
-  Outcome ProgramRecord(const std::vector<std::uint8_t>& data);
-  void AttachAs(HubMode mode, bool canReadWrite);
+  TOutcome Execute(std::uint8_t command, const std::vector<std::uint8_t>& data);
+  TOutcome LoadRecord(const std::vector<std::uint8_t>& data);
+  TOutcome ProgramRecord(const std::vector<std::uint8_t>& data);
+  void AttachAs(EHubMode mode, bool canReadWrite);
   void DetachNow();
   // Goes away `goneAfterMs` from now and, unless `comeBackMs` < 0, comes back that much later.
-  void ReEnumerate(int goneAfterMs, HubMode mode, int comeBackMs, bool canReadWrite);
+  void ReEnumerate(int goneAfterMs, EHubMode mode, int comeBackMs, bool canReadWrite);
   void Send(std::uint64_t entry, std::vector<std::uint8_t> report, int delayMs);
   THubTranscriptEntry* Entry(std::uint64_t seq);
 
-  HubEmulatorOptions options_;
+  THubEmulatorOptions options_;
   THubConnection* connection_ = nullptr;
   QElapsedTimer clock_;
 
   bool attached_ = false;
   int attachments_ = 0;
-  HubMode mode_;
+  EHubMode mode_;
   bool appValid_;
   std::uint32_t appVersion_;
   std::array<std::uint8_t, LED_CHANNEL_COUNT> ledLevels_;
@@ -160,7 +160,7 @@ class HubEmulator : public QObject {
   std::optional<THubStatus> fixedStatus_;
   qint64 statusClockMs_ = 0;
 
-  std::vector<ProgrammedRecord> imageRecords_;
+  std::vector<TProgrammedRecord> imageRecords_;
   bool imageValid_ = false;
   std::uint32_t imageVersion_ = 0;
 
@@ -168,9 +168,9 @@ class HubEmulator : public QObject {
   std::optional<std::vector<std::uint8_t>> loaded_;
   bool erasedThisSession_ = false;
   std::optional<std::uint16_t> nextAddress_;
-  std::vector<ProgrammedRecord> flash_;
+  std::vector<TProgrammedRecord> flash_;
 
-  std::vector<ActiveFault> faults_;
+  std::vector<TActiveFault> faults_;
   int nextFaultId_ = 1;
   std::vector<std::uint8_t> lastReply_;
   std::vector<THubTranscriptEntry> transcript_;

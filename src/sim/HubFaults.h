@@ -24,7 +24,7 @@ class TOccurrence {
   int n_;
 };
 
-enum class FaultKind {
+enum class EFaultKind {
   NoReply,      // the request is lost: not carried out, no reply
   DelayReply,   // the reply comes `delayMs` after the request instead of after the latency
   ErrorStatus,  // the hub refuses the command: reply with `status`, nothing carried out
@@ -42,7 +42,7 @@ enum class FaultKind {
 inline constexpr int ANY_COMMAND = -1;
 
 struct THubFault {
-  FaultKind kind = FaultKind::NoReply;
+  EFaultKind kind = EFaultKind::NoReply;
   int command = ANY_COMMAND;  // a CMD_ code, or ANY_COMMAND
   TOccurrence when = TOccurrence::Always();
   int delayMs = 0;

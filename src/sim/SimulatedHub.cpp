@@ -2,7 +2,7 @@
 
 #include <string>
 
-TSimBusConnection::TSimBusConnection(std::shared_ptr<TSimHidBus> bus, HubEmulator& hub)
+TSimBusConnection::TSimBusConnection(std::shared_ptr<TSimHidBus> bus, THubEmulator& hub)
     : bus_(std::move(bus)), hub_(hub) {}
 
 TSimBusConnection::~TSimBusConnection() {
@@ -46,7 +46,7 @@ void TSimBusConnection::PushInputReport(const std::uint8_t* data, std::size_t si
   bus_->PushInput(id_, report, n + 1);
 }
 
-TSimulatedHub::TSimulatedHub(std::shared_ptr<TSimHidBus> bus, HubEmulatorOptions options,
+TSimulatedHub::TSimulatedHub(std::shared_ptr<TSimHidBus> bus, THubEmulatorOptions options,
                              bool plugIn)
     : bus_(bus), emulator_(options), connection_(std::move(bus), emulator_) {
   emulator_.SetConnection(&connection_);

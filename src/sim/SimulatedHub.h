@@ -20,7 +20,7 @@
 // which the bus lists as a new attachment with a new DevInst.
 class TSimBusConnection : public THubConnection {
  public:
-  TSimBusConnection(std::shared_ptr<TSimHidBus> bus, HubEmulator& hub);
+  TSimBusConnection(std::shared_ptr<TSimHidBus> bus, THubEmulator& hub);
   ~TSimBusConnection() override;
 
   // 0 until the first Attach.
@@ -32,24 +32,24 @@ class TSimBusConnection : public THubConnection {
 
  private:
   std::shared_ptr<TSimHidBus> bus_;
-  HubEmulator& hub_;
+  THubEmulator& hub_;
   TSimDeviceId id_ = 0;
 };
 
 // An emulator and its bus end together.
 class TSimulatedHub {
  public:
-  explicit TSimulatedHub(std::shared_ptr<TSimHidBus> bus, HubEmulatorOptions options = {},
+  explicit TSimulatedHub(std::shared_ptr<TSimHidBus> bus, THubEmulatorOptions options = {},
                          bool plugIn = true);
   ~TSimulatedHub();
 
-  HubEmulator& Emulator() { return emulator_; }
+  THubEmulator& Emulator() { return emulator_; }
   TSimDeviceId DeviceId() const { return connection_.DeviceId(); }
   // The DevInst of the current (or last) attachment.
   std::uint32_t DevInst() const;
 
  private:
   std::shared_ptr<TSimHidBus> bus_;
-  HubEmulator emulator_;
+  THubEmulator emulator_;
   TSimBusConnection connection_;
 };

@@ -1,6 +1,6 @@
 #include "tool/StatusRead.h"
 
-std::optional<StatusReadout> ReadHubStatus(THubLink& link) {
+std::optional<TStatusReadout> ReadHubStatus(THubLink& link) {
   try {
     if (!link.CurrentDevice())
       return std::nullopt;

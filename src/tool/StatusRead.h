@@ -7,4 +7,4 @@
 
 // One CMD_READ_STATUS exchange: the decoded readout, or nothing when there is no hub, no reply
 // or a non-zero status (the display then keeps what it showed).
-std::optional<StatusReadout> ReadHubStatus(THubLink& link);
+std::optional<TStatusReadout> ReadHubStatus(THubLink& link);

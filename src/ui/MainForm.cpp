@@ -610,7 +610,7 @@ void TfrmMain::btnReadClick() {
   });
 }
 
-void TfrmMain::ShowStatusReadout(const StatusReadout& readout) {
+void TfrmMain::ShowStatusReadout(const TStatusReadout& readout) {
   edtVolt->setText(QString::number(readout.voltage_mV));
   edtCurr->setText(QString::number(readout.current_mA));
   edtState->setText(QString::number(readout.state));

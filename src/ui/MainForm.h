@@ -163,7 +163,7 @@ class TfrmMain : public TSkinForm, public TUpdaterView {
   void FormCreate(std::shared_ptr<THidPlatform> platform, std::optional<FirmwareLines> image,
                   bool service);
   void PageChanged(int index);
-  void ShowStatusReadout(const StatusReadout& readout);
+  void ShowStatusReadout(const TStatusReadout& readout);
   void RefreshPortList();
   // Runs a user's action now, or after the exchange in flight; never lets an exception out.
   void RunUserAction(std::function<void()> action);

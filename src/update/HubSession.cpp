@@ -343,7 +343,7 @@ bool THubSession::HoldHub(int index) {
   return true;
 }
 
-std::optional<VersionReply> THubSession::CheckVersion() {
+std::optional<TVersionReply> THubSession::CheckVersion() {
   QString why;
   if (selected_ >= 0 && selected_ < static_cast<int>(hubs_.size()) &&
       InUseElsewhere(hubs_[selected_], &why)) {
@@ -361,7 +361,7 @@ std::optional<VersionReply> THubSession::CheckVersion() {
   }
   const int result = link_.SendFrame(CMD_GET_VERSION, VersionQueryRequest());
   const ReplyBuffer reply = link_.Reply();
-  std::optional<VersionReply> version;
+  std::optional<TVersionReply> version;
   if (result == 0) {
     version = DecodeVersionReply(reply);
     view_.ShowVersionLines(VersionLines(*version));

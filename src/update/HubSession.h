@@ -101,7 +101,7 @@ class THubSession : public QObject {
   static bool InUseElsewhere(const THidDevice* hub, QString* why = nullptr);
 
   // "Check Version"; the hub's versions when it answered.
-  std::optional<VersionReply> CheckVersion();
+  std::optional<TVersionReply> CheckVersion();
   // "Update".
   EUpdateResult Update();
 

@@ -197,7 +197,7 @@ EUpdateResult TUpdateProcedure::Finish() {
 
   // Success is what the hub says it runs, not that every record was taken.
   const int mode = QueryMode(link_);
-  std::optional<VersionReply> version;
+  std::optional<TVersionReply> version;
   if (link_.SendFrame(CMD_GET_VERSION, VersionQueryRequest()) == 0)
     version = DecodeVersionReply(link_.Reply());
   if (version) {

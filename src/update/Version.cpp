@@ -32,7 +32,7 @@ bool IsUpdateAvailable(std::uint32_t application) {
   return application < BUILTIN_APP_VERSION;
 }
 
-QStringList VersionLines(const VersionReply& reply) {
+QStringList VersionLines(const TVersionReply& reply) {
   return {Texts::BootloaderLabel + FormatVersion(VersionText(reply.bootloader)),
           Texts::AppLabel + FormatVersion(VersionText(reply.application)),
           Texts::CurrentAppLabel + FormatVersion(VersionText(BUILTIN_APP_VERSION)),

@@ -18,6 +18,6 @@ std::optional<std::uint32_t> ParseDottedVersion(const QString& text);
 // Whether a hub running `application` should be offered the built-in image.
 bool IsUpdateAvailable(std::uint32_t application);
 // The lines of the version box for a hub's reply.
-QStringList VersionLines(const VersionReply& reply);
+QStringList VersionLines(const TVersionReply& reply);
 // The status strip text after a version check: the undotted application version.
 QString VersionStatusText(std::uint32_t application);

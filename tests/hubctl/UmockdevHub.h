@@ -3,7 +3,7 @@
 // through /dev/hidrawN, as to a real hub, and the emulator answers.
 //
 //   TUmockdevTestbed testbed;
-//   HubEmulator emulator(options);
+//   THubEmulator emulator(options);
 //   TUmockdevHubConnection connection(testbed, HubReportDescriptor(),
 //       [&](const std::uint8_t* r, std::size_t n) { emulator.HandleOutputReport(r, n); });
 //   emulator.SetConnection(&connection);

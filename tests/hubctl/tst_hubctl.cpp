@@ -111,7 +111,7 @@ class HubctlTest : public QObject {
   // A watch on the hub named by --device stays with it when another hub is plugged in.
   void watchHoldsItsHub() {
     auto bus = std::make_shared<TSimHidBus>();
-    HubEmulatorOptions o;
+    THubEmulatorOptions o;
     o.replyLatencyMs = 0;
     TSimulatedHub first(bus, o);
     TSimulatedHub named(bus, o);
@@ -125,7 +125,7 @@ class HubctlTest : public QObject {
           plug.singleShot(300, [&] { later.Emulator().Plug(); });
           stop.singleShot(2600, [&h] { h.Interrupt(); });
         });
-    auto statusReads = [](HubEmulator& hub) {
+    auto statusReads = [](THubEmulator& hub) {
       int n = 0;
       for (const auto& e : hub.Transcript())
         n += e.command == CMD_READ_STATUS;
@@ -288,7 +288,7 @@ class HubctlTest : public QObject {
         {"--simulate", "--json", "update", "--image", dir.filePath("app.txt"), "--image-version",
          "1.2.16.0001"},
         [](THubctlEnvironment& env) {
-          env.onSimulatedHub = [](HubEmulator& hub) {
+          env.onSimulatedHub = [](THubEmulator& hub) {
             QFile image(FIRMWARE_IMAGE_FILE);
             QVERIFY(image.open(QIODevice::ReadOnly));
             hub.SetFirmwareImage(FirmwareLines::Parse(image.readAll().toStdString()), 0x12160002);
@@ -343,10 +343,10 @@ class HubctlTest : public QObject {
     std::unique_ptr<TSimulatedHub> lockedHub;
     const Outcome o = RunHubctl(args, [&](THubctlEnvironment& env) {
       if (setup == 0) {
-        env.onSimulatedHub = [](HubEmulator& hub) {
+        env.onSimulatedHub = [](THubEmulator& hub) {
           THubFault fault;
           fault.command = CMD_PROGRAM_RECORD;
-          fault.kind = FaultKind::ErrorStatus;
+          fault.kind = EFaultKind::ErrorStatus;
           fault.status = 0x07;
           fault.when = TOccurrence::Nth(5);
           hub.AddFault(fault);
@@ -354,14 +354,14 @@ class HubctlTest : public QObject {
       } else if (setup == 1 || setup == 2) {
         env.platform = bus;
         if (setup == 2) {
-          lockedHub = std::make_unique<TSimulatedHub>(bus, HubEmulatorOptions{}, false);
+          lockedHub = std::make_unique<TSimulatedHub>(bus, THubEmulatorOptions{}, false);
           lockedHub->Emulator().Plug(false);
         }
       } else if (setup == 3) {
-        env.onSimulatedHub = [](HubEmulator& hub) {
+        env.onSimulatedHub = [](THubEmulator& hub) {
           THubFault fault;
           fault.command = CMD_READ_STATUS;
-          fault.kind = FaultKind::NoReply;
+          fault.kind = EFaultKind::NoReply;
           hub.AddFault(fault);
         };
       }
@@ -431,7 +431,7 @@ class HubctlTest : public QObject {
           poll.start(5);
         },
         [&](THubctl& h) {
-          inBootloader = h.SimulatedHubs()[0]->Emulator().Mode() == HubMode::Bootloader;
+          inBootloader = h.SimulatedHubs()[0]->Emulator().Mode() == EHubMode::Bootloader;
           version = h.SimulatedHubs()[0]->Emulator().ApplicationVersion();
         });
     QCOMPARE(o.code, code);

@@ -104,12 +104,12 @@ class TRig {
     for (auto& hub : hubs_)
       hub->emulator.SetConnection(nullptr);
   }
-  HubEmulator& Hub(int i) { return hubs_.at(i)->emulator; }
+  THubEmulator& Hub(int i) { return hubs_.at(i)->emulator; }
   QString Node(int i) { return hubs_.at(i)->connection.Node(); }
 
  private:
-  static HubEmulatorOptions Options() {
-    HubEmulatorOptions o;
+  static THubEmulatorOptions Options() {
+    THubEmulatorOptions o;
     o.replyLatencyMs = 0;
     o.bootloaderSwitchDelayMs = 40;
     o.rebootDelayMs = 40;
@@ -117,7 +117,7 @@ class TRig {
     return o;
   }
   struct THub {
-    HubEmulator emulator;
+    THubEmulator emulator;
     TUmockdevHubConnection connection;
     THub(TUmockdevTestbed& testbed, int firstMinor)
         : emulator(Options()),
@@ -169,12 +169,12 @@ class HubctlFleetTest : public QObject {
     THubFault fault;
     fault.command = CMD_PROGRAM_RECORD;
     if (failing) {
-      fault.kind = FaultKind::NoReply;
+      fault.kind = EFaultKind::NoReply;
       fault.when = TOccurrence::FromNth(3);
       rig.Hub(failing - 1).AddFault(fault);
     }
     if (unplugged) {
-      fault.kind = FaultKind::Vanish;
+      fault.kind = EFaultKind::Vanish;
       fault.when = TOccurrence::Nth(3);
       fault.delayMs = -1;
       rig.Hub(unplugged - 1).AddFault(fault);

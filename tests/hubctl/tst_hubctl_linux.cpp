@@ -38,8 +38,8 @@ struct Outcome {
 constexpr int PROGRAM_PAUSE_MS = 1000;
 constexpr int HUB_AWAY_MS = 50;
 
-HubEmulatorOptions FastHub() {
-  HubEmulatorOptions options;
+THubEmulatorOptions FastHub() {
+  THubEmulatorOptions options;
   options.replyLatencyMs = 0;
   options.bootloaderSwitchDelayMs = HUB_AWAY_MS;
   options.rebootDelayMs = HUB_AWAY_MS;
@@ -48,9 +48,9 @@ HubEmulatorOptions FastHub() {
 
 // An emulated hub on the testbed.
 struct THub {
-  HubEmulator emulator;
+  THubEmulator emulator;
   TUmockdevHubConnection connection;
-  THub(TUmockdevTestbed& testbed, HubEmulatorOptions options, int firstMinor = 0)
+  THub(TUmockdevTestbed& testbed, THubEmulatorOptions options, int firstMinor = 0)
       : emulator(options),
         connection(
             testbed, HubReportDescriptor(),
@@ -143,7 +143,7 @@ class HubctlLinuxTest : public QObject {
     QFETCH(QStringList, args);
     QFETCH(bool, upToDate);
     QFETCH(QString, outPattern);
-    HubEmulatorOptions options = FastHub();
+    THubEmulatorOptions options = FastHub();
     if (upToDate)
       options.applicationVersion = BUILTIN_APP_VERSION;
     THub hub(*testbed_, options);
@@ -166,7 +166,7 @@ class HubctlLinuxTest : public QObject {
                                            Texts::Reboot, Texts::Ok, Texts::UpdateCompleted}));
     QCOMPARE(hub.emulator.Attachments(), 3);
     QCOMPARE(hub.connection.Node(), QStringLiteral("/dev/hidraw2"));
-    QCOMPARE(hub.emulator.Mode(), HubMode::Application);
+    QCOMPARE(hub.emulator.Mode(), EHubMode::Application);
     QCOMPARE(hub.emulator.ApplicationVersion(), BUILTIN_APP_VERSION);
     QCOMPARE(hub.emulator.LedLevels(), FastHub().ledLevels);
   }
@@ -301,16 +301,16 @@ class HubctlLinuxTest : public QObject {
     QTest::addColumn<int>("backAfterMs");  // -1: never
     QTest::addColumn<QStringList>("log");
     QTest::newRow("while programming")
-        << int(FaultKind::Vanish) << int(CMD_PROGRAM_RECORD) << 100 << -1
+        << int(EFaultKind::Vanish) << int(CMD_PROGRAM_RECORD) << 100 << -1
         << QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Timeout};
     QTest::newRow("at the bootloader switch")
-        << int(FaultKind::NoReturn) << int(CMD_ENTER_BOOTLOADER) << 1 << -1
+        << int(EFaultKind::NoReturn) << int(CMD_ENTER_BOOTLOADER) << 1 << -1
         << QStringList{Texts::EnterBootloaderMode, Texts::EnterBootloaderError};
-    QTest::newRow("at the reboot") << int(FaultKind::NoReturn) << int(CMD_REBOOT) << 1 << -1
+    QTest::newRow("at the reboot") << int(EFaultKind::NoReturn) << int(CMD_REBOOT) << 1 << -1
                                    << QStringList{Texts::EnterBootloaderMode, Texts::Programming,
                                                   Texts::Reboot, Texts::UpdateFailedRetry};
     QTest::newRow("while programming, back at once")
-        << int(FaultKind::Vanish) << int(CMD_PROGRAM_RECORD) << 100 << 50
+        << int(EFaultKind::Vanish) << int(CMD_PROGRAM_RECORD) << 100 << 50
         << QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Timeout};
   }
   void vanishDuringUpdate() {
@@ -321,7 +321,7 @@ class HubctlLinuxTest : public QObject {
     QFETCH(QStringList, log);
     THub hub(*testbed_, FastHub());
     THubFault fault;
-    fault.kind = FaultKind(kind);
+    fault.kind = EFaultKind(kind);
     fault.command = command;
     fault.when = TOccurrence::Nth(nth);
     fault.delayMs = backAfterMs;

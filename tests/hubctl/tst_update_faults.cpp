@@ -44,8 +44,8 @@ constexpr int RETURN_WAIT_MS = 1500;
 constexpr int LATE_MS = PAUSE_MS + 600;
 constexpr std::array<std::uint8_t, 8> START_LEVELS{80, 70, 60, 50, 40, 30, 20, 10};
 
-HubEmulatorOptions QuickHub() {
-  HubEmulatorOptions o;
+THubEmulatorOptions QuickHub() {
+  THubEmulatorOptions o;
   o.applicationVersion = OLD_VERSION;
   o.ledLevels = START_LEVELS;
   o.replyLatencyMs = 0;
@@ -78,7 +78,7 @@ class TRig {
 #endif
   }
 
-  HubEmulator& Hub(int i = 0) {
+  THubEmulator& Hub(int i = 0) {
 #ifdef HALVEK_FAULTS_LINUX
     return hubs_.at(i)->emulator;
 #else
@@ -117,7 +117,7 @@ class TRig {
  private:
 #ifdef HALVEK_FAULTS_LINUX
   struct THub {
-    HubEmulator emulator;
+    THubEmulator emulator;
     TUmockdevHubConnection connection;
     THub(TUmockdevTestbed& testbed, int firstMinor)
         : emulator(QuickHub()),
@@ -194,7 +194,7 @@ struct TFaultRow {
   bool linuxOnly = false;
 };
 
-THubFault Fault(FaultKind kind, int command, TOccurrence when, int delayMs = 0) {
+THubFault Fault(EFaultKind kind, int command, TOccurrence when, int delayMs = 0) {
   THubFault f;
   f.kind = kind;
   f.command = command;
@@ -227,7 +227,7 @@ std::function<void(TRig&, THubctl&)> InterruptAt(int command, int times) {
 const QString NOT_UPDATED_BOOTLOADER = Texts::NotUpdated("the hub is still in its bootloader");
 
 std::map<QString, TFaultRow> Rows() {
-  using F = FaultKind;
+  using F = EFaultKind;
   std::map<QString, TFaultRow> rows;
   // The hub coming back from a reset.
   rows["slow back from bootloader switch"] = {
@@ -482,17 +482,17 @@ class UpdateFaultsTest : public QObject {
     QVERIFY2(o.All().contains(row.said), qPrintable(what));
     // Success is said only where the hub runs the new firmware.
     QCOMPARE(o.out.contains(Texts::UpdateCompleted), row.code == EXIT_OK);
-    HubEmulator& hub = rig.Hub();
+    THubEmulator& hub = rig.Hub();
     switch (row.after) {
       case EAfter::Untouched:
         QVERIFY(hub.Attached());
-        QCOMPARE(hub.Mode(), HubMode::Application);
+        QCOMPARE(hub.Mode(), EHubMode::Application);
         QCOMPARE(hub.ApplicationVersion(), OLD_VERSION);
         QCOMPARE(hub.LedLevels(), START_LEVELS);
         break;
       case EAfter::Bootloader:
         QVERIFY(hub.Attached());
-        QCOMPARE(hub.Mode(), HubMode::Bootloader);
+        QCOMPARE(hub.Mode(), EHubMode::Bootloader);
         break;
       case EAfter::Gone:
         QVERIFY(!hub.Attached());
@@ -524,7 +524,7 @@ class UpdateFaultsTest : public QObject {
     const TOutcome retry = RunHubctl(rig, state_->path(), again);
     QVERIFY2(retry.code == EXIT_OK,
              qPrintable(QString("retry: exit %1\n%2").arg(retry.code).arg(retry.All())));
-    QCOMPARE(hub.Mode(), HubMode::Application);
+    QCOMPARE(hub.Mode(), EHubMode::Application);
     QCOMPARE(hub.ApplicationVersion(), NEW_VERSION);
     QCOMPARE(hub.LedLevels(), START_LEVELS);
     // Nothing is kept once the levels are back on the hub.

@@ -180,7 +180,7 @@ class FrameTest : public QObject {
     QFETCH(QString, present);
     ReplyBuffer r{};
     std::copy(bytes5to14.begin(), bytes5to14.end(), r.begin() + 5);
-    const StatusReadout s = DecodeStatusReply(r);
+    const TStatusReadout s = DecodeStatusReply(r);
     QCOMPARE(s.voltage_mV, voltage);
     QCOMPARE(s.current_mA, current);
     QCOMPARE(s.state, r[9]);

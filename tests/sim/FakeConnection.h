@@ -60,22 +60,22 @@ inline Bytes Frame(std::uint8_t command, const Bytes& data = {}) {
 }
 
 // Writes one report and returns what the hub pushed meanwhile (with latency 0: its reply).
-inline std::vector<Bytes> Write(HubEmulator& hub, FakeConnection& bus, const Bytes& report) {
+inline std::vector<Bytes> Write(THubEmulator& hub, FakeConnection& bus, const Bytes& report) {
   const std::size_t before = bus.events.size();
   hub.HandleOutputReport(report.data(), report.size());
   return bus.Reports(before);
 }
 
 // One command on an instant hub: its single reply, or an empty report when none came.
-inline Bytes Exchange(HubEmulator& hub, FakeConnection& bus, std::uint8_t command,
+inline Bytes Exchange(THubEmulator& hub, FakeConnection& bus, std::uint8_t command,
                       const Bytes& data = {}) {
   const std::vector<Bytes> r = Write(hub, bus, Frame(command, data));
   return r.size() == 1 ? r[0] : Bytes{};
 }
 
 // Options for a hub that answers at once and re-enumerates quickly.
-inline HubEmulatorOptions InstantHub() {
-  HubEmulatorOptions o;
+inline THubEmulatorOptions InstantHub() {
+  THubEmulatorOptions o;
   o.replyLatencyMs = 0;
   o.bootloaderSwitchDelayMs = 5;
   o.rebootDelayMs = 5;
@@ -87,8 +87,8 @@ inline HubEmulatorOptions InstantHub() {
 // An emulated hub plugged into a fake bus.
 struct Hub {
   FakeConnection bus;
-  HubEmulator hub;
-  explicit Hub(HubEmulatorOptions o = InstantHub()) : hub(o) {
+  THubEmulator hub;
+  explicit Hub(THubEmulatorOptions o = InstantHub()) : hub(o) {
     hub.SetConnection(&bus);
     hub.Plug();
   }

@@ -8,12 +8,12 @@
 #include "protocol/Commands.h"
 
 Q_DECLARE_METATYPE(Bytes)
-Q_DECLARE_METATYPE(HubMode)
+Q_DECLARE_METATYPE(EHubMode)
 
 namespace {
 
-HubEmulatorOptions InMode(HubMode mode) {
-  HubEmulatorOptions o = InstantHub();
+THubEmulatorOptions InMode(EHubMode mode) {
+  THubEmulatorOptions o = InstantHub();
   o.mode = mode;
   return o;
 }
@@ -26,14 +26,14 @@ class HubCommandsTest : public QObject {
  private slots:
   // Every command of the table in both modes: status and reply data, in the full reply layout.
   void replies_data() {
-    QTest::addColumn<HubMode>("mode");
+    QTest::addColumn<EHubMode>("mode");
     QTest::addColumn<int>("command");
     QTest::addColumn<Bytes>("data");
     QTest::addColumn<int>("status");
     QTest::addColumn<Bytes>("reply");  // the data from byte 5
 
-    const auto A = HubMode::Application;
-    const auto B = HubMode::Bootloader;
+    const auto A = EHubMode::Application;
+    const auto B = EHubMode::Bootloader;
     // Default options: application 0x11140801, bootloader 0x01000300.
     const Bytes versions{0x11, 0x14, 0x08, 0x01, 0x01, 0x00, 0x03, 0x00};
     const Bytes leds{80, 70, 60, 50, 40, 30, 20, 10};
@@ -78,7 +78,7 @@ class HubCommandsTest : public QObject {
     QTest::newRow("unknown code 255") << A << 255 << none << 3 << none;
   }
   void replies() {
-    QFETCH(HubMode, mode);
+    QFETCH(EHubMode, mode);
     QFETCH(int, command);
     QFETCH(Bytes, data);
     QFETCH(int, status);
@@ -142,7 +142,7 @@ class HubCommandsTest : public QObject {
     QCOMPARE(int(r[0][3]), echo);
     QCOMPARE(int(r[0][4]), status);
     // A refused report changes nothing.
-    const auto levels = HubEmulatorOptions{}.ledLevels;
+    const auto levels = THubEmulatorOptions{}.ledLevels;
     if (status != 0)
       QCOMPARE(h.hub.LedLevels(), levels);
     QCOMPARE(h.hub.Transcript().back().status, std::uint8_t(status));
@@ -183,7 +183,7 @@ class HubCommandsTest : public QObject {
     };
     int length = 0;
     int status = -1;
-    const StatusReadout first = read(length, status);
+    const TStatusReadout first = read(length, status);
     QCOMPARE(length, 15);
     QCOMPARE(status, 0);
     const THubStatus s = h.hub.Status();
@@ -200,7 +200,7 @@ class HubCommandsTest : public QObject {
     QVERIFY(read(length, status).voltage_mV > first.voltage_mV);
     // Exact figures for tests of the readout: 10000 mV, 65535 mA, batteries 1 and 3.
     h.hub.SetFixedStatus(THubStatus{10000, 65535, 7, 2, 0x5A, {1, 2, 255}});
-    const StatusReadout fixed = read(length, status);
+    const TStatusReadout fixed = read(length, status);
     QCOMPARE(fixed.voltage_mV, 10000);
     QCOMPARE(fixed.current_mA, 65535);
     QCOMPARE(fixed.state, 7);
@@ -211,7 +211,7 @@ class HubCommandsTest : public QObject {
 
   // With the clock running the readout follows real time, scaled.
   void statusMovesWithTime() {
-    HubEmulatorOptions o = InstantHub();
+    THubEmulatorOptions o = InstantHub();
     o.statusTimeScale = 1000;  // a second per millisecond: well inside the first charge
     Hub h(o);
     const Bytes first = Exchange(h.hub, h.bus, CMD_READ_STATUS);
@@ -270,7 +270,7 @@ class HubCommandsTest : public QObject {
   }
   void latency() {
     QFETCH(int, latencyMs);
-    HubEmulatorOptions o = InstantHub();
+    THubEmulatorOptions o = InstantHub();
     o.replyLatencyMs = latencyMs;
     Hub h(o);
     QElapsedTimer clock;
@@ -286,7 +286,7 @@ class HubCommandsTest : public QObject {
   // A reply on its way is lost with the attachment it belongs to; an unplugged hub hears
   // nothing; plugging in again is a new attachment.
   void replyDiesWithAttachment() {
-    HubEmulatorOptions o = InstantHub();
+    THubEmulatorOptions o = InstantHub();
     o.replyLatencyMs = 20;
     Hub h(o);
     Write(h.hub, h.bus, Frame(CMD_QUERY_MODE));

@@ -19,7 +19,7 @@ Bytes Reply(std::uint8_t command, std::uint8_t status, const Bytes& data = {}) {
   return {reply.begin(), reply.end()};
 }
 
-THubFault Fault(FaultKind kind, int command, TOccurrence when) {
+THubFault Fault(EFaultKind kind, int command, TOccurrence when) {
   THubFault f;
   f.kind = kind;
   f.command = command;
@@ -44,7 +44,7 @@ class HubFaultsTest : public QObject {
     using O = TOccurrence;
     auto row = [](const char* name, int command, O when, const char* hits) {
       THubFault f;
-      f.kind = FaultKind::ErrorStatus;
+      f.kind = EFaultKind::ErrorStatus;
       f.status = 0x33;
       f.command = command;
       f.when = when;
@@ -87,7 +87,7 @@ class HubFaultsTest : public QObject {
       const auto& faults = h.hub.Transcript()[i].faults;
       QCOMPARE(faults.size(), std::size_t(hits[i] == '1'));
       if (!faults.empty())
-        QCOMPARE(faults[0], FaultKind::ErrorStatus);
+        QCOMPARE(faults[0], EFaultKind::ErrorStatus);
     }
   }
 
@@ -100,34 +100,36 @@ class HubFaultsTest : public QObject {
 
     const Bytes normal = Reply(CMD_SET_LED_LEVEL, 0);
     const Bytes version = Reply(CMD_GET_VERSION, 0, {0x11, 0x14, 0x08, 0x01, 1, 0, 3, 0});
-    auto fault = [](FaultKind kind) { return Fault(kind, CMD_SET_LED_LEVEL, TOccurrence::Nth(1)); };
+    auto fault = [](EFaultKind kind) {
+      return Fault(kind, CMD_SET_LED_LEVEL, TOccurrence::Nth(1));
+    };
 
-    QTest::newRow("no reply") << fault(FaultKind::NoReply) << std::vector<Bytes>{} << false;
-    THubFault f = fault(FaultKind::DelayReply);
+    QTest::newRow("no reply") << fault(EFaultKind::NoReply) << std::vector<Bytes>{} << false;
+    THubFault f = fault(EFaultKind::DelayReply);
     f.delayMs = 30;
     QTest::newRow("delayed reply") << f << std::vector<Bytes>{normal} << true;
-    QTest::newRow("status 0xFF") << fault(FaultKind::ErrorStatus)
+    QTest::newRow("status 0xFF") << fault(EFaultKind::ErrorStatus)
                                  << std::vector<Bytes>{Reply(CMD_SET_LED_LEVEL, 0xFF)} << false;
-    f = fault(FaultKind::ErrorStatus);
+    f = fault(EFaultKind::ErrorStatus);
     f.status = 0x09;
     QTest::newRow("status 9") << f << std::vector<Bytes>{Reply(CMD_SET_LED_LEVEL, 9)} << false;
     Bytes wrongLead = normal;
     wrongLead[0] = 0xAA;
-    QTest::newRow("lead 0xAA") << fault(FaultKind::WrongLead) << std::vector<Bytes>{wrongLead}
+    QTest::newRow("lead 0xAA") << fault(EFaultKind::WrongLead) << std::vector<Bytes>{wrongLead}
                                << true;
-    f = fault(FaultKind::WrongLead);
+    f = fault(EFaultKind::WrongLead);
     f.leadByte = 0x00;
     wrongLead[0] = 0x00;
     QTest::newRow("lead 0x00") << f << std::vector<Bytes>{wrongLead} << true;
     QTest::newRow("short report, 4 bytes")
-        << fault(FaultKind::ShortReport)
+        << fault(EFaultKind::ShortReport)
         << std::vector<Bytes>{Bytes(normal.begin(), normal.begin() + 4)} << true;
-    f = fault(FaultKind::ShortReport);
+    f = fault(EFaultKind::ShortReport);
     f.length = 1;
     QTest::newRow("short report, 1 byte") << f << std::vector<Bytes>{Bytes{0x55}} << true;
     QTest::newRow("stale reply first")
-        << fault(FaultKind::StaleReply) << std::vector<Bytes>{version, normal} << true;
-    f = fault(FaultKind::StaleReply);
+        << fault(EFaultKind::StaleReply) << std::vector<Bytes>{version, normal} << true;
+    f = fault(EFaultKind::StaleReply);
     f.delayMs = 40;  // after the real one
     QTest::newRow("stale reply after") << f << std::vector<Bytes>{normal, version} << true;
   }
@@ -135,7 +137,7 @@ class HubFaultsTest : public QObject {
     QFETCH(THubFault, fault);
     QFETCH(std::vector<Bytes>, reports);
     QFETCH(bool, carriedOut);
-    HubEmulatorOptions o = InstantHub();
+    THubEmulatorOptions o = InstantHub();
     o.replyLatencyMs = 10;
     Hub h(o);
     h.hub.AddFault(fault);
@@ -150,12 +152,12 @@ class HubFaultsTest : public QObject {
     QCOMPARE(send(CMD_SET_LED_LEVEL, {2, 99}), reports.size());
     const std::vector<Bytes> got = h.bus.Reports();
     QCOMPARE(std::vector<Bytes>(got.begin() + at, got.end()), reports);
-    QCOMPARE(h.hub.LedLevels()[1], carriedOut ? 99 : HubEmulatorOptions{}.ledLevels[1]);
+    QCOMPARE(h.hub.LedLevels()[1], carriedOut ? 99 : THubEmulatorOptions{}.ledLevels[1]);
     // The transcript shows the reply as it went out.
     const THubTranscriptEntry& e = h.hub.Transcript()[1];
-    QCOMPARE(e.faults, std::vector<FaultKind>{fault.kind});
+    QCOMPARE(e.faults, std::vector<EFaultKind>{fault.kind});
     QCOMPARE(e.carriedOut, carriedOut);
-    if (fault.kind != FaultKind::StaleReply) {
+    if (fault.kind != EFaultKind::StaleReply) {
       QCOMPARE(e.reply, reports.empty() ? Bytes{} : reports.back());
       QCOMPARE(e.replyDelivered, !reports.empty());
     }
@@ -179,14 +181,15 @@ class HubFaultsTest : public QObject {
     QTest::newRow("bootloader switch") << E << -1 << true << true << 30;
     QTest::newRow("reboot") << R << -1 << true << true << 30;
     QTest::newRow("no return from bootloader switch")
-        << E << int(FaultKind::NoReturn) << false << false << 0;
-    QTest::newRow("no return from reboot") << R << int(FaultKind::NoReturn) << false << false << 0;
+        << E << int(EFaultKind::NoReturn) << false << false << 0;
+    QTest::newRow("no return from reboot") << R << int(EFaultKind::NoReturn) << false << false << 0;
     QTest::newRow("late from bootloader switch")
-        << E << int(FaultKind::LateReturn) << true << true << 150;
-    QTest::newRow("late from reboot") << R << int(FaultKind::LateReturn) << true << true << 150;
+        << E << int(EFaultKind::LateReturn) << true << true << 150;
+    QTest::newRow("late from reboot") << R << int(EFaultKind::LateReturn) << true << true << 150;
     QTest::newRow("no access after bootloader switch")
-        << E << int(FaultKind::NoAccess) << true << false << 30;
-    QTest::newRow("no access after reboot") << R << int(FaultKind::NoAccess) << true << false << 30;
+        << E << int(EFaultKind::NoAccess) << true << false << 30;
+    QTest::newRow("no access after reboot")
+        << R << int(EFaultKind::NoAccess) << true << false << 30;
   }
   void returns() {
     QFETCH(int, command);
@@ -194,12 +197,12 @@ class HubFaultsTest : public QObject {
     QFETCH(bool, comesBack);
     QFETCH(bool, canReadWrite);
     QFETCH(int, awayMs);
-    HubEmulatorOptions o = InstantHub();
+    THubEmulatorOptions o = InstantHub();
     o.bootloaderSwitchDelayMs = 30;
     o.rebootDelayMs = 30;
     Hub h(o);
     if (kind >= 0) {
-      THubFault f = Fault(FaultKind(kind), command, TOccurrence::Nth(2));
+      THubFault f = Fault(EFaultKind(kind), command, TOccurrence::Nth(2));
       f.delayMs = 150;
       h.hub.AddFault(f);
       // The first time is not hit.
@@ -227,7 +230,7 @@ class HubFaultsTest : public QObject {
       QCOMPARE(ev[mark + 2].kind, FakeConnection::Kind::Attach);
       QCOMPARE(ev[mark + 2].canReadWrite, canReadWrite);
       QVERIFY(ev[mark + 2].ms - ev[mark + 1].ms >= awayMs);
-      QCOMPARE(h.hub.Mode(), command == CMD_REBOOT ? HubMode::Application : HubMode::Bootloader);
+      QCOMPARE(h.hub.Mode(), command == CMD_REBOOT ? EHubMode::Application : EHubMode::Bootloader);
     }
   }
 
@@ -241,7 +244,7 @@ class HubFaultsTest : public QObject {
   void vanishMidProgramming() {
     QFETCH(int, returnMs);
     Hub h;
-    THubFault f = Fault(FaultKind::Vanish, CMD_PROGRAM_RECORD, TOccurrence::Nth(100));
+    THubFault f = Fault(EFaultKind::Vanish, CMD_PROGRAM_RECORD, TOccurrence::Nth(100));
     f.delayMs = returnMs;
     h.hub.AddFault(f);
     QCOMPARE(Exchange(h.hub, h.bus, CMD_ENTER_BOOTLOADER)[4], 0);
@@ -269,7 +272,7 @@ class HubFaultsTest : public QObject {
     }
     QTRY_VERIFY(h.hub.Attached());
     QCOMPARE(h.hub.Attachments(), 3);
-    QCOMPARE(h.hub.Mode(), HubMode::Bootloader);
+    QCOMPARE(h.hub.Mode(), EHubMode::Bootloader);
     QCOMPARE(Exchange(h.hub, h.bus, CMD_QUERY_MODE)[5], 1);
     QCOMPARE(Exchange(h.hub, h.bus, CMD_GET_VERSION)[5], 0);
   }
@@ -277,21 +280,21 @@ class HubFaultsTest : public QObject {
   // Outside programming a hub pulled out and back runs its application again.
   void vanishInApplication() {
     Hub h;
-    THubFault f = Fault(FaultKind::Vanish, CMD_READ_STATUS, TOccurrence::Nth(1));
+    THubFault f = Fault(EFaultKind::Vanish, CMD_READ_STATUS, TOccurrence::Nth(1));
     f.delayMs = 10;
     h.hub.AddFault(f);
     QVERIFY(Exchange(h.hub, h.bus, CMD_READ_STATUS).empty());
     QTRY_COMPARE(h.hub.Attachments(), 2);
     QTRY_VERIFY(h.hub.Attached());
-    QCOMPARE(h.hub.Mode(), HubMode::Application);
+    QCOMPARE(h.hub.Mode(), EHubMode::Application);
     QCOMPARE(Exchange(h.hub, h.bus, CMD_READ_STATUS)[4], 0);
   }
 
   void removedFaultIsGone() {
     Hub h;
-    const int id = h.hub.AddFault(Fault(FaultKind::NoReply, ANY_COMMAND, TOccurrence::Always()));
+    const int id = h.hub.AddFault(Fault(EFaultKind::NoReply, ANY_COMMAND, TOccurrence::Always()));
     const int other =
-        h.hub.AddFault(Fault(FaultKind::WrongLead, CMD_GET_VERSION, TOccurrence::Always()));
+        h.hub.AddFault(Fault(EFaultKind::WrongLead, CMD_GET_VERSION, TOccurrence::Always()));
     QVERIFY(Exchange(h.hub, h.bus, CMD_QUERY_MODE).empty());
     h.hub.RemoveFault(id);
     QCOMPARE(Exchange(h.hub, h.bus, CMD_QUERY_MODE)[0], 0x55);

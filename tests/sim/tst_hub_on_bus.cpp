@@ -13,8 +13,8 @@
 
 namespace {
 
-HubEmulatorOptions Quick(std::uint32_t version) {
-  HubEmulatorOptions o;
+THubEmulatorOptions Quick(std::uint32_t version) {
+  THubEmulatorOptions o;
   o.applicationVersion = version;
   o.bootloaderSwitchDelayMs = 20;
   o.rebootDelayMs = 20;
@@ -71,7 +71,7 @@ struct Rig {
         5000);
     return found;
   }
-  VersionReply Version() {
+  TVersionReply Version() {
     if (link.SendFrame(CMD_GET_VERSION, VersionQueryRequest()) != 0)
       return {};
     return DecodeVersionReply(link.Reply());
@@ -105,7 +105,7 @@ class HubOnBusTest : public QObject {
       QCOMPARE(listed->Attributes().ProductID, 0x0018);
       QVERIFY(rig.Use(*hub));
       QCOMPARE(rig.device->QueryCaps().OutputReportByteLength, 65);
-      const VersionReply v = rig.Version();
+      const TVersionReply v = rig.Version();
       QCOMPARE(v.application, hub->Emulator().ApplicationVersion());
       QCOMPARE(v.bootloader, hub->Emulator().BootloaderVersion());
       const auto& t = hub->Emulator().Transcript();
@@ -172,7 +172,7 @@ class HubOnBusTest : public QObject {
     Rig rig{0x11140801};
     TSimulatedHub& hub = *rig.hubs[0];
     THubFault f;
-    f.kind = FaultKind::NoAccess;
+    f.kind = EFaultKind::NoAccess;
     f.command = CMD_ENTER_BOOTLOADER;
     hub.Emulator().AddFault(f);
     QVERIFY(rig.Use(hub));

@@ -99,10 +99,10 @@ class HubProgrammingTest : public QObject {
     QCOMPARE(h.Status(CMD_QUERY_MODE), 0);
     QCOMPARE(h.Status(CMD_LED_ADJUST_BEGIN), 0);
     QVERIFY(h.Reset(CMD_ENTER_BOOTLOADER));
-    QCOMPARE(h.hub.Mode(), HubMode::Bootloader);
+    QCOMPARE(h.hub.Mode(), EHubMode::Bootloader);
     QCOMPARE(h.Program(records_), QString());
     QVERIFY(h.Reset(CMD_REBOOT));
-    QCOMPARE(h.hub.Mode(), HubMode::Application);
+    QCOMPARE(h.hub.Mode(), EHubMode::Application);
     QVERIFY(h.hub.ApplicationValid());
     for (int c = 1; c <= 8; ++c) {
       QCOMPARE(h.Status(CMD_SET_LED_LEVEL, {std::uint8_t(c), std::uint8_t(c * 10)}), 0);
@@ -120,7 +120,7 @@ class HubProgrammingTest : public QObject {
     const std::vector<Bytes> replies = h.bus.Reports();
     std::size_t firstReply = replies.size() - t.size();
     std::size_t i = 0;
-    auto expect = [&](std::uint8_t command, const Bytes& data, int attachment, HubMode mode) {
+    auto expect = [&](std::uint8_t command, const Bytes& data, int attachment, EHubMode mode) {
       const THubTranscriptEntry& e = t[i];
       QCOMPARE(e.command, command);
       QCOMPARE(e.data, data);
@@ -135,8 +135,8 @@ class HubProgrammingTest : public QObject {
         QVERIFY(e.timeMs >= t[i - 1].timeMs);
       ++i;
     };
-    const auto A = HubMode::Application;
-    const auto B = HubMode::Bootloader;
+    const auto A = EHubMode::Application;
+    const auto B = EHubMode::Bootloader;
     expect(CMD_QUERY_MODE, {}, 1, A);
     expect(CMD_LED_ADJUST_BEGIN, {}, 1, A);
     expect(CMD_ENTER_BOOTLOADER, {}, 1, A);
@@ -212,16 +212,16 @@ class HubProgrammingTest : public QObject {
     QVERIFY(h.Reset(CMD_ENTER_BOOTLOADER));
     QCOMPARE(h.Program(records), failure);
     QVERIFY(h.Reset(CMD_REBOOT));
-    QCOMPARE(h.hub.Mode(), runs ? HubMode::Application : HubMode::Bootloader);
+    QCOMPARE(h.hub.Mode(), runs ? EHubMode::Application : EHubMode::Bootloader);
     QCOMPARE(h.ReportedVersion(), version);
     QCOMPARE(h.Status(CMD_QUERY_MODE), 0);
     QCOMPARE(Exchange(h.hub, h.bus, CMD_QUERY_MODE)[5], runs ? 0 : 1);
     // A half-written hub stays in its bootloader however often it restarts.
     QVERIFY(h.Reset(CMD_REBOOT));
-    QCOMPARE(h.hub.Mode(), runs ? HubMode::Application : HubMode::Bootloader);
+    QCOMPARE(h.hub.Mode(), runs ? EHubMode::Application : EHubMode::Bootloader);
     h.hub.Unplug();
     h.hub.Plug();
-    QCOMPARE(h.hub.Mode(), runs ? HubMode::Application : HubMode::Bootloader);
+    QCOMPARE(h.hub.Mode(), runs ? EHubMode::Application : EHubMode::Bootloader);
   }
 
   // A failed update is repaired by a complete one, from the bootloader.
@@ -230,13 +230,13 @@ class HubProgrammingTest : public QObject {
     QVERIFY(h.Reset(CMD_ENTER_BOOTLOADER));
     h.Program({records_.begin(), records_.begin() + 200});
     QVERIFY(h.Reset(CMD_REBOOT));
-    QCOMPARE(h.hub.Mode(), HubMode::Bootloader);
+    QCOMPARE(h.hub.Mode(), EHubMode::Bootloader);
     QCOMPARE(h.hub.Programmed().size(), std::size_t{200});
     QVERIFY(h.Reset(CMD_ENTER_BOOTLOADER));
-    QCOMPARE(h.hub.Mode(), HubMode::Bootloader);
+    QCOMPARE(h.hub.Mode(), EHubMode::Bootloader);
     QCOMPARE(h.Program(records_), QString());
     QVERIFY(h.Reset(CMD_REBOOT));
-    QCOMPARE(h.hub.Mode(), HubMode::Application);
+    QCOMPARE(h.hub.Mode(), EHubMode::Application);
     QCOMPARE(h.ReportedVersion(), BUILTIN_APP_VERSION);
   }
 
@@ -245,9 +245,9 @@ class HubProgrammingTest : public QObject {
     Programmer h;
     QVERIFY(h.Reset(CMD_ENTER_BOOTLOADER));
     QVERIFY(h.Reset(CMD_REBOOT));
-    QCOMPARE(h.hub.Mode(), HubMode::Application);
+    QCOMPARE(h.hub.Mode(), EHubMode::Application);
     QCOMPARE(h.ReportedVersion(), OLD_VERSION);
-    QCOMPARE(h.hub.LedLevels(), HubEmulatorOptions{}.ledLevels);
+    QCOMPARE(h.hub.LedLevels(), THubEmulatorOptions{}.ledLevels);
   }
 
   // Only a firmware change brings the default LED levels; a plain restart keeps them.
@@ -259,7 +259,7 @@ class HubProgrammingTest : public QObject {
     QVERIFY(h.Reset(CMD_ENTER_BOOTLOADER));
     h.Program(records_);
     QVERIFY(h.Reset(CMD_REBOOT));
-    QCOMPARE(h.hub.LedLevels(), HubEmulatorOptions{}.defaultLedLevels);
+    QCOMPARE(h.hub.LedLevels(), THubEmulatorOptions{}.defaultLedLevels);
   }
 
   // An image given to the hub replaces the embedded one, with its own version.
@@ -275,11 +275,11 @@ class HubProgrammingTest : public QObject {
     // The embedded image is no longer the one the hub waits for.
     h.Program(records_);
     QVERIFY(h.Reset(CMD_REBOOT));
-    QCOMPARE(h.hub.Mode(), HubMode::Bootloader);
+    QCOMPARE(h.hub.Mode(), EHubMode::Bootloader);
     QVERIFY(h.Reset(CMD_ENTER_BOOTLOADER));
     QCOMPARE(h.Program(ImageRecords(small)), QString());
     QVERIFY(h.Reset(CMD_REBOOT));
-    QCOMPARE(h.hub.Mode(), HubMode::Application);
+    QCOMPARE(h.hub.Mode(), EHubMode::Application);
     QCOMPARE(h.ReportedVersion(), 0x02030405u);
   }
 };

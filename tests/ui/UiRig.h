@@ -18,8 +18,8 @@
 #include "ui/MainForm.h"
 #include "update/EmbeddedFirmware.h"
 
-inline HubEmulatorOptions QuickHub(std::uint32_t version = 0x11140801) {
-  HubEmulatorOptions o;
+inline THubEmulatorOptions QuickHub(std::uint32_t version = 0x11140801) {
+  THubEmulatorOptions o;
   o.applicationVersion = version;
   o.bootloaderSwitchDelayMs = 5;
   o.rebootDelayMs = 5;
@@ -30,7 +30,7 @@ inline HubEmulatorOptions QuickHub(std::uint32_t version = 0x11140801) {
 // Commands the hub received, in order, greetings (CMD_GET_VERSION) left out. A reply held up on
 // a busy machine makes the program send the same request again; unless `retries` is set, such a
 // repeat counts once.
-inline std::vector<std::uint8_t> Commands(const HubEmulator& hub, bool withGreetings = false,
+inline std::vector<std::uint8_t> Commands(const THubEmulator& hub, bool withGreetings = false,
                                           bool retries = false) {
   std::vector<std::uint8_t> out;
   const THubTranscriptEntry* last = nullptr;
@@ -45,7 +45,7 @@ inline std::vector<std::uint8_t> Commands(const HubEmulator& hub, bool withGreet
   return out;
 }
 
-inline const std::vector<HubEmulatorOptions> NO_HUBS;
+inline const std::vector<THubEmulatorOptions> NO_HUBS;
 
 struct UiRig {
   static constexpr std::uint32_t SMALL_VERSION = 0x11150906;
@@ -59,7 +59,7 @@ struct UiRig {
 
   // `hubOptions`: the hubs on the bus at start. A full image is the built-in one. `service`:
   // the window of halvek-updater --service.
-  explicit UiRig(std::vector<HubEmulatorOptions> hubOptions = {QuickHub()}, bool fullImage = false,
+  explicit UiRig(std::vector<THubEmulatorOptions> hubOptions = {QuickHub()}, bool fullImage = false,
                  bool service = false)
       : image(fullImage ? LoadEmbeddedFirmware() : SmallImage()) {
     qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
@@ -74,12 +74,12 @@ struct UiRig {
   }
   ~UiRig() { form.reset(); }
 
-  TSimulatedHub& AddHub(const HubEmulatorOptions& o, bool plugIn) {
+  TSimulatedHub& AddHub(const THubEmulatorOptions& o, bool plugIn) {
     hubs.push_back(std::make_unique<TSimulatedHub>(bus, o, plugIn));
     hubs.back()->Emulator().SetFirmwareImage(image, SMALL_VERSION);
     return *hubs.back();
   }
-  HubEmulator& Hub(std::size_t i = 0) { return hubs.at(i)->Emulator(); }
+  THubEmulator& Hub(std::size_t i = 0) { return hubs.at(i)->Emulator(); }
 
   // Lets device-change notices and posted events run.
   static void Settle(int ms = 30) { QTest::qWait(ms); }

@@ -12,7 +12,7 @@ namespace {
 
 using Level = std::pair<int, int>;  // channel, level
 
-std::vector<Level> LevelsSent(const HubEmulator& hub) {
+std::vector<Level> LevelsSent(const THubEmulator& hub) {
   std::vector<Level> out;
   for (const auto& e : hub.Transcript()) {
     if (e.command != CMD_SET_LED_LEVEL)
@@ -25,7 +25,7 @@ std::vector<Level> LevelsSent(const HubEmulator& hub) {
   return out;
 }
 
-int CountOf(const HubEmulator& hub, std::uint8_t command) {
+int CountOf(const THubEmulator& hub, std::uint8_t command) {
   int n = 0;
   for (const auto& e : hub.Transcript())
     n += e.command == command;
@@ -56,7 +56,7 @@ class TestUiTool : public QObject {
     QFETCH(QList<bool>, white);
     UiRig rig;
     TfrmMain& form = *rig.form;
-    HubEmulator& hub = rig.Hub();
+    THubEmulator& hub = rig.Hub();
     THubStatus s;
     s.voltage_mV = std::uint16_t(volt);
     s.current_mA = std::uint16_t(curr);
@@ -78,7 +78,7 @@ class TestUiTool : public QObject {
 
     // A read that fails leaves everything standing.
     THubFault silent;
-    silent.kind = FaultKind::NoReply;
+    silent.kind = EFaultKind::NoReply;
     silent.command = CMD_READ_STATUS;
     hub.AddFault(silent);
     s.voltage_mV = 1;
@@ -115,9 +115,9 @@ class TestUiTool : public QObject {
   void actionsDuringAnExchange() {
     UiRig rig;
     TfrmMain& form = *rig.form;
-    HubEmulator& hub = rig.Hub();
+    THubEmulator& hub = rig.Hub();
     THubFault slow;
-    slow.kind = FaultKind::DelayReply;
+    slow.kind = EFaultKind::DelayReply;
     slow.command = CMD_LED_ADJUST_END;
     slow.delayMs = 80;
     hub.AddFault(slow);
@@ -162,12 +162,12 @@ class TestUiTool : public QObject {
     QFETCH(QList<int>, hubLevels);
     QFETCH(QList<int>, bars);
     QFETCH(QList<int>, sentChannels);
-    HubEmulatorOptions o = QuickHub();
+    THubEmulatorOptions o = QuickHub();
     for (int i = 0; i < 8; ++i)
       o.ledLevels[i] = std::uint8_t(hubLevels[i]);
     UiRig rig({o});
     TfrmMain& form = *rig.form;
-    HubEmulator& hub = rig.Hub();
+    THubEmulator& hub = rig.Hub();
     hub.ClearTranscript();
 
     form.btnStartAdj->click();

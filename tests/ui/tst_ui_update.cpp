@@ -15,7 +15,7 @@
 
 using Cmds = std::vector<std::uint8_t>;
 Q_DECLARE_METATYPE(Cmds)
-Q_DECLARE_METATYPE(HubEmulatorOptions)
+Q_DECLARE_METATYPE(THubEmulatorOptions)
 Q_DECLARE_METATYPE(THubFault)
 
 namespace {
@@ -61,11 +61,11 @@ class TestUiUpdate : public QObject {
   void completeUpdate() {
     QFETCH(bool, bootloader);
     QFETCH(bool, fullImage);
-    HubEmulatorOptions o = QuickHub();
+    THubEmulatorOptions o = QuickHub();
     if (bootloader)
-      o.mode = HubMode::Bootloader;
+      o.mode = EHubMode::Bootloader;
     UiRig rig({o}, fullImage);
-    HubEmulator& hub = rig.Hub();
+    THubEmulator& hub = rig.Hub();
     const auto before = hub.LedLevels();
     hub.ClearTranscript();
 
@@ -94,14 +94,14 @@ class TestUiUpdate : public QObject {
     QVERIFY(rig.form->pnlUpdate->isEnabled());
     QVERIFY(rig.form->isEnabled());
     QCOMPARE(hub.ApplicationVersion(), BUILTIN_APP_VERSION);
-    QCOMPARE(hub.Mode(), HubMode::Application);
+    QCOMPARE(hub.Mode(), EHubMode::Application);
     QCOMPARE(Bars(*rig.form), bars);
     // The levels written back, channel 1 to 8 in order, are what the bars show.
     // ... at least 10 ms apart.
     std::vector<int> written;
     std::vector<qint64> times;
     for (const auto& e : hub.Transcript()) {
-      if (e.command == CMD_SET_LED_LEVEL && e.mode == HubMode::Application &&
+      if (e.command == CMD_SET_LED_LEVEL && e.mode == EHubMode::Application &&
           e.attachment == hub.Attachments()) {
         if (!written.empty() && written.back() == e.data[0] * 1000 + e.data[1])
           continue;  // sent again after a held-up reply
@@ -135,7 +135,7 @@ class TestUiUpdate : public QObject {
     QTest::addColumn<QString>("status");
     QTest::addColumn<bool>("lampRed");
     QTest::addColumn<bool>("replug");
-    auto fault = [](FaultKind kind, int command, TOccurrence when, int delayMs = 0) {
+    auto fault = [](EFaultKind kind, int command, TOccurrence when, int delayMs = 0) {
       THubFault f;
       f.kind = kind;
       f.command = command;
@@ -144,31 +144,31 @@ class TestUiUpdate : public QObject {
       return f;
     };
     QTest::newRow("LED levels not read")
-        << fault(FaultKind::NoReply, CMD_LED_ADJUST_BEGIN, TOccurrence::Always())
+        << fault(EFaultKind::NoReply, CMD_LED_ADJUST_BEGIN, TOccurrence::Always())
         << QStringList{Texts::UpdateFailedRetry} << Texts::StatusFailedRetry << false << false;
     QTest::newRow("no hub after the bootloader switch")
-        << fault(FaultKind::NoReturn, CMD_ENTER_BOOTLOADER, TOccurrence::Always())
+        << fault(EFaultKind::NoReturn, CMD_ENTER_BOOTLOADER, TOccurrence::Always())
         << QStringList{Texts::EnterBootloaderMode, Texts::EnterBootloaderError}
         << Texts::StatusStateError << false << true;
     QTest::newRow("record not answered")
-        << fault(FaultKind::NoReply, CMD_PROGRAM_RECORD, TOccurrence::FromNth(3))
+        << fault(EFaultKind::NoReply, CMD_PROGRAM_RECORD, TOccurrence::FromNth(3))
         << QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Timeout}
         << Texts::StatusProgramming << true << false;
     QTest::newRow("record refused")
-        << fault(FaultKind::ErrorStatus, CMD_LOAD_RECORD, TOccurrence::Nth(2))
+        << fault(EFaultKind::ErrorStatus, CMD_LOAD_RECORD, TOccurrence::Nth(2))
         << QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Timeout}
         << Texts::StatusProgramming << true << false;
     QTest::newRow("unplugged while programming")
-        << fault(FaultKind::Vanish, CMD_PROGRAM_RECORD, TOccurrence::Nth(2), -1)
+        << fault(EFaultKind::Vanish, CMD_PROGRAM_RECORD, TOccurrence::Nth(2), -1)
         << QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Timeout}
         << Texts::StatusProgramming << true << true;
     QTest::newRow("no hub after the reboot")
-        << fault(FaultKind::NoReturn, CMD_REBOOT, TOccurrence::Always())
+        << fault(EFaultKind::NoReturn, CMD_REBOOT, TOccurrence::Always())
         << QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Reboot,
                        Texts::UpdateFailedRetry}
         << Texts::StatusFailed << false << true;
     QTest::newRow("back without access")
-        << fault(FaultKind::NoAccess, CMD_ENTER_BOOTLOADER, TOccurrence::Always())
+        << fault(EFaultKind::NoAccess, CMD_ENTER_BOOTLOADER, TOccurrence::Always())
         << QStringList{Texts::EnterBootloaderMode, QStringLiteral("Cannot open the hub at"),
                        Texts::Programming, Texts::Timeout}
         << Texts::StatusProgramming << true << true;
@@ -181,7 +181,7 @@ class TestUiUpdate : public QObject {
     QFETCH(bool, replug);
     UiRig rig;
     rig.RaiseStatusStrip();
-    HubEmulator& hub = rig.Hub();
+    THubEmulator& hub = rig.Hub();
     const int id = hub.AddFault(fault);
 
     rig.form->btnUpdate->click();
@@ -254,7 +254,7 @@ class TestUiUpdate : public QObject {
     rig.form->pgcMain->setCurrentWidget(rig.form->rztbshtUpdate);
     rig.form->show();
     QVERIFY(QTest::qWaitForWindowExposed(rig.form.get()));
-    HubEmulator& hub = rig.Hub();
+    THubEmulator& hub = rig.Hub();
     hub.ClearTranscript();
     bool panelOffAtClick = true;
     bool closeRefused = false;
@@ -345,11 +345,11 @@ class TestUiUpdate : public QObject {
   }
 
   void versionCheck_data() {
-    QTest::addColumn<HubEmulatorOptions>("hub");
+    QTest::addColumn<THubEmulatorOptions>("hub");
     QTest::addColumn<QStringList>("lines");
     QTest::addColumn<QString>("status");
     auto app = [](std::uint32_t v) {
-      HubEmulatorOptions o = QuickHub(v);
+      THubEmulatorOptions o = QuickHub(v);
       o.bootloaderVersion = 0x01000300;
       return o;
     };
@@ -367,8 +367,8 @@ class TestUiUpdate : public QObject {
                            << QStringList{boot, QStringLiteral("App        :1.1.15.0907"), current,
                                           Texts::NoUpdateAvailable}
                            << QStringLiteral("APP版本：11150907");
-    HubEmulatorOptions blank = QuickHub();
-    blank.mode = HubMode::Bootloader;
+    THubEmulatorOptions blank = QuickHub();
+    blank.mode = EHubMode::Bootloader;
     blank.applicationValid = false;
     blank.bootloaderVersion = 0;
     QTest::newRow("nothing programmed")
@@ -378,7 +378,7 @@ class TestUiUpdate : public QObject {
         << QStringLiteral("APP版本：00000000");
   }
   void versionCheck() {
-    QFETCH(HubEmulatorOptions, hub);
+    QFETCH(THubEmulatorOptions, hub);
     QFETCH(QStringList, lines);
     QFETCH(QString, status);
     UiRig rig({hub});
@@ -391,7 +391,7 @@ class TestUiUpdate : public QObject {
 
     // A query that goes unanswered leaves the box as it was and logs nothing.
     THubFault silent;
-    silent.kind = FaultKind::NoReply;
+    silent.kind = EFaultKind::NoReply;
     silent.command = CMD_GET_VERSION;
     rig.Hub().AddFault(silent);
     rig.form->mmoUpdate->setPlainText(QStringLiteral("before"));
@@ -412,7 +412,7 @@ class TestUiUpdate : public QObject {
   void discovery() {
     // Present at start: listed, current, greeted during start-up, before the image is loaded.
     UiRig rig;
-    HubEmulator& first = rig.Hub();
+    THubEmulator& first = rig.Hub();
     QCOMPARE(Commands(first, true, true), Cmds{CMD_GET_VERSION});
     QVERIFY(first.Transcript().front().data.empty());
     QCOMPARE(rig.form->IndicatorIndex(), 0);
@@ -430,7 +430,7 @@ class TestUiUpdate : public QObject {
         rig.bus->Attach(keyboard, [&](const std::uint8_t*, std::size_t) { ++otherWrites; });
 
     // A second hub plugged later: both listed, the first one current and greeted again.
-    HubEmulatorOptions o = QuickHub();
+    THubEmulatorOptions o = QuickHub();
     TSimulatedHub& second = rig.AddHub(o, true);
     QVERIFY(rig.WaitForHubs(2));
     UiRig::Settle();

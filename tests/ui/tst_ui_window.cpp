@@ -90,7 +90,7 @@ class TestUiWindow : public QObject {
 
   void greetedBeforeImage() {
     // The first event loop during start-up is the greeting's wait for its reply.
-    HubEmulatorOptions o = QuickHub();
+    THubEmulatorOptions o = QuickHub();
     o.replyLatencyMs = 30;
     bool busy = false;
     int imageLines = -1, buttons = -1;

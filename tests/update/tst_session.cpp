@@ -11,15 +11,15 @@
 #include "update/Texts.h"
 
 namespace {
-HubEmulatorOptions FastHub() {
-  HubEmulatorOptions o;
+THubEmulatorOptions FastHub() {
+  THubEmulatorOptions o;
   o.replyLatencyMs = 0;
   o.bootloaderSwitchDelayMs = 30;
   o.rebootDelayMs = 30;
   return o;
 }
 
-int RecordsReceived(HubEmulator& hub) {
+int RecordsReceived(THubEmulator& hub) {
   int n = 0;
   for (const auto& entry : hub.Transcript())
     n += entry.command == CMD_PROGRAM_RECORD;
@@ -54,10 +54,10 @@ class SessionTest : public QObject {
       session.Start(bus);
       QCOMPARE(int(session.Hubs().size()), 2);
       QVERIFY(session.UseHub(chosen));
-      HubEmulator& target = chosen == 0 ? first.Emulator() : second.Emulator();
-      HubEmulator& other = chosen == 0 ? second.Emulator() : first.Emulator();
+      THubEmulator& target = chosen == 0 ? first.Emulator() : second.Emulator();
+      THubEmulator& other = chosen == 0 ? second.Emulator() : first.Emulator();
       if (thirdArrives) {
-        QObject::connect(&target, &HubEmulator::Disappeared, [&] {
+        QObject::connect(&target, &THubEmulator::Disappeared, [&] {
           if (!third)
             third = std::make_unique<TSimulatedHub>(bus, FastHub());
         });
@@ -66,7 +66,7 @@ class SessionTest : public QObject {
       QCOMPARE(target.ApplicationVersion(), BUILTIN_APP_VERSION);
       QCOMPARE(RecordsReceived(target), 625);
       QCOMPARE(RecordsReceived(other), 0);
-      QCOMPARE(other.Mode(), HubMode::Application);
+      QCOMPARE(other.Mode(), EHubMode::Application);
       if (third)
         QCOMPARE(RecordsReceived(third->Emulator()), 0);
     }
