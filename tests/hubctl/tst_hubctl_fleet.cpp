@@ -27,7 +27,7 @@
 
 #ifdef HALVEK_FLEET_LINUX
 #include "HidrawTestbed.h"
-#include "UmockdevHub.h"
+#include "UmockdevEmulatedHub.h"
 #include "hid/linux/LinuxHidPlatform.h"
 #include "protocol/Commands.h"
 #include "sim/HubEmulator.h"
@@ -96,13 +96,9 @@ class TRig {
  public:
   explicit TRig(int hubs) {
     for (int i = 0; i < hubs; ++i)
-      hubs_.push_back(std::make_unique<THub>(testbed_, i * 10));
+      hubs_.push_back(std::make_unique<TUmockdevEmulatedHub>(testbed_, Options(), i * 10));
     for (auto& hub : hubs_)
       hub->emulator.Plug();
-  }
-  ~TRig() {
-    for (auto& hub : hubs_)
-      hub->emulator.SetConnection(nullptr);
   }
   THubEmulator& Hub(int i) { return hubs_.at(i)->emulator; }
   QString Node(int i) { return hubs_.at(i)->connection.Node(); }
@@ -116,20 +112,8 @@ class TRig {
     o.statusTimeScale = 0;
     return o;
   }
-  struct THub {
-    THubEmulator emulator;
-    TUmockdevHubConnection connection;
-    THub(TUmockdevTestbed& testbed, int firstMinor)
-        : emulator(Options()),
-          connection(
-              testbed, HubReportDescriptor(),
-              [this](const std::uint8_t* r, std::size_t n) { emulator.HandleOutputReport(r, n); },
-              firstMinor) {
-      emulator.SetConnection(&connection);
-    }
-  };
   TUmockdevTestbed testbed_;
-  std::vector<std::unique_ptr<THub>> hubs_;
+  std::vector<std::unique_ptr<TUmockdevEmulatedHub>> hubs_;
 };
 #endif
 

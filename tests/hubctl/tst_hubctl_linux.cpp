@@ -11,7 +11,7 @@
 
 #include "HidrawTestbed.h"
 #include "Hubctl.h"
-#include "UmockdevHub.h"
+#include "UmockdevEmulatedHub.h"
 #include "hid/linux/LinuxHidPlatform.h"
 #include "protocol/Commands.h"
 #include "sim/HubEmulator.h"
@@ -47,19 +47,7 @@ THubEmulatorOptions FastHub() {
 }
 
 // An emulated hub on the testbed.
-struct THub {
-  THubEmulator emulator;
-  TUmockdevHubConnection connection;
-  THub(TUmockdevTestbed& testbed, THubEmulatorOptions options, int firstMinor = 0)
-      : emulator(options),
-        connection(
-            testbed, HubReportDescriptor(),
-            [this](const std::uint8_t* r, std::size_t n) { emulator.HandleOutputReport(r, n); },
-            firstMinor) {
-    emulator.SetConnection(&connection);
-  }
-  ~THub() { emulator.SetConnection(nullptr); }
-};
+using THub = TUmockdevEmulatedHub;
 
 // Runs one command line in-process on the machine's (the testbed's) HID devices.
 Outcome RunHubctl(const QStringList& args) {

@@ -25,7 +25,7 @@
 
 #ifdef HALVEK_FAULTS_LINUX
 #include "HidrawTestbed.h"
-#include "UmockdevHub.h"
+#include "UmockdevEmulatedHub.h"
 #include "hid/linux/LinuxHidPlatform.h"
 #else
 #include "hid/sim/SimHidBus.h"
@@ -61,7 +61,7 @@ class TRig {
   explicit TRig(int hubs) {
 #ifdef HALVEK_FAULTS_LINUX
     for (int i = 0; i < hubs; ++i)
-      hubs_.push_back(std::make_unique<THub>(testbed_, i * 10));
+      hubs_.push_back(std::make_unique<TUmockdevEmulatedHub>(testbed_, QuickHub(), i * 10));
 #else
     for (int i = 0; i < hubs; ++i)
       hubs_.push_back(std::make_unique<TSimulatedHub>(bus_, QuickHub(), false));
@@ -70,12 +70,6 @@ class TRig {
       Hub(i).SetFirmwareImage(image, NEW_VERSION);
       Hub(i).Plug();
     }
-  }
-  ~TRig() {
-#ifdef HALVEK_FAULTS_LINUX
-    for (auto& hub : hubs_)
-      hub->emulator.SetConnection(nullptr);
-#endif
   }
 
   THubEmulator& Hub(int i = 0) {
@@ -116,20 +110,8 @@ class TRig {
 
  private:
 #ifdef HALVEK_FAULTS_LINUX
-  struct THub {
-    THubEmulator emulator;
-    TUmockdevHubConnection connection;
-    THub(TUmockdevTestbed& testbed, int firstMinor)
-        : emulator(QuickHub()),
-          connection(
-              testbed, HubReportDescriptor(),
-              [this](const std::uint8_t* r, std::size_t n) { emulator.HandleOutputReport(r, n); },
-              firstMinor) {
-      emulator.SetConnection(&connection);
-    }
-  };
   TUmockdevTestbed testbed_;
-  std::vector<std::unique_ptr<THub>> hubs_;
+  std::vector<std::unique_ptr<TUmockdevEmulatedHub>> hubs_;
 #else
   std::shared_ptr<TSimHidBus> bus_ = std::make_shared<TSimHidBus>();
   std::vector<std::unique_ptr<TSimulatedHub>> hubs_;
