@@ -106,21 +106,19 @@ void THubLink::HidDeviceData(THidDevice*, std::uint8_t, const std::uint8_t* data
 }
 
 void THubLink::RunWhenIdle(std::function<void()> action) {
-  if (!Busy() && idleActions_.empty()) {
-    action();
-    return;
-  }
-  idleActions_.push_back({std::move(action), false});
-  if (!Busy())
-    ScheduleIdleActions();
+  Enqueue(std::move(action), false);
 }
 
 void THubLink::RunUserActionWhenIdle(std::function<void()> action) {
-  if (!Busy() && !userActionsHeld_ && idleActions_.empty()) {
+  Enqueue(std::move(action), true);
+}
+
+void THubLink::Enqueue(std::function<void()> action, bool user) {
+  if (!Busy() && !(user && userActionsHeld_) && idleActions_.empty()) {
     action();
     return;
   }
-  idleActions_.push_back({std::move(action), true});
+  idleActions_.push_back({std::move(action), user});
   if (!Busy())
     ScheduleIdleActions();
 }

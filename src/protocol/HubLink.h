@@ -74,6 +74,8 @@ class THubLink : public QObject {
     std::function<void()> run;
     bool user = false;
   };
+  // Runs `action` now when nothing is in flight or waiting before it, else queues it.
+  void Enqueue(std::function<void()> action, bool user);
   // The next action that may run now, or the end of the queue.
   std::deque<TIdleAction>::iterator NextRunnable();
 

@@ -39,9 +39,7 @@ void TLedAdjuster::StartAdjust() {
       const int level = std::min<int>(levels[channel - 1], LED_LEVEL_MAX);
       if (level == Level(channel))
         continue;
-      levels_[channel - 1] = level;
-      if (onLevelShown)
-        onLevelShown(channel, level);
+      ShowLevel(channel, level);
       // A moved bar sends its new level at once, before the next bar is set.
       SendLevel(channel);
     }

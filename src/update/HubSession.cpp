@@ -310,8 +310,6 @@ EUpdateResult THubSession::RunUpdate() {
     }
     if (!why.isEmpty())
       view_.AppendLog(why);
-  }
-  if (hub) {
     TUpdateTarget target;
     target.devInst = hub->InterfaceInfo().DevInst;
     target.port = PortOf(hub);
