@@ -98,6 +98,17 @@ int ExitCodeOf(EUpdateResult result) {
   }
 }
 
+void THubTally::Add(int hubCode) {
+  ++done_;
+  failed_ = failed_ || hubCode != EXIT_OK;
+}
+
+int THubTally::ExitCode() const {
+  if (interrupted_)
+    return EXIT_INTERRUPTED;
+  return failed_ ? EXIT_UPDATE_FAILED : EXIT_OK;
+}
+
 namespace {
 
 QString Hex4(unsigned value) {
@@ -175,7 +186,7 @@ int THubctl::Run(const QStringList& arguments) {
     error = TTerminalView::WriteErrorOf(*env_.out);
   if (error.isEmpty())
     return code;
-  *env_.err << "halvek-hubctl: cannot write the output: " << error << '\n';
+  *env_.err << "halvek-hubctl: " << HubctlTexts::CannotWriteOutput(error) << '\n';
   env_.err->flush();
   // A failed command keeps its own code: it says more.
   return code == EXIT_OK ? EXIT_ERROR : code;
@@ -205,11 +216,11 @@ int THubctl::RunCommand(const QStringList& arguments) {
       options.version = true;
     } else if (a == "--image") {
       if (!value(text))
-        return usageError("--image needs a file");
+        return usageError(HubctlTexts::ImageNeedsFile);
       options.image = text;
     } else if (a == "--image-version") {
       if (!value(text))
-        return usageError("--image-version needs a version such as 1.1.15.0906");
+        return usageError(HubctlTexts::ImageVersionNeedsVersion);
       options.imageVersion = text;
     } else if (a == "--simulate") {
       options.simulate = true;
@@ -221,29 +232,29 @@ int THubctl::RunCommand(const QStringList& arguments) {
       options.parallel = true;
     } else if (a == "--log") {
       if (!value(text) || text.isEmpty())
-        return usageError("--log needs a file");
+        return usageError(HubctlTexts::LogNeedsFile);
       options.log = text;
     } else if (a == "--hubs") {
       if (!value(text) || !ParseInt(text, 1, 64, number))
-        return usageError("--hubs needs a number of hubs, 1 to 64");
+        return usageError(HubctlTexts::HubsNeedsNumber);
       options.hubs = number;
     } else if (a == "--watch") {
       options.watch = true;
     } else if (a == "--device") {
       if (!value(options.device) || options.device.isEmpty())
-        return usageError("--device needs a device node");
+        return usageError(HubctlTexts::DeviceNeedsNode);
     } else if (a == "--timeout") {
       if (!value(text) || !ParseInt(text, 0, 86400, number)) {
-        return usageError("--timeout needs a number of seconds");
+        return usageError(HubctlTexts::TimeoutNeedsSeconds);
       }
       options.timeoutS = number;
     } else if (a == "--count") {
       if (!value(text) || !ParseInt(text, 1, 1000000, number)) {
-        return usageError("--count needs a number of hubs");
+        return usageError(HubctlTexts::CountNeedsNumber);
       }
       options.count = number;
     } else if (a.startsWith("--")) {
-      return usageError("unknown option " + a);
+      return usageError(HubctlTexts::UnknownOption(a));
     } else if (options.command.isEmpty()) {
       options.command = a;
     } else {
@@ -255,41 +266,38 @@ int THubctl::RunCommand(const QStringList& arguments) {
   static const QStringList commands = {"list", "version", "update", "status",
                                        "led",  "wait",    "auto",   "install-udev-rule"};
   if (options.command.isEmpty())
-    return usageError("no command given");
+    return usageError(HubctlTexts::NoCommand);
   if (!commands.contains(options.command))
-    return usageError("unknown command " + options.command);
+    return usageError(HubctlTexts::UnknownCommand(options.command));
   if (options.command != "led" && !options.arguments.isEmpty()) {
-    return usageError("unexpected " + options.arguments.join(' '));
+    return usageError(HubctlTexts::Unexpected(options.arguments));
   }
   if (options.watch && options.command != "status")
-    return usageError("--watch goes with status");
+    return usageError(HubctlTexts::GoesWith("--watch", "status"));
   if (options.timeoutS && options.command != "wait")
-    return usageError("--timeout goes with wait");
+    return usageError(HubctlTexts::GoesWith("--timeout", "wait"));
   if (options.count && options.command != "auto")
-    return usageError("--count goes with auto");
+    return usageError(HubctlTexts::GoesWith("--count", "auto"));
   if (options.all && options.command != "update")
-    return usageError("--all goes with update");
+    return usageError(HubctlTexts::GoesWith("--all", "update"));
   if (options.all && !options.device.isEmpty())
-    return usageError("--all and --device exclude each other");
+    return usageError(HubctlTexts::AllExcludesDevice);
   if (options.parallel && options.command != "auto")
-    return usageError("--parallel goes with auto");
+    return usageError(HubctlTexts::GoesWith("--parallel", "auto"));
   if (options.log && options.command != "update" && options.command != "auto")
-    return usageError("--log goes with update and auto");
+    return usageError(HubctlTexts::GoesWith("--log", "update and auto"));
   if (options.hubs && !options.simulate)
-    return usageError("--hubs goes with --simulate");
+    return usageError(HubctlTexts::GoesWith("--hubs", "--simulate"));
   if ((options.image || options.imageVersion) && options.command != "update" &&
       options.command != "auto") {
-    return usageError("--image and --image-version go with update and auto");
+    return usageError(HubctlTexts::ImageGoesWith);
   }
   if (options.image.has_value() != options.imageVersion.has_value())
-    return usageError("--image and --image-version go together");
+    return usageError(HubctlTexts::ImageGoTogether);
   if (options.imageVersion) {
     const auto version = ParseDottedVersion(*options.imageVersion);
     if (!version) {
-      return usageError(
-          QStringLiteral("--image-version %1 is not a version of the form X.X.XX.XXXX (hex "
-                         "digits, such as 1.1.15.0906)")
-              .arg(*options.imageVersion));
+      return usageError(HubctlTexts::NotAVersion(*options.imageVersion));
     }
     imageVersion_ = *version;
   }
@@ -302,8 +310,7 @@ int THubctl::RunCommand(const QStringList& arguments) {
     // Checked like the built-in image, before any hub is touched.
     image_ = LoadFirmwareFile(*options.image);
     if (!image_->IsValid()) {
-      Error(QStringLiteral("refusing the firmware image %1")
-                .arg(QString::fromStdString(image_->Error())));
+      Error(HubctlTexts::RefusingImage(QString::fromStdString(image_->Error())));
       return EXIT_USAGE;
     }
   }
@@ -355,7 +362,7 @@ int THubctl::Dispatch(const TOptions& options) {
       session_->Start(platform, env_.image, env_.imageVersion);
   } catch (const std::exception& e) {
     view_->SetQuiet(false);
-    Error(QStringLiteral("cannot reach the HID devices: %1").arg(e.what()));
+    Error(HubctlTexts::CannotReachDevices(e.what()));
     return EXIT_ERROR;
   }
   if (env_.autoTimerMs)
@@ -453,7 +460,7 @@ int THubctl::SelectHub(const TOptions& options) {
   }
   QString why;
   if (THubSession::InUseElsewhere(hub, &why)) {
-    Error(QStringLiteral("the hub at %1: %2").arg(CurrentNode(), why));
+    Error(HubctlTexts::HubInUse(CurrentNode(), why));
     return EXIT_HUB_IN_USE;
   }
   return EXIT_OK;
@@ -474,8 +481,8 @@ int THubctl::List(const TOptions& options) {
     const QString node = QString::fromStdString(device->InterfaceInfo().DevicePath);
     const QString access =
         device->CanReadWrite()
-            ? QStringLiteral("read/write")
-            : QStringLiteral("no access (%1)").arg(QString::fromStdString(device->OpenErrorText()));
+            ? HubctlTexts::ReadWrite
+            : HubctlTexts::NoAccess(QString::fromStdString(device->OpenErrorText()));
     if (options.json) {
       devices.append(QJsonObject{{"node", node},
                                  {"vendor", Hex4(a.VendorID)},
@@ -495,15 +502,15 @@ int THubctl::List(const TOptions& options) {
                        .arg(Hex4(a.VendorID), Hex4(a.ProductID))
                        .arg(caps.InputReportByteLength, -3)
                        .arg(caps.OutputReportByteLength, -3)
-                       .arg(access, hub                ? QStringLiteral("  hub")
+                       .arg(access, hub                ? HubctlTexts::ListHub
                                     : notHub.isEmpty() ? QString()
-                                                       : QStringLiteral("  not a hub: ") + notHub));
+                                                       : HubctlTexts::ListNotHub(notHub)));
     }
   }
   if (options.json) {
     view_->EmitJson({{"devices", devices}});
   } else if (controller.DeviceList().empty()) {
-    view_->Print(QStringLiteral("No HID devices."));
+    view_->Print(HubctlTexts::NoHidDevices);
   }
   for (THidDevice* hub : session_->Hubs()) {
     if (!hub->CanReadWrite()) {
@@ -556,7 +563,7 @@ int THubctl::Update(const TOptions& options) {
   try {
     result = session_->Update();
   } catch (const std::exception& e) {
-    Error(QStringLiteral("the update failed: %1").arg(e.what()));
+    Error(HubctlTexts::UpdateFailed(e.what()));
   }
   onInterrupt_ = nullptr;
   view_->FinishProgress();
@@ -621,18 +628,19 @@ int THubctl::UpdateAll(const TOptions& options) {
   THubFleet fleet(*view_,
                   env_.program.isEmpty() ? QCoreApplication::applicationFilePath() : env_.program,
                   ChildArguments(options));
-  int worst = EXIT_OK;
+  THubTally tally;
   connect(&fleet, &THubFleet::HubFinished, this,
           [&](const QString& node, int code, const QJsonObject& record) {
             WriteLog(options, record);
             if (!options.json) {
               view_->Print(QStringLiteral("%1: %2").arg(node, record.value("result").toString()));
             }
-            // An interrupted hub says more than a failed one, a failed one more than success.
-            if (code != EXIT_OK && worst != EXIT_INTERRUPTED)
-              worst = code == EXIT_INTERRUPTED ? EXIT_INTERRUPTED : EXIT_UPDATE_FAILED;
+            tally.Add(code);
+            // Ctrl-C reaches the hubs' own processes: one that says so interrupted the run.
+            if (code == EXIT_INTERRUPTED)
+              tally.Interrupt();
             if (fleet.Running() == 0)
-              Finish(worst);
+              Finish(tally.ExitCode());
           });
   for (THidDevice* hub : session_->Hubs()) {
     fleet.Start(QString::fromStdString(hub->InterfaceInfo().DevicePath),
@@ -654,8 +662,8 @@ int THubctl::AutoParallel(const TOptions& options) {
   THubFleet fleet(*view_,
                   env_.program.isEmpty() ? QCoreApplication::applicationFilePath() : env_.program,
                   ChildArguments(options));
-  int done = 0;
-  int failed = 0;
+  THubTally tally;
+  // Ctrl-C, or nobody reading any more: no more hubs are taken on.
   bool stopping = false;
   // Ports (or nodes) whose hub has been updated and is still plugged in: not new until it goes.
   QStringList updated;
@@ -673,7 +681,7 @@ int THubctl::AutoParallel(const TOptions& options) {
       const QString key = keyOf(hub);
       // A hub coming back from its bootloader switch is the one being updated, not a new one.
       if (stopping || updated.contains(key) || fleet.Updating(key) ||
-          (options.count && done + fleet.Running() >= *options.count)) {
+          (options.count && tally.Done() + fleet.Running() >= *options.count)) {
         continue;
       }
       updated << key;
@@ -683,17 +691,13 @@ int THubctl::AutoParallel(const TOptions& options) {
   connect(
       &fleet, &THubFleet::HubFinished, this,
       [&](const QString& node, int code, const QJsonObject& record) {
-        ++done;
-        if (code != EXIT_OK)
-          ++failed;
+        tally.Add(code);
         WriteLog(options, record);
         if (options.json) {
           view_->EmitJson(
               {{"event", "hub"}, {"node", node}, {"result", record.value("result").toString()}});
         } else {
-          view_->Print(QStringLiteral("hub %1 at %2: %3")
-                           .arg(done)
-                           .arg(node, record.value("result").toString()));
+          view_->Print(HubctlTexts::HubDone(tally.Done(), node, record.value("result").toString()));
         }
         // Nobody reads any more: the updates under way end, no more hubs are taken on.
         const bool unread = !view_->OutputError().isEmpty();
@@ -702,15 +706,17 @@ int THubctl::AutoParallel(const TOptions& options) {
           return;
         }
         stopping = stopping || unread;
-        if (fleet.Running() == 0 && (stopping || (options.count && done >= *options.count))) {
-          Finish(stopping ? EXIT_INTERRUPTED : failed ? EXIT_UPDATE_FAILED : EXIT_OK);
+        if (fleet.Running() == 0 &&
+            (stopping || (options.count && tally.Done() >= *options.count))) {
+          Finish(tally.ExitCode());
         }
       });
   connect(session_.get(), &THubSession::HubsChanged, this, startNew);
   onInterrupt_ = [&] {
     stopping = true;
+    tally.Interrupt();
     if (fleet.Running() == 0) {
-      Finish(EXIT_INTERRUPTED);
+      Finish(tally.ExitCode());
       return;
     }
     if (interrupts_ == 1)
@@ -746,20 +752,8 @@ int THubctl::Status(const TOptions& options) {
                                                status->counters[2]}}});
       return true;
     }
-    QStringList batteries;
-    for (int i = 0; i < BATTERY_COUNT; ++i) {
-      batteries << QStringLiteral("%1 %2").arg(i + 1).arg(status->batteryPresent[i] ? "present"
-                                                                                    : "absent");
-    }
-    view_->Print(QStringLiteral("Voltage   %1 mV").arg(status->voltage_mV));
-    view_->Print(QStringLiteral("Current   %1 mA").arg(status->current_mA));
-    view_->Print(QStringLiteral("Channel   %1").arg(status->channel));
-    view_->Print(QStringLiteral("State     %1").arg(status->state));
-    view_->Print(QStringLiteral("Batteries %1").arg(batteries.join(", ")));
-    view_->Print(QStringLiteral("Counters  %1 %2 %3")
-                     .arg(status->counters[0])
-                     .arg(status->counters[1])
-                     .arg(status->counters[2]));
+    for (const QString& line : HubctlTexts::StatusLines(*status))
+      view_->Print(line);
     return true;
   };
   const bool ok = readOnce();
@@ -787,25 +781,24 @@ int THubctl::Status(const TOptions& options) {
 
 int THubctl::Led(const TOptions& options) {
   const QStringList& args = options.arguments;
+  auto usageError = [this](const QString& why) {
+    *env_.err << "halvek-hubctl: " << why << '\n';
+    return EXIT_USAGE;
+  };
   int channelFrom = 0, channelTo = 0, level = 0;
   if (!args.isEmpty()) {
-    if (args.size() != 2) {
-      *env_.err << "halvek-hubctl: led takes no arguments, or CHANNEL LEVEL, or all LEVEL\n";
-      return EXIT_USAGE;
-    }
+    if (args.size() != 2)
+      return usageError(HubctlTexts::LedArguments);
     if (args[0] == "all") {
       channelFrom = 1;
       channelTo = LED_CHANNEL_COUNT;
     } else if (ParseInt(args[0], 1, LED_CHANNEL_COUNT, channelFrom)) {
       channelTo = channelFrom;
     } else {
-      *env_.err << "halvek-hubctl: the channel is 1 to 8, or all\n";
-      return EXIT_USAGE;
+      return usageError(HubctlTexts::LedChannelRange);
     }
-    if (!ParseInt(args[1], 0, LED_LEVEL_MAX, level)) {
-      *env_.err << "halvek-hubctl: the level is 0 to 100\n";
-      return EXIT_USAGE;
-    }
+    if (!ParseInt(args[1], 0, LED_LEVEL_MAX, level))
+      return usageError(HubctlTexts::LedLevelRange);
   }
   if (const int code = SelectHub(options))
     return code;
@@ -816,7 +809,7 @@ int THubctl::Led(const TOptions& options) {
     const ReplyBuffer reply = link.Reply();
     link.SendFrame(CMD_LED_ADJUST_END, MakeRequest());
     if (result != 0) {
-      Error(QStringLiteral("the hub at %1 did not give its LED levels").arg(node));
+      Error(HubctlTexts::NoLedLevels(node));
       return EXIT_TIMEOUT;
     }
     const auto levels = DecodeLedLevels(reply);
@@ -829,10 +822,7 @@ int THubctl::Led(const TOptions& options) {
       view_->EmitJson({{"node", node}, {"red", red}, {"green", green}});
     } else {
       for (int led = 0; led < 4; ++led) {
-        view_->Print(QStringLiteral("LED%1  red %2  green %3")
-                         .arg(led + 1)
-                         .arg(levels[led], 3)
-                         .arg(levels[led + 4], 3));
+        view_->Print(HubctlTexts::LedLine(led + 1, levels[led], levels[led + 4]));
       }
     }
     return EXIT_OK;
@@ -843,7 +833,7 @@ int THubctl::Led(const TOptions& options) {
   }
   link.SendFrame(CMD_LED_ADJUST_END, MakeRequest());
   if (!answered) {
-    Error(QStringLiteral("the hub at %1 did not take the level").arg(node));
+    Error(HubctlTexts::LevelNotTaken(node));
     return EXIT_TIMEOUT;
   }
   if (options.json)
@@ -876,7 +866,7 @@ int THubctl::Wait(const TOptions& options) {
   if (options.timeoutS) {
     timeout.setSingleShot(true);
     connect(&timeout, &QTimer::timeout, this, [&] {
-      Error(QStringLiteral("no hub within %1 s").arg(*options.timeoutS));
+      Error(HubctlTexts::NoHubWithin(*options.timeoutS));
       Finish(EXIT_TIMEOUT);
     });
     timeout.start(*options.timeoutS * 1000);
@@ -888,12 +878,9 @@ int THubctl::Wait(const TOptions& options) {
 int THubctl::Auto(const TOptions& options) {
   if (options.parallel)
     return AutoParallel(options);
-  int done = 0;
-  int failed = 0;
+  THubTally tally;
   connect(session_.get(), &THubSession::AutoUpdateFinished, this, [&](EUpdateResult result) {
-    ++done;
-    if (result != EUpdateResult::Completed)
-      ++failed;
+    tally.Add(ExitCodeOf(result));
     const QString node = CurrentNode();
     auto* hub = dynamic_cast<THidDevice*>(session_->Link().CurrentDevice());
     WriteLog(options, UpdateRecord(result, node, hub ? QString::fromStdString(PortOf(hub)) : "",
@@ -901,12 +888,11 @@ int THubctl::Auto(const TOptions& options) {
     if (options.json) {
       view_->EmitJson({{"event", "hub"}, {"node", node}, {"result", ResultName(result)}});
     } else {
-      view_->Print(QStringLiteral("hub %1 at %2: %3")
-                       .arg(done)
-                       .arg(node.isEmpty() ? QStringLiteral("?") : node, ResultName(result)));
+      view_->Print(HubctlTexts::HubDone(tally.Done(), node.isEmpty() ? QStringLiteral("?") : node,
+                                        ResultName(result)));
     }
-    if (options.count && done >= *options.count) {
-      Finish(failed ? EXIT_UPDATE_FAILED : EXIT_OK);
+    if (options.count && tally.Done() >= *options.count) {
+      Finish(tally.ExitCode());
       return;
     }
     // Nobody reads any more: no more hubs are taken on.
@@ -945,32 +931,33 @@ int THubctl::ShowVersion(const TOptions& options) {
     AddVersion(object, QStringLiteral("builtIn"), BUILTIN_APP_VERSION);
     *env_.out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
   } else {
-    *env_.out << "halvek-hubctl " << PROGRAM_VERSION << '\n'
-              << "built-in hub firmware " << FormatVersion(VersionText(BUILTIN_APP_VERSION)) << " ("
-              << VersionText(BUILTIN_APP_VERSION) << ")\n";
+    *env_.out << HubctlTexts::ProgramVersion(PROGRAM_VERSION) << '\n'
+              << HubctlTexts::BuiltInFirmware(FormatVersion(VersionText(BUILTIN_APP_VERSION)),
+                                              VersionText(BUILTIN_APP_VERSION))
+              << '\n';
   }
   env_.out->flush();
   return EXIT_OK;
 }
 
 int THubctl::InstallUdevRule() {
-  const auto rule =
-      LoadEmbeddedResource(QStringLiteral("PACKAGING"), QStringLiteral("60-halvek-hub.rules"));
+  const QString ruleName = QStringLiteral("60-halvek-hub.rules");
+  const auto rule = LoadEmbeddedResource(QStringLiteral("PACKAGING"), ruleName);
   if (!rule) {
-    Error(QStringLiteral("the udev rule is missing from this build"));
+    Error(HubctlTexts::RuleMissing);
     return EXIT_ERROR;
   }
   if (env_.requireRoot && geteuid() != 0) {
-    Error(QStringLiteral("this needs root: sudo halvek-hubctl install-udev-rule"));
+    Error(HubctlTexts::RuleNeedsRoot);
     return EXIT_ACCESS_DENIED;
   }
-  const QString path = QDir(env_.udevRulesDir).filePath(QStringLiteral("60-halvek-hub.rules"));
+  const QString path = QDir(env_.udevRulesDir).filePath(ruleName);
   // Written beside the rule and renamed over it: a full disk leaves the old rule (or none),
   // never a truncated one. The explicit flush: commit() does not see a failing final write.
   QSaveFile file(path);
   if (!QDir().mkpath(env_.udevRulesDir) || !file.open(QIODevice::WriteOnly) ||
       file.write(*rule) != rule->size() || !file.flush() || !file.commit()) {
-    Error(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+    Error(HubctlTexts::CannotWrite(path, file.errorString()));
     return EXIT_ERROR;
   }
   bool reloaded = false;
@@ -983,12 +970,12 @@ int THubctl::InstallUdevRule() {
     view_->EmitJson({{"event", "installed"}, {"path", path}, {"udevadmRan", reloaded}});
     return EXIT_OK;
   }
-  view_->Print(QStringLiteral("Installed %1").arg(path));
+  view_->Print(HubctlTexts::RuleInstalled(path));
   if (env_.runUdevadm && !reloaded) {
-    view_->Print(QStringLiteral("udevadm did not run; plug the hub in again to apply the rule."));
+    view_->Print(HubctlTexts::UdevadmDidNotRun);
     return EXIT_OK;
   }
-  view_->Print(QStringLiteral("Plug the hub in again if it is already attached."));
+  view_->Print(HubctlTexts::PlugAgain);
   return EXIT_OK;
 }
 

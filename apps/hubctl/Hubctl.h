@@ -38,6 +38,23 @@ enum EHubctlExit {
 const char* ResultName(EUpdateResult result);
 int ExitCodeOf(EUpdateResult result);
 
+// The exit code of a run over several hubs (update --all, auto): an interrupted run says more
+// than a failed one, a failed one more than success.
+class THubTally {
+ public:
+  // One hub done, with its own exit code: anything but EXIT_OK is a failure.
+  void Add(int hubCode);
+  // The run itself was interrupted.
+  void Interrupt() { interrupted_ = true; }
+  int Done() const { return done_; }
+  int ExitCode() const;
+
+ private:
+  int done_ = 0;
+  bool failed_ = false;
+  bool interrupted_ = false;
+};
+
 // What the program takes from its surroundings; tests set their own.
 struct THubctlEnvironment {
   QTextStream* out = nullptr;

@@ -374,6 +374,38 @@ class HubctlTest : public QObject {
       QVERIFY(o.err.contains("sim:hidraw"));
   }
 
+  // A run over several hubs: interrupted says more than failed, failed more than success, in
+  // whatever order the hubs end; a hub's own reason (no hub, in use) is a failure of the run.
+  void tally_data() {
+    QTest::addColumn<QList<int>>("hubs");
+    QTest::addColumn<bool>("interrupted");
+    QTest::addColumn<int>("code");
+    QTest::newRow("none") << QList<int>{} << false << int(EXIT_OK);
+    QTest::newRow("all updated") << QList<int>{EXIT_OK, EXIT_OK} << false << int(EXIT_OK);
+    QTest::newRow("failed last") << QList<int>{EXIT_OK, EXIT_UPDATE_FAILED} << false
+                                 << int(EXIT_UPDATE_FAILED);
+    QTest::newRow("failed first") << QList<int>{EXIT_UPDATE_FAILED, EXIT_OK} << false
+                                  << int(EXIT_UPDATE_FAILED);
+    QTest::newRow("in use, no hub")
+        << QList<int>{EXIT_HUB_IN_USE, EXIT_NO_HUB} << false << int(EXIT_UPDATE_FAILED);
+    QTest::newRow("interrupted, all updated")
+        << QList<int>{EXIT_OK} << true << int(EXIT_INTERRUPTED);
+    QTest::newRow("interrupted, one failed")
+        << QList<int>{EXIT_UPDATE_FAILED, EXIT_OK} << true << int(EXIT_INTERRUPTED);
+  }
+  void tally() {
+    QFETCH(QList<int>, hubs);
+    QFETCH(bool, interrupted);
+    QFETCH(int, code);
+    THubTally tally;
+    if (interrupted)
+      tally.Interrupt();
+    for (int hub : hubs)
+      tally.Add(hub);
+    QCOMPARE(tally.Done(), int(hubs.size()));
+    QCOMPARE(tally.ExitCode(), code);
+  }
+
   void waitForPlug() {
     auto bus = std::make_shared<TSimHidBus>();
     std::unique_ptr<TSimulatedHub> hub;
