@@ -87,6 +87,31 @@ Bytes RealDescriptor(int index) {
   return all.empty() ? Bytes{} : all[static_cast<std::size_t>(index) % all.size()];
 }
 
+// A table of descriptors and the capabilities each must give.
+void AddCapsColumns() {
+  QTest::addColumn<Bytes>("descriptor");
+  QTest::addColumn<int>("usage");
+  QTest::addColumn<int>("usagePage");
+  QTest::addColumn<int>("input");
+  QTest::addColumn<int>("output");
+  QTest::addColumn<int>("feature");
+}
+// Checks the current row of such a table.
+void CheckCapsRow() {
+  QFETCH(Bytes, descriptor);
+  QFETCH(int, usage);
+  QFETCH(int, usagePage);
+  QFETCH(int, input);
+  QFETCH(int, output);
+  QFETCH(int, feature);
+  const HIDP_CAPS caps = Caps(descriptor, descriptor.size());
+  QCOMPARE(caps.InputReportByteLength, input);
+  QCOMPARE(caps.OutputReportByteLength, output);
+  QCOMPARE(caps.FeatureReportByteLength, feature);
+  QCOMPARE(caps.Usage, usage);
+  QCOMPARE(caps.UsagePage, usagePage);
+}
+
 }  // namespace
 
 class ReportDescriptorTest : public QObject {
@@ -95,12 +120,7 @@ class ReportDescriptorTest : public QObject {
  private slots:
   // Lengths from expected-lengths.tsv; usage and page from the file name.
   void realDevices_data() {
-    QTest::addColumn<Bytes>("descriptor");
-    QTest::addColumn<int>("usage");
-    QTest::addColumn<int>("usagePage");
-    QTest::addColumn<int>("input");
-    QTest::addColumn<int>("output");
-    QTest::addColumn<int>("feature");
+    AddCapsColumns();
     QFile tsv(DATA_DIR + QStringLiteral("/expected-lengths.tsv"));
     QVERIFY2(tsv.open(QIODevice::ReadOnly), qPrintable(tsv.fileName()));
     int rows = 0;
@@ -120,29 +140,11 @@ class ReportDescriptorTest : public QObject {
     }
     QCOMPARE(rows, REAL_DESCRIPTOR_COUNT);
   }
-  void realDevices() {
-    QFETCH(Bytes, descriptor);
-    QFETCH(int, usage);
-    QFETCH(int, usagePage);
-    QFETCH(int, input);
-    QFETCH(int, output);
-    QFETCH(int, feature);
-    const HIDP_CAPS caps = Caps(descriptor, descriptor.size());
-    QCOMPARE(caps.InputReportByteLength, input);
-    QCOMPARE(caps.OutputReportByteLength, output);
-    QCOMPARE(caps.FeatureReportByteLength, feature);
-    QCOMPARE(caps.Usage, usage);
-    QCOMPARE(caps.UsagePage, usagePage);
-  }
+  void realDevices() { CheckCapsRow(); }
 
   // Hand-made descriptors: the semantics that the real ones leave open, and broken input.
   void crafted_data() {
-    QTest::addColumn<Bytes>("descriptor");
-    QTest::addColumn<int>("usage");
-    QTest::addColumn<int>("usagePage");
-    QTest::addColumn<int>("input");
-    QTest::addColumn<int>("output");
-    QTest::addColumn<int>("feature");
+    AddCapsColumns();
 
     const Bytes twoInputBytes = Hex("75 08 95 02 81 02");
     QTest::newRow("hub: vendor page, 64-byte reports, no ids")
@@ -211,20 +213,7 @@ class ReportDescriptorTest : public QObject {
         << Hex("77 FF FF FF FF 97 FF FF FF FF 81 02 81 02 B1 02") << 0 << 0 << 0xFFFF << 0
         << 0xFFFF;
   }
-  void crafted() {
-    QFETCH(Bytes, descriptor);
-    QFETCH(int, usage);
-    QFETCH(int, usagePage);
-    QFETCH(int, input);
-    QFETCH(int, output);
-    QFETCH(int, feature);
-    const HIDP_CAPS caps = Caps(descriptor, descriptor.size());
-    QCOMPARE(caps.InputReportByteLength, input);
-    QCOMPARE(caps.OutputReportByteLength, output);
-    QCOMPARE(caps.FeatureReportByteLength, feature);
-    QCOMPARE(caps.Usage, usage);
-    QCOMPARE(caps.UsagePage, usagePage);
-  }
+  void crafted() { CheckCapsRow(); }
 
   // Whether reports carry their id, from the same walk as the lengths.
   void reportIds_data() {
