@@ -3,11 +3,8 @@
 # README's uninstall reads) is left alone. Run by ctest:
 #   cmake -DBUILD_DIR=... -DSCRATCH=... -P CheckInstall.cmake
 file(REMOVE_RECURSE "${SCRATCH}")
-set(manifest "${BUILD_DIR}/install_manifest.txt")
-set(manifest_before "")
-if(EXISTS "${manifest}")
-  file(READ "${manifest}" manifest_before)
-endif()
+include("${CMAKE_CURRENT_LIST_DIR}/InstallManifest.cmake")
+read_install_manifest(manifest_before)
 
 function(install_to prefix)
   execute_process(COMMAND ${CMAKE_COMMAND} -E env DESTDIR=${SCRATCH}${prefix}
@@ -61,11 +58,5 @@ if(NOT EXISTS "${SCRATCH}/usr/local/etc/udev/rules.d/60-halvek-hub.rules")
   message(FATAL_ERROR "an install to /usr/local did not put the rule in /etc/udev/rules.d")
 endif()
 
-set(manifest_after "")
-if(EXISTS "${manifest}")
-  file(READ "${manifest}" manifest_after)
-endif()
-if(NOT manifest_after STREQUAL manifest_before)
-  message(FATAL_ERROR "the test's installs rewrote ${manifest}")
-endif()
+expect_install_manifest(manifest_before "the test's installs")
 file(REMOVE_RECURSE "${SCRATCH}")

@@ -10,11 +10,8 @@ foreach(tool lintian desktop-file-validate appstreamcli dpkg-deb)
 endforeach()
 
 file(REMOVE_RECURSE "${SCRATCH}")
-set(manifest "${BUILD_DIR}/install_manifest.txt")
-set(manifest_before "")
-if(EXISTS "${manifest}")
-  file(READ "${manifest}" manifest_before)
-endif()
+include("${CMAKE_CURRENT_LIST_DIR}/InstallManifest.cmake")
+read_install_manifest(manifest_before)
 
 execute_process(COMMAND ${CPACK} -G DEB -B "${SCRATCH}" --config "${BUILD_DIR}/CPackConfig.cmake"
                 WORKING_DIRECTORY "${BUILD_DIR}" RESULT_VARIABLE result OUTPUT_VARIABLE output
@@ -24,13 +21,7 @@ if(NOT result EQUAL 0 OR NOT deb)
   message(FATAL_ERROR "cpack failed: ${output}")
 endif()
 
-set(manifest_after "")
-if(EXISTS "${manifest}")
-  file(READ "${manifest}" manifest_after)
-endif()
-if(NOT manifest_after STREQUAL manifest_before)
-  message(FATAL_ERROR "building the package rewrote ${manifest}")
-endif()
+expect_install_manifest(manifest_before "building the package")
 
 # Errors and warnings fail; pedantic and informational tags may stay.
 execute_process(COMMAND ${path_lintian} --fail-on error,warning "${deb}"
