@@ -41,6 +41,7 @@ enum class EFaultKind {
 
 inline constexpr int ANY_COMMAND = -1;
 
+// Tests write a fault as THubFault{kind, command, when, delayMs}: these four stay first.
 struct THubFault {
   EFaultKind kind = EFaultKind::NoReply;
   int command = ANY_COMMAND;  // a CMD_ code, or ANY_COMMAND

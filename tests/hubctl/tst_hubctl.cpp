@@ -13,7 +13,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "Hubctl.h"
+#include "HubctlRun.h"
 #include "hid/sim/SimHidBus.h"
 #include "protocol/Commands.h"
 #include "sim/SimulatedHub.h"
@@ -23,22 +23,14 @@
 
 namespace {
 
-struct Outcome {
-  int code = -1;
-  QString out;
-  QString err;
-};
+using Outcome = THubctlOutcome;
 
-THubctlEnvironment FastEnvironment(QTextStream& out, QTextStream& err) {
-  THubctlEnvironment env;
-  env.out = &out;
-  env.err = &err;
+void MakeFast(THubctlEnvironment& env) {
   env.timing = TUpdateTiming{150, 150, 0, 1000};
   env.simulatedHub.replyLatencyMs = 0;
   env.simulatedHub.bootloaderSwitchDelayMs = 30;
   env.simulatedHub.rebootDelayMs = 30;
   env.autoTimerMs = 30;
-  return env;
 }
 
 // Runs one command line in-process; `prepare` may change the environment, `during` sees the
@@ -46,22 +38,15 @@ THubctlEnvironment FastEnvironment(QTextStream& out, QTextStream& err) {
 Outcome RunHubctl(const QStringList& args,
                   const std::function<void(THubctlEnvironment&)>& prepare = {},
                   const std::function<void(THubctl&)>& during = {},
-                  std::function<void(THubctl&)> after = {}) {
-  Outcome o;
-  QTextStream out(&o.out);
-  QTextStream err(&o.err);
-  THubctlEnvironment env = FastEnvironment(out, err);
-  if (prepare)
-    prepare(env);
-  THubctl hubctl(env);
-  if (during)
-    during(hubctl);
-  o.code = hubctl.Run(args);
-  if (after)
-    after(hubctl);
-  out.flush();
-  err.flush();
-  return o;
+                  const std::function<void(THubctl&)>& after = {}) {
+  return RunHubctlWith(
+      args,
+      [&](THubctlEnvironment& env) {
+        MakeFast(env);
+        if (prepare)
+          prepare(env);
+      },
+      during, after);
 }
 
 }  // namespace

@@ -22,7 +22,7 @@
 #include <map>
 #include <memory>
 
-#include "Hubctl.h"
+#include "HubctlRun.h"
 #include "update/EmbeddedFirmware.h"
 
 #ifdef HALVEK_FLEET_LINUX
@@ -61,11 +61,7 @@ std::string LoadFile(const QString& path) {
 
 constexpr std::uint32_t NEW_VERSION = 0x11150906;
 
-struct TOutcome {
-  int code = -1;
-  QString out;
-  QString err;
-};
+using TOutcome = THubctlOutcome;
 
 // What --log holds: one object per line; a line that is not whole JSON fails the test.
 std::vector<QJsonObject> LogLines(const QString& path, QString& problem) {
@@ -150,42 +146,32 @@ class HubctlFleetTest : public QObject {
     TRig rig(hubs);
     for (int i = 0; i < hubs; ++i)
       nodes << rig.Node(i);
-    THubFault fault;
-    fault.command = CMD_PROGRAM_RECORD;
     if (failing) {
-      fault.kind = EFaultKind::NoReply;
-      fault.when = TOccurrence::FromNth(3);
-      rig.Hub(failing - 1).AddFault(fault);
+      rig.Hub(failing - 1)
+          .AddFault(THubFault{EFaultKind::NoReply, CMD_PROGRAM_RECORD, TOccurrence::FromNth(3)});
     }
     if (unplugged) {
-      fault.kind = EFaultKind::Vanish;
-      fault.when = TOccurrence::Nth(3);
-      fault.delayMs = -1;
-      rig.Hub(unplugged - 1).AddFault(fault);
+      rig.Hub(unplugged - 1)
+          .AddFault(THubFault{EFaultKind::Vanish, CMD_PROGRAM_RECORD, TOccurrence::Nth(3), -1});
     }
-    QTextStream out(&o.out);
-    QTextStream err(&o.err);
-    THubctlEnvironment env;
-    env.out = &out;
-    env.err = &err;
-    env.platform = std::make_shared<TLinuxHidPlatform>();
-    env.program = QStringLiteral(HUBCTL_BINARY);
     for (int i = 0; i < hubs; ++i)
       rig.Hub(i).SetFirmwareImage(FirmwareLines::Parse(LoadFile(image)), NEW_VERSION);
-    {
-      THubctl hubctl(env);
-      connect(&watch, &QTimer::timeout, this, [&] {
-        if (!interrupted && logFull()) {
-          interrupted = true;
-          // Long enough for the hubs' returns to be seen: none may be taken for a new one.
-          QTimer::singleShot(1500, this, [&] { hubctl.Interrupt(); });
-        }
-      });
-      watch.start(50);
-      o.code = hubctl.Run(command + imageArgs);
-    }
-    out.flush();
-    err.flush();
+    o = RunHubctlWith(
+        command + imageArgs,
+        [](THubctlEnvironment& env) {
+          env.platform = std::make_shared<TLinuxHidPlatform>();
+          env.program = QStringLiteral(HUBCTL_BINARY);
+        },
+        [&](THubctl& hubctl) {
+          connect(&watch, &QTimer::timeout, &hubctl, [&, h = &hubctl] {
+            if (!interrupted && logFull()) {
+              interrupted = true;
+              // Long enough for the hubs' returns to be seen: none may be taken for a new one.
+              QTimer::singleShot(1500, h, [h] { h->Interrupt(); });
+            }
+          });
+          watch.start(50);
+        });
 #else
     QStringList faults;
     if (failing)

@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "HidrawTestbed.h"
-#include "Hubctl.h"
+#include "HubctlRun.h"
 #include "UmockdevEmulatedHub.h"
 #include "hid/linux/LinuxHidPlatform.h"
 #include "protocol/Commands.h"
@@ -27,11 +27,7 @@ const char* const KEYBOARD_DESCRIPTOR =
     "05010906A101050719E029E71500250175019508810295017508810195057501050819012905910295017503"
     "910195067508150025650507190029658100C0";
 
-struct Outcome {
-  int code = -1;
-  QString out;
-  QString err;
-};
+using Outcome = THubctlOutcome;
 
 // The program waits a fixed pause for the hub to come back after the bootloader switch and
 // the reboot; the hub comes back long before it ends, also on a busy machine.
@@ -51,21 +47,10 @@ using THub = TUmockdevEmulatedHub;
 
 // Runs one command line in-process on the machine's (the testbed's) HID devices.
 Outcome RunHubctl(const QStringList& args) {
-  Outcome o;
-  QTextStream out(&o.out);
-  QTextStream err(&o.err);
-  THubctlEnvironment env;
-  env.out = &out;
-  env.err = &err;
-  env.platform = std::make_shared<TLinuxHidPlatform>();
-  env.timing = TUpdateTiming{PROGRAM_PAUSE_MS, PROGRAM_PAUSE_MS, 0, 1500};
-  {
-    THubctl hubctl(env);
-    o.code = hubctl.Run(args);
-  }
-  out.flush();
-  err.flush();
-  return o;
+  return RunHubctlWith(args, [](THubctlEnvironment& env) {
+    env.platform = std::make_shared<TLinuxHidPlatform>();
+    env.timing = TUpdateTiming{PROGRAM_PAUSE_MS, PROGRAM_PAUSE_MS, 0, 1500};
+  });
 }
 
 // Root opens whatever it likes; while this lives, this thread (and threads it starts) does not.

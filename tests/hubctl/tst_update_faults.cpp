@@ -14,7 +14,7 @@
 #include <QTimer>
 #include <memory>
 
-#include "Hubctl.h"
+#include "HubctlRun.h"
 #include "protocol/Commands.h"
 #include "sim/HubEmulator.h"
 #include "sim/SimulatedHub.h"
@@ -118,40 +118,29 @@ class TRig {
 #endif
 };
 
-struct TOutcome {
-  int code = -1;
-  QString out;
-  QString err;
-  QString All() const { return out + err; }
-};
+using TOutcome = THubctlOutcome;
 
 // Runs one command line in-process against the rig's bus; `during` runs every millisecond
 // while the command runs (and may interrupt it).
 TOutcome RunHubctl(TRig& rig, const QString& stateDir, const QStringList& args,
                    const std::function<void(THubctl&)>& during = {}) {
-  TOutcome o;
-  QTextStream out(&o.out);
-  QTextStream err(&o.err);
-  THubctlEnvironment env;
-  env.out = &out;
-  env.err = &err;
-  env.platform = rig.Platform();
-  env.timing = TUpdateTiming{PAUSE_MS, PAUSE_MS, 0, RETURN_WAIT_MS};
-  env.image = rig.image;
-  env.imageVersion = NEW_VERSION;
-  env.levelStoreDirectory = stateDir;
-  {
-    THubctl hubctl(env);
-    QTimer poll;
-    if (during) {
-      QObject::connect(&poll, &QTimer::timeout, [&] { during(hubctl); });
-      poll.start(1);
-    }
-    o.code = hubctl.Run(args);
-  }
-  out.flush();
-  err.flush();
-  return o;
+  QTimer poll;
+  return RunHubctlWith(
+      args,
+      [&](THubctlEnvironment& env) {
+        env.platform = rig.Platform();
+        env.timing = TUpdateTiming{PAUSE_MS, PAUSE_MS, 0, RETURN_WAIT_MS};
+        env.image = rig.image;
+        env.imageVersion = NEW_VERSION;
+        env.levelStoreDirectory = stateDir;
+      },
+      [&](THubctl& hubctl) {
+        if (!during)
+          return;
+        // The program is the context: the polls end with it.
+        QObject::connect(&poll, &QTimer::timeout, &hubctl, [during, h = &hubctl] { during(*h); });
+        poll.start(1);
+      });
 }
 
 // What the hub holds after the faulty run.
@@ -175,15 +164,6 @@ struct TFaultRow {
   // Only where the bus can do it (another socket).
   bool linuxOnly = false;
 };
-
-THubFault Fault(EFaultKind kind, int command, TOccurrence when, int delayMs = 0) {
-  THubFault f;
-  f.kind = kind;
-  f.command = command;
-  f.when = when;
-  f.delayMs = delayMs;
-  return f;
-}
 
 std::function<void(TRig&)> Plant(THubFault fault) {
   return [fault](TRig& rig) { rig.Hub().AddFault(fault); };
@@ -214,27 +194,27 @@ std::map<QString, TFaultRow> Rows() {
   // The hub coming back from a reset.
   rows["slow back from bootloader switch"] = {
       1,
-      Plant(Fault(F::LateReturn, CMD_ENTER_BOOTLOADER, TOccurrence::Nth(1), LATE_MS)),
+      Plant(THubFault{F::LateReturn, CMD_ENTER_BOOTLOADER, TOccurrence::Nth(1), LATE_MS}),
       {},
       EXIT_OK,
       Texts::UpdateCompleted,
       EAfter::Updated};
   rows["slow back from reboot"] = {
       1,
-      Plant(Fault(F::LateReturn, CMD_REBOOT, TOccurrence::Nth(1), LATE_MS)),
+      Plant(THubFault{F::LateReturn, CMD_REBOOT, TOccurrence::Nth(1), LATE_MS}),
       {},
       EXIT_OK,
       Texts::UpdateCompleted,
       EAfter::Updated};
   rows["never back from bootloader switch"] = {
       1,
-      Plant(Fault(F::NoReturn, CMD_ENTER_BOOTLOADER, TOccurrence::Nth(1))),
+      Plant(THubFault{F::NoReturn, CMD_ENTER_BOOTLOADER, TOccurrence::Nth(1)}),
       {},
       EXIT_UPDATE_FAILED,
       Texts::EnterBootloaderError,
       EAfter::Gone};
   rows["never back from reboot"] = {1,
-                                    Plant(Fault(F::NoReturn, CMD_REBOOT, TOccurrence::Nth(1))),
+                                    Plant(THubFault{F::NoReturn, CMD_REBOOT, TOccurrence::Nth(1)}),
                                     {},
                                     EXIT_UPDATE_FAILED,
                                     Texts::UpdateFailedRetry,
@@ -262,7 +242,7 @@ std::map<QString, TFaultRow> Rows() {
       EAfter::Bootloader,
       true};
   rows["reboot not carried out"] = {1,
-                                    Plant(Fault(F::NoReply, CMD_REBOOT, TOccurrence::Always())),
+                                    Plant(THubFault{F::NoReply, CMD_REBOOT, TOccurrence::Always()}),
                                     {},
                                     EXIT_UPDATE_FAILED,
                                     NOT_UPDATED_BOOTLOADER,
@@ -270,101 +250,102 @@ std::map<QString, TFaultRow> Rows() {
   // The hub dropping off the bus.
   rows["vanish while reading LED levels"] = {
       1,
-      Plant(Fault(F::Vanish, CMD_LED_ADJUST_BEGIN, TOccurrence::Nth(1), -1)),
+      Plant(THubFault{F::Vanish, CMD_LED_ADJUST_BEGIN, TOccurrence::Nth(1), -1}),
       {},
       EXIT_UPDATE_FAILED,
       Texts::UpdateFailedRetry,
       EAfter::Gone};
   rows["vanish while programming"] = {
       1,
-      Plant(Fault(F::Vanish, CMD_PROGRAM_RECORD, TOccurrence::Nth(3), -1)),
+      Plant(THubFault{F::Vanish, CMD_PROGRAM_RECORD, TOccurrence::Nth(3), -1}),
       {},
       EXIT_UPDATE_FAILED,
       Texts::Timeout,
       EAfter::Gone};
   rows["vanish while programming, back at once"] = {
       1,
-      Plant(Fault(F::Vanish, CMD_PROGRAM_RECORD, TOccurrence::Nth(3), 30)),
+      Plant(THubFault{F::Vanish, CMD_PROGRAM_RECORD, TOccurrence::Nth(3), 30}),
       {},
       EXIT_UPDATE_FAILED,
       Texts::Timeout,
       EAfter::Bootloader};
   rows["no access after bootloader switch"] = {
       1,
-      Plant(Fault(F::NoAccess, CMD_ENTER_BOOTLOADER, TOccurrence::Nth(1))),
+      Plant(THubFault{F::NoAccess, CMD_ENTER_BOOTLOADER, TOccurrence::Nth(1)}),
       {},
       EXIT_UPDATE_FAILED,
       QStringLiteral("install-udev-rule"),
       EAfter::Bootloader};
   rows["no access after reboot"] = {1,
-                                    Plant(Fault(F::NoAccess, CMD_REBOOT, TOccurrence::Nth(1))),
+                                    Plant(THubFault{F::NoAccess, CMD_REBOOT, TOccurrence::Nth(1)}),
                                     {},
                                     EXIT_UPDATE_FAILED,
                                     QStringLiteral("install-udev-rule"),
                                     EAfter::Updated};
   // Replies that are missing, late or wrong.
-  rows["mode query unanswered"] = {1,
-                                   Plant(Fault(F::NoReply, CMD_QUERY_MODE, TOccurrence::Nth(1))),
-                                   {},
-                                   EXIT_OK,
-                                   Texts::UpdateCompleted,
-                                   EAfter::Updated};
+  rows["mode query unanswered"] = {
+      1,
+      Plant(THubFault{F::NoReply, CMD_QUERY_MODE, TOccurrence::Nth(1)}),
+      {},
+      EXIT_OK,
+      Texts::UpdateCompleted,
+      EAfter::Updated};
   rows["LED levels unanswered"] = {
       1,
-      Plant(Fault(F::NoReply, CMD_LED_ADJUST_BEGIN, TOccurrence::Always())),
+      Plant(THubFault{F::NoReply, CMD_LED_ADJUST_BEGIN, TOccurrence::Always()}),
       {},
       EXIT_UPDATE_FAILED,
       Texts::UpdateFailedRetry,
       EAfter::Untouched};
   rows["LED levels refused"] = {
       1,
-      Plant(Fault(F::ErrorStatus, CMD_LED_ADJUST_BEGIN, TOccurrence::Always())),
+      Plant(THubFault{F::ErrorStatus, CMD_LED_ADJUST_BEGIN, TOccurrence::Always()}),
       {},
       EXIT_UPDATE_FAILED,
       Texts::UpdateFailedRetry,
       EAfter::Untouched};
   rows["LED levels late once"] = {
       1,
-      Plant(Fault(F::DelayReply, CMD_LED_ADJUST_BEGIN, TOccurrence::Nth(1), 150)),
+      Plant(THubFault{F::DelayReply, CMD_LED_ADJUST_BEGIN, TOccurrence::Nth(1), 150}),
       {},
       EXIT_OK,
       Texts::UpdateCompleted,
       EAfter::Updated};
   rows["record lost once"] = {1,
-                              Plant(Fault(F::NoReply, CMD_PROGRAM_RECORD, TOccurrence::Nth(3))),
+                              Plant(THubFault{F::NoReply, CMD_PROGRAM_RECORD, TOccurrence::Nth(3)}),
                               {},
                               EXIT_OK,
                               Texts::UpdateCompleted,
                               EAfter::Updated};
   rows["record reply late once"] = {
       1,
-      Plant(Fault(F::DelayReply, CMD_PROGRAM_RECORD, TOccurrence::Nth(3), 150)),
+      Plant(THubFault{F::DelayReply, CMD_PROGRAM_RECORD, TOccurrence::Nth(3), 150}),
       {},
       EXIT_OK,
       Texts::UpdateCompleted,
       EAfter::Updated};
   rows["record refused"] = {1,
-                            Plant(Fault(F::ErrorStatus, CMD_LOAD_RECORD, TOccurrence::Nth(3))),
+                            Plant(THubFault{F::ErrorStatus, CMD_LOAD_RECORD, TOccurrence::Nth(3)}),
                             {},
                             EXIT_UPDATE_FAILED,
                             Texts::Timeout,
                             EAfter::Bootloader};
   rows["records unanswered"] = {
       1,
-      Plant(Fault(F::NoReply, CMD_PROGRAM_RECORD, TOccurrence::FromNth(3))),
+      Plant(THubFault{F::NoReply, CMD_PROGRAM_RECORD, TOccurrence::FromNth(3)}),
       {},
       EXIT_UPDATE_FAILED,
       Texts::Timeout,
       EAfter::Bootloader};
   rows["garbled lead byte"] = {
       1,
-      Plant(Fault(F::WrongLead, CMD_PROGRAM_RECORD, TOccurrence::FromNth(2))),
+      Plant(THubFault{F::WrongLead, CMD_PROGRAM_RECORD, TOccurrence::FromNth(2)}),
       {},
       EXIT_UPDATE_FAILED,
       Texts::Timeout,
       EAfter::Bootloader};
   rows["stale reply"] = {1,
-                         Plant(Fault(F::StaleReply, CMD_LOAD_RECORD, TOccurrence::Nth(2))),
+                         Plant(THubFault{F::StaleReply, CMD_LOAD_RECORD, TOccurrence::Nth(2)}),
                          {},
                          EXIT_OK,
                          Texts::UpdateCompleted,

@@ -135,40 +135,32 @@ class TestUiUpdate : public QObject {
     QTest::addColumn<QString>("status");
     QTest::addColumn<bool>("lampRed");
     QTest::addColumn<bool>("replug");
-    auto fault = [](EFaultKind kind, int command, TOccurrence when, int delayMs = 0) {
-      THubFault f;
-      f.kind = kind;
-      f.command = command;
-      f.when = when;
-      f.delayMs = delayMs;
-      return f;
-    };
     QTest::newRow("LED levels not read")
-        << fault(EFaultKind::NoReply, CMD_LED_ADJUST_BEGIN, TOccurrence::Always())
+        << THubFault{EFaultKind::NoReply, CMD_LED_ADJUST_BEGIN, TOccurrence::Always()}
         << QStringList{Texts::UpdateFailedRetry} << Texts::StatusFailedRetry << false << false;
     QTest::newRow("no hub after the bootloader switch")
-        << fault(EFaultKind::NoReturn, CMD_ENTER_BOOTLOADER, TOccurrence::Always())
+        << THubFault{EFaultKind::NoReturn, CMD_ENTER_BOOTLOADER, TOccurrence::Always()}
         << QStringList{Texts::EnterBootloaderMode, Texts::EnterBootloaderError}
         << Texts::StatusStateError << false << true;
     QTest::newRow("record not answered")
-        << fault(EFaultKind::NoReply, CMD_PROGRAM_RECORD, TOccurrence::FromNth(3))
+        << THubFault{EFaultKind::NoReply, CMD_PROGRAM_RECORD, TOccurrence::FromNth(3)}
         << QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Timeout}
         << Texts::StatusProgramming << true << false;
     QTest::newRow("record refused")
-        << fault(EFaultKind::ErrorStatus, CMD_LOAD_RECORD, TOccurrence::Nth(2))
+        << THubFault{EFaultKind::ErrorStatus, CMD_LOAD_RECORD, TOccurrence::Nth(2)}
         << QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Timeout}
         << Texts::StatusProgramming << true << false;
     QTest::newRow("unplugged while programming")
-        << fault(EFaultKind::Vanish, CMD_PROGRAM_RECORD, TOccurrence::Nth(2), -1)
+        << THubFault{EFaultKind::Vanish, CMD_PROGRAM_RECORD, TOccurrence::Nth(2), -1}
         << QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Timeout}
         << Texts::StatusProgramming << true << true;
     QTest::newRow("no hub after the reboot")
-        << fault(EFaultKind::NoReturn, CMD_REBOOT, TOccurrence::Always())
+        << THubFault{EFaultKind::NoReturn, CMD_REBOOT, TOccurrence::Always()}
         << QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Reboot,
                        Texts::UpdateFailedRetry}
         << Texts::StatusFailed << false << true;
     QTest::newRow("back without access")
-        << fault(EFaultKind::NoAccess, CMD_ENTER_BOOTLOADER, TOccurrence::Always())
+        << THubFault{EFaultKind::NoAccess, CMD_ENTER_BOOTLOADER, TOccurrence::Always()}
         << QStringList{Texts::EnterBootloaderMode, QStringLiteral("Cannot open the hub at"),
                        Texts::Programming, Texts::Timeout}
         << Texts::StatusProgramming << true << true;
