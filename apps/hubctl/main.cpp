@@ -32,6 +32,10 @@ int main(int argc, char** argv) {
   environment.out = &out;
   environment.err = &err;
   environment.terminal = isatty(STDERR_FILENO) == 1;
+  // --simulate: the emulated hub answers at once. The program cannot tell that from a reply
+  // within the 2 ms pause after each write, and the emulator runs on the program's own thread,
+  // where a timer per reply would count against the program: a real hub costs it nothing.
+  environment.simulatedHub.replyLatencyMs = 0;
   THubctl hubctl(environment);
 
   // A reader that goes away (`| head -1`) must not kill an update midway: a failed write is

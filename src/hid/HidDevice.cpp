@@ -205,6 +205,10 @@ void THidDevice::DiscardPendingInput() {
     read_->DiscardInput();
 }
 
+void THidDevice::DeliverPendingInput() {
+  THidHandOver::Instance().RunQueued();
+}
+
 void THidDevice::StartReader() {
   if (!dataHandler_ || !present_ || !claimed_ || reader_ || !CanReadWrite())
     return;

@@ -90,6 +90,7 @@ class THidDevice : public THidReportDevice {
                    std::uint32_t& written) override;
   void SetDataHandler(const THidDataEvent& handler) override;
   void DiscardPendingInput() override;
+  void DeliverPendingInput() override;
 
   const THidDataEvent& DataHandler() const { return dataHandler_; }
   const THidDataErrorEvent& DataErrorHandler() const { return dataErrorHandler_; }

@@ -78,6 +78,12 @@ void THidHandOver::RunPending() {
   }
 }
 
+void THidHandOver::RunQueued() {
+  std::unique_lock lock(mutex_);
+  while (RunOne(lock)) {
+  }
+}
+
 void THidHandOver::ServeUntil(const std::function<bool()>& done) {
   std::unique_lock lock(mutex_);
   for (;;) {

@@ -21,8 +21,10 @@ class THidHandOver {
   // step is raised again here.
   void Run(const std::function<void()>& step);
 
-  // UI side: runs every queued step.
+  // UI side: runs every queued step. RunPending is the posted event's; RunQueued is for
+  // callers that do not wait for the event (it stays posted, for the steps queued after).
   void RunPending();
+  void RunQueued();
   // UI side: runs queued steps until `done` holds. `done` is tested under the queue's lock;
   // whoever makes it true calls Notify().
   void ServeUntil(const std::function<bool()>& done);

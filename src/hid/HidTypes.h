@@ -76,4 +76,7 @@ class THidReportDevice {
   // Drops input reports that arrived before this call and have not reached the data handler
   // yet, so that a reply can only be one that came after the request.
   virtual void DiscardPendingInput() = 0;
+  // Hands reports already read to the data handler now, on this thread, instead of at the next
+  // turn of the event loop. A device whose reports only come through the event loop has none.
+  virtual void DeliverPendingInput() {}
 };

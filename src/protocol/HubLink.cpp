@@ -2,6 +2,7 @@
 
 #include <sys/prctl.h>
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QThread>
@@ -69,8 +70,24 @@ int THubLink::SendFrameSub(std::uint8_t command, const RequestBuffer& request) {
   return WaitReply();
 }
 
+bool THubLink::HasReply() const {
+  return reply_[REPLY_LEAD_OFFSET] == FRAME_LEAD_BYTE;
+}
+
 int THubLink::WaitReply() {
   reply_.fill(0);
+  // The reply normally came during the pause: take it without a turn of the event loop, which
+  // costs more than the rest of the exchange. The loop still turns at least every
+  // EVENT_SLICE_MS, so that the window, signals and device notices are served during a long
+  // run of exchanges.
+  if (!eventsServed_.isValid() || eventsServed_.hasExpired(EVENT_SLICE_MS)) {
+    QCoreApplication::processEvents();
+    eventsServed_.start();
+  } else if (currentDevice_) {
+    currentDevice_->DeliverPendingInput();
+  }
+  if (HasReply())
+    return 0;
   QElapsedTimer clock;
   clock.start();
   QEventLoop loop;
@@ -95,13 +112,14 @@ int THubLink::WaitReply() {
 
   deadline.start(REPLY_TIMEOUT_MS + 1);
   loop.exec();
-  return reply_[REPLY_LEAD_OFFSET] == FRAME_LEAD_BYTE ? 0 : -1;
+  eventsServed_.start();
+  return HasReply() ? 0 : -1;
 }
 
 void THubLink::HidDeviceData(THidDevice*, std::uint8_t, const std::uint8_t* data,
                              std::uint16_t size) {
   std::copy_n(data, std::min<std::size_t>(size, BUFFER_SIZE), reply_.begin());
-  if (waitLoop_ && reply_[REPLY_LEAD_OFFSET] == FRAME_LEAD_BYTE)
+  if (waitLoop_ && HasReply())
     waitLoop_->quit();
 }
 

@@ -4,6 +4,7 @@
 // meanwhile; the link makes sure that only one exchange is in flight and that every exchange
 // reads its own reply.
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <cstdint>
 #include <deque>
@@ -21,6 +22,8 @@ class THubLink : public QObject {
   static constexpr int ATTEMPTS = 3;
   static constexpr int REPLY_TIMEOUT_MS = 100;
   static constexpr int WRITE_PAUSE_MS = 2;
+  // A run of exchanges lets the event loop turn at least this often.
+  static constexpr int EVENT_SLICE_MS = 10;
 
   explicit THubLink(QObject* parent = nullptr);
   ~THubLink() override;
@@ -63,6 +66,7 @@ class THubLink : public QObject {
   std::uint64_t RefusedWhileBusy() const { return refusedWhileBusy_; }
 
  private:
+  bool HasReply() const;
   void ScheduleIdleActions();
   void RunIdleActions();
 
@@ -70,6 +74,8 @@ class THubLink : public QObject {
   ReplyBuffer reply_{};
   int depth_ = 0;
   QEventLoop* waitLoop_ = nullptr;
+  // When the event loop last turned inside a wait.
+  QElapsedTimer eventsServed_;
   struct TIdleAction {
     std::function<void()> run;
     bool user = false;

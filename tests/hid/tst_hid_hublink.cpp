@@ -1,7 +1,9 @@
 // THubLink::SendFrame through a real THidDevice and its reader, against a small echo responder
 // on the simulated bus.
 
+#include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
 #include <atomic>
 #include <thread>
 
@@ -108,6 +110,24 @@ class HidHubLinkTest : public QObject {
     QVERIFY(WaitUntilHandOverPending(1));
     f.status = 3;
     QCOMPARE(f.link.SendFrame(CMD_QUERY_MODE, MakeRequest()), 3);
+  }
+
+  // Replies taken straight from the hand-over must not starve the event loop: timers (the
+  // window, signals, device notices) still run during a long run of exchanges.
+  void eventsServedDuringExchanges() {
+    TLinkFixture f;
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(1);
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 100; ++i)
+      QCOMPARE(f.link.SendFrame(CMD_QUERY_MODE, MakeRequest()), 0);
+    // At least one turn per slice of the run (which takes 2 ms per exchange at the least).
+    const qint64 slices = clock.elapsed() / THubLink::EVENT_SLICE_MS;
+    QVERIFY2(ticks >= slices / 4,
+             qPrintable(QStringLiteral("%1 ticks in %2 slices").arg(ticks).arg(slices)));
   }
 };
 

@@ -276,6 +276,21 @@ class HidReaderTest : public QObject {
     QCOMPARE(f.rec.reports[0][1], std::uint8_t{4});
   }
 
+  // DeliverPendingInput hands a report that waits in the hand-over to the handler at once,
+  // without the event loop; reports read after it still come through the event loop.
+  void deliverPendingInput() {
+    TFixture f;
+    f.device->SetDataHandler(f.rec.DataHandler());
+    QVERIFY(f.ReaderListening());
+    f.Push(Bytes(65, 1));
+    QVERIFY(WaitUntilHandOverPending(1));
+    f.device->DeliverPendingInput();
+    QCOMPARE(f.rec.reports.size(), std::size_t{1});
+    f.Push(Bytes(65, 2));
+    QTRY_COMPARE(f.rec.reports.size(), std::size_t{2});
+    QCOMPARE(f.rec.reports[1][1], std::uint8_t{2});
+  }
+
   // Without report lengths there is nothing to read; the reader waits quietly.
   void noInputLength() {
     TFixture f(true, HIDP_CAPS{});
