@@ -75,9 +75,14 @@ void TTerminalView::SetProgress(int position, int maximum) {
   const int percent = position * 100 / maximum;
   switch (style_) {
     case EStyle::Json:
-      if (percent == lastShown_)
+      // Whole percents, at most ten lines a second, and always the last: a supervisor reading
+      // several updates at once wakes for every line.
+      if (percent == lastShown_ || (position < maximum && jsonProgressShown_.isValid() &&
+                                    !jsonProgressShown_.hasExpired(JSON_PROGRESS_INTERVAL_MS))) {
         return;
+      }
       lastShown_ = percent;
+      jsonProgressShown_.start();
       EmitJson({{"event", "progress"}, {"position", position}, {"maximum", maximum}});
       return;
     case EStyle::Plain:

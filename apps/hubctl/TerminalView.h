@@ -2,6 +2,7 @@
 // The command-line face of a hub session: log lines as they come, a progress bar on a terminal,
 // plain lines otherwise, or one JSON object per line for machines.
 
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QStringList>
 #include <QTextStream>
@@ -55,6 +56,8 @@ class TTerminalView : public TUpdaterView {
   EStyle style_;
   QStringList log_;
   int lastShown_ = -1;  // percent (or tenth) last shown
+  static constexpr int JSON_PROGRESS_INTERVAL_MS = 100;
+  QElapsedTimer jsonProgressShown_;
   bool barOpen_ = false;
   QStringList progressLines_;  // shown below everything printed
   bool quiet_ = false;

@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include "HubctlRun.h"
+#include "TerminalView.h"
 #include "hid/sim/SimHidBus.h"
 #include "protocol/Commands.h"
 #include "sim/SimulatedHub.h"
@@ -183,6 +184,27 @@ class HubctlTest : public QObject {
       QCOMPARE(last["builtIn"].toString(), QStringLiteral("11150906"));
       QCOMPARE(last["builtInDotted"].toString(), QStringLiteral("1.1.15.0906"));
     }
+  }
+
+  // JSON progress: a line per whole percent, no more than ten a second, and the last always;
+  // an update writes about 1,250 records in under three seconds.
+  void jsonProgressLines() {
+    QString out, err;
+    QTextStream outStream(&out), errStream(&err);
+    TTerminalView view(outStream, errStream, TTerminalView::EStyle::Json);
+    constexpr int RECORDS = 1250;
+    for (int position = 1; position <= RECORDS; ++position)
+      view.SetProgress(position, RECORDS);
+    outStream.flush();
+    const QStringList lines = out.split('\n', Qt::SkipEmptyParts);
+    QVERIFY2(!lines.isEmpty() && lines.size() <= 3, qPrintable(out));
+    const QJsonObject last = QJsonDocument::fromJson(lines.last().toUtf8()).object();
+    QCOMPARE(last["position"].toInt(), RECORDS);
+    // After a pause the next percent shows at once.
+    QTest::qWait(120);
+    view.SetProgress(1, 2);
+    outStream.flush();
+    QCOMPARE(out.split('\n', Qt::SkipEmptyParts).size(), lines.size() + 1);
   }
 
   // update --image: a supplied file passes the built-in image's checks before anything is sent,
