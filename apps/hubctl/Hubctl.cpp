@@ -101,6 +101,7 @@ int ExitCodeOf(EUpdateResult result) {
 void THubTally::Add(int hubCode) {
   ++done_;
   failed_ = failed_ || hubCode != EXIT_OK;
+  interrupted_ = interrupted_ || hubCode == EXIT_INTERRUPTED;
 }
 
 int THubTally::ExitCode() const {
@@ -636,9 +637,6 @@ int THubctl::UpdateAll(const TOptions& options) {
               view_->Print(QStringLiteral("%1: %2").arg(node, record.value("result").toString()));
             }
             tally.Add(code);
-            // Ctrl-C reaches the hubs' own processes: one that says so interrupted the run.
-            if (code == EXIT_INTERRUPTED)
-              tally.Interrupt();
             if (fleet.Running() == 0)
               Finish(tally.ExitCode());
           });

@@ -42,7 +42,8 @@ int ExitCodeOf(EUpdateResult result);
 // than a failed one, a failed one more than success.
 class THubTally {
  public:
-  // One hub done, with its own exit code: anything but EXIT_OK is a failure.
+  // One hub done, with its own exit code: an interrupted hub interrupts the run (Ctrl-C reaches
+  // the hubs' own processes), anything else but EXIT_OK is a failure.
   void Add(int hubCode);
   // The run itself was interrupted.
   void Interrupt() { interrupted_ = true; }

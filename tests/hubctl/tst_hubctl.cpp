@@ -399,6 +399,9 @@ class HubctlTest : public QObject {
         << QList<int>{EXIT_OK} << true << int(EXIT_INTERRUPTED);
     QTest::newRow("interrupted, one failed")
         << QList<int>{EXIT_UPDATE_FAILED, EXIT_OK} << true << int(EXIT_INTERRUPTED);
+    // A hub's own process stopped by a signal: the run was interrupted, whoever sent it.
+    QTest::newRow("a hub interrupted") << QList<int>{EXIT_OK, EXIT_INTERRUPTED, EXIT_UPDATE_FAILED}
+                                       << false << int(EXIT_INTERRUPTED);
   }
   void tally() {
     QFETCH(QList<int>, hubs);
