@@ -37,9 +37,10 @@ fail() {
 }
 
 # Xvfb picks a free display itself and names it once it listens: tests running side by side
-# never share one.
+# never share one. -noreset: otherwise the server resets whenever its last client leaves (the
+# probes below come and go), and a program connecting during the reset is refused.
 displayfile=$(mktemp)
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
+Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 200); do
   [ -s "$displayfile" ] && break
