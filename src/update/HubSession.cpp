@@ -59,6 +59,18 @@ std::string HubKey(const THidDevice* hub) {
   return port.empty() ? hub->InterfaceInfo().DevicePath : port;
 }
 
+namespace {
+// The index of the first listed hub that `pred` takes, or -1.
+template <typename TPred>
+int IndexOf(const std::vector<THidDevice*>& hubs, TPred pred) {
+  const auto it = std::find_if(hubs.begin(), hubs.end(), pred);
+  return it == hubs.end() ? -1 : static_cast<int>(it - hubs.begin());
+}
+auto WithDevInst(std::uint32_t devInst) {
+  return [devInst](const THidDevice* hub) { return hub->InterfaceInfo().DevInst == devInst; };
+}
+}  // namespace
+
 bool THubSession::InUseElsewhere(const THidDevice* hub, QString* why) {
   return hub && THubLock::HeldElsewhere(HubKey(hub), why);
 }
@@ -185,43 +197,34 @@ void THubSession::Greet() {
 
 int THubSession::UpdatedHub() const {
   const TUpdateTarget& t = *updating_;
-  auto devInstOf = [this](std::size_t i) { return hubs_[i]->InterfaceInfo().DevInst; };
   // While it is on its way back, the attachment that went away is not the hub coming back.
-  auto eligible = [&](std::size_t i) {
-    return !t.returning || t.acceptOld || devInstOf(i) != t.devInst;
+  auto eligible = [&](const THidDevice* hub) {
+    return !t.returning || t.acceptOld || hub->InterfaceInfo().DevInst != t.devInst;
   };
-  for (std::size_t i = 0; !t.returning && i < hubs_.size(); ++i) {
-    if (devInstOf(i) == t.devInst)
-      return static_cast<int>(i);
+  if (!t.returning) {
+    if (const int i = IndexOf(hubs_, WithDevInst(t.devInst)); i >= 0)
+      return i;
   }
   // Never another hub than the one being updated: its records would go to the wrong one.
-  for (std::size_t i = 0; !t.port.empty() && i < hubs_.size(); ++i) {
-    if (eligible(i) && PortOf(hubs_[i]) == t.port)
-      return static_cast<int>(i);
+  if (!t.port.empty()) {
+    const int i = IndexOf(
+        hubs_, [&](const THidDevice* hub) { return eligible(hub) && PortOf(hub) == t.port; });
+    if (i >= 0)
+      return i;
   }
   // The only hub there is, back in another socket or without a port: it can be no other.
-  if (t.onlyHub && hubs_.size() == 1 && eligible(0))
+  if (t.onlyHub && hubs_.size() == 1 && eligible(hubs_[0]))
     return 0;
-  for (std::size_t i = 0; t.acceptOld && i < hubs_.size(); ++i) {
-    if (devInstOf(i) == t.devInst)
-      return static_cast<int>(i);
-  }
-  return -1;
+  return t.acceptOld ? IndexOf(hubs_, WithDevInst(t.devInst)) : -1;
 }
 
 int THubSession::PreferredHub() const {
   if (updating_)
     return UpdatedHub();
   if (held_) {
-    for (std::size_t i = 0; i < hubs_.size(); ++i) {
-      if (hubs_[i]->InterfaceInfo().DevInst == held_->devInst)
-        return static_cast<int>(i);
-    }
-    for (std::size_t i = 0; !held_->port.empty() && i < hubs_.size(); ++i) {
-      if (PortOf(hubs_[i]) == held_->port)
-        return static_cast<int>(i);
-    }
-    return -1;
+    if (const int i = IndexOf(hubs_, WithDevInst(held_->devInst)); i >= 0 || held_->port.empty())
+      return i;
+    return IndexOf(hubs_, [this](const THidDevice* hub) { return PortOf(hub) == held_->port; });
   }
   return hubs_.empty() ? -1 : 0;
 }
@@ -393,12 +396,8 @@ void THubSession::AutoTimerTick() {
   autoDelayTicks_ = 0;
   // A hub plugged in while automatic updating is on comes first, in the order they came.
   while (!autoQueue_.empty()) {
-    const std::uint32_t devInst = autoQueue_.front();
-    const auto it = std::find_if(hubs_.begin(), hubs_.end(), [devInst](const THidDevice* hub) {
-      return hub->InterfaceInfo().DevInst == devInst;
-    });
-    if (it != hubs_.end()) {
-      selected_ = static_cast<int>(it - hubs_.begin());
+    if (const int i = IndexOf(hubs_, WithDevInst(autoQueue_.front())); i >= 0) {
+      selected_ = i;
       break;
     }
     autoQueue_.pop_front();  // gone again

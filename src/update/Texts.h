@@ -40,6 +40,12 @@ inline QString HubInUse(const QString& why) {
 inline QString NotUpdated(const QString& what) {
   return QStringLiteral("The update did not take: %1. Run the update again.").arg(what);
 }
+inline const QString StillInBootloader = QStringLiteral("the hub is still in its bootloader");
+inline const QString FirmwareNotSaid =
+    QStringLiteral("the hub does not say which firmware it runs");
+inline QString OtherApplication(const QString& runs, const QString& wanted) {
+  return QStringLiteral("the hub runs application %1, not %2").arg(runs, wanted);
+}
 
 // Version box.
 inline const QString BootloaderLabel = QStringLiteral("Bootloader :");

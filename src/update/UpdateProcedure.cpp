@@ -82,12 +82,8 @@ EUpdateResult TUpdateProcedure::RunStages() {
   }
   if (!startsInBootloader)
     KeepLedLevels();
-  if (haveLevels) {
-    TLedLevels levels{};
-    for (int channel = 1; channel <= LED_CHANNEL_COUNT; ++channel)
-      levels[channel - 1] = leds_.Level(channel);
-    record_.ledLevelsSaved = levels;
-  }
+  if (haveLevels)
+    record_.ledLevelsSaved = LevelsShown();
   view_.StopAutoRefresh();
 
   stage_ = EUpdateStage::Switching;
@@ -123,12 +119,16 @@ void TUpdateProcedure::KeepLedLevels() {
   // what the hub shows now are its firmware's defaults.
   if (TakeKeptLedLevels(false))
     return;
+  QString error;
+  if (!store_->Save(port_, LevelsShown(), error))
+    view_.AppendLog(Texts::LedStoreProblem(error));
+}
+
+TLedLevels TUpdateProcedure::LevelsShown() const {
   TLedLevels levels{};
   for (int channel = 1; channel <= LED_CHANNEL_COUNT; ++channel)
     levels[channel - 1] = leds_.Level(channel);
-  QString error;
-  if (!store_->Save(port_, levels, error))
-    view_.AppendLog(Texts::LedStoreProblem(error));
+  return levels;
 }
 
 bool TUpdateProcedure::TakeKeptLedLevels(bool sayWhenNone) {
@@ -209,13 +209,12 @@ EUpdateResult TUpdateProcedure::Finish() {
 
   QString what;
   if (mode == MODE_BOOTLOADER) {
-    what = QStringLiteral("the hub is still in its bootloader");
+    what = Texts::StillInBootloader;
   } else if (mode != MODE_APPLICATION || !version) {
-    what = QStringLiteral("the hub does not say which firmware it runs");
+    what = Texts::FirmwareNotSaid;
   } else if (version->application != targetVersion_) {
-    what = QStringLiteral("the hub runs application %1, not %2")
-               .arg(FormatVersion(VersionText(version->application)),
-                    FormatVersion(VersionText(targetVersion_)));
+    what = Texts::OtherApplication(FormatVersion(VersionText(version->application)),
+                                   FormatVersion(VersionText(targetVersion_)));
   }
   if (!what.isEmpty()) {
     view_.AppendLog(Texts::NotUpdated(what));

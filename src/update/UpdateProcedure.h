@@ -91,6 +91,8 @@ class TUpdateProcedure {
   EUpdateResult RunStages();
   // Keeps the levels read from the hub on disk before it loses its application.
   void KeepLedLevels();
+  // The levels the LED bars show now: read from the hub, or kept from before.
+  TLedLevels LevelsShown() const;
   // Takes levels kept by an earlier update into the bars; false when there are none.
   bool TakeKeptLedLevels(bool sayWhenNone);
   void EnterBootloader();
