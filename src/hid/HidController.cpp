@@ -1,6 +1,7 @@
 #include "hid/HidController.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -73,12 +74,11 @@ void THidDeviceController::RequestRescan() {
   if (rescanRequested_)
     return;
   rescanRequested_ = true;
-  const std::uint64_t scansBefore = scans_;
+  // A rescan that runs meanwhile answers the request; one asked for after it is asked again.
   QMetaObject::invokeMethod(
       this,
-      [this, scansBefore] {
-        rescanRequested_ = false;
-        if (scans_ == scansBefore)
+      [this] {
+        if (std::exchange(rescanRequested_, false))
           RunDeviceChangeNotice();
       },
       Qt::QueuedConnection);
@@ -132,7 +132,7 @@ std::vector<std::unique_ptr<THidDevice>> THidDeviceController::ScanDevices(
 }
 
 void THidDeviceController::DeviceChange() {
-  ++scans_;
+  rescanRequested_ = false;
   listedChanged_ = false;
   std::vector<std::uint32_t> found;
   std::vector<std::unique_ptr<THidDevice>> fresh = ScanDevices(found);

@@ -93,7 +93,6 @@ class THidDeviceController : public QObject {
   bool changeReported_ = false;
   // Listed devices that regained access or whose identity was read again in the last scan.
   bool listedChanged_ = false;
-  std::uint64_t scans_ = 0;
   bool rescanRequested_ = false;
   QTimer fallbackRescan_;
   std::int32_t devThreadSleepTime_ = DEFAULT_DEV_THREAD_SLEEP_TIME;

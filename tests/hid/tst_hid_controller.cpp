@@ -7,6 +7,7 @@
 
 #include "HidTestSupport.h"
 #include "hid/HidController.h"
+#include "hid/HidHandOver.h"
 #include "hid/sim/SimHidBus.h"
 
 using namespace hidtest;
@@ -283,6 +284,40 @@ class HidControllerTest : public QObject {
     QCOMPARE(rec.events, (QStringList{"unplug:A", "rem:A", "chg"}));
     controller.ReleaseDevice(d);
     QCOMPARE(DescribeList(controller), QString());
+  }
+
+  // A rescan asked for after another rescan ran, while an earlier request still waits, is not
+  // lost: the device that went away without a notice is found gone.
+  void rescanRequestAfterAScan() {
+    auto bus = std::make_shared<TSimHidBus>();
+    const TSimDeviceId a = bus->Attach(DeviceConfig(1, 0x0A));
+    const TSimDeviceId b = bus->Attach(DeviceConfig(1, 0x0B));
+    bus->Attach(DeviceConfig(1, 0x0C));
+    THidDeviceController controller(nullptr, bus);
+    TRecorder rec;
+    controller.SetOnRemoval(rec.RemovalHandler());
+    THidDevice* da = nullptr;
+    THidDevice* db = nullptr;
+    QVERIFY(controller.ClaimNextDevice(da));
+    QVERIFY(controller.ClaimNextDevice(db));
+    da->SetDataHandler(rec.DataHandler());
+    db->SetDataHandler(rec.DataHandler());
+    QTRY_COMPARE(bus->OpenReadHandles(a) + bus->OpenReadHandles(b), std::size_t{2});
+    // A's reader finds its node hung up and asks for a rescan; a rescan runs before the one
+    // asked for (a notice, say).
+    QVERIFY(bus->Detach(a, false));
+    QVERIFY(WaitUntilHandOverPending(1));
+    THidHandOver::Instance().RunQueued();
+    controller.DeviceChange();
+    // Then B's node hangs up too.
+    QVERIFY(bus->Detach(b, false));
+    QVERIFY(WaitUntilHandOverPending(1));
+    THidHandOver::Instance().RunQueued();
+    QTRY_VERIFY(!db->IsPresent());
+    QVERIFY(rec.events.contains("rem:B"));
+    controller.ReleaseDevice(da);
+    controller.ReleaseDevice(db);
+    QCOMPARE(DescribeList(controller), QString("C"));
   }
 
   // A device listed without the right to write is tried again at every rescan: once it may be
