@@ -51,44 +51,40 @@ void THidHandOver::Run(const std::function<void()>& step) {
     std::rethrow_exception(s.error);
 }
 
-bool THidHandOver::RunOne(std::unique_lock<std::mutex>& lock) {
-  if (queue_.empty())
-    return false;
-  TStep* s = queue_.front();
-  queue_.pop_front();
-  lock.unlock();
-  // A step may run a nested event loop, which runs later steps from inside this one.
-  std::exception_ptr error;
-  try {
-    (*s->fn)();
-  } catch (...) {
-    error = std::current_exception();
+void THidHandOver::RunAll(std::unique_lock<std::mutex>& lock) {
+  while (!queue_.empty()) {
+    TStep* s = queue_.front();
+    queue_.pop_front();
+    lock.unlock();
+    // A step may run a nested event loop, which runs later steps from inside this one.
+    std::exception_ptr error;
+    try {
+      (*s->fn)();
+    } catch (...) {
+      error = std::current_exception();
+    }
+    lock.lock();
+    s->error = error;
+    s->done = true;
+    changed_.notify_all();
   }
-  lock.lock();
-  s->error = error;
-  s->done = true;
-  changed_.notify_all();
-  return true;
 }
 
 void THidHandOver::RunPending() {
   std::unique_lock lock(mutex_);
   posted_ = false;
-  while (RunOne(lock)) {
-  }
+  RunAll(lock);
 }
 
 void THidHandOver::RunQueued() {
   std::unique_lock lock(mutex_);
-  while (RunOne(lock)) {
-  }
+  RunAll(lock);
 }
 
 void THidHandOver::ServeUntil(const std::function<bool()>& done) {
   std::unique_lock lock(mutex_);
   for (;;) {
-    while (RunOne(lock)) {
-    }
+    RunAll(lock);
     if (done())
       return;
     changed_.wait(lock, [&] { return !queue_.empty() || done(); });

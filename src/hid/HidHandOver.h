@@ -39,7 +39,8 @@ class THidHandOver {
     bool done = false;
     std::exception_ptr error;
   };
-  bool RunOne(std::unique_lock<std::mutex>& lock);
+  // Runs queued steps until none is left; `lock` is held on entry and exit, not while a step runs.
+  void RunAll(std::unique_lock<std::mutex>& lock);
 
   std::mutex mutex_;
   std::condition_variable changed_;

@@ -328,7 +328,6 @@ std::vector<THidPnPInfo> TLinuxHidPlatform::Enumerate() {
     info.DevInst = devInst;
     info.DevicePath = "/dev/" + sysname;
     info.SysPath = hidPath;
-    info.Properties["hidraw"] = rawPath;
     // HID_PHYS is the USB port: a hub coming back from its bootloader switch keeps it, which
     // tells it apart from other hubs. A rescan that finds these changed (written after the node
     // appeared) reads the device's identity again.
