@@ -1,14 +1,10 @@
 #include "HubFleet.h"
 
-#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <QDateTime>
-#include <QFile>
 #include <QJsonDocument>
-#include <cerrno>
-#include <cstring>
 
 #include "HubctlTexts.h"
 #include "TerminalView.h"
@@ -86,8 +82,6 @@ void THubFleet::ReadOutput(THub& hub) {
 
 void THubFleet::TakeLine(THub& hub, const QJsonObject& line) {
   const QString event = line.value("event").toString();
-  if (line.contains("port"))
-    hub.port = line.value("port").toString();
   if (event == "result")
     hub.record = line;
   if (view_.Style() == TTerminalView::EStyle::Json) {
@@ -117,15 +111,10 @@ void THubFleet::TakeLine(THub& hub, const QJsonObject& line) {
 
 void THubFleet::ShowProgress() {
   QStringList lines;
-  constexpr int BAR_WIDTH = 30;
   for (const auto& hub : hubs_) {
     if (!hub->running || hub->percent < 0)
       continue;
-    const int filled = hub->percent * BAR_WIDTH / 100;
-    lines << QStringLiteral("%1 [%2%3] %4%")
-                 .arg(hub->node, -16)
-                 .arg(QString(filled, '#'), QString(BAR_WIDTH - filled, '.'))
-                 .arg(hub->percent, 3);
+    lines << QStringLiteral("%1 %2").arg(hub->node, -16).arg(TTerminalView::Bar(hub->percent, 30));
   }
   view_.ShowProgressLines(lines);
 }
@@ -141,34 +130,9 @@ void THubFleet::Ended(THub& hub, int exitCode) {
     record = QJsonObject{{"time", QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
                          {"node", hub.node},
                          {"result", "error"}};
-    if (!hub.port.isEmpty())
-      record.insert("port", hub.port);
   }
   record.insert("exitCode", exitCode);
   if (view_.Style() == TTerminalView::EStyle::Terminal)
     ShowProgress();
   emit HubFinished(hub.node, exitCode, record);
-}
-
-bool AppendJsonLine(const QString& path, const QJsonObject& record, QString& error) {
-  const QByteArray line = QJsonDocument(record).toJson(QJsonDocument::Compact) + '\n';
-  const int fd =
-      open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    error = QString::fromLocal8Bit(strerror(errno));
-    return false;
-  }
-  const ssize_t written = write(fd, line.constData(), static_cast<size_t>(line.size()));
-  const int writeErrno = errno;
-  const bool closed = close(fd) == 0;
-  if (written != line.size()) {
-    error = written < 0 ? QString::fromLocal8Bit(strerror(writeErrno))
-                        : QStringLiteral("only part of the line was written");
-    return false;
-  }
-  if (!closed) {
-    error = QString::fromLocal8Bit(strerror(errno));
-    return false;
-  }
-  return true;
 }

@@ -41,7 +41,6 @@ class THubFleet : public QObject {
   struct THub {
     QString node;
     QString key;
-    QString port;
     QProcess* process = nullptr;
     QByteArray pending;
     QJsonObject record;
@@ -58,8 +57,3 @@ class THubFleet : public QObject {
   QStringList arguments_;
   std::vector<std::unique_ptr<THub>> hubs_;
 };
-
-// Appends `record` to the file at `path` as one JSON line, written whole in one write() to a
-// file opened for appending, so that concurrent writers and crashes never leave half a line.
-// False with `error` set when it could not be written.
-bool AppendJsonLine(const QString& path, const QJsonObject& record, QString& error);

@@ -1,8 +1,11 @@
 #include "Hubctl.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -111,6 +114,32 @@ int THubTally::ExitCode() const {
 }
 
 namespace {
+
+// Appends `record` to the file at `path` as one JSON line, written whole in one write() to a
+// file opened for appending, so that concurrent writers and crashes never leave half a line.
+// False with `error` set when it could not be written.
+bool AppendJsonLine(const QString& path, const QJsonObject& record, QString& error) {
+  const QByteArray line = QJsonDocument(record).toJson(QJsonDocument::Compact) + '\n';
+  const int fd =
+      open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    error = QString::fromLocal8Bit(strerror(errno));
+    return false;
+  }
+  const ssize_t written = write(fd, line.constData(), static_cast<size_t>(line.size()));
+  const int writeErrno = errno;
+  const bool closed = close(fd) == 0;
+  if (written != line.size()) {
+    error = written < 0 ? QString::fromLocal8Bit(strerror(writeErrno))
+                        : QStringLiteral("only part of the line was written");
+    return false;
+  }
+  if (!closed) {
+    error = QString::fromLocal8Bit(strerror(errno));
+    return false;
+  }
+  return true;
+}
 
 QString Hex4(unsigned value) {
   return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
@@ -613,6 +642,16 @@ void THubctl::WriteLog(const TOptions& options, const QJsonObject& record) {
     Error(HubctlTexts::LogNotWritten(*options.log, error));
 }
 
+QString THubctl::ChildProgram() const {
+  return env_.program.isEmpty() ? QCoreApplication::applicationFilePath() : env_.program;
+}
+
+void THubctl::InterruptFleet(THubFleet& fleet) {
+  if (interrupts_ == 1)
+    Error(HubctlTexts::InterruptAll);
+  fleet.Interrupt(SIGINT);
+}
+
 QStringList THubctl::ChildArguments(const TOptions& options) const {
   QStringList arguments;
   if (options.simulate) {
@@ -626,9 +665,7 @@ QStringList THubctl::ChildArguments(const TOptions& options) const {
 }
 
 int THubctl::UpdateAll(const TOptions& options) {
-  THubFleet fleet(*view_,
-                  env_.program.isEmpty() ? QCoreApplication::applicationFilePath() : env_.program,
-                  ChildArguments(options));
+  THubFleet fleet(*view_, ChildProgram(), ChildArguments(options));
   THubTally tally;
   connect(&fleet, &THubFleet::HubFinished, this,
           [&](const QString& node, int code, const QJsonObject& record) {
@@ -648,18 +685,12 @@ int THubctl::UpdateAll(const TOptions& options) {
     Error(HubctlTexts::NoHubFound);
     return EXIT_NO_HUB;
   }
-  onInterrupt_ = [&] {
-    if (interrupts_ == 1)
-      Error(HubctlTexts::InterruptAll);
-    fleet.Interrupt(SIGINT);
-  };
+  onInterrupt_ = [&] { InterruptFleet(fleet); };
   return RunLoopUntilDone();
 }
 
 int THubctl::AutoParallel(const TOptions& options) {
-  THubFleet fleet(*view_,
-                  env_.program.isEmpty() ? QCoreApplication::applicationFilePath() : env_.program,
-                  ChildArguments(options));
+  THubFleet fleet(*view_, ChildProgram(), ChildArguments(options));
   THubTally tally;
   // Ctrl-C, or nobody reading any more: no more hubs are taken on.
   bool stopping = false;
@@ -717,9 +748,7 @@ int THubctl::AutoParallel(const TOptions& options) {
       Finish(tally.ExitCode());
       return;
     }
-    if (interrupts_ == 1)
-      Error(HubctlTexts::InterruptAll);
-    fleet.Interrupt(SIGINT);
+    InterruptFleet(fleet);
   };
   if (!options.json)
     view_->Print(HubctlTexts::WaitingForHubs);

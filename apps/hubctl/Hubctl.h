@@ -18,6 +18,7 @@
 
 class TSimHidBus;
 class TSimulatedHub;
+class THubFleet;
 class THubSession;
 class TTerminalView;
 
@@ -123,7 +124,11 @@ class THubctl : public QObject {
   // update --all, auto --parallel: one child process per hub (see THubFleet).
   int UpdateAll(const TOptions& options);
   int AutoParallel(const TOptions& options);
+  // The program and arguments of a hub's child process.
+  QString ChildProgram() const;
   QStringList ChildArguments(const TOptions& options) const;
+  // Ctrl-C during update --all / auto --parallel: passed on to every child, said once.
+  void InterruptFleet(THubFleet& fleet);
   // The record of the update just run on the current hub (for --json and --log); a negative
   // duration is left out.
   QJsonObject UpdateRecord(EUpdateResult result, const QString& node, const QString& port,

@@ -36,8 +36,15 @@ void TTerminalView::Print(const QString& line) {
   ShowProgressLines(shown);
 }
 
+QString TTerminalView::Bar(int percent, int width) {
+  const int filled = percent * width / 100;
+  return QStringLiteral("[%1%2] %3%")
+      .arg(QString(filled, '#'), QString(width - filled, '.'))
+      .arg(percent, 3);
+}
+
 void TTerminalView::ShowProgressLines(const QStringList& lines) {
-  if (style_ != EStyle::Terminal)
+  if (style_ != EStyle::Terminal || (lines.isEmpty() && progressLines_.isEmpty()))
     return;
   // Back to the first line of the block and clear it and all below, then draw it again.
   if (!progressLines_.isEmpty())
@@ -96,10 +103,7 @@ void TTerminalView::SetProgress(int position, int maximum) {
       if (percent == lastShown_)
         return;
       lastShown_ = percent;
-      constexpr int BAR_WIDTH = 40;
-      const int filled = percent * BAR_WIDTH / 100;
-      err_ << "\r[" << QString(filled, '#') << QString(BAR_WIDTH - filled, '.') << "] "
-           << QStringLiteral("%1%").arg(percent, 3) << ' ' << position << '/' << maximum;
+      err_ << '\r' << Bar(percent, 40) << ' ' << position << '/' << maximum;
       err_.flush();
       barOpen_ = true;
       return;

@@ -24,6 +24,8 @@ class TTerminalView : public TUpdaterView {
   // Terminal style: one progress line per hub on stderr, redrawn in place; lines printed
   // meanwhile go above them.
   void ShowProgressLines(const QStringList& lines);
+  // "[#####.....]  50%": a progress bar `width` characters wide and the percent.
+  static QString Bar(int percent, int width);
 
   // Why the output could not be written (closed pipe, full disk), empty while it can. Once it
   // fails nothing more is written to it; the work goes on.
