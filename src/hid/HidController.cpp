@@ -202,15 +202,6 @@ void THidDeviceController::ReleaseDevice(THidDevice*& device) {
   const THidDataEvent dataHandler = released->DataHandler();
   const THidPlugEvent unplugHandler = released->UnplugHandler();
   const std::int32_t sleepTime = released->ReaderSleepTime();
-  // Report lengths read already stay known for the same attachment, also when they came back
-  // empty: a rescan then reads them again (a descriptor written after the node appeared).
-  bool capsFetched = false;
-  HIDP_CAPS caps;
-  {
-    std::lock_guard lock(released->ioMutex_);
-    capsFetched = released->capsFetched_;
-    caps = released->caps_;
-  }
   released->Teardown();
   if (released->controller_ != this)
     return;
@@ -226,8 +217,9 @@ void THidDeviceController::ReleaseDevice(THidDevice*& device) {
     replacement->SetDataHandler(dataHandler);
     replacement->SetUnplugHandler(unplugHandler);
     replacement->SetReaderSleepTime(sleepTime);
-    replacement->capsFetched_ = capsFetched;
-    replacement->caps_ = caps;
+    // Report lengths read already stay known for the same attachment, also when they came back
+    // empty: a rescan then reads them again (a descriptor written after the node appeared).
+    replacement->AdoptCaps(*released);
     *it = replacement.release();
   } catch (const EControllerError&) {
     // The device can no longer be opened or identified: it is as good as gone. Dropping the

@@ -35,9 +35,6 @@ void THidDevice::Teardown() {
   unplugHandler_ = {};
   CloseIoHandle();
   CloseReadHandle();
-  std::lock_guard lock(ioMutex_);
-  capsFetched_ = false;
-  caps_ = {};
 }
 
 std::string THidDevice::OpenErrorText() const {
@@ -52,20 +49,22 @@ void THidDevice::ProbeAccess() const {
   int error = 0;
   std::unique_ptr<THidPlatformHandle> handle =
       platform_->Open(*info_, EHidAccess::ReadWrite, error);
-  accessKnown_ = true;
-  canReadWrite_ = handle != nullptr;
-  openError_ = canReadWrite_ ? 0 : error;
+  NoteAccess(handle != nullptr, error);
   if (handle)
     handle->Close();
+}
+
+void THidDevice::NoteAccess(bool canReadWrite, int error) const {
+  accessKnown_ = true;
+  canReadWrite_ = canReadWrite;
+  openError_ = canReadWrite ? 0 : error;
 }
 
 bool THidDevice::OpenIoHandle() {
   if (IsUsable() && !io_) {
     int error = 0;
     io_ = platform_->Open(*info_, EHidAccess::ReadWrite, error);
-    accessKnown_ = true;
-    canReadWrite_ = io_ != nullptr;
-    openError_ = canReadWrite_ ? 0 : error;
+    NoteAccess(io_ != nullptr, error);
     if (!io_) {
       lastError_ = static_cast<std::uint32_t>(error);
       io_ = platform_->Open(*info_, EHidAccess::None, error);
@@ -274,6 +273,19 @@ THidDevice::EReadOutcome THidDevice::ReadOne(THidPlatformHandle& handle,
   }
 }
 
+void THidDevice::AdoptCaps(const THidDevice& from) {
+  bool fetched = false;
+  HIDP_CAPS caps;
+  {
+    std::lock_guard lock(from.ioMutex_);
+    fetched = from.capsFetched_;
+    caps = from.caps_;
+  }
+  std::lock_guard lock(ioMutex_);
+  capsFetched_ = fetched;
+  caps_ = caps;
+}
+
 HIDP_CAPS THidDevice::ReaderCaps() const {
   std::lock_guard lock(ioMutex_);
   return caps_;
@@ -326,9 +338,7 @@ bool THidDevice::RetryAccess(bool& regained) {
   if (std::unique_ptr<THidPlatformHandle> probe =
           platform_->Open(*info_, EHidAccess::ReadWrite, error)) {
     probe->Close();
-    accessKnown_ = true;
-    canReadWrite_ = true;
-    openError_ = 0;
+    NoteAccess(true, 0);
     regained = true;
     // A handle opened without rights cannot write: the next write opens a real one.
     if (io_)
@@ -339,7 +349,7 @@ bool THidDevice::RetryAccess(bool& regained) {
   const int refused = error;
   if (!platform_->Open(*info_, EHidAccess::None, error))
     return false;
-  openError_ = refused;
+  NoteAccess(false, refused);
   return true;
 }
 

@@ -136,6 +136,8 @@ class THidDevice : public THidReportDevice {
   void DeliverLoss(std::uint32_t error);
 
   void ProbeAccess() const;
+  // What a read/write open told of the access.
+  void NoteAccess(bool canReadWrite, int error) const;
   // A read/write open was tried and refused: rescans try again.
   bool AccessRefused() const { return accessKnown_ && !canReadWrite_; }
   // Rescans of a listed device (controller). RetryAccess tries a read/write open again for a
@@ -149,6 +151,8 @@ class THidDevice : public THidReportDevice {
 
   // Report lengths as known now; fetches nothing (for the reader).
   HIDP_CAPS ReaderCaps() const;
+  // The report lengths known of the object this one replaces (same attachment).
+  void AdoptCaps(const THidDevice& from);
   void Teardown();
   std::unique_ptr<THidPnPInfo> TakeInterfaceInfo() { return std::move(info_); }
   void FetchCaps();
