@@ -73,6 +73,10 @@ const char* ResultName(EUpdateResult result) {
       return "error";
     case EUpdateResult::NotUpdated:
       return "not-updated";
+    case EUpdateResult::OtherSocket:
+      return "back-in-another-socket";
+    case EUpdateResult::LedLevelsNotRestored:
+      return "led-levels-not-restored";
     case EUpdateResult::Stopped:
       return "stopped";
     case EUpdateResult::Cancelled:
@@ -927,12 +931,6 @@ int THubctl::Auto(const TOptions& options) {
       Finish(EXIT_ERROR);
       return;
     }
-    if (options.simulate) {
-      // The next hub on the line: this one goes, a fresh one comes.
-      for (auto& hub : simulatedHubs_)
-        hub->Emulator().Unplug();
-      PlugSimulatedHub();
-    }
   });
   onInterrupt_ = [this] {
     if (session_->Procedure().Running()) {
@@ -947,7 +945,7 @@ int THubctl::Auto(const TOptions& options) {
   if (!options.json)
     view_->Print(HubctlTexts::WaitingForHubs);
   session_->SetAutoUpdate(true);
-  // A hub already plugged in when we start is one to update too.
+  // Hubs already plugged in when we start are to be updated too, each once.
   session_->RequestAutoUpdate();
   return RunLoopUntilDone();
 }

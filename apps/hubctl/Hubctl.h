@@ -105,6 +105,9 @@ class THubctl : public QObject {
 
   static QString Usage();
 
+  // The session of the command that runs; null before and after. For tests.
+  THubSession* Session() const { return session_.get(); }
+
   // The emulated hubs of --simulate, oldest first.
   const std::vector<std::unique_ptr<TSimulatedHub>>& SimulatedHubs() const {
     return simulatedHubs_;

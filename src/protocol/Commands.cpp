@@ -10,6 +10,48 @@ std::uint16_t LittleEndian16(const ReplyBuffer& r, std::size_t at) {
 }
 }  // namespace
 
+const char* CommandName(std::uint8_t command) {
+  switch (command) {
+    case CMD_GET_VERSION:
+      return "CMD_GET_VERSION";
+    case CMD_QUERY_MODE:
+      return "CMD_QUERY_MODE";
+    case CMD_PROGRAM_RECORD:
+      return "CMD_PROGRAM_RECORD";
+    case CMD_ENTER_BOOTLOADER:
+      return "CMD_ENTER_BOOTLOADER";
+    case CMD_LOAD_RECORD:
+      return "CMD_LOAD_RECORD";
+    case CMD_REBOOT:
+      return "CMD_REBOOT";
+    case CMD_READ_STATUS:
+      return "CMD_READ_STATUS";
+    case CMD_SET_LED_LEVEL:
+      return "CMD_SET_LED_LEVEL";
+    case CMD_LED_ADJUST_BEGIN:
+      return "CMD_LED_ADJUST_BEGIN";
+    case CMD_LED_ADJUST_END:
+      return "CMD_LED_ADJUST_END";
+  }
+  return "an unknown command";
+}
+
+std::size_t ReplyDataNeeded(std::uint8_t command, const RequestBuffer& request) {
+  switch (command) {
+    case CMD_GET_VERSION:
+      // The greeting's reply is not read.
+      return RequestLength(request) == 0 ? 0 : VERSION_BOOTLOADER_OFFSET + 4 - REPLY_DATA_OFFSET;
+    case CMD_QUERY_MODE:
+      return MODE_OFFSET + 1 - REPLY_DATA_OFFSET;
+    case CMD_READ_STATUS:
+      return STATUS_COUNTERS_OFFSET + 3 - REPLY_DATA_OFFSET;
+    case CMD_LED_ADJUST_BEGIN:
+      return LED_LEVELS_OFFSET + LED_CHANNEL_COUNT - REPLY_DATA_OFFSET;
+    default:
+      return 0;
+  }
+}
+
 RequestBuffer GreetingRequest() {
   return MakeRequest();
 }

@@ -51,6 +51,12 @@ inline constexpr int MODE_APPLICATION = 0;
 inline constexpr int MODE_BOOTLOADER = 1;
 inline constexpr int MODE_ERROR = 2;  // the hub answered the mode query with status 0xFF
 
+// The command's name, for lines that say what the hub refused ("CMD_LOAD_RECORD").
+const char* CommandName(std::uint8_t command);
+// How many reply data bytes the program reads after `request` for `command` succeeded: a reply
+// that carries fewer is not taken.
+std::size_t ReplyDataNeeded(std::uint8_t command, const RequestBuffer& request);
+
 // CMD_GET_VERSION: the greeting carries no data, the version query one byte 0x00.
 RequestBuffer GreetingRequest();
 RequestBuffer VersionQueryRequest();

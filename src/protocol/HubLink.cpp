@@ -28,35 +28,54 @@ THubLink::~THubLink() {
     waitLoop_->quit();
 }
 
-int THubLink::SendFrame(std::uint8_t command, RequestBuffer request) {
+TFrameResult THubLink::SendFrame(std::uint8_t command, RequestBuffer request) {
   if (RequestLength(request) > MAX_DATA_LENGTH)
-    return -1;
+    return {-1, EFrameFailure::Refused};
   if (Busy()) {
     // A handler that ran inside another exchange's wait. Its reply could not be told apart
     // from the one the outer exchange waits for, so it is refused rather than nested.
     ++refusedWhileBusy_;
-    return -1;
+    return {-1, EFrameFailure::Refused};
   }
   struct InFlight {
     THubLink& link;
-    explicit InFlight(THubLink& l) : link(l) { ++link.depth_; }
+    InFlight(THubLink& l, std::uint8_t command) : link(l) {
+      ++link.depth_;
+      link.command_ = command;
+    }
     ~InFlight() {
       if (--link.depth_ == 0)
         link.ScheduleIdleActions();
     }
-  } inFlight(*this);
+  } inFlight(*this, command);
 
+  const std::size_t needed = ReplyDataNeeded(command, request);
+  EFrameFailure failure = EFrameFailure::NoReply;
   for (int attempt = 0; attempt < ATTEMPTS; ++attempt) {
-    if (SendFrameSub(command, request) == 0)
-      return reply_[REPLY_STATUS_OFFSET];
+    failure = Attempt(command, request);
+    if (failure != EFrameFailure::None)
+      continue;
+    if (reply_[REPLY_COMMAND_OFFSET] == command && command != 0)
+      echoSeen_ = true;
+    const int status = reply_[REPLY_STATUS_OFFSET];
+    // A refusal carries no data; a success must carry what its decoder reads.
+    if (!CarriesData(status == 0 ? needed : 0)) {
+      failure = EFrameFailure::ShortReply;
+      continue;
+    }
+    return {status, status == 0 ? EFrameFailure::None : EFrameFailure::Status};
   }
-  return -1;
+  return {-1, failure};
 }
 
 int THubLink::SendFrameSub(std::uint8_t command, const RequestBuffer& request) {
+  return Attempt(command, request) == EFrameFailure::None ? 0 : -1;
+}
+
+EFrameFailure THubLink::Attempt(std::uint8_t command, const RequestBuffer& request) {
   THidReportDevice* device = currentDevice_;
   if (!device)
-    return -1;
+    return EFrameFailure::NoDevice;
   const CommandFrame frame = BuildCommandFrame(command, request);
   const HIDP_CAPS caps = device->QueryCaps();
   const std::uint32_t count = std::min<std::uint32_t>(caps.OutputReportByteLength, FRAME_SIZE);
@@ -64,10 +83,27 @@ int THubLink::SendFrameSub(std::uint8_t command, const RequestBuffer& request) {
   device->DiscardPendingInput();
   std::uint32_t written = 0;
   if (!device->WriteReport(frame.data(), count, written))
-    return -1;
+    return EFrameFailure::WriteFailed;
   ++framesWritten_;
   PauseAfterWrite();
-  return WaitReply();
+  return WaitReply() == 0 ? EFrameFailure::None : EFrameFailure::NoReply;
+}
+
+bool THubLink::CarriesData(std::size_t needed) const {
+  // The status byte at least, and the data the length byte announces, when the hub fills it in.
+  if (replySize_ < REPLY_DATA_OFFSET + needed)
+    return false;
+  const std::size_t length = reply_[REPLY_LENGTH_OFFSET];
+  return length == 0 || length >= REPLY_DATA_OFFSET + needed;
+}
+
+bool THubLink::IsStale(const std::uint8_t* data, std::size_t size) const {
+  if (!echoSeen_ || depth_ == 0 || size <= REPLY_COMMAND_OFFSET ||
+      data[REPLY_LEAD_OFFSET] != FRAME_LEAD_BYTE) {
+    return false;
+  }
+  const std::uint8_t echoed = data[REPLY_COMMAND_OFFSET];
+  return echoed != 0 && echoed != command_;
 }
 
 bool THubLink::HasReply() const {
@@ -76,6 +112,7 @@ bool THubLink::HasReply() const {
 
 int THubLink::WaitReply() {
   reply_.fill(0);
+  replySize_ = 0;
   // The reply normally came during the pause: take it without a turn of the event loop, which
   // costs more than the rest of the exchange. The loop still turns at least every
   // EVENT_SLICE_MS, so that the window, signals and device notices are served during a long
@@ -118,7 +155,14 @@ int THubLink::WaitReply() {
 
 void THubLink::HidDeviceData(THidDevice*, std::uint8_t, const std::uint8_t* data,
                              std::uint16_t size) {
-  std::copy_n(data, std::min<std::size_t>(size, BUFFER_SIZE), reply_.begin());
+  const std::size_t count = std::min<std::size_t>(size, BUFFER_SIZE);
+  if (IsStale(data, count)) {
+    // The late answer to an earlier request: the one this exchange waits for is still to come.
+    ++staleDropped_;
+    return;
+  }
+  std::copy_n(data, count, reply_.begin());
+  replySize_ = count;
   if (waitLoop_ && HasReply())
     waitLoop_->quit();
 }

@@ -15,6 +15,24 @@
 
 class QEventLoop;
 
+// Why an exchange did not end with status 0.
+enum class EFrameFailure {
+  None,
+  NoDevice,     // no current hub
+  Refused,      // too much data, or another exchange in flight: nothing written
+  WriteFailed,  // the hub did not take the report (gone, most likely)
+  NoReply,      // no reply to this command in any attempt
+  ShortReply,   // the reply carried fewer data bytes than the command's reply has
+  Status,       // the hub answered with a status other than 0
+};
+
+// What SendFrame returns: -1 or the hub's status byte, as an int, and why it was not 0.
+struct TFrameResult {
+  int value = -1;
+  EFrameFailure failure = EFrameFailure::NoReply;
+  operator int() const { return value; }  // NOLINT: callers compare with 0 and -1
+};
+
 class THubLink : public QObject {
   Q_OBJECT
 
@@ -34,9 +52,14 @@ class THubLink : public QObject {
   void SetCurrentDevice(THidReportDevice* device) { currentDevice_ = device; }
 
   // Sends one command with up to three attempts. Returns -1 (no device, too much data, three
-  // failed attempts, or another exchange already in flight) or the hub's status byte, 0 to 255.
-  // The reply stays in ReplyBuffer() until the next exchange.
-  int SendFrame(std::uint8_t command, RequestBuffer request);
+  // failed attempts, or another exchange already in flight) or the hub's status byte, 0 to 255,
+  // with the cause. The reply stays in ReplyBuffer() until the next exchange.
+  //
+  // Once the hub has shown that it echoes the command code in byte 3 of its replies, a reply
+  // naming another command is a late one to an earlier request: it is dropped and the wait goes
+  // on. A reply with fewer data bytes than the command's reply has counts as no reply. A hub that
+  // leaves bytes 1 to 3 zero is taken at its lead byte alone.
+  TFrameResult SendFrame(std::uint8_t command, RequestBuffer request);
   // One attempt: write the frame, pause 2 ms, wait for the reply. 0 or -1.
   int SendFrameSub(std::uint8_t command, const RequestBuffer& request);
   // Clears the reply buffer and waits up to 100 ms for a reply (lead byte 0x55). 0 or -1.
@@ -61,17 +84,32 @@ class THubLink : public QObject {
   // reboots and gets its LED levels back.
   void HoldUserActions(bool hold);
 
+  // Whether the hub has shown that it echoes the command code in its replies.
+  bool EchoSeen() const { return echoSeen_; }
+
   // Counters for tests and benchmarks.
   std::uint64_t FramesWritten() const { return framesWritten_; }
+  std::uint64_t StaleRepliesDropped() const { return staleDropped_; }
   std::uint64_t RefusedWhileBusy() const { return refusedWhileBusy_; }
 
  private:
   bool HasReply() const;
+  // One attempt, and why it failed.
+  EFrameFailure Attempt(std::uint8_t command, const RequestBuffer& request);
+  // A reply to another command than the one in flight, from a hub known to echo it.
+  bool IsStale(const std::uint8_t* data, std::size_t size) const;
+  // Whether the reply in the buffer carries `needed` data bytes.
+  bool CarriesData(std::size_t needed) const;
   void ScheduleIdleActions();
   void RunIdleActions();
 
   THidReportDevice* currentDevice_ = nullptr;
   ReplyBuffer reply_{};
+  // Bytes the last report brought into reply_.
+  std::size_t replySize_ = 0;
+  // The command of the exchange in flight.
+  std::uint8_t command_ = 0;
+  bool echoSeen_ = false;
   int depth_ = 0;
   QEventLoop* waitLoop_ = nullptr;
   // When the event loop last turned inside a wait.
@@ -90,6 +128,7 @@ class THubLink : public QObject {
   bool idleRunPosted_ = false;
   std::uint64_t framesWritten_ = 0;
   std::uint64_t refusedWhileBusy_ = 0;
+  std::uint64_t staleDropped_ = 0;
 };
 
 // CMD_QUERY_MODE mapped to 0 (application), 1 (bootloader) or 2 (status 0xFF). An exception

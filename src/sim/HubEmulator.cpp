@@ -190,6 +190,8 @@ void THubEmulator::HandleOutputReport(const std::uint8_t* report, std::size_t si
   const THubFault* delay = nullptr;
   const THubFault* wrongLead = nullptr;
   const THubFault* shortReport = nullptr;
+  const THubFault* lengthByte = nullptr;
+  const THubFault* wrongEcho = nullptr;
   const THubFault* stale = nullptr;
   const THubFault* noReturn = nullptr;
   const THubFault* lateReturn = nullptr;
@@ -214,6 +216,12 @@ void THubEmulator::HandleOutputReport(const std::uint8_t* report, std::size_t si
         break;
       case EFaultKind::ShortReport:
         shortReport = p;
+        break;
+      case EFaultKind::LengthByte:
+        lengthByte = p;
+        break;
+      case EFaultKind::WrongEcho:
+        wrongEcho = p;
         break;
       case EFaultKind::StaleReply:
         stale = p;
@@ -256,6 +264,10 @@ void THubEmulator::HandleOutputReport(const std::uint8_t* report, std::size_t si
                       refuse ? std::vector<std::uint8_t>{} : outcome.data);
     if (wrongLead)
       reply[0] = wrongLead->leadByte;
+    if (lengthByte)
+      reply[REPLY_LENGTH_OFFSET] = static_cast<std::uint8_t>(lengthByte->length);
+    if (wrongEcho)
+      reply[REPLY_COMMAND_OFFSET] = wrongEcho->echo;
     if (shortReport)
       reply.resize(std::clamp<std::size_t>(shortReport->length, 0, BUFFER_SIZE));
     if (delay)

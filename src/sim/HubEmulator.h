@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "protocol/Commands.h"
@@ -37,6 +38,9 @@ struct THubEmulatorOptions {
 
   // Request to reply. 0: the reply is pushed at once, inside the write.
   int replyLatencyMs = 1;
+  // The USB serial number; empty for a hub without one. A hub keeps it across its resets.
+  std::string serialNumber;
+
   // From the hub going away to its coming back.
   int bootloaderSwitchDelayMs = 1200;
   int rebootDelayMs = 1200;

@@ -30,6 +30,8 @@ enum class EFaultKind {
   ErrorStatus,  // the hub refuses the command: reply with `status`, nothing carried out
   WrongLead,    // the reply's lead byte is `leadByte`
   ShortReport,  // only the first `length` bytes of the reply are sent
+  LengthByte,   // the reply's length byte (n + 5) is `length`, whatever data it carries
+  WrongEcho,    // the reply's byte 3 names command `echo` instead of the one answered
   StaleReply,   // the previous reply is sent again, `delayMs` after the request, before the
                 // real one when `delayMs` is below the latency
   Vanish,       // the hub drops off the bus instead of answering; returns `delayMs` later in
@@ -50,4 +52,5 @@ struct THubFault {
   std::uint8_t status = 0xFF;
   std::uint8_t leadByte = 0xAA;
   int length = 4;
+  std::uint8_t echo = 0;
 };

@@ -25,6 +25,7 @@ void TSimBusConnection::Attach(bool canReadWrite) {
   device.ReportDescriptor = HubReportDescriptor();
   device.Access = access;
   device.Name = "Halvek Charging Hub (emulated)";
+  device.Serial = hub_.Options().serialNumber;
   // The bus calls this inside the program's write, on its thread: the emulator's.
   id_ = bus_->Attach(device, [this](const std::uint8_t* report, std::size_t size) {
     hub_.HandleOutputReport(report, size);

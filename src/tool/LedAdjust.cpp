@@ -2,28 +2,38 @@
 
 #include <algorithm>
 
+void TLedAdjuster::Store(int channel, int level) {
+  levels_[channel - 1] = std::clamp(level, 0, LED_LEVEL_MAX);
+}
+
 void TLedAdjuster::SetLevel(int channel, int level) {
   if (channel < 1 || channel > LED_CHANNEL_COUNT)
     return;
-  levels_[channel - 1] = std::clamp(level, 0, LED_LEVEL_MAX);
+  Store(channel, level);
+  if (onLevelChosen)
+    onLevelChosen(channel, Level(channel));
 }
 
 void TLedAdjuster::ShowLevel(int channel, int level) {
   if (channel < 1 || channel > LED_CHANNEL_COUNT)
     return;
-  SetLevel(channel, level);
+  Store(channel, level);
   if (onLevelShown)
     onLevelShown(channel, Level(channel));
 }
 
-bool TLedAdjuster::SendLevel(int channel) {
-  if (!link_.CurrentDevice() || channel < 1 || channel > LED_CHANNEL_COUNT)
-    return false;
-  try {
-    return link_.SendFrame(CMD_SET_LED_LEVEL, LedLevelRequest(channel, Level(channel))) == 0;
-  } catch (...) {
-    return false;
+bool TLedAdjuster::SendLevel(int channel, TFrameResult* result) {
+  TFrameResult sent{-1, EFrameFailure::NoDevice};
+  if (link_.CurrentDevice() && channel >= 1 && channel <= LED_CHANNEL_COUNT) {
+    try {
+      sent = link_.SendFrame(CMD_SET_LED_LEVEL, LedLevelRequest(channel, Level(channel)));
+    } catch (...) {
+      sent = {-1, EFrameFailure::WriteFailed};
+    }
   }
+  if (result)
+    *result = sent;
+  return sent == 0;
 }
 
 void TLedAdjuster::StartAdjust() {

@@ -18,6 +18,8 @@ class TLedAdjuster {
   // Called whenever a level changes by the program's doing (not by SetLevel), so a display can
   // follow without sending anything itself.
   std::function<void(int channel, int level)> onLevelShown;
+  // Called whenever the user chooses a level (SetLevel), before it is sent.
+  std::function<void(int channel, int level)> onLevelChosen;
 
   int Level(int channel) const { return levels_[channel - 1]; }
   // A level chosen by the user; clamped to 0..100. Does not send (see SendLevel).
@@ -27,7 +29,8 @@ class TLedAdjuster {
   void ShowLevel(int channel, int level);
 
   // CMD_SET_LED_LEVEL with the channel's level. True when the hub took it; false without a hub.
-  bool SendLevel(int channel);
+  // `result`, when given, gets the exchange's result.
+  bool SendLevel(int channel, TFrameResult* result = nullptr);
   // CMD_LED_ADJUST_BEGIN: takes the hub's eight levels (clamped), sends each one that changed,
   // and marks the levels as read. Nothing changes when the hub does not answer with status 0.
   void StartAdjust();
@@ -38,6 +41,8 @@ class TLedAdjuster {
   void ClearLedLevelsRead() { ledLevelsRead_ = false; }
 
  private:
+  void Store(int channel, int level);
+
   THubLink& link_;
   std::array<int, LED_CHANNEL_COUNT> levels_ = {INITIAL_LEVEL, INITIAL_LEVEL, INITIAL_LEVEL,
                                                 INITIAL_LEVEL, INITIAL_LEVEL, INITIAL_LEVEL,

@@ -54,6 +54,18 @@ std::string PortOf(const THidDevice* device) {
   return phys.substr(0, phys.rfind("/input"));
 }
 
+std::string SerialOf(const THidDevice* device) {
+  const auto& properties = device->InterfaceInfo().Properties;
+  const auto it = properties.find("HID_UNIQ");
+  return it == properties.end() ? std::string() : it->second;
+}
+
+std::string HubIdentity(const THidDevice* hub) {
+  // A hub without a serial number goes by its port, as its kept levels always have.
+  const std::string serial = SerialOf(hub);
+  return serial.empty() ? HubKey(hub) : "serial-" + serial;
+}
+
 std::string HubKey(const THidDevice* hub) {
   const std::string port = PortOf(hub);
   return port.empty() ? hub->InterfaceInfo().DevicePath : port;
@@ -82,6 +94,7 @@ THubSession::THubSession(TUpdaterView& view, QObject* parent)
       update_(link_, image_, leds_, view_,
               [this](int waitMs) { return RefindUpdatedHub(waitMs); }) {
   leds_.onLevelShown = [this](int channel, int level) { view_.ShowLedLevel(channel, level); };
+  leds_.onLevelChosen = [this](int, int) { ForgetKeptLedLevels(); };
   update_.SetLevelStore(&levelStore_);
   tmrAuto_.setInterval(AUTO_TIMER_INTERVAL_MS);
   connect(&tmrAuto_, &QTimer::timeout, this, &THubSession::AutoTimerTick);
@@ -159,11 +172,15 @@ void THubSession::HidDeviceChange(THidDeviceController* controller) {
       if (!hub->CanReadWrite()) {
         view_.AppendLog(AccessDeniedLine(hub));
       }
-      // Greets once the exchange in flight, if any, has read its own reply.
-      link_.RunWhenIdle([this] { Greet(); });
-      if (autoChecked_ && !update_.Running())
-        autoUpdatePending_ = true;
+      // Greets once the exchange in flight, if any, has read its own reply. Never a hub being
+      // updated: it may be resetting, and the update does its own talking.
+      if (!update_.Running())
+        link_.RunWhenIdle([this] { Greet(); });
     }
+    // Only a hub plugged in is one to update: not a rebuild for another device, nor the hub
+    // being updated coming back from its resets.
+    if (!autoQueue_.empty())
+      autoUpdatePending_ = true;
   } catch (...) {
     // Runs unattended: whatever was listed before the failure stays listed.
   }
@@ -182,7 +199,8 @@ void THubSession::QueueNewHubs(const std::vector<std::uint32_t>& before) {
     }
     // The hub being updated coming back from a reset is not a new one.
     if (updating_ && (static_cast<int>(i) == updated ||
-                      (!updating_->port.empty() && PortOf(hubs_[i]) == updating_->port))) {
+                      (!updating_->port.empty() && PortOf(hubs_[i]) == updating_->port) ||
+                      (!updating_->serial.empty() && SerialOf(hubs_[i]) == updating_->serial))) {
       continue;
     }
     autoQueue_.push_back(devInst);
@@ -191,21 +209,68 @@ void THubSession::QueueNewHubs(const std::vector<std::uint32_t>& before) {
 
 void THubSession::Greet() {
   auto* hub = dynamic_cast<THidDevice*>(link_.CurrentDevice());
-  if (link_.CurrentDevice() && !InUseElsewhere(hub))
-    link_.SendFrame(CMD_GET_VERSION, GreetingRequest());
+  if (!hub || update_.Running() || InUseElsewhere(hub))
+    return;
+  link_.SendFrame(CMD_GET_VERSION, GreetingRequest());
+  RestoreKeptLedLevels(hub);
+}
+
+void THubSession::RestoreKeptLedLevels(THidDevice* hub) {
+  QString error;
+  const std::string identity = HubIdentity(hub);
+  const auto levels = levelStore_.Load(identity, error);
+  if (!levels) {
+    if (!error.isEmpty())
+      view_.AppendLog(Texts::LedStoreProblem(error));
+    return;
+  }
+  // In its bootloader the hub waits for an update, which takes the levels along.
+  const bool application = link_.SendFrame(CMD_QUERY_MODE, MakeRequest()) == 0 &&
+                           ModeFromReply(0, link_.Reply()) == MODE_APPLICATION;
+  if (!application || link_.CurrentDevice() != hub)
+    return;
+  bool restored = true;
+  for (int channel = 1; channel <= LED_CHANNEL_COUNT; ++channel) {
+    leds_.ShowLevel(channel, (*levels)[channel - 1]);
+    restored = leds_.SendLevel(channel) && restored;
+  }
+  leds_.EndAdjust();
+  if (!restored)
+    return;
+  view_.AppendLog(Texts::KeptLedLevelsWrittenBack);
+  if (!levelStore_.Remove(identity, error))
+    view_.AppendLog(Texts::LedStoreProblem(error));
+}
+
+void THubSession::ForgetKeptLedLevels() {
+  auto* hub = dynamic_cast<THidDevice*>(link_.CurrentDevice());
+  QString error;
+  if (hub && !update_.Running() && !levelStore_.Remove(HubIdentity(hub), error))
+    view_.AppendLog(Texts::LedStoreProblem(error));
+}
+
+bool THubSession::TUpdateTarget::MayBe(const THidDevice* hub) const {
+  if (returning && !acceptOld && hub->InterfaceInfo().DevInst == devInst)
+    return false;
+  const std::string other = SerialOf(hub);
+  return serial.empty() || other.empty() || other == serial;
 }
 
 int THubSession::UpdatedHub() const {
   const TUpdateTarget& t = *updating_;
-  // While it is on its way back, the attachment that went away is not the hub coming back.
-  auto eligible = [&](const THidDevice* hub) {
-    return !t.returning || t.acceptOld || hub->InterfaceInfo().DevInst != t.devInst;
-  };
+  auto eligible = [&](const THidDevice* hub) { return t.MayBe(hub); };
   if (!t.returning) {
     if (const int i = IndexOf(hubs_, WithDevInst(t.devInst)); i >= 0)
       return i;
   }
-  // Never another hub than the one being updated: its records would go to the wrong one.
+  // Never another hub than the one being updated: its records would go to the wrong one. Its
+  // serial number finds it in any socket; without one, its socket does.
+  if (!t.serial.empty()) {
+    const int i = IndexOf(
+        hubs_, [&](const THidDevice* hub) { return eligible(hub) && SerialOf(hub) == t.serial; });
+    if (i >= 0)
+      return i;
+  }
   if (!t.port.empty()) {
     const int i = IndexOf(
         hubs_, [&](const THidDevice* hub) { return eligible(hub) && PortOf(hub) == t.port; });
@@ -235,10 +300,10 @@ void THubSession::FindHubDevice() {
     link_.SetCurrentDevice(hubs_[index]);
 }
 
-bool THubSession::RefindUpdatedHub(int waitMs) {
+EHubReturn THubSession::RefindUpdatedHub(int waitMs) {
   if (!updating_) {
     FindHubDevice();
-    return link_.CurrentDevice() != nullptr;
+    return link_.CurrentDevice() ? EHubReturn::Same : EHubReturn::Gone;
   }
   updating_->returning = true;
   updating_->acceptOld = false;
@@ -258,6 +323,8 @@ bool THubSession::RefindUpdatedHub(int waitMs) {
     // notice was missed or came before the device was complete.
     QEventLoop loop;
     QTimer deadline;
+    // The whole wait: a coarse timer may end it a twentieth early.
+    deadline.setTimerType(Qt::PreciseTimer);
     deadline.setSingleShot(true);
     connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     QTimer rescan;
@@ -286,16 +353,23 @@ bool THubSession::RefindUpdatedHub(int waitMs) {
   }
   updating_->returning = false;
   updating_->acceptOld = false;
-  if (found) {
-    auto* hub = static_cast<THidDevice*>(link_.CurrentDevice());
-    const std::uint32_t oldDevInst = updating_->devInst;
-    updating_->devInst = hub->InterfaceInfo().DevInst;
-    if (!PortOf(hub).empty())
-      updating_->port = PortOf(hub);
-    if (held_ && held_->devInst == oldDevInst)
-      held_ = *updating_;
-  }
-  return found;
+  if (!found)
+    return EHubReturn::Gone;
+  auto* hub = static_cast<THidDevice*>(link_.CurrentDevice());
+  const std::string serial = SerialOf(hub);
+  const std::string port = PortOf(hub);
+  // Its own serial number, or its own socket: the hub that left. Anything else was taken as the
+  // only hub there is, and may be another one.
+  const bool same = hub->InterfaceInfo().DevInst == updating_->devInst ||
+                    (!serial.empty() && serial == updating_->serial) ||
+                    (!port.empty() && port == updating_->port);
+  const std::uint32_t oldDevInst = updating_->devInst;
+  updating_->devInst = hub->InterfaceInfo().DevInst;
+  if (!port.empty())
+    updating_->port = port;
+  if (held_ && held_->devInst == oldDevInst)
+    held_ = *updating_;
+  return same ? EHubReturn::Same : EHubReturn::OtherSocket;
 }
 
 EUpdateResult THubSession::RunUpdate() {
@@ -316,9 +390,10 @@ EUpdateResult THubSession::RunUpdate() {
     TUpdateTarget target;
     target.devInst = hub->InterfaceInfo().DevInst;
     target.port = PortOf(hub);
+    target.serial = SerialOf(hub);
     target.onlyHub = hubs_.size() == 1;
     updating_ = target;
-    update_.SetHubPort(target.port);
+    update_.SetHubIdentity(HubIdentity(hub));
   }
   struct Forget {
     std::optional<TUpdateTarget>& target;
@@ -384,6 +459,16 @@ void THubSession::SetAutoUpdate(bool checked) {
     tmrAuto_.stop();
   }
   view_.SetManualButtonsEnabled(!checked);
+}
+
+void THubSession::RequestAutoUpdate() {
+  for (const THidDevice* hub : hubs_) {
+    const std::uint32_t devInst = hub->InterfaceInfo().DevInst;
+    if (std::find(autoQueue_.begin(), autoQueue_.end(), devInst) == autoQueue_.end())
+      autoQueue_.push_back(devInst);
+  }
+  if (!hubs_.empty())
+    autoUpdatePending_ = true;
 }
 
 void THubSession::AutoTimerTick() {

@@ -29,6 +29,11 @@ QString NotAHubReason(THidDevice* device);
 // What names a hub to other programs (its lock): its USB port, or its node when the port is
 // unknown.
 std::string HubKey(const THidDevice* hub);
+// The USB serial number a device reports (HID_UNIQ); empty when it has none.
+std::string SerialOf(const THidDevice* device);
+// What names a hub wherever it is plugged in: its serial number, or else its USB port (or node).
+// Its kept LED levels go by this.
+std::string HubIdentity(const THidDevice* hub);
 // The USB port a device hangs on ("usb-0000:00:14.0-2" of HID_PHYS "usb-0000:00:14.0-2/input0");
 // empty when the system does not say.
 std::string PortOf(const THidDevice* device);
@@ -93,8 +98,8 @@ class THubSession : public QObject {
   void FindHubDevice();
   // After the hub being updated went away (bootloader switch, reboot): makes it current once
   // it is back as a new attachment, waiting for device changes up to `waitMs` more and
-  // enumerating afresh before giving up. False when it did not come back.
-  bool RefindUpdatedHub(int waitMs);
+  // enumerating afresh before giving up. A hub with another serial number is never taken.
+  EHubReturn RefindUpdatedHub(int waitMs);
 
   // Whether another program is updating `hub`; `why` then names it. Nothing may be sent to
   // such a hub: its update's commands would interleave with ours.
@@ -110,11 +115,8 @@ class THubSession : public QObject {
   void SetAutoUpdate(bool checked);
   bool AutoUpdateChecked() const { return autoChecked_; }
   bool AutoUpdatePending() const { return autoUpdatePending_; }
-  // Marks the current hub for the automatic update, as if it had just been plugged in.
-  void RequestAutoUpdate() {
-    if (!hubs_.empty())
-      autoUpdatePending_ = true;
-  }
+  // Marks every listed hub for the automatic update, as if each had just been plugged in.
+  void RequestAutoUpdate();
   // The hubs plugged in while automatic updating is on and not updated yet, by DevInst.
   const std::deque<std::uint32_t>& AutoQueue() const { return autoQueue_; }
   int AutoDelayTicks() const { return autoDelayTicks_; }
@@ -135,12 +137,21 @@ class THubSession : public QObject {
   };
   // The hub being updated: where it was, and whether it is on its way back from a reset.
   struct TUpdateTarget : THubTarget {
+    std::string serial;      // empty: the hub has none
     bool returning = false;  // the attachment devInst is gone or going: wait for a new one
     bool acceptOld = false;  // the wait is over: the old attachment will do after all
     bool onlyHub = false;    // the only hub when the update started
+    // Whether `hub` may be the one being updated: not another serial number, and not the
+    // attachment that went away while it is on its way back.
+    bool MayBe(const THidDevice* hub) const;
   };
 
   void Greet();
+  // Writes back LED levels kept for `hub` by an update that could not, when it runs its
+  // application.
+  void RestoreKeptLedLevels(THidDevice* hub);
+  // The user chose a level for the current hub: levels kept from before are no longer wanted.
+  void ForgetKeptLedLevels();
   EUpdateResult RunUpdate();
   // The hub to make current: the one being updated when it is listed, else the held one,
   // else the first.

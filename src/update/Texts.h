@@ -32,6 +32,28 @@ inline QString LedStoreProblem(const QString& reason) {
   return QStringLiteral("The saved LED levels cannot be used (%1); the update goes on.")
       .arg(reason);
 }
+// The levels read from the hub could not be written to disk before its application is erased.
+inline QString LedLevelsNotKept(const QString& reason) {
+  return QStringLiteral(
+             "Could not keep the LED levels: %1; if this update is cut short they are lost.")
+      .arg(reason);
+}
+inline const QString LedLevelsNotRestored = QStringLiteral(
+    "The firmware is updated, but the LED levels could not all be written back: they are kept "
+    "and go back on the hub the next time it is used.");
+inline const QString KeptLedLevelsWrittenBack =
+    QStringLiteral("The LED levels kept from an earlier update were written back to the hub.");
+// The hub answered `command` with a status other than 0; `what` says which one it was.
+inline QString Refused(const char* command, const QString& what, int status) {
+  return QStringLiteral("The hub refused %1%2 with status 0x%3.")
+      .arg(QLatin1String(command), what.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(what))
+      .arg(status, 2, 16, QLatin1Char('0'));
+}
+inline const QString NotInBootloader = QStringLiteral(
+    "The hub found after the switch is not in its bootloader: nothing was sent to it.");
+inline const QString BackInOtherSocket = QStringLiteral(
+    "A hub came back in another USB socket and may not be the one updated: check it with "
+    "\"Check Version\" or 'halvek-hubctl version'. Its LED levels were not written to it.");
 // Another program is updating the hub; `why` names it.
 inline QString HubInUse(const QString& why) {
   return QStringLiteral("Not now: %1; wait until it has finished.").arg(why);

@@ -18,7 +18,7 @@ OnExit(F) -> OnExit<F>;
 }  // namespace
 
 TUpdateProcedure::TUpdateProcedure(THubLink& link, const FirmwareLines& image, TLedAdjuster& leds,
-                                   TUpdaterView& view, std::function<bool(int)> findHubDevice)
+                                   TUpdaterView& view, std::function<EHubReturn(int)> findHubDevice)
     : link_(link),
       image_(image),
       leds_(leds),
@@ -62,9 +62,11 @@ EUpdateResult TUpdateProcedure::Run() {
 
 EUpdateResult TUpdateProcedure::RunStages() {
   const int maximum = static_cast<int>(image_.Count()) - 1;
+  otherSocket_ = false;
   const bool startsInBootloader = QueryMode(link_) == MODE_BOOTLOADER;
   bool haveLevels = true;
   if (!startsInBootloader) {
+    // Read afresh: whatever was kept from before, the hub's application holds its levels now.
     leds_.ClearLedLevelsRead();
     leds_.StartAdjust();
     ProcessPendingEvents();
@@ -74,7 +76,7 @@ EUpdateResult TUpdateProcedure::RunStages() {
       return EUpdateResult::LedLevelsNotRead;
     }
   } else {
-    haveLevels = TakeKeptLedLevels(true);
+    haveLevels = TakeKeptLedLevels();
   }
   if (stopRequested_) {
     view_.AppendLog(Texts::UpdateCancelled);
@@ -87,9 +89,7 @@ EUpdateResult TUpdateProcedure::RunStages() {
   view_.StopAutoRefresh();
 
   stage_ = EUpdateStage::Switching;
-  EnterBootloader();
-  if (!link_.CurrentDevice()) {
-    view_.AppendLog(Texts::EnterBootloaderError);
+  if (!EnterBootloader()) {
     view_.ShowStatus(Texts::StatusStateError);
     return EUpdateResult::BootloaderNotFound;
   }
@@ -99,12 +99,15 @@ EUpdateResult TUpdateProcedure::RunStages() {
   view_.ShowStatus(Texts::StatusProgramming);
   view_.SetProgress(0, maximum);
   ProcessPendingEvents();
-  if (!ProgramImage()) {
+  QString refusal;
+  if (!ProgramImage(refusal)) {
     if (stopRequested_) {
       view_.AppendLog(Texts::UpdateStopped);
       return EUpdateResult::Stopped;
     }
     view_.AppendLog(Texts::Timeout);
+    if (!refusal.isEmpty())
+      view_.AppendLog(refusal);
     view_.ShowIndicator(1);
     return EUpdateResult::RecordFailed;
   }
@@ -115,13 +118,9 @@ EUpdateResult TUpdateProcedure::RunStages() {
 void TUpdateProcedure::KeepLedLevels() {
   if (!store_)
     return;
-  // Levels kept by an earlier update that did not get them back onto the hub are the user's;
-  // what the hub shows now are its firmware's defaults.
-  if (TakeKeptLedLevels(false))
-    return;
   QString error;
-  if (!store_->Save(port_, LevelsShown(), error))
-    view_.AppendLog(Texts::LedStoreProblem(error));
+  if (!store_->Save(identity_, LevelsShown(), error))
+    view_.AppendLog(Texts::LedLevelsNotKept(error));
 }
 
 TLedLevels TUpdateProcedure::LevelsShown() const {
@@ -131,16 +130,15 @@ TLedLevels TUpdateProcedure::LevelsShown() const {
   return levels;
 }
 
-bool TUpdateProcedure::TakeKeptLedLevels(bool sayWhenNone) {
+bool TUpdateProcedure::TakeKeptLedLevels() {
   if (!store_)
     return false;
   QString error;
-  const auto levels = store_->Load(port_, error);
+  const auto levels = store_->Load(identity_, error);
   if (!levels) {
     if (!error.isEmpty())
       view_.AppendLog(Texts::LedStoreProblem(error));
-    if (sayWhenNone)
-      view_.AppendLog(Texts::NoSavedLedLevels);
+    view_.AppendLog(Texts::NoSavedLedLevels);
     return false;
   }
   view_.AppendLog(Texts::SavedLedLevelsRestore);
@@ -149,7 +147,13 @@ bool TUpdateProcedure::TakeKeptLedLevels(bool sayWhenNone) {
   return true;
 }
 
-void TUpdateProcedure::EnterBootloader() {
+void TUpdateProcedure::SayRefused(const TFrameResult& result, std::uint8_t command,
+                                  const QString& what) {
+  if (result.failure == EFrameFailure::Status)
+    view_.AppendLog(Texts::Refused(CommandName(command), what, result.value));
+}
+
+bool TUpdateProcedure::EnterBootloader() {
   view_.AppendLog(Texts::EnterBootloaderMode);
   modeSwitching_ = true;
   view_.SetWindowEnabled(false);
@@ -157,25 +161,60 @@ void TUpdateProcedure::EnterBootloader() {
     view_.SetWindowEnabled(true);
     modeSwitching_ = false;
   }};
-  link_.SendFrame(CMD_ENTER_BOOTLOADER, MakeRequest());
+  const TFrameResult switched = link_.SendFrame(CMD_ENTER_BOOTLOADER, MakeRequest());
+  if (switched.failure == EFrameFailure::Status) {
+    // Still in its application, with its levels: nothing to keep.
+    view_.AppendLog(Texts::EnterBootloaderError);
+    SayRefused(switched, CMD_ENTER_BOOTLOADER, {});
+    ForgetKeptLevels();
+    return false;
+  }
+  // No reply is no proof: a hub may reset before it answers. What it answers afterwards is.
   link_.SetCurrentDevice(nullptr);
   Pause(timing_.bootloaderPauseMs);
-  findHubDevice_(timing_.returnWaitMs);
+  const EHubReturn back = findHubDevice_(timing_.returnWaitMs);
+  if (back == EHubReturn::Gone || !link_.CurrentDevice()) {
+    view_.AppendLog(Texts::EnterBootloaderError);
+    return false;
+  }
+  otherSocket_ = back == EHubReturn::OtherSocket;
+  // Records go only to a hub that says it waits for them: never to another hub in its
+  // application, nor to this one if the switch did not happen.
+  const TFrameResult asked = link_.SendFrame(CMD_QUERY_MODE, MakeRequest());
+  if (asked != 0 || ModeFromReply(asked, link_.Reply()) != MODE_BOOTLOADER) {
+    view_.AppendLog(Texts::EnterBootloaderError);
+    if (asked == 0)
+      view_.AppendLog(Texts::NotInBootloader);
+    return false;
+  }
+  return true;
 }
 
-bool TUpdateProcedure::ProgramImage() {
+bool TUpdateProcedure::ProgramImage(QString& refusal) {
   const int maximum = static_cast<int>(image_.Count()) - 1;
+  std::size_t number = 0;
   for (std::size_t i = 0; i < image_.Count(); ++i) {
     view_.SetProgress(static_cast<int>(i), maximum);
     const auto& record = image_.Record(i);
     if (!record)
       continue;
+    ++number;
     if (stopRequested_)
       return false;
-    if (link_.SendFrame(CMD_LOAD_RECORD, LoadRecordRequest(*record)) != 0)
-      return false;
-    if (link_.SendFrame(CMD_PROGRAM_RECORD, ProgramRecordRequest(*record)) != 0)
-      return false;
+    for (const std::uint8_t command : {CMD_LOAD_RECORD, CMD_PROGRAM_RECORD}) {
+      const TFrameResult result =
+          link_.SendFrame(command, command == CMD_LOAD_RECORD ? LoadRecordRequest(*record)
+                                                              : ProgramRecordRequest(*record));
+      if (result != 0) {
+        if (result.failure == EFrameFailure::Status) {
+          refusal = Texts::Refused(
+              CommandName(command),
+              QStringLiteral("record %1 of %2").arg(number).arg(image_.RecordCount()),
+              result.value);
+        }
+        return false;
+      }
+    }
   }
   return true;
 }
@@ -188,11 +227,13 @@ EUpdateResult TUpdateProcedure::Finish() {
   view_.ShowStatus(Texts::StatusReboot);
   Pause(timing_.rebootPauseMs);
   ProcessPendingEvents();
-  if (!findHubDevice_(timing_.returnWaitMs)) {
+  const EHubReturn back = findHubDevice_(timing_.returnWaitMs);
+  if (back == EHubReturn::Gone) {
     view_.AppendLog(Texts::UpdateFailedRetry);
     view_.ShowStatus(Texts::StatusFailed);
     return EUpdateResult::NotFoundAfterReboot;
   }
+  otherSocket_ = otherSocket_ || back == EHubReturn::OtherSocket;
   view_.AppendLog(Texts::Ok);
 
   // Success is what the hub says it runs, not that every record was taken.
@@ -204,8 +245,14 @@ EUpdateResult TUpdateProcedure::Finish() {
     view_.ShowVersionLines(VersionLines(*version));
     record_.applicationAfter = version->application;
   }
-  if (mode == MODE_APPLICATION)
-    RestoreLedLevels();
+  if (otherSocket_) {
+    // It may be another hub: it is not called updated and gets none of this hub's levels.
+    view_.AppendLog(Texts::BackInOtherSocket);
+    view_.ShowStatus(Texts::StatusFailed);
+    view_.ShowIndicator(1);
+    return EUpdateResult::OtherSocket;
+  }
+  const bool restored = mode == MODE_APPLICATION && RestoreLedLevels();
 
   QString what;
   if (mode == MODE_BOOTLOADER) {
@@ -222,22 +269,35 @@ EUpdateResult TUpdateProcedure::Finish() {
     view_.ShowIndicator(1);
     return EUpdateResult::NotUpdated;
   }
+  if (!restored) {
+    view_.AppendLog(Texts::LedLevelsNotRestored);
+    view_.ShowStatus(Texts::StatusCompleted);
+    return EUpdateResult::LedLevelsNotRestored;
+  }
   view_.AppendLog(Texts::UpdateCompleted);
   view_.ShowStatus(Texts::StatusCompleted);
   return EUpdateResult::Completed;
 }
 
-void TUpdateProcedure::RestoreLedLevels() {
+bool TUpdateProcedure::RestoreLedLevels() {
   bool restored = true;
   for (int channel = 1; channel <= LED_CHANNEL_COUNT; ++channel) {
-    restored = leds_.SendLevel(channel) && restored;
+    TFrameResult result;
+    if (!leds_.SendLevel(channel, &result)) {
+      restored = false;
+      SayRefused(result, CMD_SET_LED_LEVEL, QStringLiteral("channel %1").arg(channel));
+    }
     Pause(timing_.ledPauseMs);
   }
   leds_.EndAdjust();
   record_.ledLevelsRestored = restored;
-  if (!restored || !store_)
-    return;
+  if (restored)
+    ForgetKeptLevels();
+  return restored;
+}
+
+void TUpdateProcedure::ForgetKeptLevels() {
   QString error;
-  if (!store_->Remove(port_, error))
+  if (store_ && !store_->Remove(identity_, error))
     view_.AppendLog(Texts::LedStoreProblem(error));
 }

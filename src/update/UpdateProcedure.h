@@ -17,18 +17,21 @@
 // How an update ended.
 enum class EUpdateResult {
   Completed,
-  BrokenImage,          // nothing sent
-  NoDevice,             // "Device disconnected."
-  LedLevelsNotRead,     // the hub did not give its LED levels; not switched
-  BootloaderNotFound,   // no hub after the switch into the bootloader
-  RecordFailed,         // "Timeout.": a record was not taken; the hub is in its bootloader
-  NotFoundAfterReboot,  // programmed, but no hub came back after the reboot
-  NotUpdated,           // back after the reboot, but not running the new firmware
-  Error,                // an error from the device layer ended it
-  Stopped,              // stopped on request between two records; the hub is in its bootloader
-  Cancelled,            // stopped on request before the bootloader switch; the hub is untouched
-  AlreadyRunning,       // another update runs: refused, nothing sent
-  HubInUse,             // another program holds the hub: refused, nothing sent
+  BrokenImage,           // nothing sent
+  NoDevice,              // "Device disconnected."
+  LedLevelsNotRead,      // the hub did not give its LED levels; not switched
+  BootloaderNotFound,    // no hub after the switch into the bootloader
+  RecordFailed,          // "Timeout.": a record was not taken; the hub is in its bootloader
+  NotFoundAfterReboot,   // programmed, but no hub came back after the reboot
+  NotUpdated,            // back after the reboot, but not running the new firmware
+  OtherSocket,           // a hub without a serial number came back in another USB socket: it
+                         // may be another one; nothing written to it
+  LedLevelsNotRestored,  // updated, but not every LED level went back; they are kept
+  Error,                 // an error from the device layer ended it
+  Stopped,               // stopped on request between two records; the hub is in its bootloader
+  Cancelled,             // stopped on request before the bootloader switch; the hub is untouched
+  AlreadyRunning,        // another update runs: refused, nothing sent
+  HubInUse,              // another program holds the hub: refused, nothing sent
 };
 
 // Where a running update stands, for what an interruption can still do.
@@ -38,6 +41,13 @@ enum class EUpdateStage {
   Switching,    // into the bootloader: the hub is away
   Programming,  // a stop ends it between two records
   Finishing,    // reboot, check and LED levels: runs to its end
+};
+
+// How the hub being updated came back from a reset.
+enum class EHubReturn {
+  Gone,         // not back
+  Same,         // by its serial number or its USB port: the hub that left
+  OtherSocket,  // the only hub, but without a serial number and in another socket
 };
 
 struct TUpdateTiming {
@@ -58,18 +68,19 @@ struct TUpdateRecord {
 class TUpdateProcedure {
  public:
   // `findHubDevice(waitMs)` makes the hub being updated the current device once it is back from
-  // a re-enumeration, waiting up to `waitMs` more for it; false when it did not come back.
+  // a re-enumeration, waiting up to `waitMs` more for it, and says how it came back.
   TUpdateProcedure(THubLink& link, const FirmwareLines& image, TLedAdjuster& leds,
-                   TUpdaterView& view, std::function<bool(int waitMs)> findHubDevice);
+                   TUpdaterView& view, std::function<EHubReturn(int waitMs)> findHubDevice);
 
   void SetTiming(const TUpdateTiming& timing) { timing_ = timing; }
   const TUpdateTiming& Timing() const { return timing_; }
   // The application version the hub must report after the update (the image's).
   void SetTargetVersion(std::uint32_t version) { targetVersion_ = version; }
   std::uint32_t TargetVersion() const { return targetVersion_; }
-  // Where the LED levels wait while the hub has no application; `port` names the hub there.
+  // Where the LED levels wait while the hub has no application; `identity` names the hub there
+  // (its serial number, or its USB port).
   void SetLevelStore(TLedLevelStore* store) { store_ = store; }
-  void SetHubPort(std::string port) { port_ = std::move(port); }
+  void SetHubIdentity(std::string identity) { identity_ = std::move(identity); }
 
   // The whole update; reports through the view. Re-enables the update controls on every way
   // out, exceptions included (which it lets through). Refuses while an update runs.
@@ -94,21 +105,30 @@ class TUpdateProcedure {
   // The levels the LED bars show now: read from the hub, or kept from before.
   TLedLevels LevelsShown() const;
   // Takes levels kept by an earlier update into the bars; false when there are none.
-  bool TakeKeptLedLevels(bool sayWhenNone);
-  void EnterBootloader();
-  bool ProgramImage();
+  bool TakeKeptLedLevels();
+  // Switches the hub into its bootloader and finds it there; false (said) when it is not.
+  bool EnterBootloader();
+  // Sends every record; false when one was not taken (`refusal` then says which, if the hub
+  // refused it) or a stop was asked for.
+  bool ProgramImage(QString& refusal);
   EUpdateResult Finish();
-  void RestoreLedLevels();
+  // Writes the bars' levels back; true when the hub took every one.
+  bool RestoreLedLevels();
+  // Drops the kept levels: they are on the hub.
+  void ForgetKeptLevels();
+  void SayRefused(const TFrameResult& result, std::uint8_t command, const QString& what);
 
   THubLink& link_;
   const FirmwareLines& image_;
   TLedAdjuster& leds_;
   TUpdaterView& view_;
-  std::function<bool(int)> findHubDevice_;
+  std::function<EHubReturn(int)> findHubDevice_;
   TUpdateTiming timing_;
   std::uint32_t targetVersion_;
   TLedLevelStore* store_ = nullptr;
-  std::string port_;
+  std::string identity_;
+  // A hub without a serial number came back in another socket during this update.
+  bool otherSocket_ = false;
   bool running_ = false;
   bool modeSwitching_ = false;
   bool stopRequested_ = false;

@@ -26,10 +26,11 @@ inline QString RawSysPath(int port, const QString& hidName, int minor) {
 }
 
 // One USB HID device: USB device, interface, hid device, hidraw node /dev/hidraw<minor>.
-// `phys` is the hid device's HID_PHYS; empty leaves it out.
+// `phys` is the hid device's HID_PHYS; empty leaves it out. `uniq` its HID_UNIQ, the USB
+// serial number.
 inline QByteArray Record(int port, const QString& hidName, int minor, const QString& hidId,
                          const QString& descriptorHex, const QString& bcdDevice,
-                         const QString& phys = {}) {
+                         const QString& phys = {}, const QString& uniq = {}) {
   const QString usb = UsbSysPath(port);
   const QString intf = usb + QString("/1-%1:1.0").arg(port);
   const QString hid = intf + "/" + hidName;
@@ -42,10 +43,10 @@ inline QByteArray Record(int port, const QString& hidName, int minor, const QStr
            .arg(minor);
   r += QString(
            "P: %1\nE: SUBSYSTEM=hid\nE: HID_ID=%2\nE: HID_NAME=Test device %3\n"
-           "E: HID_UNIQ=\n%4H: report_descriptor=%5\n\n")
+           "E: HID_UNIQ=%4\n%5H: report_descriptor=%6\n\n")
            .arg(hid, hidId)
            .arg(port)
-           .arg(phys.isEmpty() ? QString() : "E: HID_PHYS=" + phys + "\n", descriptorHex);
+           .arg(uniq, phys.isEmpty() ? QString() : "E: HID_PHYS=" + phys + "\n", descriptorHex);
   r += QString("P: %1\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n\n").arg(intf);
   r += QString("P: %1\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nA: bcdDevice=%2\n\n")
            .arg(usb, bcdDevice);

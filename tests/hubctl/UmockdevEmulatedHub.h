@@ -17,6 +17,7 @@ struct TUmockdevEmulatedHub {
             [this](const std::uint8_t* r, std::size_t n) { emulator.HandleOutputReport(r, n); },
             firstMinor) {
     emulator.SetConnection(&connection);
+    connection.SetSerial(QString::fromStdString(options.serialNumber));
   }
   ~TUmockdevEmulatedHub() { emulator.SetConnection(nullptr); }
 };

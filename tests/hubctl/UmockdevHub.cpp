@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <cerrno>
+#include <utility>
 
 #include "HidrawTestbed.h"
 
@@ -111,7 +112,7 @@ void TUmockdevHubConnection::Attach(bool canReadWrite) {
     qFatal("umockdev: %s", error ? error->message : "cannot attach to the hub's node");
   }
   if (!testbed_.Add(hidtest::Record(port, hidName, minor, "0003:0000FFF0:00000018", descriptorHex_,
-                                    "0100", phys))) {
+                                    "0100", phys, serial_))) {
     qFatal("umockdev: cannot add the hub");
   }
   a->master = umockdev_testbed_get_dev_fd(testbed_.Get(), a->node.constData());
@@ -125,7 +126,8 @@ void TUmockdevHubConnection::Attach(bool canReadWrite) {
   }
   live_ = a.get();
   attachments_.push_back(std::move(a));
-  umockdev_testbed_uevent(testbed_.Get(), live_->sysPath.constData(), "add");
+  if (!std::exchange(missNotice_, false))
+    umockdev_testbed_uevent(testbed_.Get(), live_->sysPath.constData(), "add");
 }
 
 void TUmockdevHubConnection::Detach() {

@@ -66,6 +66,10 @@ class TUmockdevHubConnection : public THubConnection {
   // Later attachments hang on another port: HID_PHYS `phys`, or none when empty (a hub plugged
   // into another socket, or a system that does not say).
   void MoveTo(const QString& phys) { phys_ = phys; }
+  // The USB serial number every attachment reports (HID_UNIQ); empty for none.
+  void SetSerial(const QString& serial) { serial_ = serial; }
+  // The next attachment comes without an "add" event: a notice the program misses.
+  void MissNextNotice() { missNotice_ = true; }
   // Writes that reached a node after its removal; they were refused with ENODEV.
   int WritesAfterRemoval() const { return writesAfterRemoval_; }
 
@@ -80,6 +84,8 @@ class TUmockdevHubConnection : public THubConnection {
   TSink toHub_;
   int firstMinor_;
   std::optional<QString> phys_;
+  QString serial_;
+  bool missNotice_ = false;
   std::vector<std::unique_ptr<TAttachment>> attachments_;
   TAttachment* live_ = nullptr;
   std::atomic<int> writesAfterRemoval_{0};

@@ -282,9 +282,12 @@ class HubctlLinuxTest : public QObject {
     QTest::newRow("at the reboot") << int(EFaultKind::NoReturn) << int(CMD_REBOOT) << 1 << -1
                                    << QStringList{Texts::EnterBootloaderMode, Texts::Programming,
                                                   Texts::Reboot, Texts::UpdateFailedRetry};
+    // Back at once in its bootloader, which lost the record loaded before.
     QTest::newRow("while programming, back at once")
         << int(EFaultKind::Vanish) << int(CMD_PROGRAM_RECORD) << 100 << 50
-        << QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Timeout};
+        << QStringList{
+               Texts::EnterBootloaderMode, Texts::Programming, Texts::Timeout,
+               Texts::Refused("CMD_PROGRAM_RECORD", "record 100 of 625", HUB_STATUS_SEQUENCE)};
   }
   void vanishDuringUpdate() {
     QFETCH(int, kind);

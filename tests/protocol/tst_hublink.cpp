@@ -16,8 +16,8 @@ Q_DECLARE_METATYPE(Bytes)
 namespace {
 
 struct Fixture : TScriptedLink {
-  // The device answers every write with `status` after `delayMs`.
-  void AnswerAll(std::uint8_t status, int delayMs = 0, Bytes data = {}) {
+  // The device answers every write with `status` after `delayMs`, with data enough for any reply.
+  void AnswerAll(std::uint8_t status, int delayMs = 0, Bytes data = Bytes(10, 0)) {
     device.onWrite = [=](const Bytes& frame) {
       return std::vector<ScriptedDevice::Answer>{
           {ScriptedDevice::Reply(frame[4], status, data), delayMs}};
@@ -48,8 +48,16 @@ class HubLinkTest : public QObject {
     QTest::newRow("error status not retried") << ScriptedDevice::Reply(4, 3) << 3 << 1;
     QTest::newRow("silence") << Bytes{} << -1 << 3;
     QTest::newRow("garbage lead byte") << Bytes{0xAA, 5, 0, 4, 0} << -1 << 3;
-    QTest::newRow("short report") << Bytes{0x55, 5, 0, 4} << 0 << 1;
-    QTest::newRow("one byte report") << Bytes{0x55} << 0 << 1;
+    // A report without a status byte, or without the mode it must carry, is no reply.
+    QTest::newRow("short report") << Bytes{0x55, 5, 0, 4} << -1 << 3;
+    QTest::newRow("one byte report") << Bytes{0x55} << -1 << 3;
+    QTest::newRow("status but no mode") << Bytes{0x55, 6, 0, 4, 0} << -1 << 3;
+    QTest::newRow("length byte says no data") << ScriptedDevice::Reply(4, 0) << -1 << 3;
+    QTest::newRow("refusal needs no data") << ScriptedDevice::Reply(4, 5) << 5 << 1;
+    // A hub that leaves bytes 1 to 3 zero is read at its lead byte, as always.
+    QTest::newRow("no length, no echo") << Bytes{0x55, 0, 0, 0, 0, 1} << 0 << 1;
+    QTest::newRow("another command's echo, before any echo")
+        << Bytes{0x55, 6, 0, 9, 0, 1} << 0 << 1;
   }
   void outcomes() {
     QFETCH(Bytes, answer);
@@ -70,8 +78,10 @@ class HubLinkTest : public QObject {
     QCOMPARE(f.device.writes[0].size(), std::size_t{65});
     QCOMPARE(f.device.writes[0][4], CMD_QUERY_MODE);
     if (result == -1) {
-      // Three attempts of a 2 ms pause and a 100 ms wait each, measured as elapsed time.
-      QVERIFY2(elapsed >= 3 * 102, qPrintable(QString::number(elapsed)));
+      // Three attempts of a 2 ms pause and a 100 ms wait each, measured as elapsed time; a
+      // report that is no reply ends its attempt at once.
+      if (answer.empty() || answer[0] != 0x55)
+        QVERIFY2(elapsed >= 3 * 102, qPrintable(QString::number(elapsed)));
       QVERIFY2(elapsed < 1500, qPrintable(QString::number(elapsed)));
     } else {
       QVERIFY2(elapsed < 90, qPrintable(QString::number(elapsed)));
@@ -159,10 +169,43 @@ class HubLinkTest : public QObject {
     f.device.onWrite = [&](const Bytes& frame) {
       std::vector<ScriptedDevice::Answer> a;
       if (count++ == 0)
-        a.push_back({ScriptedDevice::Reply(frame[4], 0), 130});
+        a.push_back({ScriptedDevice::Reply(frame[4], 0, {0}), 130});
       return a;
     };
     QCOMPARE(f.link.SendFrame(CMD_QUERY_MODE, MakeRequest()), 0);
+    QCOMPARE(f.device.writes.size(), std::size_t{2});
+  }
+
+  // Once the hub has echoed a command, a late reply to an earlier request is dropped, whatever it
+  // carries, and the wait goes on for the reply to this one.
+  void lateReplyOfAnotherCommand_data() {
+    QTest::addColumn<Bytes>("late");
+    QTest::addColumn<int>("result");
+    QTest::newRow("mode reply during LED read")
+        << ScriptedDevice::Reply(CMD_QUERY_MODE, 0, {0}) << 0;
+    QTest::newRow("refusal of another command") << ScriptedDevice::Reply(CMD_LOAD_RECORD, 5) << 0;
+    QTest::newRow("no echo in the late one")
+        << Bytes{0x55, 0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8} << 0;
+  }
+  void lateReplyOfAnotherCommand() {
+    QFETCH(Bytes, late);
+    QFETCH(int, result);
+    Fixture f;
+    f.AnswerAll(0, 0, {0});
+    QCOMPARE(f.link.SendFrame(CMD_QUERY_MODE, MakeRequest()), 0);  // shows the echo
+    QVERIFY(f.link.EchoSeen());
+    const Bytes levels{11, 22, 33, 44, 55, 66, 77, 88};
+    f.device.onWrite = [&](const Bytes& frame) {
+      return std::vector<ScriptedDevice::Answer>{{late, 1},
+                                                 {ScriptedDevice::Reply(frame[4], 0, levels), 20}};
+    };
+    const TFrameResult got = f.link.SendFrame(CMD_LED_ADJUST_BEGIN, MakeRequest());
+    QCOMPARE(int(got), result);
+    const bool echoed = late[3] != 0;
+    QCOMPARE(f.link.StaleRepliesDropped(), echoed ? 1u : 0u);
+    // A late reply without an echo cannot be told apart: it is taken, as it always was.
+    const auto decoded = DecodeLedLevels(f.link.Reply());
+    QCOMPARE(decoded[0], echoed ? 11 : 1);
     QCOMPARE(f.device.writes.size(), std::size_t{2});
   }
 

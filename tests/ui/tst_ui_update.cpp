@@ -27,6 +27,7 @@ const QStringList COMPLETE_LOG = {Texts::EnterBootloaderMode, Texts::Programming
 // the end of the adjustment.
 Cmds UpdateSequence(Cmds before, std::size_t records) {
   before.push_back(CMD_ENTER_BOOTLOADER);
+  before.push_back(CMD_QUERY_MODE);  // in its bootloader before any record goes
   for (std::size_t i = 0; i < records; ++i) {
     before.push_back(CMD_LOAD_RECORD);
     before.push_back(CMD_PROGRAM_RECORD);
@@ -148,7 +149,8 @@ class TestUiUpdate : public QObject {
         << Texts::StatusProgramming << true << false;
     QTest::newRow("record refused")
         << THubFault{EFaultKind::ErrorStatus, CMD_LOAD_RECORD, TOccurrence::Nth(2)}
-        << QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Timeout}
+        << QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Timeout,
+                       QStringLiteral("The hub refused CMD_LOAD_RECORD (record 2 of")}
         << Texts::StatusProgramming << true << false;
     QTest::newRow("unplugged while programming")
         << THubFault{EFaultKind::Vanish, CMD_PROGRAM_RECORD, TOccurrence::Nth(2), -1}
@@ -162,8 +164,8 @@ class TestUiUpdate : public QObject {
     QTest::newRow("back without access")
         << THubFault{EFaultKind::NoAccess, CMD_ENTER_BOOTLOADER, TOccurrence::Always()}
         << QStringList{Texts::EnterBootloaderMode, QStringLiteral("Cannot open the hub at"),
-                       Texts::Programming, Texts::Timeout}
-        << Texts::StatusProgramming << true << true;
+                       Texts::EnterBootloaderError}
+        << Texts::StatusStateError << false << true;
   }
   void failures() {
     QFETCH(THubFault, fault);

@@ -36,7 +36,7 @@ struct Hub {
   FirmwareLines image = LoadEmbeddedFirmware();
   TUpdateProcedure update{link, image, leds, view, [this](int) {
                             FindHub();
-                            return link.CurrentDevice() != nullptr;
+                            return link.CurrentDevice() ? EHubReturn::Same : EHubReturn::Gone;
                           }};
   int mode = 0;  // what CMD_QUERY_MODE reports
   std::uint32_t version = 0x11140801;
@@ -84,6 +84,7 @@ struct Hub {
       case CMD_ENTER_BOOTLOADER:
         if (fault == NoHubAfterBootloader)
           present = false;
+        mode = 1;
         break;
       case CMD_PROGRAM_RECORD:
         ++programCount;
@@ -121,6 +122,7 @@ std::vector<int> CompleteSequence(bool readLeds, int records) {
     c.insert(c.end(), 8, CMD_SET_LED_LEVEL);
   }
   c.push_back(CMD_ENTER_BOOTLOADER);
+  c.push_back(CMD_QUERY_MODE);
   for (int i = 0; i < records; ++i) {
     c.push_back(CMD_LOAD_RECORD);
     c.push_back(CMD_PROGRAM_RECORD);
@@ -191,7 +193,7 @@ class UpdateProcedureTest : public QObject {
     QCOMPARE(replayed, expected);
 
     // Records go out exactly as the image gives them.
-    const Bytes& firstProgram = w[readsLeds ? 12 : 3];
+    const Bytes& firstProgram = w[readsLeds ? 13 : 4];
     QCOMPARE(firstProgram[4], CMD_PROGRAM_RECORD);
     const auto& record = *hub.image.Record(0);
     QCOMPARE(firstProgram[5], record.address & 0xFF);
@@ -219,7 +221,8 @@ class UpdateProcedureTest : public QObject {
         << Texts::StatusProgramming << false << true;
     QTest::newRow("record error status")
         << int(RecordError)
-        << QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Timeout}
+        << QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Timeout,
+                       Texts::Refused("CMD_PROGRAM_RECORD", "record 10 of 20", 5)}
         << Texts::StatusProgramming << false << true;
     QTest::newRow("no hub after reboot")
         << int(NoHubAfterReboot)
@@ -300,7 +303,7 @@ class UpdateProcedureTest : public QObject {
     Hub hub;
     hub.image = SmallImage(20);
     hub.update.SetLevelStore(&store);
-    hub.update.SetHubPort("usb-0000:00:14.0-2");
+    hub.update.SetHubIdentity("usb-0000:00:14.0-2");
     hub.fault = static_cast<Fault>(fault);
     QVERIFY(hub.update.Run() != EUpdateResult::Completed);
     if (storeState == "corrupt") {
@@ -310,7 +313,7 @@ class UpdateProcedureTest : public QObject {
     }
     if (storeState == "unwritable")
       QVERIFY(hub.view.log.contains(
-          Texts::LedStoreProblem(QStringLiteral("cannot create %1").arg(directory))));
+          Texts::LedLevelsNotKept(QStringLiteral("cannot create %1").arg(directory))));
 
     // The retry starts from the bootloader; the bars were moved meanwhile by something else.
     hub.fault = None;

@@ -329,9 +329,10 @@ std::vector<THidPnPInfo> TLinuxHidPlatform::Enumerate() {
     info.DevicePath = "/dev/" + sysname;
     info.SysPath = hidPath;
     // HID_PHYS is the USB port: a hub coming back from its bootloader switch keeps it, which
-    // tells it apart from other hubs. A rescan that finds these changed (written after the node
-    // appeared) reads the device's identity again.
-    info.Properties = UeventValues(hidPath, {"HID_PHYS", "HID_ID"});
+    // tells it apart from other hubs; HID_UNIQ is its USB serial number, where it has one. A
+    // rescan that finds these changed (written after the node appeared) reads the device's
+    // identity again.
+    info.Properties = UeventValues(hidPath, {"HID_PHYS", "HID_ID", "HID_UNIQ"});
     list.push_back(std::move(info));
   }
   udev_enumerate_unref(enumerate);

@@ -340,6 +340,7 @@ std::vector<THidPnPInfo> TSimHidBus::Enumerate() {
     // The port: the same for every attachment of one device, as a re-plugged USB device keeps
     // its place on the bus.
     info.Properties["HID_PHYS"] = "sim-port-" + std::to_string(id);
+    info.Properties["HID_UNIQ"] = device.config.Serial;
     list.push_back(std::move(info));
   }
   // In attachment order, like the kernel's numbering.

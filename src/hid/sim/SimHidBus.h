@@ -68,6 +68,8 @@ class TSimHidBus : public THidPlatform {
     EAccess Access = EAccess::ReadWrite;
     // Shown as the device's name property.
     std::string Name;
+    // The USB serial number (HID_UNIQ); empty for none. Kept by every attachment.
+    std::string Serial;
   };
 
   // One output report as written, byte 0 the report id.
