@@ -224,6 +224,7 @@ class HubLockTest : public QObject {
     QFETCH(bool, inUse);
     QTemporaryDir dirs;
     QFile(dirs.filePath("file")).open(QIODevice::WriteOnly);
+    QVERIFY(QDir(dirs.path()).mkdir("a") && QDir(dirs.path()).mkdir("b"));
     auto useRuntime = [&](const QString& which) {
       if (which == "unset")
         qunsetenv("XDG_RUNTIME_DIR");
