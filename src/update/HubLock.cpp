@@ -2,20 +2,25 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QThread>
 #include <cstring>
 #include <mutex>
 #include <set>
 
+#include "update/KeyFileName.h"
+
 namespace {
+
+using EResult = THubLock::EResult;
 
 // flock() belongs to the open file description: a second open in this process would conflict
 // with our own lock, so the locks this process holds are also kept here.
@@ -40,32 +45,102 @@ bool Registered(const QString& path) {
   return HeldPaths().count(path) != 0;
 }
 
+bool IsEmulated(const std::string& node) {
+  return node.rfind("sim:", 0) == 0;
+}
+
 QString ErrnoText(int error) {
   return QString::fromLocal8Bit(strerror(error));
 }
 
-// The directory exists, is ours and nobody else's: another user must not be able to plant or
-// hold our lock files.
-bool PrepareDirectory(const QString& dir, QString& why) {
+const QString InUseByAnother = QStringLiteral("the hub is in use by another program");
+
+// The lock directory is a real directory of root's (or of this user, in a testbed), and sticky
+// when others may write to it, so that nobody removes or replaces another's lock file. A missing
+// one is made as the system makes /run/lock; only root can, outside a testbed.
+bool CheckDirectory(const QString& dir, QString& why) {
   const QByteArray path = QFile::encodeName(dir);
-  if (mkdir(path.constData(), 0700) != 0 && errno != EEXIST) {
-    why = QStringLiteral("cannot make %1: %2").arg(dir, ErrnoText(errno));
-    return false;
+  struct stat st = {};
+  if (lstat(path.constData(), &st) != 0 && errno == ENOENT) {
+    QDir().mkpath(QFileInfo(dir).path());
+    if (mkdir(path.constData(), 01777) == 0)
+      chmod(path.constData(), 01777);
+  }
+  if (lstat(path.constData(), &st) != 0) {
+    why = QStringLiteral("%1: %2").arg(dir, ErrnoText(errno));
+  } else if (S_ISLNK(st.st_mode)) {
+    why = QStringLiteral("%1 is a symbolic link, not a directory").arg(dir);
+  } else if (!S_ISDIR(st.st_mode)) {
+    why = QStringLiteral("%1 is not a directory").arg(dir);
+  } else if (st.st_uid != 0 && st.st_uid != geteuid()) {
+    why = QStringLiteral("%1 belongs to another user").arg(dir);
+  } else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0) {
+    why = QStringLiteral("%1 can be written by others and is not sticky").arg(dir);
+  } else {
+    return true;
+  }
+  return false;
+}
+
+// Opens the lock file, made if missing, never through a link. A file another user made opens
+// read-only: flock() needs no more.
+int OpenLockFile(const QString& path, QString& why) {
+  const QByteArray name = QFile::encodeName(path);
+  const int flags = O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  int fd = -1;
+  for (int attempt = 0; fd < 0 && attempt < 3; ++attempt) {
+    fd = open(name.constData(), O_RDWR | flags);
+    if (fd < 0 && errno == EACCES)
+      fd = open(name.constData(), O_RDONLY | flags);
+    if (fd < 0 && errno == ENOENT) {
+      fd = open(name.constData(), O_RDWR | O_CREAT | O_EXCL | flags, 0644);
+      if (fd >= 0)
+        fchmod(fd, 0644);  // whatever the umask: every user must be able to open it
+      else if (errno == EEXIST)
+        continue;  // made by another program meanwhile
+    }
+    if (fd < 0)
+      break;
   }
   struct stat st = {};
-  if (lstat(path.constData(), &st) != 0) {
-    why = QStringLiteral("cannot use %1: %2").arg(dir, ErrnoText(errno));
-    return false;
+  if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+    return fd;
+  if (fd >= 0) {
+    close(fd);
+    why = QStringLiteral("%1 is not a regular file").arg(path);
+  } else if (errno == ELOOP) {
+    why = QStringLiteral("%1 is a symbolic link: not followed").arg(path);
+  } else {
+    why = QStringLiteral("cannot open %1: %2").arg(path, ErrnoText(errno));
   }
-  if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid()) {
-    why = QStringLiteral("%1 is not a directory of this user").arg(dir);
-    return false;
+  return -1;
+}
+
+// flock() without waiting; `operation` LOCK_EX or LOCK_SH. A probe of another program holds a
+// lock shared for a moment: an exclusive one is tried again briefly.
+EResult Lock(int fd, int operation, int& error) {
+  for (int attempt = 0;; ++attempt) {
+    if (flock(fd, operation | LOCK_NB) == 0)
+      return EResult::Taken;
+    error = errno;
+    if (error == EINTR)
+      continue;
+    if (error == EWOULDBLOCK && operation == LOCK_EX && attempt < 5) {
+      QThread::msleep(1);
+      continue;
+    }
+    return error == EWOULDBLOCK ? EResult::InUse : EResult::Failed;
   }
-  if ((st.st_mode & 077) != 0 && chmod(path.constData(), 0700) != 0) {
-    why = QStringLiteral("cannot make %1 private: %2").arg(dir, ErrnoText(errno));
-    return false;
-  }
-  return true;
+}
+
+// Whether `fd` is still what `path` names: the file was not removed or replaced, the node not
+// made anew for another device. A node may be a link (udev's, a testbed's): it is followed.
+bool StillNamed(int fd, const QString& path, bool followLink) {
+  struct stat opened = {}, named = {};
+  const QByteArray name = QFile::encodeName(path);
+  return fd >= 0 && fstat(fd, &opened) == 0 &&
+         (followLink ? stat(name.constData(), &named) : lstat(name.constData(), &named)) == 0 &&
+         opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
 QString ProgramName() {
@@ -82,24 +157,25 @@ QString ProgramName() {
   return name;
 }
 
-// Names the holder from what it wrote into the file.
+// Names the holder from what it wrote into the lock file, when that program still runs (a
+// holder that cannot write the file leaves an earlier one's words in it).
 QString InUseText(int fd) {
   char buffer[256];
-  const ssize_t n = pread(fd, buffer, sizeof buffer - 1, 0);
+  const ssize_t n = fd < 0 ? -1 : pread(fd, buffer, sizeof buffer - 1, 0);
   const QString text = n > 0 ? QString::fromUtf8(buffer, n).trimmed() : QString();
   const qsizetype space = text.indexOf(QLatin1Char(' '));
   bool ok = false;
   const qint64 pid = text.left(space).toLongLong(&ok);
-  if (!ok || pid <= 0 || space < 0)
-    return QStringLiteral("the hub is in use by another program");
-  return QStringLiteral("the hub is in use by another program (%1, pid %2)")
-      .arg(text.mid(space + 1))
-      .arg(pid);
+  if (!ok || pid <= 0 || space < 0 || (kill(pid_t(pid), 0) != 0 && errno != EPERM))
+    return InUseByAnother;
+  return QStringLiteral("%1 (%2, pid %3)")
+      .arg(InUseByAnother, text.mid(space + 1), QString::number(pid));
 }
 
-QString NoLockText(const QString& reason) {
-  return QStringLiteral("no lock against other programs for this hub (%1); going on without one")
-      .arg(reason);
+// Whether another program holds `fd`'s file; the shared probe lock goes with the close.
+bool ProbeHeld(int fd) {
+  int error = 0;
+  return fd >= 0 && Lock(fd, LOCK_SH, error) == EResult::InUse;
 }
 
 }  // namespace
@@ -109,117 +185,152 @@ THubLock::~THubLock() {
 }
 
 QString THubLock::Directory() {
-  const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-  if (!runtime.isEmpty())
-    return QFile::decodeName(runtime) + QStringLiteral("/halvek-hub-updater");
-  return QStringLiteral("/tmp/halvek-hub-updater-%1").arg(geteuid());
+  // A umockdev testbed's hubs exist only in it: their locks go there too.
+  return qEnvironmentVariable("UMOCKDEV_DIR") + QStringLiteral("/run/lock");
 }
 
 QString THubLock::FileFor(const std::string& key) {
-  // Letters, digits, '-' and '_' stay; every other byte is escaped, '/' and '.' included, so
-  // no key leaves the directory.
-  QString name;
-  for (const unsigned char c : key) {
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-        c == '_') {
-      name += QLatin1Char(c);
-    } else {
-      name += QStringLiteral("%%1").arg(c, 2, 16, QLatin1Char('0')).toUpper();
-    }
-  }
-  // File names end at 255 bytes.
-  if (name.size() > 200) {
-    const QByteArray hash =
-        QCryptographicHash::hash(QByteArray::fromStdString(key), QCryptographicHash::Sha256);
-    name = QStringLiteral("long-") + QString::fromLatin1(hash.toHex());
-  } else {
-    name = QStringLiteral("hub-") + name;
-  }
-  return Directory() + QLatin1Char('/') + name + QStringLiteral(".lock");
+  return Directory() + QStringLiteral("/halvek-hub-") + KeyFileName(key) + QStringLiteral(".lock");
 }
 
-bool THubLock::Acquire(const std::string& key, QString& why) {
+THubLock::EResult THubLock::Acquire(const std::string& key, const std::string& node, QString& why) {
   why.clear();
   const QString path = FileFor(key);
-  if (fd_ >= 0 && path == path_)
-    return true;
+  if (held_ && path == portPath_ && (IsEmulated(node) || nodePath_ == QString::fromStdString(node)))
+    return EResult::Taken;
   Release();
   if (!Register(path)) {
     why = QStringLiteral("the hub is already in use in this program");
-    return false;
+    return EResult::InUse;
   }
-  QString reason;
-  if (!PrepareDirectory(Directory(), reason)) {
-    Unregister(path);
-    why = NoLockText(reason);
-    return true;
-  }
-  const int fd =
-      open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) {
-    Unregister(path);
-    why = NoLockText(QStringLiteral("cannot open %1: %2").arg(path, ErrnoText(errno)));
-    return true;
-  }
-  // A probe of another program holds the lock shared for a moment: try again briefly.
-  for (int attempt = 0;; ++attempt) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+  held_ = true;
+  portPath_ = path;
+  if (IsEmulated(node))
+    return EResult::Taken;
+
+  EResult result = EResult::Failed;
+  for (int attempt = 0; attempt < 3 && CheckDirectory(Directory(), why); ++attempt) {
+    const int fd = OpenLockFile(path, why);
+    if (fd < 0)
       break;
-    const int error = errno;
-    if (error == EINTR)
-      continue;
-    if (error == EWOULDBLOCK && attempt < 5) {
-      QThread::msleep(1);
-      continue;
+    int error = 0;
+    result = Lock(fd, LOCK_EX, error);
+    if (result == EResult::Taken && StillNamed(fd, path, false)) {
+      portFd_ = fd;
+      why.clear();
+      break;
     }
-    if (error == EWOULDBLOCK) {
+    if (result == EResult::InUse)
       why = InUseText(fd);
-      close(fd);
-      Unregister(path);
-      return false;
-    }
+    else if (result == EResult::Failed)
+      why = QStringLiteral("cannot lock %1: %2").arg(path, ErrnoText(error));
     close(fd);
-    Unregister(path);
-    why = NoLockText(QStringLiteral("cannot lock %1: %2").arg(path, ErrnoText(error)));
-    return true;
+    if (result != EResult::Taken)
+      break;
+    // Removed or replaced while it was being locked: once more.
+    result = EResult::Failed;
+    why = QStringLiteral("cannot lock %1: it keeps being replaced").arg(path);
+  }
+  if (portFd_ >= 0)
+    result = FollowNode(node, why);
+  if (result != EResult::Taken) {
+    Release();
+    return result;
   }
   // Who holds it, for the other side's message; without it the lock still holds.
   const QByteArray holder = QStringLiteral("%1 %2\n").arg(getpid()).arg(ProgramName()).toUtf8();
-  if (ftruncate(fd, 0) == 0) {
-    [[maybe_unused]] const ssize_t n = pwrite(fd, holder.constData(), holder.size(), 0);
+  if (ftruncate(portFd_, 0) == 0) {
+    [[maybe_unused]] const ssize_t n = pwrite(portFd_, holder.constData(), holder.size(), 0);
   }
-  fd_ = fd;
-  path_ = path;
-  return true;
+  return EResult::Taken;
+}
+
+THubLock::EResult THubLock::FollowNode(const std::string& node, QString& why) {
+  const QString path = QString::fromStdString(node);
+  if (!held_) {
+    why = QStringLiteral("no lock is held for the hub");
+    return EResult::Failed;
+  }
+  if (IsEmulated(node) || node.empty() || (path == nodePath_ && StillNamed(nodeFd_, path, true)))
+    return EResult::Taken;
+  // A node name the kernel gave again to the hub coming back is another node: our lock on the
+  // old one goes first, or it would refuse us.
+  const bool sameName = path == nodePath_;
+  if (sameName && nodeFd_ >= 0) {
+    close(nodeFd_);
+    nodeFd_ = -1;
+  } else if (!sameName && !Register(path)) {
+    why = QStringLiteral("the hub is already in use in this program");
+    return EResult::InUse;
+  }
+  // Its own open of the node: the lock is on the node, whoever opens it.
+  const int fd =
+      open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  int error = errno;
+  const EResult result = fd < 0 ? EResult::Failed : Lock(fd, LOCK_EX, error);
+  if (result != EResult::Taken) {
+    why = result == EResult::InUse
+              ? InUseByAnother
+              : QStringLiteral("cannot lock %1: %2").arg(path, ErrnoText(error));
+    if (fd >= 0)
+      close(fd);
+    if (!sameName)
+      Unregister(path);
+    return result;
+  }
+  if (!sameName && nodeFd_ >= 0)
+    close(nodeFd_);
+  if (!sameName && !nodePath_.isEmpty())
+    Unregister(nodePath_);
+  nodeFd_ = fd;
+  nodePath_ = path;
+  return EResult::Taken;
 }
 
 void THubLock::Release() {
-  if (fd_ < 0)
+  if (!held_)
     return;
-  // No stale name for the next reader; the lock file itself stays, so that two programs never
-  // lock two different files of one name.
-  [[maybe_unused]] const int truncated = ftruncate(fd_, 0);
-  close(fd_);
-  fd_ = -1;
-  Unregister(path_);
-  path_.clear();
+  held_ = false;
+  if (portFd_ >= 0) {
+    // No stale name for the next reader; the lock file itself stays, so that two programs never
+    // lock two different files of one name.
+    [[maybe_unused]] const int truncated = ftruncate(portFd_, 0);
+    close(portFd_);
+    portFd_ = -1;
+  }
+  if (nodeFd_ >= 0)
+    close(nodeFd_);
+  nodeFd_ = -1;
+  if (!nodePath_.isEmpty())
+    Unregister(nodePath_);
+  Unregister(portPath_);
+  portPath_.clear();
+  nodePath_.clear();
 }
 
-bool THubLock::HeldElsewhere(const std::string& key, QString* why) {
+bool THubLock::HeldElsewhere(const std::string& key, const std::string& node, QString* why) {
+  if (IsEmulated(node))
+    return false;
+  QString text;
   const QString path = FileFor(key);
-  if (Registered(path))
-    return false;
-  const int fd = open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0)
-    return false;
-  // Shared, so that two probes never see each other.
-  int result;
-  do {
-    result = flock(fd, LOCK_SH | LOCK_NB);
-  } while (result != 0 && errno == EINTR);
-  const bool held = result != 0 && errno == EWOULDBLOCK;
-  if (held && why)
-    *why = InUseText(fd);
-  close(fd);  // also ends a shared lock taken here
-  return held;
+  if (!Registered(path)) {
+    const int fd = open(QFile::encodeName(path).constData(),
+                        O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (ProbeHeld(fd))
+      text = InUseText(fd);
+    if (fd >= 0)
+      close(fd);
+  }
+  const QString nodePath = QString::fromStdString(node);
+  if (text.isEmpty() && !node.empty() && !Registered(nodePath)) {
+    const int fd =
+        open(QFile::encodeName(nodePath).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (ProbeHeld(fd))
+      text = InUseByAnother;
+    if (fd >= 0)
+      close(fd);
+  }
+  if (why && !text.isEmpty())
+    *why = text;
+  return !text.isEmpty();
 }

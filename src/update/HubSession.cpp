@@ -84,7 +84,7 @@ auto WithDevInst(std::uint32_t devInst) {
 }  // namespace
 
 bool THubSession::InUseElsewhere(const THidDevice* hub, QString* why) {
-  return hub && THubLock::HeldElsewhere(HubKey(hub), why);
+  return hub && THubLock::HeldElsewhere(HubKey(hub), hub->InterfaceInfo().DevicePath, why);
 }
 
 THubSession::THubSession(TUpdaterView& view, QObject* parent)
@@ -369,6 +369,14 @@ EHubReturn THubSession::RefindUpdatedHub(int waitMs) {
     updating_->port = port;
   if (held_ && held_->devInst == oldDevInst)
     held_ = *updating_;
+  // The lock follows the hub to its new node. Another program talking to that node gets nothing
+  // from us; a node that cannot be locked is left to the port lock.
+  QString why;
+  if (updateLock_.FollowNode(hub->InterfaceInfo().DevicePath, why) == THubLock::EResult::InUse) {
+    view_.AppendLog(Texts::HubInUse(why));
+    link_.SetCurrentDevice(nullptr);
+    return EHubReturn::Gone;
+  }
   return same ? EHubReturn::Same : EHubReturn::OtherSocket;
 }
 
@@ -376,17 +384,16 @@ EUpdateResult THubSession::RunUpdate() {
   if (update_.Running())
     return update_.Run();  // says that it is refused
   auto* hub = dynamic_cast<THidDevice*>(link_.CurrentDevice());
-  // One updater per hub, across programs; held until this update has ended, however it ends.
-  THubLock lock;
+  // One updater per hub on the machine; held until this update has ended, however it ends.
   if (hub) {
     QString why;
-    if (!lock.Acquire(HubKey(hub), why)) {
+    const auto locked = updateLock_.Acquire(HubKey(hub), hub->InterfaceInfo().DevicePath, why);
+    if (locked != THubLock::EResult::Taken) {
       view_.ClearLog();
-      view_.AppendLog(Texts::HubInUse(why));
+      view_.AppendLog(locked == THubLock::EResult::InUse ? Texts::HubInUse(why)
+                                                         : Texts::HubNotLocked(why));
       return EUpdateResult::HubInUse;
     }
-    if (!why.isEmpty())
-      view_.AppendLog(why);
     TUpdateTarget target;
     target.devInst = hub->InterfaceInfo().DevInst;
     target.port = PortOf(hub);
@@ -397,8 +404,12 @@ EUpdateResult THubSession::RunUpdate() {
   }
   struct Forget {
     std::optional<TUpdateTarget>& target;
-    ~Forget() { target.reset(); }
-  } forget{updating_};
+    THubLock& lock;
+    ~Forget() {
+      target.reset();
+      lock.Release();
+    }
+  } forget{updating_, updateLock_};
   return update_.Run();
 }
 

@@ -16,6 +16,7 @@
 #include "protocol/HubLink.h"
 #include "tool/LedAdjust.h"
 #include "update/FirmwareImage.h"
+#include "update/HubLock.h"
 #include "update/LedLevelStore.h"
 #include "update/UpdateProcedure.h"
 #include "update/UpdaterView.h"
@@ -172,6 +173,7 @@ class THubSession : public QObject {
   std::optional<THubTarget> held_;
   std::optional<std::string> holdNode_;
   std::optional<TUpdateTarget> updating_;
+  THubLock updateLock_;  // held while updating_ is set
   std::deque<std::uint32_t> autoQueue_;
   QTimer tmrAuto_;
   bool autoChecked_ = false;

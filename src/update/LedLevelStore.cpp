@@ -1,23 +1,122 @@
 #include "update/LedLevelStore.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
-#include <QStandardPaths>
+#include <QRandomGenerator>
+#include <cstring>
+
+#include "update/KeyFileName.h"
 
 namespace {
-// A port such as "usb-0000:00:14.0-2" as a file name: anything but letters, digits, '.', '-'
-// and '_' becomes '_', so no key can leave the directory.
-QString FileNameFor(const std::string& port) {
-  QString name = port.empty() ? QStringLiteral("unknown-port") : QString::fromStdString(port);
-  for (QChar& c : name) {
-    if (!(c.isLetterOrNumber() && c.unicode() < 128) && c != '-' && c != '_' && c != '.')
-      c = '_';
-  }
-  if (name.startsWith('.'))
-    name.prepend('_');
-  return QStringLiteral("leds-%1.txt").arg(name);
+
+// Eight levels of at most three digits, seven spaces and a newline fit many times over.
+constexpr qint64 MAX_FILE_SIZE = 256;
+
+QString ErrnoText(int error) {
+  return QString::fromLocal8Bit(strerror(error));
 }
+
+QString FileNameFor(const std::string& key) {
+  return QStringLiteral("leds-%1.txt").arg(KeyFileName(key));
+}
+
+// Closes on every way out.
+class TFd {
+ public:
+  explicit TFd(int fd = -1) : fd_(fd) {}
+  ~TFd() {
+    if (fd_ >= 0)
+      close(fd_);
+  }
+  TFd(const TFd&) = delete;
+  TFd& operator=(const TFd&) = delete;
+  int Get() const { return fd_; }
+  // Closes now, for the error close() may give; -1 with errno set when it fails.
+  int Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return close(fd);
+  }
+
+ private:
+  int fd_;
+};
+
+// What a file that is not a regular one is, for the refusal.
+QString KindOf(mode_t mode) {
+  if (S_ISDIR(mode))
+    return QStringLiteral("a directory");
+  if (S_ISFIFO(mode))
+    return QStringLiteral("a FIFO");
+  if (S_ISCHR(mode) || S_ISBLK(mode))
+    return QStringLiteral("a device");
+  if (S_ISSOCK(mode))
+    return QStringLiteral("a socket");
+  return QStringLiteral("not a regular file");
+}
+
+// The store's directory, opened without following a link, when it is this user's and nobody
+// else may write to it: a directory others can write to would let them plant the file. With
+// `create`, a missing one is made (mode 0700); without, a missing one gives -1 and no error.
+int OpenDirectory(const QString& directory, bool create, QString& error) {
+  const QByteArray path = QFile::encodeName(directory);
+  if (create && access(path.constData(), F_OK) != 0) {
+    QDir().mkpath(QFileInfo(directory).path());
+    if (mkdir(path.constData(), 0700) != 0 && errno != EEXIST) {
+      error = QStringLiteral("cannot create %1: %2").arg(directory, ErrnoText(errno));
+      return -1;
+    }
+  }
+  const int fd = open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) {
+    const int failure = errno;
+    struct stat st = {};
+    if (failure == ENOENT && !create)
+      return -1;
+    if (lstat(path.constData(), &st) == 0 && S_ISLNK(st.st_mode)) {
+      error = QStringLiteral("%1 is a symbolic link, not a directory").arg(directory);
+    } else if (failure == ENOTDIR) {
+      error = QStringLiteral("%1 is not a directory").arg(directory);
+    } else {
+      error = QStringLiteral("cannot open %1: %2").arg(directory, ErrnoText(failure));
+    }
+    return -1;
+  }
+  struct stat st = {};
+  if (fstat(fd, &st) != 0) {
+    error = QStringLiteral("cannot open %1: %2").arg(directory, ErrnoText(errno));
+  } else if (st.st_uid != geteuid()) {
+    error = QStringLiteral("%1 belongs to another user").arg(directory);
+  } else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    error = QStringLiteral("%1 can be written by other users").arg(directory);
+  } else {
+    return fd;
+  }
+  close(fd);
+  return -1;
+}
+
+// 0, or the errno of the write that failed; a write that takes only part goes on with the rest.
+int WriteAll(int fd, const QByteArray& data) {
+  qsizetype done = 0;
+  while (done < data.size()) {
+    const ssize_t n = write(fd, data.constData() + done, data.size() - done);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0)
+      return errno;
+    if (n == 0)
+      return EIO;
+    done += n;
+  }
+  return 0;
+}
+
 }  // namespace
 
 QString TLedLevelStore::DefaultDirectory() {
@@ -29,44 +128,111 @@ QString TLedLevelStore::DefaultDirectory() {
 
 TLedLevelStore::TLedLevelStore(QString directory) : directory_(std::move(directory)) {}
 
-QString TLedLevelStore::PathFor(const std::string& port) const {
-  return QDir(directory_).filePath(FileNameFor(port));
+QString TLedLevelStore::PathFor(const std::string& key) const {
+  return QDir(directory_).filePath(FileNameFor(key));
 }
 
-bool TLedLevelStore::Save(const std::string& port, const TLedLevels& levels, QString& error) {
-  memory_[port] = levels;
+bool TLedLevelStore::Save(const std::string& key, const TLedLevels& levels, QString& error) {
+  memory_[key] = levels;
   if (directory_.isEmpty())
     return true;
-  if (!QDir().mkpath(directory_)) {
-    error = QStringLiteral("cannot create %1").arg(directory_);
+  const TFd dir(OpenDirectory(directory_, true, error));
+  if (dir.Get() < 0)
     return false;
-  }
   QByteArray text;
   for (int level : levels)
     text += QByteArray::number(level) + ' ';
   text.back() = '\n';
-  // Written whole or not at all: a half-written file would give wrong levels later.
-  QSaveFile file(PathFor(port));
-  if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-    error = QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString());
+
+  // Written whole or not at all: a new file of our own beside the old one, renamed over it once
+  // it is on disk. The rename replaces whatever has the name, a link included, and follows none.
+  const QByteArray name = QFile::encodeName(FileNameFor(key));
+  QByteArray temp;
+  int fd = -1;
+  for (int attempt = 0; fd < 0 && attempt < 8; ++attempt) {
+    temp = '.' + name + '.' + QByteArray::number(QRandomGenerator::global()->generate(), 16);
+    fd = openat(dir.Get(), temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                0600);
+    if (fd < 0 && errno != EEXIST)
+      break;
+  }
+  if (fd < 0) {
+    error = ErrnoText(errno);
     return false;
   }
+  TFd file(fd);
+  int failure = WriteAll(file.Get(), text);
+  if (failure == 0 && fsync(file.Get()) != 0)
+    failure = errno;
+  if (file.Close() != 0 && failure == 0)
+    failure = errno;
+  if (failure == 0 && renameat(dir.Get(), temp.constData(), dir.Get(), name.constData()) != 0)
+    failure = errno;
+  if (failure != 0) {
+    unlinkat(dir.Get(), temp.constData(), 0);
+    error = ErrnoText(failure);
+    return false;
+  }
+  // The rename on disk too; a file system that cannot sync a directory has done what it can.
+  fsync(dir.Get());
   return true;
 }
 
-std::optional<TLedLevels> TLedLevelStore::Load(const std::string& port, QString& error) {
+std::optional<TLedLevels> TLedLevelStore::Load(const std::string& key, QString& error) {
   if (directory_.isEmpty()) {
-    const auto it = memory_.find(port);
+    const auto it = memory_.find(key);
     return it == memory_.end() ? std::nullopt : std::optional(it->second);
   }
-  QFile file(PathFor(port));
-  if (!file.exists())
+  const TFd dir(OpenDirectory(directory_, false, error));
+  if (dir.Get() < 0)
     return std::nullopt;
-  if (!file.open(QIODevice::ReadOnly)) {
-    error = QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString());
+  const QString path = PathFor(key);
+  // Never waits: a FIFO opens at once and is refused below.
+  const TFd file(openat(dir.Get(), QFile::encodeName(FileNameFor(key)).constData(),
+                        O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (file.Get() < 0) {
+    if (errno == ELOOP) {
+      error = QStringLiteral("%1 is a symbolic link: not followed").arg(path);
+    } else if (errno != ENOENT) {
+      error = QStringLiteral("cannot read %1: %2").arg(path, ErrnoText(errno));
+    }
     return std::nullopt;
   }
-  const QList<QByteArray> words = file.read(256).simplified().split(' ');
+  struct stat st = {};
+  if (fstat(file.Get(), &st) != 0) {
+    error = QStringLiteral("cannot read %1: %2").arg(path, ErrnoText(errno));
+    return std::nullopt;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    error = QStringLiteral("%1 is %2, not a file of LED levels: not read")
+                .arg(path, KindOf(st.st_mode));
+    return std::nullopt;
+  }
+  if (st.st_size > MAX_FILE_SIZE) {
+    error = QStringLiteral("%1 is too big (%2 bytes) to hold LED levels: not read")
+                .arg(path, QString::number(st.st_size));
+    return std::nullopt;
+  }
+  char buffer[MAX_FILE_SIZE + 1];
+  ssize_t n;
+  do {
+    n = read(file.Get(), buffer, sizeof buffer);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    error = QStringLiteral("cannot read %1: %2").arg(path, ErrnoText(errno));
+    return std::nullopt;
+  }
+  const QByteArray text(buffer, n);
+  // Every file written here ends with its newline: without one it was cut short.
+  if (text.isEmpty()) {
+    error = QStringLiteral("%1 is empty: no LED levels taken from it").arg(path);
+    return std::nullopt;
+  }
+  if (!text.endsWith('\n')) {
+    error = QStringLiteral("%1 is cut short: no LED levels taken from it").arg(path);
+    return std::nullopt;
+  }
+  const QList<QByteArray> words = text.simplified().split(' ');
   TLedLevels levels{};
   bool valid = words.size() == LED_CHANNEL_COUNT;
   for (int i = 0; valid && i < LED_CHANNEL_COUNT; ++i) {
@@ -75,19 +241,23 @@ std::optional<TLedLevels> TLedLevelStore::Load(const std::string& port, QString&
     valid = ok && levels[i] >= 0 && levels[i] <= LED_LEVEL_MAX;
   }
   if (!valid) {
-    error = QStringLiteral("%1 does not hold eight LED levels").arg(file.fileName());
+    error = QStringLiteral("%1 does not hold eight LED levels").arg(path);
     return std::nullopt;
   }
   return levels;
 }
 
-bool TLedLevelStore::Remove(const std::string& port, QString& error) {
-  memory_.erase(port);
+bool TLedLevelStore::Remove(const std::string& key, QString& error) {
+  memory_.erase(key);
   if (directory_.isEmpty())
     return true;
-  QFile file(PathFor(port));
-  if (file.exists() && !file.remove()) {
-    error = QStringLiteral("cannot remove %1: %2").arg(file.fileName(), file.errorString());
+  const TFd dir(OpenDirectory(directory_, false, error));
+  if (dir.Get() < 0)
+    return error.isEmpty();
+  // Removes a link itself, never what it points to.
+  if (unlinkat(dir.Get(), QFile::encodeName(FileNameFor(key)).constData(), 0) != 0 &&
+      errno != ENOENT) {
+    error = QStringLiteral("cannot remove %1: %2").arg(PathFor(key), ErrnoText(errno));
     return false;
   }
   return true;

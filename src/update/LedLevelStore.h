@@ -2,7 +2,9 @@
 // The LED levels read from a hub before its bootloader switch, kept on disk until they are back
 // on the hub: an update that fails or is cut short leaves the hub with its application erased,
 // and the next update, which starts from the bootloader, can no longer read them from the hub.
-// One small file per USB port under $XDG_STATE_HOME/halvek-hub-updater/.
+// One small file per hub under $XDG_STATE_HOME/halvek-hub-updater/, a directory of this user's
+// that nobody else may write to. Files are written whole (a new file, synced, renamed over the
+// old one) and never through a link; only a small regular file is read.
 
 #include <QString>
 #include <array>
@@ -25,13 +27,16 @@ class TLedLevelStore {
   const QString& Directory() const { return directory_; }
 
   // Each returns false (or nothing) with `error` set when the file cannot be written, read or
-  // removed. Load gives nothing and no error when no levels are kept for the port.
-  bool Save(const std::string& port, const TLedLevels& levels, QString& error);
-  std::optional<TLedLevels> Load(const std::string& port, QString& error);
-  bool Remove(const std::string& port, QString& error);
+  // removed; the levels kept before a failed Save stay as they were. Save's `error` is the
+  // reason alone ("No space left on device"); Load's names the file it refused and why (a link,
+  // a FIFO, an empty or cut-short file...). Load gives nothing and no error when no levels are
+  // kept for `key`.
+  bool Save(const std::string& key, const TLedLevels& levels, QString& error);
+  std::optional<TLedLevels> Load(const std::string& key, QString& error);
+  bool Remove(const std::string& key, QString& error);
 
-  // The file that holds the levels of `port`.
-  QString PathFor(const std::string& port) const;
+  // The file that holds the levels of `key` (any string: it never leads out of the directory).
+  QString PathFor(const std::string& key) const;
 
  private:
   QString directory_;

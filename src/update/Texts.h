@@ -58,6 +58,11 @@ inline const QString BackInOtherSocket = QStringLiteral(
 inline QString HubInUse(const QString& why) {
   return QStringLiteral("Not now: %1; wait until it has finished.").arg(why);
 }
+// The hub's lock against other programs cannot be taken: no update without it.
+inline QString HubNotLocked(const QString& why) {
+  return QStringLiteral("Not updated: the hub cannot be locked against other programs (%1).")
+      .arg(why);
+}
 // Back after the reboot, but not running the new firmware. `what` says what the hub reports.
 inline QString NotUpdated(const QString& what) {
   return QStringLiteral("The update did not take: %1. Run the update again.").arg(what);

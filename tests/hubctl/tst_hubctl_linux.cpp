@@ -230,27 +230,37 @@ class HubctlLinuxTest : public QObject {
     QVERIFY2(update.code == EXIT_NO_HUB, qPrintable(update.out + update.err));
   }
 
-  // While another program updates the hub (holds its lock), nothing is sent to it: the command
-  // names the reason and ends with its own exit code.
+  // While another program updates the hub (holds its lock on the port, or on the node: a pty
+  // here), nothing is sent to it: the command names the reason and ends with its own exit code.
   void hubInUseElsewhere_data() {
     QTest::addColumn<QStringList>("args");
-    QTest::newRow("update") << QStringList{"update"};
-    QTest::newRow("version") << QStringList{"version"};
-    QTest::newRow("status") << QStringList{"status"};
+    QTest::addColumn<bool>("nodeLocked");
+    QTest::newRow("update") << QStringList{"update"} << false;
+    QTest::newRow("version") << QStringList{"version"} << false;
+    QTest::newRow("status") << QStringList{"status"} << false;
+    QTest::newRow("update, node locked") << QStringList{"update"} << true;
+    QTest::newRow("version, node locked") << QStringList{"version"} << true;
   }
   void hubInUseElsewhere() {
     QFETCH(QStringList, args);
+    QFETCH(bool, nodeLocked);
     THub hub(*testbed_, FastHub());
     hub.emulator.Plug();
     QTest::qWait(20);
     hub.emulator.ClearTranscript();
-    QTemporaryDir runtime;
+    // The lock is the machine's: another runtime directory changes nothing.
+    QTemporaryDir runtime, otherRuntime;
     qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
     QDir().mkpath(THubLock::Directory());
+    const std::string port = "usb-0000:00:14.0-1", node = hub.connection.Node().toStdString();
     QProcess holder;
-    holder.start("flock", {"-x", "-o", THubLock::FileFor("usb-0000:00:14.0-1"), "sleep", "30"});
+    holder.start("flock",
+                 {"-x", "-o", nodeLocked ? QString::fromStdString(node) : THubLock::FileFor(port),
+                  "sleep", "30"});
     QVERIFY(holder.waitForStarted());
-    QVERIFY(QTest::qWaitFor([] { return THubLock::HeldElsewhere("usb-0000:00:14.0-1"); }, 3000));
+    QVERIFY(QTest::qWaitFor(
+        [&] { return THubLock::HeldElsewhere(nodeLocked ? "another" : port, node); }, 3000));
+    qputenv("XDG_RUNTIME_DIR", otherRuntime.path().toLocal8Bit());
     const Outcome o = RunHubctl(args);
     holder.kill();
     holder.waitForFinished();

@@ -1,6 +1,9 @@
-// The per-hub lock between programs: another process is refused and named, the lock goes on
-// every way out of its holder, this process's own probe never refuses, an unusable directory
-// never stops an update, and no key leads out of the lock directory.
+// The per-hub lock between programs: another process is refused and named whatever its
+// environment, the lock goes on every way out of its holder, this process's own probe never
+// refuses, a lock that cannot be taken safely is never taken, emulated hubs lock nothing
+// between programs, and no key leads out of the lock directory. The test machine's lock
+// directory is in a directory of the test's own (UMOCKDEV_DIR, as in a umockdev testbed); a
+// file stands for the hub's node.
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -23,12 +26,12 @@ namespace {
 
 const std::string kPort = "1-1.4";
 
-// The other program: holds the lock of argv[2] until told on stdin ("release", "exit") or
-// killed. Says "held" or "refused <why>", then "released" when told.
-int HoldLock(const std::string& key) {
+// The other program: holds the lock of argv[2] at node argv[3] until told on stdin ("release",
+// "exit") or killed. Says "held" or "refused <why>", then "released" when told.
+int HoldLock(const std::string& key, const std::string& node) {
   THubLock lock;
   QString why;
-  if (!lock.Acquire(key, why)) {
+  if (lock.Acquire(key, node, why) != THubLock::EResult::Taken) {
     std::cout << "refused " << why.toStdString() << std::endl;
     return 1;
   }
@@ -45,10 +48,10 @@ int HoldLock(const std::string& key) {
   return 0;
 }
 
-// Another process's view of the lock of argv[2].
-int Probe(const std::string& key) {
+// Another process's view of the lock of argv[2] at node argv[3].
+int Probe(const std::string& key, const std::string& node) {
   QString why;
-  const bool held = THubLock::HeldElsewhere(key, &why);
+  const bool held = THubLock::HeldElsewhere(key, node, &why);
   std::cout << (held ? "held " : "free ") << why.toStdString() << std::endl;
   return 0;
 }
@@ -69,18 +72,24 @@ class HubLockTest : public QObject {
 
  private:
   QTemporaryDir runtime_;
+  std::string node_;
 
   // Starts the other program; `held` is what it said.
-  bool StartHolder(QProcess& p, const std::string& key, QByteArray& said) {
+  bool StartHolder(QProcess& p, const std::string& key, QByteArray& said, std::string node = {}) {
     p.start(QCoreApplication::applicationFilePath(),
-            {QStringLiteral("--hold"), QString::fromStdString(key)});
+            {QStringLiteral("--hold"), QString::fromStdString(key),
+             QString::fromStdString(node.empty() ? node_ : node)});
     return p.waitForStarted() && ReadLine(p, said);
   }
 
  private slots:
   void init() {
     QVERIFY(runtime_.isValid());
+    qputenv("UMOCKDEV_DIR", runtime_.path().toLocal8Bit());
     qputenv("XDG_RUNTIME_DIR", runtime_.path().toLocal8Bit());
+    node_ = runtime_.filePath("hidraw0").toStdString();
+    QFile node(QString::fromStdString(node_));
+    QVERIFY(node.open(QIODevice::WriteOnly));
   }
 
   // Another program holds the hub: refused with its name and pid, until it lets go in each way
@@ -104,11 +113,11 @@ class HubLockTest : public QObject {
 
     THubLock lock;
     QString why;
-    QVERIFY(!lock.Acquire(kPort, why));
+    QCOMPARE(lock.Acquire(kPort, node_, why), THubLock::EResult::InUse);
     QCOMPARE(why, named);
     QVERIFY(!lock.Held());
     QString probed;
-    QVERIFY(THubLock::HeldElsewhere(kPort, &probed));
+    QVERIFY(THubLock::HeldElsewhere(kPort, node_, &probed));
     QCOMPARE(probed, named);
 
     if (wayOut == "release") {
@@ -123,8 +132,8 @@ class HubLockTest : public QObject {
       QVERIFY(other.waitForFinished(5000));
     }
 
-    QVERIFY(!THubLock::HeldElsewhere(kPort));
-    QVERIFY(lock.Acquire(kPort, why));
+    QVERIFY(!THubLock::HeldElsewhere(kPort, node_));
+    QCOMPARE(lock.Acquire(kPort, node_, why), THubLock::EResult::Taken);
     QVERIFY2(why.isEmpty(), qPrintable(why));
     QVERIFY(lock.Held());
     other.closeWriteChannel();
@@ -134,20 +143,22 @@ class HubLockTest : public QObject {
   // This process's own lock never refuses its own probe, refuses a second lock object here, and
   // is seen by other programs with this pid.
   void sameProcess() {
+    using R = THubLock::EResult;
     THubLock lock;
     QString why;
-    QVERIFY(lock.Acquire(kPort, why));
+    QCOMPARE(lock.Acquire(kPort, node_, why), R::Taken);
     QVERIFY(lock.Held());
-    QVERIFY(!THubLock::HeldElsewhere(kPort, &why));
-    QVERIFY(lock.Acquire(kPort, why));  // again on the same object: still held
+    QVERIFY(!THubLock::HeldElsewhere(kPort, node_, &why));
+    QCOMPARE(lock.Acquire(kPort, node_, why), R::Taken);  // again on the same object: still held
 
     THubLock second;
-    QVERIFY(!second.Acquire(kPort, why));
+    QCOMPARE(second.Acquire(kPort, node_, why), R::InUse);
     QVERIFY(!why.isEmpty());
 
     QProcess probe;
-    probe.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--probe"), QString::fromStdString(kPort)});
+    probe.start(
+        QCoreApplication::applicationFilePath(),
+        {QStringLiteral("--probe"), QString::fromStdString(kPort), QString::fromStdString(node_)});
     QVERIFY(probe.waitForFinished(5000));
     QCOMPARE(probe.readAllStandardOutput().trimmed(),
              QStringLiteral("held the hub is in use by another program (tst_hub_lock, pid %1)")
@@ -162,71 +173,158 @@ class HubLockTest : public QObject {
 
     // A program started meanwhile must not keep the lock alive after this one lets go.
     QProcess startedMeanwhile;
-    QVERIFY(StartHolder(startedMeanwhile, "another hub", said));
+    QVERIFY(StartHolder(startedMeanwhile, "another hub", said, "sim:hidraw9"));
     QCOMPARE(said, QByteArray("held"));
     lock.Release();
     QVERIFY(!lock.Held());
     QVERIFY(StartHolder(other, kPort, said));
     QCOMPARE(said, QByteArray("held"));
-    QVERIFY(!lock.Acquire(kPort, why));
+    QCOMPARE(lock.Acquire(kPort, node_, why), R::InUse);
     other.closeWriteChannel();
     QVERIFY(other.waitForFinished(5000));
-    QVERIFY(lock.Acquire(kPort, why));
+    QCOMPARE(lock.Acquire(kPort, node_, why), R::Taken);
     startedMeanwhile.closeWriteChannel();
     QVERIFY(startedMeanwhile.waitForFinished(5000));
   }
 
-  // Locking must never stop an update: without a usable directory the lock goes on without a
-  // file and says why.
-  void unusableDirectory_data() {
+  // One lock for every program on the machine: whatever their runtime directories, and through
+  // the node when the keys differ. Emulated hubs lock nothing between programs.
+  void oneLockForEveryone_data() {
+    QTest::addColumn<QString>("holderRuntime");  // XDG_RUNTIME_DIR: "a", "b", "unset", "file"
+    QTest::addColumn<QString>("myRuntime");
+    QTest::addColumn<QString>("holderKey");
+    QTest::addColumn<QString>("node");  // both sides' node; empty: the node file
+    QTest::addColumn<bool>("inUse");
+    QTest::newRow("another XDG_RUNTIME_DIR") << "a"
+                                             << "b"
+                                             << "1-1.4"
+                                             << "" << true;
+    QTest::newRow("no XDG_RUNTIME_DIR (sudo)") << "unset"
+                                               << "a"
+                                               << "1-1.4"
+                                               << "" << true;
+    QTest::newRow("runtime dir unusable") << "file"
+                                          << "file"
+                                          << "1-1.4"
+                                          << "" << true;
+    QTest::newRow("same node, another key") << "a"
+                                            << "a"
+                                            << "/dev/hidraw0"
+                                            << "" << true;
+    QTest::newRow("emulated hubs") << "a"
+                                   << "a"
+                                   << "1-1.4"
+                                   << "sim:hidraw1" << false;
+  }
+  void oneLockForEveryone() {
+    QFETCH(QString, holderRuntime);
+    QFETCH(QString, myRuntime);
+    QFETCH(QString, holderKey);
+    QFETCH(QString, node);
+    QFETCH(bool, inUse);
+    QTemporaryDir dirs;
+    QFile(dirs.filePath("file")).open(QIODevice::WriteOnly);
+    QVERIFY(QDir(dirs.path()).mkdir("a") && QDir(dirs.path()).mkdir("b"));
+    auto useRuntime = [&](const QString& which) {
+      if (which == "unset")
+        qunsetenv("XDG_RUNTIME_DIR");
+      else
+        qputenv("XDG_RUNTIME_DIR", dirs.filePath(which).toLocal8Bit());
+    };
+    const std::string hubNode = node.isEmpty() ? node_ : node.toStdString();
+    useRuntime(holderRuntime);
+    QProcess other;
+    QByteArray said;
+    QVERIFY(StartHolder(other, holderKey.toStdString(), said, hubNode));
+    QCOMPARE(said, QByteArray("held"));
+
+    useRuntime(myRuntime);
+    THubLock lock;
+    QString why;
+    QCOMPARE(lock.Acquire(kPort, hubNode, why),
+             inUse ? THubLock::EResult::InUse : THubLock::EResult::Taken);
+    QVERIFY2(!inUse || why.startsWith("the hub is in use by another program"), qPrintable(why));
+    QCOMPARE(THubLock::HeldElsewhere(kPort, hubNode), inUse);
+    other.closeWriteChannel();
+    QVERIFY(other.waitForFinished(5000));
+  }
+
+  // The lock follows the hub to its node after it re-enumerated, also when the kernel gives the
+  // new node the old one's name: another program cannot take it.
+  void followsTheHubToItsNewNode_data() {
+    QTest::addColumn<bool>("sameName");
+    QTest::newRow("new node name") << false;
+    QTest::newRow("node name given again") << true;
+  }
+  void followsTheHubToItsNewNode() {
+    QFETCH(bool, sameName);
+    THubLock lock;
+    QString why;
+    QCOMPARE(lock.Acquire(kPort, node_, why), THubLock::EResult::Taken);
+    const std::string next = sameName ? node_ : runtime_.filePath("hidraw1").toStdString();
+    QVERIFY(QFile::remove(QString::fromStdString(node_)));
+    QFile created(QString::fromStdString(next));
+    QVERIFY(created.open(QIODevice::WriteOnly));
+    QCOMPARE(lock.FollowNode(next, why), THubLock::EResult::Taken);
+    QProcess other;
+    QByteArray said;
+    QVERIFY(StartHolder(other, "another key", said, next));
+    QVERIFY2(said.startsWith("refused the hub is in use by another program"), said.constData());
+    QVERIFY(other.waitForFinished(5000));
+  }
+
+  // A lock directory or file another user could have planted or could remove is not used, and
+  // nothing is followed: the update is refused with the reason (never "going on without one").
+  void unsafeLockPlaces_data() {
     QTest::addColumn<QString>("setup");
-    QTest::newRow("runtime dir is a file") << "file";
-    QTest::newRow("runtime dir missing") << "missing";
-    QTest::newRow("lock dir is a symlink") << "symlink";
-    QTest::newRow("lock dir of another user") << "foreign";
+    QTest::addColumn<QString>("why");
+    QTest::newRow("lock dir is a link") << "dirlink"
+                                        << "<dir> is a symbolic link, not a directory";
+    QTest::newRow("lock dir of another user") << "foreign"
+                                              << "<dir> belongs to another user";
+    QTest::newRow("lock dir writable by all, not sticky")
+        << "open"
+        << "<dir> can be written by others and is not sticky";
+    QTest::newRow("planted link to a file") << "link"
+                                            << "<file> is a symbolic link: not followed";
+    QTest::newRow("planted dangling link") << "dangling"
+                                           << "<file> is a symbolic link: not followed";
+    QTest::newRow("FIFO in its place") << "fifo"
+                                       << "<file> is not a regular file";
   }
-  void unusableDirectory() {
+  void unsafeLockPlaces() {
     QFETCH(QString, setup);
-    QTemporaryDir base;
-    const QString lockDir = base.path() + "/halvek-hub-updater";
-    QTemporaryDir elsewhere;
-    QString runtime = base.path();
-    if (setup == "file") {
-      runtime = base.path() + "/plain";
-      QFile file(runtime);
-      QVERIFY(file.open(QIODevice::WriteOnly));
-    } else if (setup == "missing") {
-      runtime = base.path() + "/gone/away";
-    } else if (setup == "symlink") {
-      QVERIFY(QFile::link(elsewhere.path(), lockDir));
-    } else {
-      QVERIFY(QDir().mkdir(lockDir));
-      QCOMPARE(::chown(QFile::encodeName(lockDir).constData(), geteuid() + 1, getegid()), 0);
-    }
-    qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
+    QFETCH(QString, why);
+    QTemporaryDir testbed, elsewhere;
+    qputenv("UMOCKDEV_DIR", testbed.path().toLocal8Bit());
+    const QString dir = THubLock::Directory(), file = THubLock::FileFor(kPort);
+    const QString victim = elsewhere.filePath("victim");
+    QVERIFY(QDir().mkpath(testbed.filePath("run")));
+    if (setup == "dirlink")
+      QVERIFY(QFile::link(elsewhere.path(), dir));
+    else
+      QVERIFY(QDir().mkdir(dir));
+    const QByteArray dirName = QFile::encodeName(dir), fileName = QFile::encodeName(file);
+    if (setup == "foreign")
+      QCOMPARE(::chown(dirName.constData(), geteuid() + 1, getegid()), 0);
+    QCOMPARE(::chmod(dirName.constData(), setup == "open" ? 0777 : 01777), 0);
+    QFile precious(victim);
+    if (setup == "link")
+      QVERIFY(precious.open(QIODevice::WriteOnly) && precious.write("precious\n") == 9);
+    precious.close();
+    if (setup == "link" || setup == "dangling")
+      QVERIFY(QFile::link(victim, file));
+    if (setup == "fifo")
+      QCOMPARE(::mkfifo(fileName.constData(), 0644), 0);
 
     THubLock lock;
-    QString why;
-    QVERIFY(lock.Acquire(kPort, why));
-    QVERIFY2(why.contains("going on without one"), qPrintable(why));
+    QString said;
+    QCOMPARE(lock.Acquire(kPort, node_, said), THubLock::EResult::Failed);
+    QCOMPARE(said, QString(why).replace("<dir>", dir).replace("<file>", file));
     QVERIFY(!lock.Held());
-    QVERIFY(!THubLock::HeldElsewhere(kPort));
-    QVERIFY(QDir(elsewhere.path()).isEmpty());
-  }
-
-  // Without XDG_RUNTIME_DIR: a private directory of this user under /tmp.
-  void fallbackDirectory() {
-    qunsetenv("XDG_RUNTIME_DIR");
-    THubLock lock;
-    QString why;
-    QVERIFY(lock.Acquire(kPort, why));
-    QVERIFY2(why.isEmpty(), qPrintable(why));
-    QCOMPARE(THubLock::Directory(), QStringLiteral("/tmp/halvek-hub-updater-%1").arg(geteuid()));
-    struct stat st = {};
-    QCOMPARE(::lstat(QFile::encodeName(THubLock::Directory()).constData(), &st), 0);
-    QVERIFY(S_ISDIR(st.st_mode));
-    QCOMPARE(st.st_mode & 0777, 0700u);
-    QCOMPARE(st.st_uid, geteuid());
+    QFile target(victim);  // nothing followed: untouched, or never made
+    QCOMPARE(target.open(QIODevice::ReadOnly) ? target.readAll() : "none",
+             QByteArray(setup == "link" ? "precious\n" : "none"));
   }
 
   // Any key makes one file directly inside the lock directory, and different keys different
@@ -250,11 +348,11 @@ class HubLockTest : public QObject {
   void oddKeys() {
     QFETCH(QByteArray, key);
     QVERIFY(oddRuntime_.isValid());
-    qputenv("XDG_RUNTIME_DIR", oddRuntime_.path().toLocal8Bit());
-    const QString dir = oddRuntime_.path() + "/halvek-hub-updater";
+    qputenv("UMOCKDEV_DIR", oddRuntime_.path().toLocal8Bit());
+    const QString dir = oddRuntime_.path() + "/run/lock";
     THubLock lock;
     QString why;
-    QVERIFY(lock.Acquire(key.toStdString(), why));
+    QCOMPARE(lock.Acquire(key.toStdString(), node_, why), THubLock::EResult::Taken);
     QVERIFY2(why.isEmpty(), qPrintable(why));
     QVERIFY(lock.Held());
     const QFileInfo file(THubLock::FileFor(key.toStdString()));
@@ -263,7 +361,7 @@ class HubLockTest : public QObject {
     QVERIFY(file.fileName().size() < 255);
     // Nothing else beside the lock directory, nothing but files inside it.
     QCOMPARE(QDir(oddRuntime_.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-             QStringList{"halvek-hub-updater"});
+             QStringList{"run"});
     const auto entries = QDir(dir).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot);
     for (const QFileInfo& entry : entries)
       QVERIFY(entry.isFile());
@@ -278,13 +376,13 @@ class HubLockTest : public QObject {
 };
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::strcmp(argv[1], "--hold") == 0) {
+  if (argc == 4 && std::strcmp(argv[1], "--hold") == 0) {
     QCoreApplication app(argc, argv);
-    return HoldLock(argv[2]);
+    return HoldLock(argv[2], argv[3]);
   }
-  if (argc == 3 && std::strcmp(argv[1], "--probe") == 0) {
+  if (argc == 4 && std::strcmp(argv[1], "--probe") == 0) {
     QCoreApplication app(argc, argv);
-    return Probe(argv[2]);
+    return Probe(argv[2], argv[3]);
   }
   QCoreApplication app(argc, argv);
   HubLockTest test;

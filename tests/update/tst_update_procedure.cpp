@@ -1,6 +1,10 @@
 // The update procedure against a scripted hub: the command sequence, the log, and every way it
 // can stop.
 
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -312,8 +316,7 @@ class UpdateProcedureTest : public QObject {
       file.write("12 x\n");
     }
     if (storeState == "unwritable")
-      QVERIFY(hub.view.log.contains(
-          Texts::LedLevelsNotKept(QStringLiteral("cannot create %1").arg(directory))));
+      QVERIFY(hub.view.log.contains(Texts::LedLevelsNotKept(directory + " is not a directory")));
 
     // The retry starts from the bootloader; the bars were moved meanwhile by something else.
     hub.fault = None;
@@ -335,6 +338,120 @@ class UpdateProcedureTest : public QObject {
     QCOMPARE(hub.view.log.contains(Texts::NoSavedLedLevels), !hubLevelsBack);
     // Back on the hub: nothing is kept any more.
     QVERIFY(!QFile::exists(store.PathFor("usb-0000:00:14.0-2")));
+  }
+
+  // The store takes nothing it did not write itself and never writes through a link: each
+  // refusal names the file or directory and why. A full disk fails the save with its reason
+  // alone and keeps the levels saved before.
+  void ledStoreRefusals_data() {
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("loadError");  // empty: the levels saved before are read
+    QTest::addColumn<QString>("saveError");  // empty: the new levels are saved and read back
+    const QString shared = "<dir> can be written by other users";
+    const QString foreign = "<dir> belongs to another user";
+    const QString dirLink = "<dir> is a symbolic link, not a directory";
+    QTest::newRow("link to another file") << "link"
+                                          << "<file> is a symbolic link: not followed"
+                                          << "";
+    QTest::newRow("dangling link") << "dangling"
+                                   << "<file> is a symbolic link: not followed"
+                                   << "";
+    QTest::newRow("FIFO") << "fifo"
+                          << "<file> is a FIFO, not a file of LED levels: not read"
+                          << "";
+    QTest::newRow("empty file") << "empty"
+                                << "<file> is empty: no LED levels taken from it"
+                                << "";
+    QTest::newRow("partial file") << "partial"
+                                  << "<file> is cut short: no LED levels taken from it"
+                                  << "";
+    QTest::newRow("big file") << "big"
+                              << "<file> is too big (4096 bytes) to hold LED levels: not read"
+                              << "";
+    QTest::newRow("directory writable by others") << "shared" << shared << shared;
+    QTest::newRow("directory of another user") << "foreign" << foreign << foreign;
+    QTest::newRow("directory is a link") << "dirlink" << dirLink << dirLink;
+    QTest::newRow("full disk") << "full"
+                               << ""
+                               << "No space left on device";
+  }
+  void ledStoreRefusals() {
+    QFETCH(QString, setup);
+    QFETCH(QString, loadError);
+    QFETCH(QString, saveError);
+    QTemporaryDir base;
+    const QString dir = base.path() + "/state", other = base.path() + "/other";
+    const QByteArray dirName = QFile::encodeName(dir), otherName = QFile::encodeName(other);
+    struct Unmount {
+      QByteArray path;
+      ~Unmount() {
+        if (!path.isEmpty())
+          ::umount2(path.constData(), MNT_DETACH);
+      }
+    } unmount;
+    if (setup == "full") {
+      // One page: the first file fills it.
+      QVERIFY(QDir().mkdir(dir));
+      if (::mount("tmpfs", dirName.constData(), "tmpfs", 0, "size=4k,mode=0700") != 0)
+        QSKIP("a small tmpfs cannot be mounted here (needs root)");
+      unmount.path = dirName;
+    }
+    TLedLevelStore store(dir);
+    const std::string key = "3-1.2";
+    const TLedLevels before{1, 2, 3, 4, 5, 6, 7, 8}, after{9, 10, 11, 12, 13, 14, 15, 16};
+    QString error;
+    QVERIFY(store.Save(key, before, error));
+    const QString path = store.PathFor(key);
+    const QByteArray pathName = QFile::encodeName(path);
+    auto write = [](const QString& name, const QByteArray& text) {
+      QFile file(name);
+      return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+    };
+    const QByteArray linked = "50 50 50 50 50 50 50 50\n";
+    const QMap<QString, QByteArray> contents{
+        {"empty", ""}, {"partial", "1 2 3 4 5 6 7 80"}, {"big", QByteArray(4096, '1')}};
+    if (QStringList{"link", "dangling", "fifo", "empty", "partial", "big"}.contains(setup))
+      QVERIFY(QFile::remove(path));
+    if (contents.contains(setup))
+      QVERIFY(write(path, contents[setup]));
+    if (setup == "link")
+      QVERIFY(write(other, linked));
+    if (setup == "link" || setup == "dangling")
+      QCOMPARE(::symlink(otherName.constData(), pathName.constData()), 0);
+    if (setup == "fifo")
+      QCOMPARE(::mkfifo(pathName.constData(), 0600), 0);
+    if (setup == "shared" || setup == "foreign") {
+      QCOMPARE(setup == "shared" ? ::chmod(dirName.constData(), 0777)
+                                 : ::chown(dirName.constData(), geteuid() + 1, getegid()),
+               0);
+    }
+    if (setup == "dirlink") {
+      QCOMPARE(::rename(dirName.constData(), otherName.constData()), 0);
+      QCOMPARE(::symlink(otherName.constData(), dirName.constData()), 0);
+    }
+
+    // A FIFO that blocked the reader would hang here until the test's watchdog ends the run.
+    const std::optional<TLedLevels> levels = store.Load(key, error);
+    auto expected = [&](QString text) {
+      return text.replace("<dir>", dir).replace("<file>", path);
+    };
+    QCOMPARE(levels, loadError.isEmpty() ? std::optional(before) : std::nullopt);
+    QCOMPARE(error, expected(loadError));
+
+    error.clear();
+    QCOMPARE(store.Save(key, after, error), saveError.isEmpty());
+    QCOMPARE(error, expected(saveError));
+    const std::optional<TLedLevels> now = store.Load(key, error);
+    QCOMPARE(now, saveError.isEmpty() ? std::optional(after)
+                  : setup == "full"   ? std::optional(before)
+                                      : std::nullopt);
+    // Nothing written through a link, no new file left behind.
+    QFile target(other);
+    QCOMPARE(target.open(QIODevice::ReadOnly) ? target.readAll() : "none",
+             setup == "link" ? linked : "none");
+    if (saveError.isEmpty() || setup == "full")
+      QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(),
+               1);
   }
 
   // A stop asked for before the bootloader switch leaves the hub as it was; one asked for
