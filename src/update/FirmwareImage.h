@@ -44,10 +44,10 @@ RequestBuffer LoadRecordRequest(const FirmwareRecord& record);
 RequestBuffer ProgramRecordRequest(const FirmwareRecord& record);
 
 // The whole image, checked once as the hub's bootloader would take it: every line sound, the
-// records in ascending order without a gap's opposite (an overlap or a repeat), an end record
-// last (only empty lines may follow it) and, when `area` is given, every record inside it. An
-// image that fails is not valid and must never be sent: the update would stop half-way, or end
-// with a hub that has no working application.
+// records in ascending order, none twice or overlapping, an end record last (only empty lines
+// may follow it) and, when `area` is given, every record inside it. An image that fails is not
+// valid and must never be sent: the update would stop half-way, or end with a hub that has no
+// working application.
 class FirmwareLines {
  public:
   FirmwareLines() = default;
