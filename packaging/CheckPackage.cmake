@@ -70,8 +70,16 @@ check_package("${hubctl_deb}"
          usr/share/man/man1/halvek-updater
   DEPENDS "libqt6core6" "udev"
   SHUNS "libqt6gui" "libqt6widgets" "fonts-" "qt6-")
+# The window's completion goes with it, once there is one.
+set(updater_completion)
+if(EXISTS "${SOURCE_DIR}/completion/halvek-updater")
+  list(APPEND updater_completion usr/share/bash-completion/completions/halvek-updater)
+endif()
+if(EXISTS "${SOURCE_DIR}/completion/_halvek-updater")
+  list(APPEND updater_completion usr/share/zsh/vendor-completions/_halvek-updater)
+endif()
 check_package("${updater_deb}"
-  PRESENT usr/bin/halvek-updater usr/share/applications/halvek-updater.desktop
+  PRESENT usr/bin/halvek-updater usr/share/applications/halvek-updater.desktop ${updater_completion}
           usr/share/metainfo/com.halvek.HubUpdater.metainfo.xml
           usr/share/icons/hicolor/48x48/apps/halvek-updater.png
           usr/share/man/man1/halvek-updater.1.gz usr/share/doc/halvek-updater/copyright
@@ -80,7 +88,8 @@ check_package("${updater_deb}"
   DEPENDS "halvek-hubctl \\(= [0-9.]+\\)" "libqt6widgets6" "qt6-wayland" "qt6-qpa-plugins"
           "fonts-wqy-microhei \\| fonts-noto-cjk")
 
-execute_process(COMMAND ${path_dpkg-deb} -x "${updater_deb}" "${SCRATCH}/root" RESULT_VARIABLE result)
+execute_process(COMMAND ${path_dpkg-deb} -x "${updater_deb}" "${SCRATCH}/root"
+                RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "dpkg-deb -x failed")
 endif()
