@@ -6,14 +6,17 @@ file(REMOVE_RECURSE "${SCRATCH}")
 include("${CMAKE_CURRENT_LIST_DIR}/InstallManifest.cmake")
 read_install_manifest(manifest_before)
 
+# Both parts, each as CPack installs it: a component at a time.
 function(install_to prefix)
-  execute_process(COMMAND ${CMAKE_COMMAND} -E env DESTDIR=${SCRATCH}${prefix}
-                          ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix ${prefix}
-                          --component halvek
-                  RESULT_VARIABLE result OUTPUT_QUIET)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "cmake --install --prefix ${prefix} failed: ${result}")
-  endif()
+  foreach(component hubctl updater)
+    execute_process(COMMAND ${CMAKE_COMMAND} -E env DESTDIR=${SCRATCH}${prefix}
+                            ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix ${prefix}
+                            --component ${component}
+                    RESULT_VARIABLE result OUTPUT_QUIET)
+    if(NOT result EQUAL 0)
+      message(FATAL_ERROR "cmake --install --prefix ${prefix} --component ${component}: ${result}")
+    endif()
+  endforeach()
 endfunction()
 
 # As the package installs: everything under /usr, the rule where packages put theirs.
@@ -25,8 +28,10 @@ foreach(path
     usr/lib/udev/rules.d/60-halvek-hub.rules
     usr/share/man/man1/halvek-updater.1.gz
     usr/share/man/man1/halvek-hubctl.1.gz
-    usr/share/doc/halvek-hub-updater/copyright
-    usr/share/doc/halvek-hub-updater/changelog.gz
+    usr/share/doc/halvek-hubctl/copyright
+    usr/share/doc/halvek-hubctl/changelog.gz
+    usr/share/doc/halvek-updater/copyright
+    usr/share/doc/halvek-updater/changelog.gz
     usr/share/applications/halvek-updater.desktop
     usr/share/metainfo/com.halvek.HubUpdater.metainfo.xml
     usr/share/icons/hicolor/48x48/apps/halvek-updater.png

@@ -25,7 +25,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: %s\n", argv[1], image.Error().c_str());
     return 1;
   }
-  std::printf("%s: %zu lines, %zu records\n", argv[1], image.Count(), image.RecordCount());
+  std::printf("%s: %zu lines, %zu records", argv[1], image.Count(), image.RecordCount());
+  if (const auto& area = image.Area())
+    std::printf(", 0x%04X to 0x%04X", area->first, area->last);
+  std::printf("\n");
   if (argc == 3)
     std::ofstream(argv[2]) << image.RecordCount() << '\n';
   return 0;

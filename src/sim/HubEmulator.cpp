@@ -2,6 +2,9 @@
 
 #include <QTimer>
 #include <algorithm>
+#include <cctype>
+#include <string>
+#include <string_view>
 
 #include "protocol/Commands.h"
 #include "sim/HubConnection.h"
@@ -33,6 +36,47 @@ std::vector<std::uint8_t> MakeReply(std::uint8_t command, std::uint8_t status,
   return {reply.begin(), reply.end()};
 }
 
+// The hub's checks of a record, written apart from the program's image parser for the same
+// reason as HubCrc. The checksum: ones' complement of the sum of count, address and data bytes.
+std::uint8_t RecordChecksum(std::uint16_t address, const std::vector<std::uint8_t>& data) {
+  unsigned sum = static_cast<unsigned>(data.size()) + 3 + (address >> 8) + (address & 0xFF);
+  for (const std::uint8_t b : data)
+    sum += b;
+  return static_cast<std::uint8_t>(~sum);
+}
+
+// The checksum byte an image line ends its record with, as its maker wrote it.
+std::optional<std::uint8_t> LineChecksum(const std::string& line) {
+  auto byteAt = [&line](std::size_t at) -> std::optional<std::uint8_t> {
+    constexpr std::string_view digits = "0123456789ABCDEF";
+    if (line.size() < at + 2)
+      return std::nullopt;
+    const auto hi = digits.find(static_cast<char>(std::toupper(line[at])));
+    const auto lo = digits.find(static_cast<char>(std::toupper(line[at + 1])));
+    if (hi == digits.npos || lo == digits.npos)
+      return std::nullopt;
+    return static_cast<std::uint8_t>(hi << 4 | lo);
+  };
+  const auto count = byteAt(2);
+  return count ? byteAt(2 + 2 * std::size_t{*count}) : std::nullopt;
+}
+
+// The bootloader's application area, first and last byte: where the built-in image lies.
+std::pair<std::uint32_t, std::uint32_t> ApplicationArea() {
+  static const auto area = [] {
+    const FirmwareLines image = LoadEmbeddedFirmware();
+    std::pair<std::uint32_t, std::uint32_t> span{0xFFFF, 0};
+    for (std::size_t i = 0; i < image.Count(); ++i) {
+      if (const auto& r = image.Record(i)) {
+        span.first = std::min<std::uint32_t>(span.first, r->address);
+        span.second = std::max<std::uint32_t>(span.second, r->address + r->data.size() - 1);
+      }
+    }
+    return span;
+  }();
+  return area;
+}
+
 bool FaultMatches(const THubFault& fault, std::uint8_t command) {
   return fault.command == ANY_COMMAND || fault.command == command;
 }
@@ -55,13 +99,23 @@ THubEmulator::~THubEmulator() = default;
 
 void THubEmulator::SetFirmwareImage(const FirmwareLines& image, std::uint32_t version) {
   imageRecords_.clear();
-  imageValid_ = image.IsValid() && image.RecordCount() > 0;
+  imageChecksums_.clear();
+  // The hub judges the image by its own checks, not by the program's verdict on it.
+  imageValid_ = image.RecordCount() > 0;
+  imageEnded_ = false;
   imageVersion_ = version;
-  if (!imageValid_)
-    return;
   for (std::size_t i = 0; i < image.Count(); ++i) {
-    if (const auto& r = image.Record(i))
+    const std::string& line = image.Line(i);
+    if (line.empty())
+      continue;
+    imageEnded_ = line.size() > 1 && line[1] == '9';
+    if (const auto& r = image.Record(i)) {
       imageRecords_.push_back({r->address, r->data});
+      if (const auto checksum = LineChecksum(line))
+        imageChecksums_[r->address] = *checksum;
+    } else if (line.size() > 1 && line[1] == '1') {
+      imageValid_ = false;  // a record nobody could read
+    }
   }
 }
 
@@ -366,8 +420,9 @@ THubEmulator::TOutcome THubEmulator::Execute(std::uint8_t command,
       if (n != 0)
         return fail(HUB_STATUS_BAD_LENGTH);
       if (!app && erasedThisSession_) {
-        // The application runs only if what was written is the image, whole and in order.
-        appValid_ = imageValid_ && flash_ == imageRecords_;
+        // The application runs only if what was written is the image, whole and in order, and
+        // the image came to its end record.
+        appValid_ = imageValid_ && imageEnded_ && flash_ == imageRecords_;
         if (appValid_) {
           appVersion_ = imageVersion_;
           ledLevels_ = options_.defaultLedLevels;
@@ -478,6 +533,13 @@ THubEmulator::TOutcome THubEmulator::ProgramRecord(const std::vector<std::uint8_
   if (!loaded_) {
     out.status = HUB_STATUS_SEQUENCE;
   } else if (*loaded_ != record.data) {
+    out.status = HUB_STATUS_RECORD_MISMATCH;
+  } else if (const auto [first, last] = ApplicationArea();
+             record.address < first || record.address + record.data.size() - 1 > last) {
+    out.status = HUB_STATUS_BAD_ARGUMENT;
+  } else if (const auto sum = imageChecksums_.find(record.address);
+             sum != imageChecksums_.end() &&
+             sum->second != RecordChecksum(record.address, record.data)) {
     out.status = HUB_STATUS_RECORD_MISMATCH;
   } else if (nextAddress_ && record.address != *nextAddress_) {
     out.status = HUB_STATUS_SEQUENCE;

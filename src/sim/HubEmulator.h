@@ -11,6 +11,7 @@
 #include <QObject>
 #include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -86,8 +87,10 @@ class THubEmulator : public QObject {
   // One output report as the program wrote it: report id first, 65 bytes.
   void HandleOutputReport(const std::uint8_t* report, std::size_t size);
 
-  // The image whose complete and ordered arrival makes the hub run `version`. An invalid image
-  // can never be matched.
+  // The image whose complete and ordered arrival makes the hub run `version`. The hub reads it
+  // itself, as its maker's: an image without records, with a record line it cannot read or
+  // without an end record can never be matched, and a record is refused when its bytes do not
+  // give the checksum of its line, or when it lies outside the application area.
   void SetFirmwareImage(const FirmwareLines& image, std::uint32_t version);
 
   int AddFault(const THubFault& fault);  // returns an id for RemoveFault
@@ -165,7 +168,9 @@ class THubEmulator : public QObject {
   qint64 statusClockMs_ = 0;
 
   std::vector<TProgrammedRecord> imageRecords_;
+  std::map<std::uint16_t, std::uint8_t> imageChecksums_;  // by record address, from its line
   bool imageValid_ = false;
+  bool imageEnded_ = false;
   std::uint32_t imageVersion_ = 0;
 
   // Bootloader session: from one attachment to the next.

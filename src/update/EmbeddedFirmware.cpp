@@ -29,7 +29,9 @@ FirmwareLines LoadFirmwareFile(const QString& path) {
   const QByteArray bytes = file.read(MAX_IMAGE_FILE_SIZE + 1);
   if (bytes.size() > MAX_IMAGE_FILE_SIZE)
     return FirmwareLines::Invalid(name + ": too large for a firmware image");
-  FirmwareLines image = FirmwareLines::Parse(std::string_view(bytes.constData(), bytes.size()));
+  // The hub's application area is where the built-in image lies.
+  FirmwareLines image = FirmwareLines::Parse(std::string_view(bytes.constData(), bytes.size()),
+                                             LoadEmbeddedFirmware().Area());
   if (!image.IsValid())
     return FirmwareLines::Invalid(name + ": " + image.Error());
   if (image.RecordCount() == 0)

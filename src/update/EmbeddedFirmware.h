@@ -9,8 +9,9 @@
 // image comes back invalid, with the reason.
 FirmwareLines LoadEmbeddedFirmware();
 
-// An image the user supplies, read from `path` and checked like the built-in one. Comes back
-// invalid, with the reason, when the file cannot be read, is not a plain file, is far larger
-// than any image, or holds no record at all (programming it would leave the hub without an
+// An image the user supplies, read from `path` and checked like the built-in one, its records
+// inside the built-in image's first to last address. Comes back invalid, with the reason, when
+// the file cannot be read, is not a plain file, is far larger than any image, or holds no record
+// at all (programming it would leave the hub without an
 // application).
 FirmwareLines LoadFirmwareFile(const QString& path);

@@ -1,6 +1,7 @@
 #include "update/FirmwareImage.h"
 
 #include <algorithm>
+#include <map>
 
 namespace {
 
@@ -23,9 +24,16 @@ int HexByte(std::string_view line, std::size_t pos) {
   return hi < 0 || lo < 0 ? -1 : hi * 16 + lo;
 }
 
-std::string HexText(int value) {
-  static const char digits[] = "0123456789ABCDEF";
-  return {'0', 'x', digits[(value >> 4) & 0xF], digits[value & 0xF]};
+std::string HexText(std::uint32_t value, int digits = 2) {
+  static const char hex[] = "0123456789ABCDEF";
+  std::string text = "0x";
+  for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+    text += hex[(value >> shift) & 0xF];
+  return text;
+}
+
+std::string HexAddress(std::uint32_t value) {
+  return HexText(value, value > 0xFFFF ? 5 : 4);
 }
 
 RequestBuffer RecordRequest(const FirmwareRecord& record, std::uint8_t first, std::uint8_t second) {
@@ -62,40 +70,55 @@ std::optional<FirmwareRecord> ParseFirmwareLine(std::string_view line, std::stri
     error->clear();
   if (line.size() < 2)
     return fail("the line is too short to hold a record type");
+  if (line[0] != ':')
+    return fail("the line does not start with ':'");
   const int type = HexDigit(line[1]);
   if (type < 0)
     return fail("the record type is not hexadecimal");
-  if (type != 1)
-    return std::nullopt;
+  // 2, 3, 7 and 8 carry addresses wider than the hub's 16 bits.
+  if (type != 0 && type != 1 && type != 5 && type != 9)
+    return fail(std::string("the hub takes no record of type ") + line[1]);
 
   const int count = HexByte(line, 3);
   if (count < 0)
     return fail("the record count is missing or not hexadecimal");
-  if (count < FIRMWARE_MIN_COUNT || count > FIRMWARE_MAX_COUNT) {
-    return fail("the record count " + HexText(count) + " is outside 0x03 to " +
-                HexText(FIRMWARE_MAX_COUNT));
+  const int minCount = type == 1 ? FIRMWARE_MIN_COUNT : 3;
+  const int maxCount = type == 1 ? FIRMWARE_MAX_COUNT : 0xFF;
+  if (count < minCount || count > maxCount) {
+    return fail("the record count " + HexText(count) + " is outside " + HexText(minCount) + " to " +
+                HexText(maxCount));
   }
-  // Count bytes follow the four leading characters: address, data, trailing byte.
+  // Count bytes follow the four leading characters: address, data, checksum.
   if (line.size() < 4 + 2 * static_cast<std::size_t>(count)) {
     return fail("the line is shorter than its count " + HexText(count) + " says");
   }
-  const int high = HexByte(line, 5);
-  const int low = HexByte(line, 7);
-  if (high < 0 || low < 0)
-    return fail("the address is not hexadecimal");
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(count);
+  unsigned sum = count;
+  for (int j = 0; j < count; ++j) {
+    const int byte = HexByte(line, 5 + 2 * j);
+    if (byte < 0) {
+      return fail(j < 2           ? "the address is not hexadecimal"
+                  : j + 1 < count ? "data byte " + std::to_string(j - 1) + " is not hexadecimal"
+                                  : "the checksum is not hexadecimal");
+    }
+    bytes.push_back(static_cast<std::uint8_t>(byte));
+    if (j + 1 < count)
+      sum += byte;
+  }
+  const int checksum = ~sum & 0xFF;
+  if (bytes.back() != checksum) {
+    return fail("the checksum is " + HexText(bytes.back()) + " but the record's bytes give " +
+                HexText(checksum));
+  }
+  if (type != 1)
+    return std::nullopt;
 
   FirmwareRecord record;
   record.type = static_cast<std::uint8_t>(type);
   record.count = static_cast<std::uint8_t>(count);
-  record.address = static_cast<std::uint16_t>(high << 8 | low);
-  const int k = count - 3;
-  record.data.reserve(k);
-  for (int j = 0; j < k; ++j) {
-    const int byte = HexByte(line, 9 + 2 * j);
-    if (byte < 0)
-      return fail("data byte " + std::to_string(j + 1) + " is not hexadecimal");
-    record.data.push_back(static_cast<std::uint8_t>(byte));
-  }
+  record.address = static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
+  record.data.assign(bytes.begin() + 2, bytes.end() - 1);
   return record;
 }
 
@@ -108,21 +131,66 @@ RequestBuffer ProgramRecordRequest(const FirmwareRecord& record) {
                        static_cast<std::uint8_t>(record.address >> 8));
 }
 
-FirmwareLines FirmwareLines::Parse(std::string_view text) {
+FirmwareLines FirmwareLines::Parse(std::string_view text, std::optional<TFirmwareArea> area) {
   FirmwareLines image;
   image.lines_ = SplitImageLines(text);
   image.records_.reserve(image.lines_.size());
+  auto note = [&image](std::size_t i, const std::string& what) {
+    if (image.error_.empty())
+      image.error_ = "firmware image line " + std::to_string(i + 1) + ": " + what;
+  };
   std::string error;
+  std::optional<std::size_t> endLine;
+  std::map<std::uint16_t, std::size_t> lineOf;  // record address to line
+  std::uint32_t previousFirst = 0;
+  std::uint32_t previousEnd = 0;  // one past its last byte; 0 before the first record
   for (std::size_t i = 0; i < image.lines_.size(); ++i) {
-    image.records_.push_back(ParseFirmwareLine(image.lines_[i], &error));
-    if (image.records_.back())
+    const std::string& line = image.lines_[i];
+    const auto& record = image.records_.emplace_back(ParseFirmwareLine(line, &error));
+    if (record)
       ++image.recordCount_;
-    if (!error.empty() && image.error_.empty()) {
-      image.error_ = "firmware image line " + std::to_string(i + 1) + ": " + error;
+    if (endLine) {
+      if (!line.empty())
+        note(i, "a line after the end record of line " + std::to_string(*endLine + 1));
+      continue;
     }
+    if (!error.empty()) {
+      note(i, error);
+      continue;
+    }
+    if (!record) {
+      if (line[1] == '9')
+        endLine = i;
+      continue;
+    }
+    const std::uint32_t first = record->address;
+    const std::uint32_t last = first + record->data.size() - 1;
+    const std::string where = "the record at " + HexAddress(first);
+    const auto [seen, isNew] = lineOf.emplace(record->address, i);
+    if (!isNew) {
+      note(i, where + " comes twice (first on line " + std::to_string(seen->second + 1) + ")");
+    } else if (first < previousFirst) {
+      note(i, where + " comes after the one at " + HexAddress(previousFirst) +
+                  ": records must ascend");
+    } else if (first < previousEnd) {
+      note(i, where + " overlaps the one at " + HexAddress(previousFirst));
+    } else if (last > 0xFFFF) {
+      note(i, where + " runs past address 0xFFFF");
+    } else if (area && (first < area->first || last > area->last)) {
+      note(i, where + " to " + HexAddress(last) + " is outside the application area " +
+                  HexAddress(area->first) + " to " + HexAddress(area->last));
+    }
+    const auto lastByte = static_cast<std::uint16_t>(std::min<std::uint32_t>(last, 0xFFFF));
+    if (!image.area_)
+      image.area_ = TFirmwareArea{record->address, lastByte};
+    image.area_->last = std::max(image.area_->last, lastByte);
+    previousFirst = first;
+    previousEnd = last + 1;
   }
-  if (image.lines_.empty() && image.error_.empty())
+  if (image.lines_.empty())
     image.error_ = "the firmware image is empty";
+  else if (!endLine)
+    note(image.lines_.size() - 1, "the image ends without an end record (type 9): is it cut off?");
   return image;
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 // The application image the programs carry: text lines in S-record layout with ':' as the first
-// character. Type-1 lines are records the hub gets; every other type is skipped. The data bytes
-// are enciphered for the hub and passed on as they are.
+// character. Type-1 lines are records the hub gets; a header (0), a record count (5) and the end
+// record (9) are checked and skipped. The data bytes are enciphered for the hub and passed on as
+// they are. Every line ends in a checksum: the ones' complement of the low byte of the sum of its
+// count, address and data bytes.
 
 #include <cstdint>
 #include <optional>
@@ -11,8 +13,9 @@
 
 #include "protocol/Frame.h"
 
-// Record counts are limited so that a request stays within the frame's 59 data bytes.
-inline constexpr int FIRMWARE_MIN_COUNT = 3;
+// Record counts are limited so that a request stays within the frame's 59 data bytes; the hub
+// takes no record without a data byte.
+inline constexpr int FIRMWARE_MIN_COUNT = 4;
 inline constexpr int FIRMWARE_MAX_COUNT = static_cast<int>(MAX_DATA_LENGTH) - 1;
 
 struct FirmwareRecord {
@@ -22,11 +25,17 @@ struct FirmwareRecord {
   std::vector<std::uint8_t> data;  // count - 3 bytes
 };
 
+// The addresses a set of records covers, first and last byte.
+struct TFirmwareArea {
+  std::uint16_t first = 0;
+  std::uint16_t last = 0;
+};
+
 // Splits at CR, LF or CR LF; a final line break adds no empty line.
 std::vector<std::string> SplitImageLines(std::string_view text);
 
-// One line: a record for type 1, nothing for other types, or an error text (in `error`) when
-// the line breaks the format.
+// One line: a record for type 1, nothing for the other types, or an error text (in `error`) when
+// the line breaks the format, its checksum is wrong or its type is not one the hub takes.
 std::optional<FirmwareRecord> ParseFirmwareLine(std::string_view line, std::string* error);
 
 // Request data of CMD_LOAD_RECORD (0, 0, 0, 0, data) and CMD_PROGRAM_RECORD (address low,
@@ -34,12 +43,15 @@ std::optional<FirmwareRecord> ParseFirmwareLine(std::string_view line, std::stri
 RequestBuffer LoadRecordRequest(const FirmwareRecord& record);
 RequestBuffer ProgramRecordRequest(const FirmwareRecord& record);
 
-// The whole image, checked once. An image with a broken line is not valid and must never be
-// sent: the update would stop half-way with the hub in its bootloader.
+// The whole image, checked once as the hub's bootloader would take it: every line sound, the
+// records in ascending order, none twice or overlapping, an end record last (only empty lines
+// may follow it) and, when `area` is given, every record inside it. An image that fails is not
+// valid and must never be sent: the update would stop half-way, or end with a hub that has no
+// working application.
 class FirmwareLines {
  public:
   FirmwareLines() = default;
-  static FirmwareLines Parse(std::string_view text);
+  static FirmwareLines Parse(std::string_view text, std::optional<TFirmwareArea> area = {});
   static FirmwareLines Invalid(std::string error);
 
   std::size_t Count() const { return lines_.size(); }
@@ -47,6 +59,8 @@ class FirmwareLines {
   // The record of line i, or none for a skipped line.
   const std::optional<FirmwareRecord>& Record(std::size_t i) const { return records_[i]; }
   std::size_t RecordCount() const { return recordCount_; }
+  // The first and last address the records cover; none without records.
+  const std::optional<TFirmwareArea>& Area() const { return area_; }
 
   bool IsValid() const { return error_.empty(); }
   // The first problem found, naming its line; empty for a valid image.
@@ -56,5 +70,6 @@ class FirmwareLines {
   std::vector<std::string> lines_;
   std::vector<std::optional<FirmwareRecord>> records_;
   std::size_t recordCount_ = 0;
+  std::optional<TFirmwareArea> area_;
   std::string error_;
 };

@@ -167,12 +167,11 @@ class HubProgrammingTest : public QObject {
         << Mutation([](auto& r) { r.erase(r.begin() + 300); }) << QString("300:program:7") << 0u;
     QTest::newRow("two records swapped")
         << Mutation([](auto& r) { std::swap(r[10], r[11]); }) << QString("10:program:7") << 0u;
-    // The CRC leaves the last data byte uncovered, so this passes every check on the way; only
-    // the image as a whole is wrong.
+    // The frame's CRC leaves the last data byte uncovered; the record's checksum does not.
     QTest::newRow("last data byte corrupted") << Mutation([](auto& r) {
       r[42].load.back() ^= 0x01;
       r[42].program.back() ^= 0x01;
-    }) << QString() << 0u;
+    }) << QString("42:program:8") << 0u;
     QTest::newRow("program differs from load")
         << Mutation([](auto& r) { r[5].program.back() ^= 0x80; }) << QString("5:program:8") << 0u;
     QTest::newRow("load of another record")
@@ -188,11 +187,16 @@ class HubProgrammingTest : public QObject {
       const auto copy = r;
       r.insert(r.end(), copy.begin(), copy.end());
     }) << QString("625:program:7") << BUILTIN_APP_VERSION;
+    // Outside the application area nothing is written.
     QTest::newRow("an extra record after the image") << Mutation([](auto& r) {
       Record extra = r.back();
       extra.program[0] = static_cast<std::uint8_t>(extra.program[0] + 4);
       r.push_back(extra);
-    }) << QString() << 0u;
+    }) << QString("625:program:6") << BUILTIN_APP_VERSION;
+    QTest::newRow("a record before the application area") << Mutation([](auto& r) {
+      r[0].program[0] = 0xF0;
+      r[0].program[1] = 0x0F;
+    }) << QString("0:program:6") << OLD_VERSION;
     // A retry after a lost reply sends the same request again.
     QTest::newRow("a record repeated") << Mutation([](auto& r) {
       r.insert(r.begin() + 100, Record{{}, r[99].program});
@@ -262,13 +266,24 @@ class HubProgrammingTest : public QObject {
     QCOMPARE(h.hub.LedLevels(), THubEmulatorOptions{}.defaultLedLevels);
   }
 
-  // An image given to the hub replaces the embedded one, with its own version.
+  // An image given to the hub replaces the embedded one, with its own version; the hub reads it
+  // itself and never runs one that a bootloader would refuse, whatever the program thinks.
+  void givenImage_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("runs");
+    const QByteArray first = ":1133000112233445566778899AABBCCDDEEFF00C4\r\n";
+    const QByteArray second = ":1073010A1B2C3D4CE\r\n";
+    QTest::newRow("whole") << first + second + ":9030000FC\r\n" << true;
+    QTest::newRow("without its end record") << first + second << false;
+    QTest::newRow("a record with a wrong checksum")
+        << first + QByteArray(second).replace("CE", "CF") + ":9030000FC\r\n"
+        << false;
+  }
   void givenImage() {
-    const FirmwareLines small = FirmwareLines::Parse(
-        ":1130200112233445566778899AABBCCDDEEFF00FF\r\n"
-        ":1070210A1B2C3D4FF\r\n"
-        ":9030000FC\r\n");
-    QVERIFY2(small.IsValid(), small.Error().c_str());
+    QFETCH(QByteArray, text);
+    QFETCH(bool, runs);
+    const FirmwareLines small = FirmwareLines::Parse(text.toStdString());
+    QCOMPARE(small.IsValid(), runs);
     Programmer h;
     h.hub.SetFirmwareImage(small, 0x02030405);
     QVERIFY(h.Reset(CMD_ENTER_BOOTLOADER));
@@ -279,8 +294,8 @@ class HubProgrammingTest : public QObject {
     QVERIFY(h.Reset(CMD_ENTER_BOOTLOADER));
     QCOMPARE(h.Program(ImageRecords(small)), QString());
     QVERIFY(h.Reset(CMD_REBOOT));
-    QCOMPARE(h.hub.Mode(), EHubMode::Application);
-    QCOMPARE(h.ReportedVersion(), 0x02030405u);
+    QCOMPARE(h.hub.Mode(), runs ? EHubMode::Application : EHubMode::Bootloader);
+    QCOMPARE(h.ReportedVersion(), runs ? 0x02030405u : 0u);
   }
 };
 

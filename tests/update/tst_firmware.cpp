@@ -1,17 +1,38 @@
 // The firmware image: the shipped shape, record requests, and refusal of broken images.
 
+#include <QTemporaryDir>
 #include <QTest>
+#include <functional>
 
 #include "protocol/Commands.h"
 #include "update/EmbeddedFirmware.h"
 #include "update/EmbeddedResource.h"
 
 namespace {
-// A type-1 line with the given count, address and data, padded with `tail`.
-std::string Line(int count, const char* address, const char* data, const char* tail = "CC") {
+// A type-1 line with the given count, address and data, its checksum, then `tail`.
+std::string Line(int count, const char* address, const char* data, const char* tail = "") {
   char head[8];
   std::snprintf(head, sizeof head, ":1%02X", count);
-  return std::string(head) + address + data + tail;
+  unsigned sum = count;
+  const QByteArray bytes = QByteArray::fromHex(QByteArray(address) + data);
+  for (const char b : bytes)
+    sum += static_cast<std::uint8_t>(b);
+  char checksum[3];
+  std::snprintf(checksum, sizeof checksum, "%02X", ~sum & 0xFF);
+  return std::string(head) + address + data + checksum + tail;
+}
+
+// The built-in image's lines, changed by `edit`, as a file.
+QByteArray Edited(const std::function<void(std::vector<std::string>&)>& edit) {
+  const FirmwareLines image = LoadEmbeddedFirmware();
+  std::vector<std::string> lines;
+  for (std::size_t i = 0; i < image.Count(); ++i)
+    lines.push_back(image.Line(i));
+  edit(lines);
+  QByteArray text;
+  for (const std::string& line : lines)
+    text += QByteArray::fromStdString(line) + "\r\n";
+  return text;
 }
 }  // namespace
 
@@ -40,6 +61,8 @@ class FirmwareTest : public QObject {
     QCOMPARE(shortRecords, 2);
     QVERIFY(!image.Record(625).has_value());  // the closing type-9 line is skipped
     QCOMPARE(image.Line(625).substr(0, 4), std::string(":903"));
+    QCOMPARE(image.Area()->first, 0x1000);
+    QCOMPARE(image.Area()->last, 0x36F7);
   }
 
   void requests_data() {
@@ -53,8 +76,6 @@ class FirmwareTest : public QObject {
                                   << QByteArray::fromHex("00010000DEADBEEF");
     QTest::newRow("lower case") << QString::fromStdString(Line(0x07, "ab0c", "deadbeef")) << 8
                                 << QByteArray::fromHex("0CAB0000DEADBEEF");
-    QTest::newRow("address only") << QString::fromStdString(Line(0x03, "FFFF", "")) << 4
-                                  << QByteArray::fromHex("FFFF0000");
     QTest::newRow("largest count")
         << QString::fromStdString(Line(58, "0000", std::string(110, 'A').c_str())) << 59
         << QByteArray::fromHex("00000000AAAA");
@@ -94,7 +115,7 @@ class FirmwareTest : public QObject {
     QTest::addColumn<QString>("line");
     QTest::newRow("type 9") << ":9030000FC";
     QTest::newRow("type 0") << ":0030000FC";
-    QTest::newRow("type 5 with junk") << ":5zz";
+    QTest::newRow("type 5") << ":5030001FB";
   }
   void skippedTypes() {
     QFETCH(QString, line);
@@ -122,8 +143,20 @@ class FirmwareTest : public QObject {
                                 << "outside";
     QTest::newRow("shorter than count") << ":1130000001122"
                                         << "shorter";
-    QTest::newRow("trailing byte missing")
-        << QString::fromStdString(Line(0x07, "0000", "01020304", "")) << "shorter";
+    QTest::newRow("trailing byte missing") << ":107000001020304"
+                                           << "shorter";
+    QTest::newRow("no data bytes")
+        << QString::fromStdString(Line(0x03, "1000", "")) << "outside 0x04";
+    QTest::newRow("wrong checksum") << ":10710000102030473"
+                                    << "checksum is 0x73 but the record's bytes give 0xDE";
+    QTest::newRow("header with a wrong checksum") << ":0030000FB"
+                                                  << "checksum";
+    QTest::newRow("no start character") << ";107100001020304"
+                                        << "':'";
+    QTest::newRow("24-bit record") << ":2080000000102030400"
+                                   << "type 2";
+    QTest::newRow("type 5 with junk") << ":5zz"
+                                      << "count";
     QTest::newRow("address not hex")
         << QString::fromStdString(Line(0x07, "00G0", "01020304")) << "address";
     QTest::newRow("data not hex") << QString::fromStdString(Line(0x07, "0000", "0102 304"))
@@ -162,23 +195,64 @@ class FirmwareTest : public QObject {
     QCOMPARE(got, lines);
   }
 
+  // Images as the hub's bootloader would take them, inside the built-in image's area.
   void wholeImages_data() {
     QTest::addColumn<QByteArray>("text");
-    QTest::addColumn<bool>("valid");
-    QTest::addColumn<int>("records");
-    QTest::newRow("only type 9") << QByteArray(":9030000FC\r\n") << true << 0;
-    QTest::newRow("empty") << QByteArray() << false << 0;
-    QTest::newRow("blank line inside")
-        << QByteArray(":9030000FC\r\n\r\n:9030000FC\r\n") << false << 0;
+    QTest::addColumn<int>("records");  // -1: refused
+    QTest::addColumn<QString>("error");
+    using Lines = std::vector<std::string>;
+    const std::string ok = Line(0x13, "1018", "000102030405060708090A0B0C0D0E0F");
+    QTest::newRow("only type 9") << QByteArray(":9030000FC\r\n") << 0 << "";
+    QTest::newRow("empty lines after the end")
+        << Edited([](Lines& l) { l.insert(l.end(), 2, ""); }) << 625 << "";
+    QTest::newRow("empty") << QByteArray() << -1 << "empty";
+    QTest::newRow("blank line inside") << QByteArray(":9030000FC\r\n\r\n:9030000FC\r\n") << -1
+                                       << "line 3: a line after the end record of line 1";
+    QTest::newRow("cut off at a line boundary") << Edited([](Lines& l) { l.resize(300); }) << -1
+                                                << "line 300: the image ends without an end record";
+    QTest::newRow("no end record") << Edited([](Lines& l) { l.pop_back(); }) << -1
+                                   << "line 625: the image ends without an end record";
+    QTest::newRow("wrong checksum")
+        << Edited([](Lines& l) { l[99][41] ^= 1; }) << -1 << "line 100: the checksum is";
+    QTest::newRow("out of order") << Edited([](Lines& l) { std::swap(l[10], l[11]); }) << -1
+                                  << "line 12: the record at 0x10A0 comes after the one at 0x10B0";
+    QTest::newRow("a record twice")
+        << Edited([](Lines& l) { l.insert(l.begin() + 20, l[5]); }) << -1
+        << "line 21: the record at 0x1050 comes twice (first on line 6)";
+    QTest::newRow("overlapping records")
+        << Edited([&](Lines& l) { l.insert(l.begin() + 2, ok); }) << -1
+        << "line 3: the record at 0x1018 overlaps the one at 0x1010";
+    QTest::newRow("before the application area")
+        << Edited([](Lines& l) { l.insert(l.begin(), Line(0x07, "0F00", "01020304")); }) << -1
+        << "line 1: the record at 0x0F00 to 0x0F03 is outside the application area 0x1000 to "
+           "0x36F7";
+    QTest::newRow("after the application area")
+        << Edited([](Lines& l) { l.insert(l.end() - 1, Line(0x07, "36F8", "01020304")); }) << -1
+        << "line 626: the record at 0x36F8 to 0x36FB is outside";
+    QTest::newRow("past 0xFFFF") << QByteArray::fromStdString(
+                                        Line(0x13, "FFF8", "000102030405060708090A0B0C0D0E0F") +
+                                        "\n:9030000FC\n")
+                                 << -1 << "line 1: the record at 0xFFF8 runs past address 0xFFFF";
   }
   void wholeImages() {
     QFETCH(QByteArray, text);
-    QFETCH(bool, valid);
     QFETCH(int, records);
-    const FirmwareLines image = FirmwareLines::Parse(text.toStdString());
-    QCOMPARE(image.IsValid(), valid);
-    QCOMPARE(int(image.RecordCount()), records);
-    QCOMPARE(image.Error().empty(), valid);
+    QFETCH(QString, error);
+    const FirmwareLines image =
+        FirmwareLines::Parse(text.toStdString(), LoadEmbeddedFirmware().Area());
+    QVERIFY2(image.Error().find(error.toStdString()) != std::string::npos, image.Error().c_str());
+    QCOMPARE(image.IsValid(), records >= 0);
+    if (records < 0) {
+      // A file refuses the same way, in the built-in image's area.
+      QTemporaryDir dir;
+      QFile file(dir.filePath("app.txt"));
+      QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+      file.close();
+      QCOMPARE(LoadFirmwareFile(file.fileName()).Error(),
+               file.fileName().toStdString() + ": " + image.Error());
+    } else {
+      QCOMPARE(int(image.RecordCount()), records);
+    }
   }
 
   void resourceNamesIgnoreCase() {
