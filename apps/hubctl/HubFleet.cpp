@@ -3,8 +3,8 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <QDateTime>
 #include <QJsonDocument>
+#include <algorithm>
 
 #include "HubctlTexts.h"
 #include "TerminalView.h"
@@ -84,14 +84,18 @@ void THubFleet::TakeLine(THub& hub, const QJsonObject& line) {
   const QString event = line.value("event").toString();
   if (event == "result")
     hub.record = line;
+  if (event == "error")
+    hub.lastError = line;
   if (view_.Style() == TTerminalView::EStyle::Json) {
     QJsonObject tagged = line;
     tagged.insert("node", hub.node);
     view_.EmitJson(tagged);
     return;
   }
-  if (event == "log" || event == "error") {
+  if (event == "log") {
     view_.Print(QStringLiteral("%1: %2").arg(hub.node, line.value("text").toString()));
+  } else if (event == "error") {
+    view_.Print(QStringLiteral("%1: %2").arg(hub.node, line.value("message").toString()));
   } else if (event == "progress") {
     const int maximum = line.value("maximum").toInt();
     const int percent = maximum > 0 ? line.value("position").toInt() * 100 / maximum : 0;
@@ -114,7 +118,10 @@ void THubFleet::ShowProgress() {
   for (const auto& hub : hubs_) {
     if (!hub->running || hub->percent < 0)
       continue;
-    lines << QStringLiteral("%1 %2").arg(hub->node, -16).arg(TTerminalView::Bar(hub->percent, 30));
+    lines << QStringLiteral("%1 %2")
+                 .arg(hub->node, -16)
+                 .arg(TTerminalView::Bar(hub->percent,
+                                         view_.BarWidth(std::max(17, int(hub->node.size()) + 1))));
   }
   view_.ShowProgressLines(lines);
 }
@@ -125,14 +132,7 @@ void THubFleet::Ended(THub& hub, int exitCode) {
   hub.running = false;
   QJsonObject record = hub.record;
   record.remove("event");
-  if (record.isEmpty()) {
-    // The child said nothing of its end (it crashed, or could not reach the hub).
-    record = QJsonObject{{"time", QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
-                         {"node", hub.node},
-                         {"result", "error"}};
-  }
-  record.insert("exitCode", exitCode);
   if (view_.Style() == TTerminalView::EStyle::Terminal)
     ShowProgress();
-  emit HubFinished(hub.node, exitCode, record);
+  emit HubFinished(hub.node, exitCode, record, hub.lastError);
 }

@@ -33,9 +33,11 @@ class THubFleet : public QObject {
   void Interrupt(int signal);
 
  signals:
-  // A hub's update has ended: its exit code and its record (the child's result line; a record
-  // made here when the child said nothing).
-  void HubFinished(const QString& node, int exitCode, const QJsonObject& record);
+  // A hub's update has ended: its exit code and its record (the child's result line; empty when
+  // the child said nothing of its end: it crashed, or could not reach the hub), and the last
+  // error it said (empty when none).
+  void HubFinished(const QString& node, int exitCode, const QJsonObject& record,
+                   const QJsonObject& lastError);
 
  private:
   struct THub {
@@ -44,6 +46,7 @@ class THubFleet : public QObject {
     QProcess* process = nullptr;
     QByteArray pending;
     QJsonObject record;
+    QJsonObject lastError;
     int percent = -1;
     bool running = true;
   };

@@ -330,8 +330,8 @@ std::vector<THidPnPInfo> TLinuxHidPlatform::Enumerate() {
     info.SysPath = hidPath;
     // HID_PHYS is the USB port: a hub coming back from its bootloader switch keeps it, which
     // tells it apart from other hubs. A rescan that finds these changed (written after the node
-    // appeared) reads the device's identity again.
-    info.Properties = UeventValues(hidPath, {"HID_PHYS", "HID_ID"});
+    // appeared) reads the device's identity again. HID_UNIQ is the serial number, for lists.
+    info.Properties = UeventValues(hidPath, {"HID_PHYS", "HID_ID", "HID_UNIQ"});
     list.push_back(std::move(info));
   }
   udev_enumerate_unref(enumerate);
