@@ -38,7 +38,12 @@ bool THubFleet::Start(const QString& node, const QString& key) {
   });
   h->process->start(program_, arguments_ + QStringList{"--json", "--device", node, "update"});
   if (!h->process->waitForStarted()) {
-    view_.Print(HubctlTexts::CannotStart(node, h->process->errorString()));
+    const QString line = HubctlTexts::CannotStart(node, h->process->errorString());
+    if (view_.Style() == TTerminalView::EStyle::Json)
+      view_.EmitJson(
+          {{"event", "error"}, {"reason", "cannot-start"}, {"node", node}, {"message", line}});
+    else
+      view_.Print(line);
     delete h->process;
     return false;
   }

@@ -846,6 +846,7 @@ void THubctl::Summary(const THubTally& tally, const std::vector<QJsonObject>& re
 int THubctl::AutoParallel(const TOptions& options) {
   THubFleet fleet(*view_, ChildProgram(), ChildArguments(options));
   THubTally tally;
+  std::vector<QJsonObject> records;
   // Ctrl-C, or nobody reading any more: no more hubs are taken on.
   bool stopping = false;
   // Ports (or nodes) whose hub has been updated and is still plugged in: not new until it goes.
@@ -876,6 +877,7 @@ int THubctl::AutoParallel(const TOptions& options) {
               const QJsonObject& lastError) {
             const QJsonObject record = FleetRecord(options, node, code, childRecord, lastError);
             const QString result = record.value("result").toString();
+            records.push_back(record);
             tally.Add(code, result);
             if (options.json) {
               view_->EmitJson({{"event", "hub"}, {"node", node}, {"result", result}});
@@ -908,7 +910,10 @@ int THubctl::AutoParallel(const TOptions& options) {
     view_->Print(HubctlTexts::WaitingForHubs);
   // Hubs already plugged in when we start are to be updated too.
   startNew();
-  return RunLoopUntilDone();
+  const int code = RunLoopUntilDone();
+  if (!records.empty())
+    Summary(tally, records, options.json);
+  return code;
 }
 
 int THubctl::Status(const TOptions& options) {

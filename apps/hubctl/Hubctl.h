@@ -178,7 +178,7 @@ class THubctl : public QObject {
   // recorded, and the exit code.
   std::optional<int> LeftAlone(const TOptions& options, std::optional<std::uint32_t> application,
                                const THubIds& ids, const QElapsedTimer& clock);
-  // update --all: the closing line, with the failures and the hubs left alone.
+  // update --all, auto --parallel: the closing line, with the failures and the hubs left alone.
   void Summary(const THubTally& tally, const std::vector<QJsonObject>& records, bool json);
   // Ctrl-C during an update: what it may still do depends on how far the update has come.
   void InterruptUpdate();

@@ -69,7 +69,13 @@ Outcome RunHubctl(const QStringList& args,
 class HubctlTest : public QObject {
   Q_OBJECT
 
+  QTemporaryDir runtime_;
+
  private slots:
+  // Emulated hubs take locks like real ones: another program's emulated hub on the same
+  // port must not hold ours.
+  void initTestCase() { qputenv("XDG_RUNTIME_DIR", runtime_.path().toUtf8()); }
+
   void commands_data() {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("code");
@@ -656,11 +662,14 @@ class HubctlTest : public QObject {
   // Two hubs plugged one after the other are each updated once.
   void autoTwoHubs() {
     std::vector<std::uint32_t> versions;
-    const Outcome o = RunHubctl({"--simulate", "auto", "--count", "2"}, {}, {}, [&](THubctl& h) {
-      for (const auto& hub : h.SimulatedHubs()) {
-        versions.push_back(hub->Emulator().ApplicationVersion());
-      }
-    });
+    QTemporaryDir dir;
+    const QString log = dir.filePath("log");
+    const Outcome o =
+        RunHubctl({"--simulate", "auto", "--count", "2", "--log", log}, {}, {}, [&](THubctl& h) {
+          for (const auto& hub : h.SimulatedHubs()) {
+            versions.push_back(hub->Emulator().ApplicationVersion());
+          }
+        });
     QCOMPARE(o.code, 0);
     QVERIFY2(QRegularExpression("hub 1 at sim:hidraw\\d+: completed\n").match(o.out).hasMatch(),
              qPrintable(o.out));
@@ -668,6 +677,25 @@ class HubctlTest : public QObject {
     QCOMPARE(int(versions.size()), 2);
     QCOMPARE(versions[0], BUILTIN_APP_VERSION);
     QCOMPARE(versions[1], BUILTIN_APP_VERSION);
+    // The same record as update's, every field present.
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    QCOMPARE(lines.size(), 3);
+    for (int i = 0; i < 2; ++i) {
+      const QJsonObject record = QJsonDocument::fromJson(lines[i]).object();
+      QCOMPARE(QStringList(record.keys()), [] {
+        QStringList keys = LogRecordKeys();
+        keys.sort();
+        return keys;
+      }());
+      QCOMPARE(record["versionBefore"].toString(), QStringLiteral("11140801"));
+      QCOMPARE(record["versionAfter"].toString(), QStringLiteral("11150906"));
+      // The node the hub had when it was plugged in, as the run's own line names it.
+      QVERIFY(o.out.contains(
+          QStringLiteral("hub %1 at %2: completed").arg(i + 1).arg(record["node"].toString())));
+      QVERIFY(record["durationMs"].toInt() > 0);
+    }
   }
 
   // Ctrl-C during an update: once lets it finish (and says so), twice stops it and says the hub
