@@ -29,11 +29,12 @@ bool THubFleet::Start(const QString& node, const QString& key) {
   // A process group of its own: a Ctrl-C at the terminal reaches the children only through us,
   // once, and not a second time from the terminal.
   hub->process->setChildProcessModifier([] { setpgid(0, 0); });
-  hub->process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
   THub* h = hub.get();
   connect(h->process, &QProcess::readyReadStandardOutput, this, [this, h] { ReadOutput(*h); });
+  connect(h->process, &QProcess::readyReadStandardError, this, [this, h] { ReadErrors(*h); });
   connect(h->process, &QProcess::finished, this, [this, h](int code, QProcess::ExitStatus status) {
     ReadOutput(*h);
+    ReadErrors(*h);
     Ended(*h, status == QProcess::NormalExit ? code : 1);
   });
   h->process->start(program_, arguments_ + QStringList{"--json", "--device", node, "update"});
@@ -85,6 +86,20 @@ void THubFleet::ReadOutput(THub& hub) {
   }
 }
 
+void THubFleet::ReadErrors(THub& hub) {
+  hub.pendingErrors += hub.process->readAllStandardError();
+  int end;
+  while ((end = hub.pendingErrors.indexOf('\n')) >= 0) {
+    QString line = QString::fromUtf8(hub.pendingErrors.left(end));
+    hub.pendingErrors.remove(0, end + 1);
+    // The hub's own "halvek-hubctl: ..." lines, named by its node.
+    const QString program = QStringLiteral("halvek-hubctl: ");
+    if (line.startsWith(program))
+      line.remove(0, program.size());
+    view_.PrintError(program + hub.node + QStringLiteral(": ") + line);
+  }
+}
+
 void THubFleet::TakeLine(THub& hub, const QJsonObject& line) {
   const QString event = line.value("event").toString();
   if (event == "result")
@@ -97,10 +112,9 @@ void THubFleet::TakeLine(THub& hub, const QJsonObject& line) {
     view_.EmitJson(tagged);
     return;
   }
+  // Errors come on stderr (ReadErrors), once.
   if (event == "log") {
     view_.Print(QStringLiteral("%1: %2").arg(hub.node, line.value("text").toString()));
-  } else if (event == "error") {
-    view_.Print(QStringLiteral("%1: %2").arg(hub.node, line.value("message").toString()));
   } else if (event == "progress") {
     const int maximum = line.value("maximum").toInt();
     const int percent = maximum > 0 ? line.value("position").toInt() * 100 / maximum : 0;

@@ -45,12 +45,14 @@ class THubFleet : public QObject {
     QString key;
     QProcess* process = nullptr;
     QByteArray pending;
+    QByteArray pendingErrors;
     QJsonObject record;
     QJsonObject lastError;
     int percent = -1;
     bool running = true;
   };
   void ReadOutput(THub& hub);
+  void ReadErrors(THub& hub);
   void TakeLine(THub& hub, const QJsonObject& line);
   void Ended(THub& hub, int exitCode);
   void ShowProgress();

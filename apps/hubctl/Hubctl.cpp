@@ -44,7 +44,6 @@ struct THubctl::TOptions {
   bool simulate = false;
   bool json = false;
   bool watch = false;
-  bool version = false;
   QString device;
   // update --image FILE --image-version X.X.XX.XXXX
   std::optional<QString> image;
@@ -678,7 +677,7 @@ int THubctl::Update(const TOptions& options) {
                                        code, &session_->Procedure().Record());
   if (result != EUpdateResult::Completed && result != EUpdateResult::Cancelled) {
     // What the hub is left in, and what to do next.
-    Error(ResultName(result), HubctlTexts::WhatNext(result, reason));
+    Error(ResultName(result), HubctlTexts::WhatNext(result, reason, !options.device.isEmpty()));
   }
   if (options.json) {
     QJsonObject object = record;

@@ -110,9 +110,14 @@ inline QString ReasonOf(const QString& result, const QString& version, int line 
   return reasons.value(result, QStringLiteral("error"));
 }
 
-// A failed update: the state the hub is left in and the next step.
-inline QString WhatNext(EUpdateResult result, const QString& reason) {
-  const QString again = QStringLiteral("run 'halvek-hubctl update' again");
+// A failed update: the state the hub is left in and the next step. `chosen`: the hub was one
+// of several, chosen by its node (which its restarts may have changed).
+inline QString WhatNext(EUpdateResult result, const QString& reason, bool chosen) {
+  const QString again =
+      chosen ? QStringLiteral(
+                   "run 'halvek-hubctl --device NODE update' again, with the node 'halvek-hubctl "
+                   "list' shows for it now")
+             : QStringLiteral("run 'halvek-hubctl update' again");
   const QString replug = QStringLiteral("unplug the hub, plug it in again and ") + again;
   switch (result) {
     case EUpdateResult::LedLevelsNotRead:
@@ -124,8 +129,8 @@ inline QString WhatNext(EUpdateResult result, const QString& reason) {
           .arg(reason, again);
     case EUpdateResult::Stopped:
       return QStringLiteral(
-          "stopped: the hub is in its bootloader without a complete application; run "
-          "'halvek-hubctl update' to program it");
+                 "stopped: the hub is in its bootloader without a complete application: %1")
+          .arg(again);
     case EUpdateResult::NotFoundAfterReboot:
       return QStringLiteral(
                  "the update failed (%1); the hub has its new firmware but did not come back: "

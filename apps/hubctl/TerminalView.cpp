@@ -43,15 +43,26 @@ void TTerminalView::EmitJson(const QJsonObject& object) {
   FlushOutput();
 }
 
-void TTerminalView::Print(const QString& line) {
-  FinishProgress();
-  if (!outputError_.isEmpty())
-    return;
+void TTerminalView::WriteAbove(QTextStream& stream, const QString& line) {
   const QStringList shown = progressLines_;
   ShowProgressLines({});
-  out_ << line << '\n';
-  FlushOutput();
+  stream << line << '\n';
+  if (&stream == &out_)
+    FlushOutput();
+  else
+    stream.flush();
   ShowProgressLines(shown);
+}
+
+void TTerminalView::Print(const QString& line) {
+  FinishProgress();
+  if (outputError_.isEmpty())
+    WriteAbove(out_, line);
+}
+
+void TTerminalView::PrintError(const QString& line) {
+  FinishProgress();
+  WriteAbove(err_, line);
 }
 
 QString TTerminalView::Bar(int percent, int width) {
@@ -123,7 +134,9 @@ void TTerminalView::SetProgress(int position, int maximum) {
       if (percent == lastShown_)
         return;
       lastShown_ = percent;
-      const QString count = QStringLiteral(" %1/%2").arg(position).arg(maximum);
+      // The count as wide at the start as at the end, so the bar keeps its width.
+      const int digits = static_cast<int>(QString::number(maximum).size());
+      const QString count = QStringLiteral(" %1/%2").arg(position, digits).arg(maximum);
       err_ << '\r' << Bar(percent, BarWidth(static_cast<int>(count.size()))) << count;
       err_.flush();
       barOpen_ = true;

@@ -23,6 +23,8 @@ class TTerminalView : public TUpdaterView {
   void EmitJson(const QJsonObject& object);
   // A line of the command's own output.
   void Print(const QString& line);
+  // A line on stderr (above the progress lines).
+  void PrintError(const QString& line);
   // Ends a progress bar in the middle of its line before anything else is printed.
   void FinishProgress();
   // Terminal style: one progress line per hub on stderr, redrawn in place; lines printed
@@ -63,6 +65,8 @@ class TTerminalView : public TUpdaterView {
 
  private:
   void FlushOutput();
+  // A line on `stream` above the progress lines, which are drawn again below it.
+  void WriteAbove(QTextStream& stream, const QString& line);
 
   QTextStream& out_;
   QTextStream& err_;

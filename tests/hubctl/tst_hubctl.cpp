@@ -565,7 +565,14 @@ class HubctlTest : public QObject {
     QTest::addColumn<int>("setup");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("errPart");
-    QTest::newRow("record not taken") << QStringList{"--simulate", "update"} << 0 << 5 << "";
+    // One line on stderr: the hub's state and the next step.
+    QTest::newRow("record not taken")
+        << QStringList{"--simulate", "update"} << 0 << 5
+        << "no record taken at line 5 of the image); the hub waits in its bootloader: run "
+           "'halvek-hubctl update' again\n";
+    QTest::newRow("record not taken, hub chosen")
+        << QStringList{"--simulate", "--device", "sim:hidraw1", "update"} << 0 << 5
+        << "bootloader: run 'halvek-hubctl --device NODE update' again";
     QTest::newRow("no hub") << QStringList{"version"} << 1 << 3 << "no hub found";
     QTest::newRow("no hub, update") << QStringList{"update"} << 1 << 3 << "no hub found";
     QTest::newRow("access denied") << QStringList{"version"} << 2 << 4 << "install-udev-rule";

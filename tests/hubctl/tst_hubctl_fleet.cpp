@@ -291,8 +291,12 @@ class HubctlFleetTest : public QObject {
       // Every hub's own lines name it.
       QVERIFY2(o.out.contains(nodes[i] + ": " + results[i]), qPrintable(o.out));
     }
-    // The closing line names every hub that failed, and why.
+    // The closing line names every hub that failed, and why; each failed hub's own line on
+    // stderr names it, once.
     if (code != EXIT_OK) {
+      QCOMPARE(o.err.count(
+                   QStringLiteral("halvek-hubctl: %1: the update failed").arg(nodes[failing - 1])),
+               1);
       QVERIFY2(QRegularExpression(QStringLiteral("2 of %1 hubs failed: .*%2 \\(no record taken")
                                       .arg(hubs)
                                       .arg(QRegularExpression::escape(nodes[failing - 1])))
