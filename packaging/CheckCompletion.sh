@@ -22,6 +22,13 @@ for shell in bash zsh; do
   fi
 done
 
+# The zsh scripts at least parse (where zsh is installed).
+if command -v zsh >/dev/null; then
+  for file in "$dir"/_*; do
+    zsh -n "$file" || fail "$file does not parse"
+  done
+fi
+
 # bash-completion's helpers, reduced to what the completion uses.
 _init_completion() {
   words=("${COMP_WORDS[@]}")
