@@ -26,12 +26,19 @@ namespace {
 
 using Outcome = THubctlOutcome;
 
-// The keys of `object`, and of the objects within it, that are not camelCase.
+// The keys of `object`, and of the objects within it, that are not camelCase or that the man
+// page does not name.
 QStringList NonCamelKeys(const QJsonObject& object) {
   static const QRegularExpression camel("^[a-z][a-zA-Z0-9]*$");
+  static const QString page = [] {
+    QFile file(MAN_PAGE_FILE);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+  }();
   QStringList bad;
   for (auto it = object.begin(); it != object.end(); ++it) {
-    if (!camel.match(it.key()).hasMatch())
+    const QString named = it.key().endsWith("Dotted") ? it.key().chopped(6) : it.key();
+    if (!camel.match(it.key()).hasMatch() ||
+        !QRegularExpression("\\.BR? " + named + "\\b").match(page).hasMatch())
       bad << it.key();
     const QJsonArray items = it->isArray() ? it->toArray() : QJsonArray{*it};
     for (const QJsonValue& item : items)
@@ -242,7 +249,7 @@ class HubctlTest : public QObject {
     QJsonObject error;
     for (const QString& line : o.out.split('\n', Qt::SkipEmptyParts)) {
       const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
-      QVERIFY2(!object.isEmpty(), qPrintable(line));
+      QVERIFY2(!object.isEmpty() && NonCamelKeys(object).isEmpty(), qPrintable(line));
       if (object["event"] == "error" && error.isEmpty())
         error = object;
     }
@@ -268,7 +275,7 @@ class HubctlTest : public QObject {
       last = doc.object();
     }
     QVERIFY2(last.contains(key), qPrintable(lines.last()));
-    // One style for every key: camelCase.
+    // One style for every key, camelCase, and every key in the man page.
     for (const QString& line : lines)
       QVERIFY2(NonCamelKeys(QJsonDocument::fromJson(line.toUtf8()).object()).isEmpty(),
                qPrintable(line));
