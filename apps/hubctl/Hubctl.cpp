@@ -1065,15 +1065,17 @@ int THubctl::Auto(const TOptions& options) {
     tally.Add(code);
     // The versions the run's checks found: before the update, and after.
     const auto versions = view_->TakeVersionsShown();
+    const bool done = result == EUpdateResult::Completed;
+    const QString reason =
+        done ? QString() : HubctlTexts::ReasonOf(ResultName(result), {}, view_->LastPosition());
     const QJsonObject record =
-        HubRecord(ids, ResultName(result),
-                  result == EUpdateResult::Completed
-                      ? QString()
-                      : HubctlTexts::ReasonOf(ResultName(result), {}, view_->LastPosition()),
+        HubRecord(ids, ResultName(result), reason,
                   versions.empty() ? std::nullopt : std::optional(versions.front()),
                   clock.isValid() ? clock.elapsed() : -1, code, &session_->Procedure().Record());
     WriteLog(options, record);
     const QString node = ids.node.isEmpty() ? QStringLiteral("?") : ids.node;
+    if (!done && result != EUpdateResult::Cancelled)
+      Error(ResultName(result), HubctlTexts::AutoNotUpdated(node, reason), {{"node", node}});
     if (options.json) {
       view_->EmitJson({{"event", "hub"}, {"node", node}, {"result", ResultName(result)}});
     } else {

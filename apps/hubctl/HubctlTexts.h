@@ -147,6 +147,14 @@ inline QString WhatNext(EUpdateResult result, const QString& reason, bool chosen
   }
 }
 
+// auto: a hub not updated, and how to have it updated after all.
+inline QString AutoNotUpdated(const QString& node, const QString& reason) {
+  return QStringLiteral(
+             "the hub at %1 was not updated (%2): unplug it and plug it in again to have it "
+             "updated anew")
+      .arg(node, reason);
+}
+
 // update --all: the closing line; `failures` as "NODE (reason)".
 inline QString FleetSummary(int hubs, int updated, int leftAlone, const QStringList& failures) {
   const QString counts = QStringLiteral("%1 updated, %2 left alone").arg(updated).arg(leftAlone);

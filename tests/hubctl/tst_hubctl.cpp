@@ -228,6 +228,8 @@ class HubctlTest : public QObject {
     QTest::newRow("record not taken")
         << (json + QStringList{"update"}) << 1 << 5 << "record-failed";
     QTest::newRow("silent hub") << (json + QStringList{"status"}) << 2 << 6 << "no-answer";
+    QTest::newRow("auto, record not taken")
+        << (json + QStringList{"auto", "--count", "1"}) << 1 << 5 << "record-failed";
     QTest::newRow("broken image") << (json + QStringList{"update", "--image", "/",
                                                          "--image-version", "1.1.15.0906"})
                                   << 0 << 2 << "broken-image";
