@@ -36,7 +36,9 @@ foreach(path
     usr/share/metainfo/com.halvek.HubUpdater.metainfo.xml
     usr/share/icons/hicolor/48x48/apps/halvek-updater.png
     usr/share/bash-completion/completions/halvek-hubctl
-    usr/share/zsh/vendor-completions/_halvek-hubctl)
+    usr/share/zsh/vendor-completions/_halvek-hubctl
+    usr/share/bash-completion/completions/halvek-updater
+    usr/share/zsh/vendor-completions/_halvek-updater)
   if(NOT EXISTS "${root}/${path}")
     message(FATAL_ERROR "not installed under /usr: ${path}")
   endif()

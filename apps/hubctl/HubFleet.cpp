@@ -3,8 +3,8 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <QDateTime>
 #include <QJsonDocument>
+#include <algorithm>
 
 #include "HubctlTexts.h"
 #include "TerminalView.h"
@@ -29,16 +29,22 @@ bool THubFleet::Start(const QString& node, const QString& key) {
   // A process group of its own: a Ctrl-C at the terminal reaches the children only through us,
   // once, and not a second time from the terminal.
   hub->process->setChildProcessModifier([] { setpgid(0, 0); });
-  hub->process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
   THub* h = hub.get();
   connect(h->process, &QProcess::readyReadStandardOutput, this, [this, h] { ReadOutput(*h); });
+  connect(h->process, &QProcess::readyReadStandardError, this, [this, h] { ReadErrors(*h); });
   connect(h->process, &QProcess::finished, this, [this, h](int code, QProcess::ExitStatus status) {
     ReadOutput(*h);
+    ReadErrors(*h);
     Ended(*h, status == QProcess::NormalExit ? code : 1);
   });
   h->process->start(program_, arguments_ + QStringList{"--json", "--device", node, "update"});
   if (!h->process->waitForStarted()) {
-    view_.Print(HubctlTexts::CannotStart(node, h->process->errorString()));
+    const QString line = HubctlTexts::CannotStart(node, h->process->errorString());
+    if (view_.Style() == TTerminalView::EStyle::Json)
+      view_.EmitJson(
+          {{"event", "error"}, {"reason", "cannot-start"}, {"node", node}, {"message", line}});
+    else
+      view_.Print(line);
     delete h->process;
     return false;
   }
@@ -80,17 +86,34 @@ void THubFleet::ReadOutput(THub& hub) {
   }
 }
 
+void THubFleet::ReadErrors(THub& hub) {
+  hub.pendingErrors += hub.process->readAllStandardError();
+  int end;
+  while ((end = hub.pendingErrors.indexOf('\n')) >= 0) {
+    QString line = QString::fromUtf8(hub.pendingErrors.left(end));
+    hub.pendingErrors.remove(0, end + 1);
+    // The hub's own "halvek-hubctl: ..." lines, named by its node.
+    const QString program = QStringLiteral("halvek-hubctl: ");
+    if (line.startsWith(program))
+      line.remove(0, program.size());
+    view_.PrintError(program + hub.node + QStringLiteral(": ") + line);
+  }
+}
+
 void THubFleet::TakeLine(THub& hub, const QJsonObject& line) {
   const QString event = line.value("event").toString();
   if (event == "result")
     hub.record = line;
+  if (event == "error")
+    hub.lastError = line;
   if (view_.Style() == TTerminalView::EStyle::Json) {
     QJsonObject tagged = line;
     tagged.insert("node", hub.node);
     view_.EmitJson(tagged);
     return;
   }
-  if (event == "log" || event == "error") {
+  // Errors come on stderr (ReadErrors), once.
+  if (event == "log") {
     view_.Print(QStringLiteral("%1: %2").arg(hub.node, line.value("text").toString()));
   } else if (event == "progress") {
     const int maximum = line.value("maximum").toInt();
@@ -114,7 +137,10 @@ void THubFleet::ShowProgress() {
   for (const auto& hub : hubs_) {
     if (!hub->running || hub->percent < 0)
       continue;
-    lines << QStringLiteral("%1 %2").arg(hub->node, -16).arg(TTerminalView::Bar(hub->percent, 30));
+    lines << QStringLiteral("%1 %2")
+                 .arg(hub->node, -16)
+                 .arg(TTerminalView::Bar(hub->percent,
+                                         view_.BarWidth(std::max(17, int(hub->node.size()) + 1))));
   }
   view_.ShowProgressLines(lines);
 }
@@ -125,14 +151,7 @@ void THubFleet::Ended(THub& hub, int exitCode) {
   hub.running = false;
   QJsonObject record = hub.record;
   record.remove("event");
-  if (record.isEmpty()) {
-    // The child said nothing of its end (it crashed, or could not reach the hub).
-    record = QJsonObject{{"time", QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
-                         {"node", hub.node},
-                         {"result", "error"}};
-  }
-  record.insert("exitCode", exitCode);
   if (view_.Style() == TTerminalView::EStyle::Terminal)
     ShowProgress();
-  emit HubFinished(hub.node, exitCode, record);
+  emit HubFinished(hub.node, exitCode, record, hub.lastError);
 }

@@ -33,9 +33,11 @@ class THubFleet : public QObject {
   void Interrupt(int signal);
 
  signals:
-  // A hub's update has ended: its exit code and its record (the child's result line; a record
-  // made here when the child said nothing).
-  void HubFinished(const QString& node, int exitCode, const QJsonObject& record);
+  // A hub's update has ended: its exit code and its record (the child's result line; empty when
+  // the child said nothing of its end: it crashed, or could not reach the hub), and the last
+  // error it said (empty when none).
+  void HubFinished(const QString& node, int exitCode, const QJsonObject& record,
+                   const QJsonObject& lastError);
 
  private:
   struct THub {
@@ -43,11 +45,14 @@ class THubFleet : public QObject {
     QString key;
     QProcess* process = nullptr;
     QByteArray pending;
+    QByteArray pendingErrors;
     QJsonObject record;
+    QJsonObject lastError;
     int percent = -1;
     bool running = true;
   };
   void ReadOutput(THub& hub);
+  void ReadErrors(THub& hub);
   void TakeLine(THub& hub, const QJsonObject& line);
   void Ended(THub& hub, int exitCode);
   void ShowProgress();

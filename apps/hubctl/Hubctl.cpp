@@ -8,18 +8,22 @@
 #include <cstring>
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QSysInfo>
 #include <QTimer>
 
+#include "CommandLine.h"
 #include "HubFleet.h"
 #include "HubctlTexts.h"
 #include "TerminalView.h"
@@ -40,7 +44,6 @@ struct THubctl::TOptions {
   bool simulate = false;
   bool json = false;
   bool watch = false;
-  bool version = false;
   QString device;
   // update --image FILE --image-version X.X.XX.XXXX
   std::optional<QString> image;
@@ -51,6 +54,9 @@ struct THubctl::TOptions {
   bool parallel = false;  // auto --parallel
   std::optional<QString> log;
   std::optional<int> hubs;  // --simulate --hubs N
+  bool force = false;       // update a hub that runs the image's version
+  bool allowOlder = false;  // program an image older than the hub's
+  bool remove = false;      // install-udev-rule --remove
 };
 
 const char* ResultName(EUpdateResult result) {
@@ -105,8 +111,21 @@ int ExitCodeOf(EUpdateResult result) {
   }
 }
 
-void THubTally::Add(int hubCode) {
+const QStringList& LogRecordKeys() {
+  static const QStringList keys = {
+      "time",          "host",         "programVersion", "imageVersion",
+      "imageSha256",   "node",         "port",           "serialNumber",
+      "versionBefore", "versionAfter", "ledLevelsSaved", "ledLevelsRestored",
+      "result",        "reason",       "durationMs",     "exitCode"};
+  return keys;
+}
+
+void THubTally::Add(int hubCode, const QString& result) {
   ++done_;
+  if (result == RESULT_ALREADY_CURRENT || result == RESULT_IMAGE_OLDER) {
+    ++leftAlone_;
+    return;
+  }
   failed_ = failed_ || hubCode != EXIT_OK;
   interrupted_ = interrupted_ || hubCode == EXIT_INTERRUPTED;
 }
@@ -149,16 +168,15 @@ QString Hex4(unsigned value) {
   return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
 }
 
-// A version in JSON: the raw hex digits and the dotted form the window shows.
-void AddVersion(QJsonObject& object, const QString& key, std::uint32_t version) {
-  object.insert(key, VersionText(version));
-  object.insert(key + QStringLiteral("Dotted"), FormatVersion(VersionText(version)));
+// A version in JSON: the raw hex digits and the dotted form the window shows; null for none.
+void AddVersion(QJsonObject& object, const QString& key, std::optional<std::uint32_t> version) {
+  object.insert(key, version ? QJsonValue(VersionText(*version)) : QJsonValue());
+  object.insert(key + QStringLiteral("Dotted"),
+                version ? QJsonValue(FormatVersion(VersionText(*version))) : QJsonValue());
 }
 
-bool ParseInt(const QString& text, int low, int high, int& value) {
-  bool ok = false;
-  value = text.toInt(&ok);
-  return ok && value >= low && value <= high;
+QJsonValue OrNull(const QString& text) {
+  return text.isEmpty() ? QJsonValue() : QJsonValue(text);
 }
 
 }  // namespace
@@ -169,47 +187,6 @@ THubctl::~THubctl() {
   // The session's devices go before the bus they live on.
   session_.reset();
   simulatedHubs_.clear();
-}
-
-QString THubctl::Usage() {
-  return QStringLiteral(
-      "Usage: halvek-hubctl [--simulate] [--device NODE] [--json] COMMAND [ARGUMENTS]\n"
-      "\n"
-      "Commands:\n"
-      "  list                  every HID device: node, vendor:product, report lengths, access\n"
-      "  version               the hub's versions and whether an update is available\n"
-      "  update                programs the built-in firmware into the hub\n"
-      "  update --all          updates every hub plugged in, all at once\n"
-      "  update --image FILE --image-version X.X.XX.XXXX\n"
-      "                        programs the image in FILE instead; the hub must then report\n"
-      "                        that application version\n"
-      "  status [--watch]      the hub's charging data, once or every second\n"
-      "  led                   the hub's eight LED levels\n"
-      "  led CHANNEL LEVEL     sets one level (channel 1-8: 1-4 red, 5-8 green; level 0-100)\n"
-      "  led all LEVEL         sets all eight levels\n"
-      "  wait [--timeout S]    waits until a hub is plugged in\n"
-      "  auto [--count N]      updates every hub as it is plugged in, until Ctrl-C (or N hubs)\n"
-      "  auto --parallel       the same, without waiting for the hubs being updated\n"
-      "  install-udev-rule     lets the user at the seat use hubs without root (run as root)\n"
-      "\n"
-      "Options:\n"
-      "  --simulate            use emulated hubs instead of the machine's\n"
-      "  --device NODE         the hub at NODE (such as /dev/hidraw3) when several are plugged in\n"
-      "  --json                one JSON object per line\n"
-      "  --log FILE            (update, auto) appends one JSON line per hub updated\n"
-      "  --hubs N              with --simulate: N emulated hubs\n"
-      "  --help, -h            this text\n"
-      "  --version             this program's version and that of the built-in firmware\n"
-      "\n"
-      "Exit codes: 0 success, 1 other error (the output could not be written, for one),\n"
-      "2 usage error, 3 no hub, 4 access denied, 5 update failed, 6 time-out (no answer, or\n"
-      "wait ran out), 7 hub in use by another program, 130 interrupted.\n"
-      "\n"
-      "SIGHUP and SIGTERM act like a first Ctrl-C: an update in progress runs to its end.\n"
-      "HALVEK_SIMULATE_FAST=1 with --simulate: short pauses and a hub that answers at once\n"
-      "(for tests and demos). HALVEK_SIMULATE_FAULTS=\"2:no-reply@100,3:vanish@100\" with\n"
-      "--simulate: the second emulated hub stops answering from its 100th record, the third\n"
-      "drops off the bus at it.\n");
 }
 
 int THubctl::Run(const QStringList& arguments) {
@@ -226,130 +203,93 @@ int THubctl::Run(const QStringList& arguments) {
   return code == EXIT_OK ? EXIT_ERROR : code;
 }
 
+int THubctl::UsageError(const QString& why) {
+  Error(QStringLiteral("usage"), why);
+  *env_.err << HubctlCommandLine::TryHelp() << '\n';
+  env_.err->flush();
+  return EXIT_USAGE;
+}
+
 int THubctl::RunCommand(const QStringList& arguments) {
+  namespace cl = HubctlCommandLine;
+  const cl::TParsed parsed = cl::Parse(arguments);
+  // A bar needs a terminal that takes cursor movements and has room for it.
+  constexpr int NARROWEST_BAR_TERMINAL = 30;
+  const bool bar = env_.terminal && env_.cursorControl && env_.columns >= NARROWEST_BAR_TERMINAL;
+  const auto style = parsed.json ? TTerminalView::EStyle::Json
+                     : bar       ? TTerminalView::EStyle::Terminal
+                                 : TTerminalView::EStyle::Plain;
+  view_ = std::make_unique<TTerminalView>(*env_.out, *env_.err, style, env_.columns);
+  if (!parsed.error.isEmpty())
+    return UsageError(parsed.error);
+  if (parsed.help) {
+    const cl::TCommand* command = cl::FindCommand(parsed.command);
+    *env_.out << (command ? cl::CommandHelp(*command) : cl::Usage());
+    return EXIT_OK;
+  }
+  if (parsed.Has("--version"))
+    return ShowVersion(parsed.json);
+  if (parsed.command == "completion") {
+    *env_.out << (parsed.arguments[0] == "zsh" ? cl::ZshCompletion() : cl::BashCompletion());
+    return EXIT_OK;
+  }
+
   TOptions options;
-  auto usageError = [this](const QString& why) {
-    *env_.err << "halvek-hubctl: " << why << "\n\n" << Usage();
-    env_.err->flush();
-    return EXIT_USAGE;
-  };
-  for (int i = 0; i < arguments.size(); ++i) {
-    const QString& a = arguments[i];
-    auto value = [&](QString& out) {
-      if (i + 1 >= arguments.size())
-        return false;
-      out = arguments[++i];
-      return true;
-    };
-    QString text;
-    int number = 0;
-    if (a == "--help" || a == "-h") {
-      *env_.out << Usage();
-      return EXIT_OK;
-    } else if (a == "--version") {
-      options.version = true;
-    } else if (a == "--image") {
-      if (!value(text))
-        return usageError(HubctlTexts::ImageNeedsFile);
-      options.image = text;
-    } else if (a == "--image-version") {
-      if (!value(text))
-        return usageError(HubctlTexts::ImageVersionNeedsVersion);
-      options.imageVersion = text;
-    } else if (a == "--simulate") {
-      options.simulate = true;
-    } else if (a == "--json") {
-      options.json = true;
-    } else if (a == "--all") {
-      options.all = true;
-    } else if (a == "--parallel") {
-      options.parallel = true;
-    } else if (a == "--log") {
-      if (!value(text) || text.isEmpty())
-        return usageError(HubctlTexts::LogNeedsFile);
-      options.log = text;
-    } else if (a == "--hubs") {
-      if (!value(text) || !ParseInt(text, 1, 64, number))
-        return usageError(HubctlTexts::HubsNeedsNumber);
-      options.hubs = number;
-    } else if (a == "--watch") {
-      options.watch = true;
-    } else if (a == "--device") {
-      if (!value(options.device) || options.device.isEmpty())
-        return usageError(HubctlTexts::DeviceNeedsNode);
-    } else if (a == "--timeout") {
-      if (!value(text) || !ParseInt(text, 0, 86400, number)) {
-        return usageError(HubctlTexts::TimeoutNeedsSeconds);
-      }
-      options.timeoutS = number;
-    } else if (a == "--count") {
-      if (!value(text) || !ParseInt(text, 1, 1000000, number)) {
-        return usageError(HubctlTexts::CountNeedsNumber);
-      }
-      options.count = number;
-    } else if (a.startsWith("--")) {
-      return usageError(HubctlTexts::UnknownOption(a));
-    } else if (options.command.isEmpty()) {
-      options.command = a;
-    } else {
-      options.arguments << a;
-    }
+  options.command = parsed.command;
+  options.arguments = parsed.arguments;
+  options.simulate = parsed.Has("--simulate");
+  options.json = parsed.json;
+  options.watch = parsed.Has("--watch");
+  options.device = parsed.Value("--device");
+  options.all = parsed.Has("--all");
+  options.parallel = parsed.Has("--parallel");
+  options.force = parsed.Has("--force");
+  options.allowOlder = parsed.Has("--allow-older");
+  options.remove = parsed.Has("--remove");
+  if (parsed.Has("--image")) {
+    options.image = parsed.Value("--image");
+    options.imageVersion = parsed.Value("--image-version");
   }
-  if (options.version)
-    return ShowVersion(options);
-  static const QStringList commands = {"list", "version", "update", "status",
-                                       "led",  "wait",    "auto",   "install-udev-rule"};
-  if (options.command.isEmpty())
-    return usageError(HubctlTexts::NoCommand);
-  if (!commands.contains(options.command))
-    return usageError(HubctlTexts::UnknownCommand(options.command));
-  if (options.command != "led" && !options.arguments.isEmpty()) {
-    return usageError(HubctlTexts::Unexpected(options.arguments));
-  }
-  if (options.watch && options.command != "status")
-    return usageError(HubctlTexts::GoesWith("--watch", "status"));
-  if (options.timeoutS && options.command != "wait")
-    return usageError(HubctlTexts::GoesWith("--timeout", "wait"));
-  if (options.count && options.command != "auto")
-    return usageError(HubctlTexts::GoesWith("--count", "auto"));
-  if (options.all && options.command != "update")
-    return usageError(HubctlTexts::GoesWith("--all", "update"));
-  if (options.all && !options.device.isEmpty())
-    return usageError(HubctlTexts::AllExcludesDevice);
-  if (options.parallel && options.command != "auto")
-    return usageError(HubctlTexts::GoesWith("--parallel", "auto"));
-  if (options.log && options.command != "update" && options.command != "auto")
-    return usageError(HubctlTexts::GoesWith("--log", "update and auto"));
-  if (options.hubs && !options.simulate)
-    return usageError(HubctlTexts::GoesWith("--hubs", "--simulate"));
-  if ((options.image || options.imageVersion) && options.command != "update" &&
-      options.command != "auto") {
-    return usageError(HubctlTexts::ImageGoesWith);
-  }
-  if (options.image.has_value() != options.imageVersion.has_value())
-    return usageError(HubctlTexts::ImageGoTogether);
+  if (parsed.Has("--log"))
+    options.log = parsed.Value("--log");
+  if (parsed.Has("--hubs"))
+    options.hubs = parsed.Number("--hubs");
+  if (parsed.Has("--timeout"))
+    options.timeoutS = parsed.Number("--timeout");
+  if (parsed.Has("--count"))
+    options.count = parsed.Number("--count");
+  // auto alone programs every hub as the window does: the version rules are not its own.
+  if ((options.force || options.allowOlder) && options.command == "auto" && !options.parallel)
+    return UsageError(HubctlTexts::VersionRulesGoWith);
   if (options.imageVersion) {
     const auto version = ParseDottedVersion(*options.imageVersion);
     if (!version) {
-      return usageError(HubctlTexts::NotAVersion(*options.imageVersion));
+      return UsageError(HubctlTexts::NotAVersion(*options.imageVersion));
     }
     imageVersion_ = *version;
   }
-
-  const auto style = options.json    ? TTerminalView::EStyle::Json
-                     : env_.terminal ? TTerminalView::EStyle::Terminal
-                                     : TTerminalView::EStyle::Plain;
-  view_ = std::make_unique<TTerminalView>(*env_.out, *env_.err, style);
   if (options.image) {
     // Checked like the built-in image, before any hub is touched.
     image_ = LoadFirmwareFile(*options.image);
     if (!image_->IsValid()) {
-      Error(HubctlTexts::RefusingImage(QString::fromStdString(image_->Error())));
+      Error(QStringLiteral("broken-image"),
+            HubctlTexts::RefusingImage(QString::fromStdString(image_->Error())));
       return EXIT_USAGE;
     }
+    QFile file(*options.image);
+    if (file.open(QIODevice::ReadOnly))
+      imageSha256_ = QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex();
+  } else if (env_.image) {
+    QByteArray text;
+    for (std::size_t i = 0; i < env_.image->Count(); ++i)
+      text += QByteArray::fromStdString(env_.image->Line(i)) + '\n';
+    imageSha256_ = QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex();
+  } else if (const auto builtIn =
+                 LoadEmbeddedResource(QStringLiteral("APP"), QStringLiteral("appbin"))) {
+    imageSha256_ = QCryptographicHash::hash(*builtIn, QCryptographicHash::Sha256).toHex();
   }
   if (options.command == "install-udev-rule")
-    return InstallUdevRule();
+    return InstallUdevRule(options);
   return Dispatch(options);
 }
 
@@ -396,7 +336,7 @@ int THubctl::Dispatch(const TOptions& options) {
       session_->Start(platform, env_.image, env_.imageVersion);
   } catch (const std::exception& e) {
     view_->SetQuiet(false);
-    Error(HubctlTexts::CannotReachDevices(e.what()));
+    Error("cannot-reach-devices", HubctlTexts::CannotReachDevices(e.what()));
     return EXIT_ERROR;
   }
   if (env_.autoTimerMs)
@@ -452,11 +392,23 @@ void THubctl::PlugSimulatedHub() {
   simulatedHubs_.push_back(std::move(hub));
 }
 
-void THubctl::Error(const QString& line) {
+void THubctl::Error(const QString& reason, const QString& line, const QJsonObject& more) {
   view_->FinishProgress();
   if (view_->Style() == TTerminalView::EStyle::Json) {
-    view_->EmitJson({{"event", "error"}, {"text", line}});
+    QJsonObject object = more;
+    object.insert("event", "error");
+    object.insert("reason", reason);
+    object.insert("message", line);
+    view_->EmitJson(object);
   }
+  *env_.err << "halvek-hubctl: " << line << '\n';
+  env_.err->flush();
+}
+
+void THubctl::Notice(const QString& line) {
+  view_->FinishProgress();
+  if (view_->Style() == TTerminalView::EStyle::Json)
+    view_->EmitJson({{"event", "notice"}, {"message", line}});
   *env_.err << "halvek-hubctl: " << line << '\n';
   env_.err->flush();
 }
@@ -464,6 +416,16 @@ void THubctl::Error(const QString& line) {
 QString THubctl::CurrentNode() const {
   auto* device = dynamic_cast<THidDevice*>(session_->Link().CurrentDevice());
   return device ? QString::fromStdString(device->InterfaceInfo().DevicePath) : QString();
+}
+
+THubctl::THubIds THubctl::IdsOf(const THidDevice* hub) {
+  if (!hub)
+    return {};
+  const auto& properties = hub->InterfaceInfo().Properties;
+  const auto serial = properties.find("HID_UNIQ");
+  return {QString::fromStdString(hub->InterfaceInfo().DevicePath),
+          QString::fromStdString(PortOf(hub)),
+          serial == properties.end() ? QString() : QString::fromStdString(serial->second)};
 }
 
 int THubctl::SelectHub(const TOptions& options) {
@@ -477,27 +439,65 @@ int THubctl::SelectHub(const TOptions& options) {
       }
     }
     if (index < 0) {
-      Error(HubctlTexts::NoHubAt(options.device));
+      Error("no-hub", HubctlTexts::NoHubAt(options.device));
       return EXIT_NO_HUB;
     }
+  } else if (hubs.size() > 1) {
+    return SeveralHubs();
   }
   if (index < 0) {
-    Error(HubctlTexts::NoHubFound);
+    Error("no-hub", HubctlTexts::NoHubFound);
     return EXIT_NO_HUB;
   }
   // Later device changes keep to this hub, whatever else is plugged in.
   session_->HoldHub(index);
   THidDevice* hub = hubs[index];
   if (!hub->CanReadWrite()) {
-    Error(AccessDeniedLine(hub));
+    Error("access-denied", AccessDeniedLine(hub));
     return EXIT_ACCESS_DENIED;
   }
   QString why;
   if (THubSession::InUseElsewhere(hub, &why)) {
-    Error(HubctlTexts::HubInUse(CurrentNode(), why));
+    Error("hub-in-use", HubctlTexts::HubInUse(CurrentNode(), why));
     return EXIT_HUB_IN_USE;
   }
   return EXIT_OK;
+}
+
+QJsonObject THubctl::HubFacts(int index, std::optional<TVersionReply>* reply) {
+  THidDevice* hub = session_->Hubs()[index];
+  const THubIds ids = IdsOf(hub);
+  QJsonObject facts{
+      {"node", ids.node}, {"port", OrNull(ids.port)}, {"serialNumber", OrNull(ids.serial)}};
+  std::optional<TVersionReply> version;
+  // A hub another program updates is sent nothing.
+  if (hub->CanReadWrite() && !THubSession::InUseElsewhere(hub) && session_->UseHub(index)) {
+    view_->SetQuiet(true);
+    version = session_->CheckVersion();
+    view_->SetQuiet(false);
+  }
+  AddVersion(facts, QStringLiteral("bootloader"),
+             version ? std::optional(version->bootloader) : std::nullopt);
+  AddVersion(facts, QStringLiteral("application"),
+             version ? std::optional(version->application) : std::nullopt);
+  if (reply)
+    *reply = version;
+  return facts;
+}
+
+int THubctl::SeveralHubs() {
+  QJsonArray hubs;
+  QStringList lines;
+  for (int i = 0; i < static_cast<int>(session_->Hubs().size()); ++i) {
+    const QJsonObject facts = HubFacts(i);
+    hubs.append(facts);
+    lines << HubctlTexts::HubLine(facts);
+  }
+  Error("several-hubs", HubctlTexts::SeveralHubs(static_cast<int>(lines.size())), {{"hubs", hubs}});
+  for (const QString& line : lines)
+    *env_.err << "  " << line << '\n';
+  env_.err->flush();
+  return EXIT_USAGE;
 }
 
 int THubctl::List(const TOptions& options) {
@@ -512,31 +512,31 @@ int THubctl::List(const TOptions& options) {
     const bool hub = IsHub(device);
     // A device with the hub's ids that is not taken for one says why.
     const QString notHub = HasHubIds(device) && !hub ? NotAHubReason(device) : QString();
-    const QString node = QString::fromStdString(device->InterfaceInfo().DevicePath);
+    const THubIds ids = IdsOf(device);
     const QString access =
         device->CanReadWrite()
             ? HubctlTexts::ReadWrite
             : HubctlTexts::NoAccess(QString::fromStdString(device->OpenErrorText()));
     if (options.json) {
-      devices.append(QJsonObject{{"node", node},
-                                 {"vendor", Hex4(a.VendorID)},
-                                 {"product", Hex4(a.ProductID)},
-                                 {"inputLength", caps.InputReportByteLength},
-                                 {"outputLength", caps.OutputReportByteLength},
-                                 {"readWrite", device->CanReadWrite()},
-                                 {"hub", hub}});
-      if (!notHub.isEmpty()) {
-        QJsonObject last = devices.last().toObject();
-        last.insert("notHub", notHub);
-        devices.replace(devices.size() - 1, last);
-      }
+      QJsonObject object{{"node", ids.node},
+                         {"vendor", Hex4(a.VendorID)},
+                         {"product", Hex4(a.ProductID)},
+                         {"inputLength", caps.InputReportByteLength},
+                         {"outputLength", caps.OutputReportByteLength},
+                         {"readWrite", device->CanReadWrite()},
+                         {"hub", hub},
+                         {"port", OrNull(ids.port)},
+                         {"serialNumber", OrNull(ids.serial)}};
+      if (!notHub.isEmpty())
+        object.insert("notHub", notHub);
+      devices.append(object);
     } else {
       view_->Print(QStringLiteral("%1  %2:%3  in %4  out %5  %6%7")
-                       .arg(node, -16)
+                       .arg(ids.node, -16)
                        .arg(Hex4(a.VendorID), Hex4(a.ProductID))
                        .arg(caps.InputReportByteLength, -3)
                        .arg(caps.OutputReportByteLength, -3)
-                       .arg(access, hub                ? HubctlTexts::ListHub
+                       .arg(access, hub                ? HubctlTexts::ListHub(ids.port, ids.serial)
                                     : notHub.isEmpty() ? QString()
                                                        : HubctlTexts::ListNotHub(notHub)));
     }
@@ -548,32 +548,105 @@ int THubctl::List(const TOptions& options) {
   }
   for (THidDevice* hub : session_->Hubs()) {
     if (!hub->CanReadWrite()) {
-      Error(AccessDeniedLine(hub));
+      Error("access-denied", AccessDeniedLine(hub));
     }
   }
   return EXIT_OK;
 }
 
 int THubctl::Version(const TOptions& options) {
-  if (const int code = SelectHub(options))
-    return code;
-  const auto version = session_->CheckVersion();
-  if (!version) {
-    Error(HubctlTexts::DidNotAnswer(CurrentNode()));
-    return EXIT_TIMEOUT;
+  const int count = static_cast<int>(session_->Hubs().size());
+  // Several hubs and none chosen: every hub's versions.
+  const bool every = options.device.isEmpty() && count > 1;
+  int code = EXIT_OK;
+  for (int i = 0; i < (every ? count : 1); ++i) {
+    std::optional<TVersionReply> version;
+    QJsonObject facts;
+    if (every) {
+      THidDevice* hub = session_->Hubs()[i];
+      QString why;
+      if (!hub->CanReadWrite()) {
+        Error("access-denied", AccessDeniedLine(hub));
+        code = EXIT_ACCESS_DENIED;
+        continue;
+      }
+      if (THubSession::InUseElsewhere(hub, &why)) {
+        Error("hub-in-use", HubctlTexts::HubInUse(IdsOf(hub).node, why));
+        code = EXIT_HUB_IN_USE;
+        continue;
+      }
+      facts = HubFacts(i, &version);
+      if (!options.json && version)
+        view_->Print((i > 0 ? QStringLiteral("\n") : QString()) +
+                     HubctlTexts::HubLine(facts, false));
+    } else {
+      if (const int refused = SelectHub(options))
+        return refused;
+      version = session_->CheckVersion();
+      facts = QJsonObject{{"node", CurrentNode()}};
+      if (version) {
+        AddVersion(facts, QStringLiteral("bootloader"), version->bootloader);
+        AddVersion(facts, QStringLiteral("application"), version->application);
+      }
+    }
+    if (!version) {
+      Error("no-answer", HubctlTexts::DidNotAnswer(facts.value("node").toString(CurrentNode())));
+      code = EXIT_TIMEOUT;
+      continue;
+    }
+    if (options.json) {
+      facts.insert("updateAvailable", IsUpdateAvailable(version->application));
+      AddVersion(facts, QStringLiteral("builtIn"), BUILTIN_APP_VERSION);
+      view_->EmitJson(facts);
+    } else {
+      for (const QString& line : VersionLines(*version))
+        view_->Print(line);
+    }
   }
-  if (options.json) {
-    QJsonObject object{{"node", CurrentNode()},
-                       {"updateAvailable", IsUpdateAvailable(version->application)}};
-    AddVersion(object, QStringLiteral("bootloader"), version->bootloader);
-    AddVersion(object, QStringLiteral("application"), version->application);
-    AddVersion(object, QStringLiteral("builtIn"), BUILTIN_APP_VERSION);
-    view_->EmitJson(object);
+  return code;
+}
+
+std::uint32_t THubctl::TargetVersion() const {
+  return image_ ? imageVersion_ : env_.imageVersion.value_or(BUILTIN_APP_VERSION);
+}
+
+std::optional<int> THubctl::LeftAlone(const TOptions& options,
+                                      std::optional<std::uint32_t> application, const THubIds& ids,
+                                      const QElapsedTimer& clock) {
+  const std::uint32_t target = TargetVersion();
+  if (!application || *application < target)
+    return std::nullopt;
+  const bool same = *application == target;
+  if ((same && options.force) || (!same && options.allowOlder))
+    return std::nullopt;
+  // A hub in its bootloader has no whole application, whatever it reports: it is programmed.
+  if (QueryMode(session_->Link()) == MODE_BOOTLOADER)
+    return std::nullopt;
+  // An update cut short after programming left the hub's LED levels kept, not back on the hub:
+  // the update runs again, and writes them back.
+  QString error;
+  const auto* hub = dynamic_cast<const THidDevice*>(session_->Link().CurrentDevice());
+  if (hub && session_->LevelStore().Load(HubIdentity(hub), error))
+    return std::nullopt;
+  const QString running = FormatVersion(VersionText(*application));
+  const QString result = same ? RESULT_ALREADY_CURRENT : RESULT_IMAGE_OLDER;
+  const int code = same ? EXIT_OK : EXIT_USAGE;
+  if (same) {
+    if (!options.json)
+      view_->Print(HubctlTexts::AlreadyRuns(running));
   } else {
-    for (const QString& line : VersionLines(*version))
-      view_->Print(line);
+    Error(RESULT_IMAGE_OLDER, HubctlTexts::ImageOlder(FormatVersion(VersionText(target)), running));
   }
-  return EXIT_OK;
+  QJsonObject record = HubRecord(ids, result, HubctlTexts::ReasonOf(result, running), application,
+                                 clock.elapsed(), code);
+  record.insert("versionAfter", VersionText(*application));
+  if (options.json) {
+    QJsonObject object = record;
+    object.insert("event", "result");
+    view_->EmitJson(object);
+  }
+  WriteLog(options, record);
+  return code;
 }
 
 int THubctl::Update(const TOptions& options) {
@@ -581,61 +654,79 @@ int THubctl::Update(const TOptions& options) {
     return UpdateAll(options);
   if (const int code = SelectHub(options))
     return code;
-  const bool keepRecord = options.json || options.log;
-  const QString node = CurrentNode();
-  auto* hub = dynamic_cast<THidDevice*>(session_->Link().CurrentDevice());
-  const QString port = hub ? QString::fromStdString(PortOf(hub)) : QString();
   QElapsedTimer clock;
   clock.start();
+  // The hub's device object goes with its first restart: what names it is taken now.
+  const THubIds ids = IdsOf(dynamic_cast<THidDevice*>(session_->Link().CurrentDevice()));
   std::optional<std::uint32_t> before;
-  if (keepRecord) {
-    if (const auto version = session_->CheckVersion())
-      before = version->application;
-  }
+  if (const auto version = session_->CheckVersion())
+    before = version->application;
+  if (const auto code = LeftAlone(options, before, ids, clock))
+    return *code;
   onInterrupt_ = [this] { InterruptUpdate(); };
   EUpdateResult result = EUpdateResult::Error;
+  QString thrown;
   try {
     result = session_->Update();
   } catch (const std::exception& e) {
-    Error(HubctlTexts::UpdateFailed(e.what()));
+    thrown = e.what();
   }
   onInterrupt_ = nullptr;
   view_->FinishProgress();
-  const QJsonObject record = UpdateRecord(result, node, port, before, clock.elapsed());
+  const int code = ExitCodeOf(result);
+  const QString reason = result == EUpdateResult::Completed ? QString()
+                         : thrown.isEmpty()
+                             ? HubctlTexts::ReasonOf(ResultName(result), {}, view_->LastPosition())
+                             : thrown;
+  const QJsonObject record = HubRecord(ids, ResultName(result), reason, before, clock.elapsed(),
+                                       code, &session_->Procedure().Record());
+  if (result != EUpdateResult::Completed && result != EUpdateResult::Cancelled) {
+    // What the hub is left in, and what to do next.
+    Error(ResultName(result), HubctlTexts::WhatNext(result, reason, !options.device.isEmpty()));
+  }
   if (options.json) {
     QJsonObject object = record;
     object.insert("event", "result");
-    if (image_) {
+    if (image_)
       object.insert("image", *options.image);
-      AddVersion(object, QStringLiteral("imageVersion"), imageVersion_);
-    }
+    AddVersion(object, QStringLiteral("imageVersion"), TargetVersion());
     view_->EmitJson(object);
   }
   WriteLog(options, record);
-  if (result == EUpdateResult::Stopped)
-    Error(HubctlTexts::StoppedInBootloader);
-  return ExitCodeOf(result);
+  return code;
 }
 
-QJsonObject THubctl::UpdateRecord(EUpdateResult result, const QString& node, const QString& port,
-                                  std::optional<std::uint32_t> before, qint64 durationMs) const {
-  const TUpdateRecord& done = session_->Procedure().Record();
-  QJsonObject record{{"time", QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
-                     {"node", node},
-                     {"port", port},
-                     {"result", ResultName(result)},
-                     {"ledLevelsRestored", done.ledLevelsRestored}};
-  if (durationMs >= 0)
-    record.insert("durationMs", durationMs);
+QJsonObject THubctl::HubRecord(const THubIds& ids, const QString& result, const QString& reason,
+                               std::optional<std::uint32_t> before, qint64 durationMs, int exitCode,
+                               const TUpdateRecord* done) const {
+  QJsonObject record;
+  for (const QString& key : LogRecordKeys())
+    record.insert(key, QJsonValue());
+  record.insert("time", QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
+  record.insert("host", OrNull(QSysInfo::machineHostName()));
+  record.insert("programVersion", PROGRAM_VERSION);
+  record.insert("imageVersion", VersionText(TargetVersion()));
+  record.insert("imageSha256", OrNull(imageSha256_));
+  record.insert("node", OrNull(ids.node));
+  record.insert("port", OrNull(ids.port));
+  record.insert("serialNumber", OrNull(ids.serial));
   if (before)
     record.insert("versionBefore", VersionText(*before));
-  if (done.applicationAfter)
-    record.insert("versionAfter", VersionText(*done.applicationAfter));
-  if (done.ledLevelsSaved) {
-    QJsonArray levels;
-    for (int level : *done.ledLevelsSaved)
-      levels.append(level);
-    record.insert("ledLevelsSaved", levels);
+  record.insert("result", result);
+  record.insert("reason", OrNull(reason));
+  if (durationMs >= 0)
+    record.insert("durationMs", durationMs);
+  record.insert("exitCode", exitCode);
+  if (done) {
+    if (done->applicationAfter)
+      record.insert("versionAfter", VersionText(*done->applicationAfter));
+    if (done->ledLevelsSaved) {
+      QJsonArray levels;
+      for (int level : *done->ledLevelsSaved)
+        levels.append(level);
+      record.insert("ledLevelsSaved", levels);
+    }
+    record.insert("ledLevelsRestored", done->ledLevelsRestored);
   }
   return record;
 }
@@ -643,7 +734,7 @@ QJsonObject THubctl::UpdateRecord(EUpdateResult result, const QString& node, con
 void THubctl::WriteLog(const TOptions& options, const QJsonObject& record) {
   QString error;
   if (options.log && !AppendJsonLine(*options.log, record, error))
-    Error(HubctlTexts::LogNotWritten(*options.log, error));
+    Error("log-not-written", HubctlTexts::LogNotWritten(*options.log, error));
 }
 
 QString THubctl::ChildProgram() const {
@@ -652,7 +743,7 @@ QString THubctl::ChildProgram() const {
 
 void THubctl::InterruptFleet(THubFleet& fleet) {
   if (interrupts_ == 1)
-    Error(HubctlTexts::InterruptAll);
+    Notice(HubctlTexts::InterruptAll);
   fleet.Interrupt(SIGINT);
 }
 
@@ -665,19 +756,49 @@ QStringList THubctl::ChildArguments(const TOptions& options) const {
   }
   if (options.image)
     arguments << "--image" << *options.image << "--image-version" << *options.imageVersion;
+  if (options.force)
+    arguments << "--force";
+  if (options.allowOlder)
+    arguments << "--allow-older";
+  // Each hub's own process writes its record: a supervisor killed midway loses none.
+  if (options.log)
+    arguments << "--log" << *options.log;
   return arguments;
+}
+
+QJsonObject THubctl::FleetRecord(const TOptions& options, const QString& node, int code,
+                                 const QJsonObject& record, const QJsonObject& lastError) {
+  if (!record.isEmpty())
+    return record;
+  // The hub's process said nothing of its end (it crashed, or never reached the hub): its
+  // record is made and written here.
+  THidDevice* hub = nullptr;
+  for (THidDevice* listed : session_->Hubs()) {
+    if (IdsOf(listed).node == node)
+      hub = listed;
+  }
+  THubIds ids = IdsOf(hub);
+  ids.node = node;
+  const QJsonObject made =
+      HubRecord(ids, lastError.value("reason").toString(QStringLiteral("error")),
+                lastError.value("message").toString(), std::nullopt, -1, code);
+  WriteLog(options, made);
+  return made;
 }
 
 int THubctl::UpdateAll(const TOptions& options) {
   THubFleet fleet(*view_, ChildProgram(), ChildArguments(options));
   THubTally tally;
+  std::vector<QJsonObject> records;
   connect(&fleet, &THubFleet::HubFinished, this,
-          [&](const QString& node, int code, const QJsonObject& record) {
-            WriteLog(options, record);
+          [&](const QString& node, int code, const QJsonObject& childRecord,
+              const QJsonObject& lastError) {
+            const QJsonObject record = FleetRecord(options, node, code, childRecord, lastError);
+            records.push_back(record);
             if (!options.json) {
               view_->Print(QStringLiteral("%1: %2").arg(node, record.value("result").toString()));
             }
-            tally.Add(code);
+            tally.Add(code, record.value("result").toString());
             if (fleet.Running() == 0)
               Finish(tally.ExitCode());
           });
@@ -686,16 +807,50 @@ int THubctl::UpdateAll(const TOptions& options) {
                 QString::fromStdString(HubKey(hub)));
   }
   if (fleet.Running() == 0) {
-    Error(HubctlTexts::NoHubFound);
+    Error("no-hub", HubctlTexts::NoHubFound);
     return EXIT_NO_HUB;
   }
   onInterrupt_ = [&] { InterruptFleet(fleet); };
-  return RunLoopUntilDone();
+  const int code = RunLoopUntilDone();
+  Summary(tally, records, options.json);
+  return code;
+}
+
+void THubctl::Summary(const THubTally& tally, const std::vector<QJsonObject>& records, bool json) {
+  QStringList failures;
+  QJsonArray failed;
+  int updated = 0;
+  for (const QJsonObject& record : records) {
+    const QString result = record.value("result").toString();
+    if (result == QLatin1String("completed")) {
+      ++updated;
+    } else if (result != RESULT_ALREADY_CURRENT && result != RESULT_IMAGE_OLDER) {
+      const QString reason = record.value("reason").toString(result);
+      failures << QStringLiteral("%1 (%2)").arg(record.value("node").toString(), reason);
+      failed.append(QJsonObject{
+          {"node", record.value("node")}, {"result", result}, {"reason", record.value("reason")}});
+    }
+  }
+  const int count = static_cast<int>(records.size());
+  const QString line = HubctlTexts::FleetSummary(count, updated, tally.LeftAlone(), failures);
+  if (json) {
+    view_->EmitJson({{"event", "summary"},
+                     {"hubs", count},
+                     {"updated", updated},
+                     {"leftAlone", tally.LeftAlone()},
+                     {"failed", failed}});
+  }
+  if (!failures.isEmpty()) {
+    Error("hubs-failed", line);
+  } else if (!json) {
+    view_->Print(line);
+  }
 }
 
 int THubctl::AutoParallel(const TOptions& options) {
   THubFleet fleet(*view_, ChildProgram(), ChildArguments(options));
   THubTally tally;
+  std::vector<QJsonObject> records;
   // Ctrl-C, or nobody reading any more: no more hubs are taken on.
   bool stopping = false;
   // Ports (or nodes) whose hub has been updated and is still plugged in: not new until it goes.
@@ -721,29 +876,30 @@ int THubctl::AutoParallel(const TOptions& options) {
       fleet.Start(node, key);
     }
   };
-  connect(
-      &fleet, &THubFleet::HubFinished, this,
-      [&](const QString& node, int code, const QJsonObject& record) {
-        tally.Add(code);
-        WriteLog(options, record);
-        if (options.json) {
-          view_->EmitJson(
-              {{"event", "hub"}, {"node", node}, {"result", record.value("result").toString()}});
-        } else {
-          view_->Print(HubctlTexts::HubDone(tally.Done(), node, record.value("result").toString()));
-        }
-        // Nobody reads any more: the updates under way end, no more hubs are taken on.
-        const bool unread = !view_->OutputError().isEmpty();
-        if (fleet.Running() == 0 && unread) {
-          Finish(EXIT_ERROR);
-          return;
-        }
-        stopping = stopping || unread;
-        if (fleet.Running() == 0 &&
-            (stopping || (options.count && tally.Done() >= *options.count))) {
-          Finish(tally.ExitCode());
-        }
-      });
+  connect(&fleet, &THubFleet::HubFinished, this,
+          [&](const QString& node, int code, const QJsonObject& childRecord,
+              const QJsonObject& lastError) {
+            const QJsonObject record = FleetRecord(options, node, code, childRecord, lastError);
+            const QString result = record.value("result").toString();
+            records.push_back(record);
+            tally.Add(code, result);
+            if (options.json) {
+              view_->EmitJson({{"event", "hub"}, {"node", node}, {"result", result}});
+            } else {
+              view_->Print(HubctlTexts::HubDone(tally.Done(), node, result));
+            }
+            // Nobody reads any more: the updates under way end, no more hubs are taken on.
+            const bool unread = !view_->OutputError().isEmpty();
+            if (fleet.Running() == 0 && unread) {
+              Finish(EXIT_ERROR);
+              return;
+            }
+            stopping = stopping || unread;
+            if (fleet.Running() == 0 &&
+                (stopping || (options.count && tally.Done() >= *options.count))) {
+              Finish(tally.ExitCode());
+            }
+          });
   connect(session_.get(), &THubSession::HubsChanged, this, startNew);
   onInterrupt_ = [&] {
     stopping = true;
@@ -758,7 +914,10 @@ int THubctl::AutoParallel(const TOptions& options) {
     view_->Print(HubctlTexts::WaitingForHubs);
   // Hubs already plugged in when we start are to be updated too.
   startNew();
-  return RunLoopUntilDone();
+  const int code = RunLoopUntilDone();
+  if (!records.empty())
+    Summary(tally, records, options.json);
+  return code;
 }
 
 int THubctl::Status(const TOptions& options) {
@@ -767,15 +926,15 @@ int THubctl::Status(const TOptions& options) {
   auto readOnce = [this, &options]() {
     const auto status = ReadHubStatus(session_->Link());
     if (!status) {
-      Error(HubctlTexts::DidNotAnswer(CurrentNode()));
+      Error("no-answer", HubctlTexts::DidNotAnswer(CurrentNode()));
       return false;
     }
     if (options.json) {
       QJsonArray batteries;
       for (bool present : status->batteryPresent)
         batteries.append(present);
-      view_->EmitJson({{"voltage_mV", status->voltage_mV},
-                       {"current_mA", status->current_mA},
+      view_->EmitJson({{"voltageMv", status->voltage_mV},
+                       {"currentMa", status->current_mA},
                        {"state", status->state},
                        {"channel", status->channel},
                        {"batteries", batteries},
@@ -811,60 +970,44 @@ int THubctl::Status(const TOptions& options) {
 }
 
 int THubctl::Led(const TOptions& options) {
+  // The words were checked against the table: CHANNEL (1-8 or all) and LEVEL, or none.
   const QStringList& args = options.arguments;
-  auto usageError = [this](const QString& why) {
-    *env_.err << "halvek-hubctl: " << why << '\n';
-    return EXIT_USAGE;
-  };
-  int channelFrom = 0, channelTo = 0, level = 0;
-  if (!args.isEmpty()) {
-    if (args.size() != 2)
-      return usageError(HubctlTexts::LedArguments);
-    if (args[0] == "all") {
-      channelFrom = 1;
-      channelTo = LED_CHANNEL_COUNT;
-    } else if (ParseInt(args[0], 1, LED_CHANNEL_COUNT, channelFrom)) {
-      channelTo = channelFrom;
-    } else {
-      return usageError(HubctlTexts::LedChannelRange);
-    }
-    if (!ParseInt(args[1], 0, LED_LEVEL_MAX, level))
-      return usageError(HubctlTexts::LedLevelRange);
-  }
   if (const int code = SelectHub(options))
     return code;
-  THubLink& link = session_->Link();
+  TLedAdjuster& leds = session_->Leds();
   const QString node = CurrentNode();
   if (args.isEmpty()) {
-    const int result = link.SendFrame(CMD_LED_ADJUST_BEGIN, MakeRequest());
-    const ReplyBuffer reply = link.Reply();
-    link.SendFrame(CMD_LED_ADJUST_END, MakeRequest());
-    if (result != 0) {
-      Error(HubctlTexts::NoLedLevels(node));
+    leds.ClearLedLevelsRead();
+    leds.StartAdjust();
+    leds.EndAdjust();
+    if (!leds.LedLevelsRead()) {
+      Error("no-answer", HubctlTexts::NoLedLevels(node));
       return EXIT_TIMEOUT;
     }
-    const auto levels = DecodeLedLevels(reply);
     if (options.json) {
       QJsonArray red, green;
-      for (int i = 0; i < 4; ++i)
-        red.append(levels[i]);
-      for (int i = 4; i < 8; ++i)
-        green.append(levels[i]);
+      for (int channel = 1; channel <= 4; ++channel) {
+        red.append(leds.Level(channel));
+        green.append(leds.Level(channel + 4));
+      }
       view_->EmitJson({{"node", node}, {"red", red}, {"green", green}});
     } else {
-      for (int led = 0; led < 4; ++led) {
-        view_->Print(HubctlTexts::LedLine(led + 1, levels[led], levels[led + 4]));
-      }
+      for (int led = 1; led <= 4; ++led)
+        view_->Print(HubctlTexts::LedLine(led, leds.Level(led), leds.Level(led + 4)));
     }
     return EXIT_OK;
   }
+  const bool all = args[0] == "all";
+  const int from = all ? 1 : args[0].toInt();
+  const int to = all ? LED_CHANNEL_COUNT : from;
   bool answered = true;
-  for (int channel = channelFrom; channel <= channelTo; ++channel) {
-    answered = link.SendFrame(CMD_SET_LED_LEVEL, LedLevelRequest(channel, level)) == 0 && answered;
+  for (int channel = from; channel <= to; ++channel) {
+    leds.SetLevel(channel, args[1].toInt());
+    answered = leds.SendLevel(channel) && answered;
   }
-  link.SendFrame(CMD_LED_ADJUST_END, MakeRequest());
+  leds.EndAdjust();
   if (!answered) {
-    Error(HubctlTexts::LevelNotTaken(node));
+    Error("no-answer", HubctlTexts::LevelNotTaken(node));
     return EXIT_TIMEOUT;
   }
   if (options.json)
@@ -873,31 +1016,34 @@ int THubctl::Led(const TOptions& options) {
 }
 
 int THubctl::Wait(const TOptions& options) {
-  auto found = [this, &options]() {
+  // EXIT_OK once the hub is there; with several and none chosen, what SelectHub says.
+  auto found = [this, &options]() -> std::optional<int> {
     for (THidDevice* hub : session_->Hubs()) {
       const QString node = QString::fromStdString(hub->InterfaceInfo().DevicePath);
-      if (options.device.isEmpty() || node == options.device) {
-        if (options.json) {
-          view_->EmitJson({{"event", "hub"}, {"node", node}});
-        } else {
-          view_->Print(node);
-        }
-        return true;
+      if (!options.device.isEmpty() && node != options.device)
+        continue;
+      if (options.device.isEmpty() && session_->Hubs().size() > 1)
+        return SeveralHubs();
+      if (options.json) {
+        view_->EmitJson({{"event", "hub"}, {"node", node}});
+      } else {
+        view_->Print(node);
       }
+      return EXIT_OK;
     }
-    return false;
+    return std::nullopt;
   };
-  if (found())
-    return EXIT_OK;
+  if (const auto code = found())
+    return *code;
   connect(session_.get(), &THubSession::HubsChanged, this, [&] {
-    if (found())
-      Finish(EXIT_OK);
+    if (const auto code = found())
+      Finish(*code);
   });
   QTimer timeout;
   if (options.timeoutS) {
     timeout.setSingleShot(true);
     connect(&timeout, &QTimer::timeout, this, [&] {
-      Error(HubctlTexts::NoHubWithin(*options.timeoutS));
+      Error("timeout", HubctlTexts::NoHubWithin(*options.timeoutS));
       Finish(EXIT_TIMEOUT);
     });
     timeout.start(*options.timeoutS * 1000);
@@ -910,17 +1056,35 @@ int THubctl::Auto(const TOptions& options) {
   if (options.parallel)
     return AutoParallel(options);
   THubTally tally;
+  // The hub being updated, as it was when the run began (its node changes on the way).
+  THubIds ids;
+  QElapsedTimer clock;
+  connect(session_.get(), &THubSession::HubsChanged, this, [&] {
+    if (!session_->Procedure().Running()) {
+      ids = IdsOf(dynamic_cast<THidDevice*>(session_->Link().CurrentDevice()));
+      clock.start();
+    }
+  });
   connect(session_.get(), &THubSession::AutoUpdateFinished, this, [&](EUpdateResult result) {
-    tally.Add(ExitCodeOf(result));
-    const QString node = CurrentNode();
-    auto* hub = dynamic_cast<THidDevice*>(session_->Link().CurrentDevice());
-    WriteLog(options, UpdateRecord(result, node, hub ? QString::fromStdString(PortOf(hub)) : "",
-                                   std::nullopt, -1));
+    const int code = ExitCodeOf(result);
+    tally.Add(code);
+    // The versions the run's checks found: before the update, and after.
+    const auto versions = view_->TakeVersionsShown();
+    const bool done = result == EUpdateResult::Completed;
+    const QString reason =
+        done ? QString() : HubctlTexts::ReasonOf(ResultName(result), {}, view_->LastPosition());
+    const QJsonObject record =
+        HubRecord(ids, ResultName(result), reason,
+                  versions.empty() ? std::nullopt : std::optional(versions.front()),
+                  clock.isValid() ? clock.elapsed() : -1, code, &session_->Procedure().Record());
+    WriteLog(options, record);
+    const QString node = ids.node.isEmpty() ? QStringLiteral("?") : ids.node;
+    if (!done && result != EUpdateResult::Cancelled)
+      Error(ResultName(result), HubctlTexts::AutoNotUpdated(node, reason), {{"node", node}});
     if (options.json) {
       view_->EmitJson({{"event", "hub"}, {"node", node}, {"result", ResultName(result)}});
     } else {
-      view_->Print(HubctlTexts::HubDone(tally.Done(), node.isEmpty() ? QStringLiteral("?") : node,
-                                        ResultName(result)));
+      view_->Print(HubctlTexts::HubDone(tally.Done(), node, ResultName(result)));
     }
     if (options.count && tally.Done() >= *options.count) {
       Finish(tally.ExitCode());
@@ -944,14 +1108,16 @@ int THubctl::Auto(const TOptions& options) {
   };
   if (!options.json)
     view_->Print(HubctlTexts::WaitingForHubs);
+  ids = IdsOf(dynamic_cast<THidDevice*>(session_->Link().CurrentDevice()));
+  clock.start();
   session_->SetAutoUpdate(true);
   // Hubs already plugged in when we start are to be updated too, each once.
   session_->RequestAutoUpdate();
   return RunLoopUntilDone();
 }
 
-int THubctl::ShowVersion(const TOptions& options) {
-  if (options.json) {
+int THubctl::ShowVersion(bool json) {
+  if (json) {
     QJsonObject object{{"program", "halvek-hubctl"}, {"version", PROGRAM_VERSION}};
     AddVersion(object, QStringLiteral("builtIn"), BUILTIN_APP_VERSION);
     *env_.out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
@@ -965,43 +1131,94 @@ int THubctl::ShowVersion(const TOptions& options) {
   return EXIT_OK;
 }
 
-int THubctl::InstallUdevRule() {
+QString THubctl::TellUdev() {
+  QProcess reload;
+  reload.start(env_.udevadm, {"control", "--reload-rules"});
+  if (!reload.waitForStarted())
+    return HubctlTexts::NoUdevadm;
+  reload.waitForFinished();
+  // udevadm's own words ("Failed to send reload request: No such file or directory") say
+  // little: what they mean here is that no udev daemon runs.
+  if (reload.exitStatus() != QProcess::NormalExit || reload.exitCode() != 0)
+    return HubctlTexts::NoUdevd;
+  QProcess::execute(env_.udevadm, {"trigger", "--subsystem-match=hidraw", "--action=change"});
+  return {};
+}
+
+int THubctl::InstallUdevRule(const TOptions& options) {
   const QString ruleName = QStringLiteral("60-halvek-hub.rules");
   const auto rule = LoadEmbeddedResource(QStringLiteral("PACKAGING"), ruleName);
   if (!rule) {
-    Error(HubctlTexts::RuleMissing);
+    Error("rule-missing", HubctlTexts::RuleMissing);
     return EXIT_ERROR;
   }
-  if (env_.requireRoot && geteuid() != 0) {
-    Error(HubctlTexts::RuleNeedsRoot);
-    return EXIT_ACCESS_DENIED;
-  }
   const QString path = QDir(env_.udevRulesDir).filePath(ruleName);
+  const QString packaged = QDir(env_.packageRulesDir).filePath(ruleName);
+  const bool dryRun = options.simulate;
+  // What was done (or, with --simulate, would be), as a line or a JSON object.
+  auto say = [&](const char* event, const QString& where, const QString& line,
+                 const QString& udev = QString()) {
+    if (options.json) {
+      view_->EmitJson({{"event", event},
+                       {"path", where},
+                       {"simulate", dryRun},
+                       {"udevTold", udev.isEmpty() && !dryRun},
+                       {"message", line}});
+    } else {
+      view_->Print(line);
+    }
+    if (!udev.isEmpty())
+      Notice(udev);
+    return EXIT_OK;
+  };
+  const bool copied = QFileInfo::exists(path);
+  auto needsRoot = [&] {
+    if (!env_.requireRoot || dryRun || geteuid() == 0)
+      return false;
+    Error("needs-root", HubctlTexts::RuleNeedsRoot(options.remove));
+    return true;
+  };
+  if (options.remove) {
+    if (!copied)
+      return say("not-installed", path, HubctlTexts::NoCopy(path));
+    if (needsRoot())
+      return EXIT_ACCESS_DENIED;
+    if (dryRun)
+      return say("removed", path, HubctlTexts::WouldRemove(path));
+    QFile copy(path);
+    if (!copy.remove()) {
+      Error("cannot-write", HubctlTexts::CannotRemove(path, copy.errorString()));
+      return EXIT_ERROR;
+    }
+    return say("removed", path, HubctlTexts::Removed(path), TellUdev());
+  }
+  // The package's rule is udev's already: a copy in /etc would override it and outlive the
+  // package.
+  if (QFileInfo::exists(packaged)) {
+    return say("packaged", packaged,
+               HubctlTexts::RulePackaged(packaged) +
+                   (copied ? QLatin1Char('\n') + HubctlTexts::CopyOverrides(path) : QString()));
+  }
+  QFile existing(path);
+  if (existing.open(QIODevice::ReadOnly) && existing.readAll() == *rule)
+    return say("already-installed", path, HubctlTexts::AlreadyInstalled(path));
+  if (needsRoot())
+    return EXIT_ACCESS_DENIED;
+  if (dryRun)
+    return say("installed", path, HubctlTexts::WouldInstall(path));
   // Written beside the rule and renamed over it: a full disk leaves the old rule (or none),
   // never a truncated one. The explicit flush: commit() does not see a failing final write.
   QSaveFile file(path);
   if (!QDir().mkpath(env_.udevRulesDir) || !file.open(QIODevice::WriteOnly) ||
       file.write(*rule) != rule->size() || !file.flush() || !file.commit()) {
-    Error(HubctlTexts::CannotWrite(path, file.errorString()));
+    Error("cannot-write", HubctlTexts::CannotWrite(path, file.errorString()));
     return EXIT_ERROR;
   }
-  bool reloaded = false;
-  if (env_.runUdevadm) {
-    reloaded = QProcess::execute("udevadm", {"control", "--reload-rules"}) == 0 &&
-               QProcess::execute("udevadm",
-                                 {"trigger", "--subsystem-match=hidraw", "--action=change"}) == 0;
-  }
-  if (view_->Style() == TTerminalView::EStyle::Json) {
-    view_->EmitJson({{"event", "installed"}, {"path", path}, {"udevadmRan", reloaded}});
-    return EXIT_OK;
-  }
-  view_->Print(HubctlTexts::RuleInstalled(path));
-  if (env_.runUdevadm && !reloaded) {
-    view_->Print(HubctlTexts::UdevadmDidNotRun);
-    return EXIT_OK;
-  }
-  view_->Print(HubctlTexts::PlugAgain);
-  return EXIT_OK;
+  const QString udev = env_.udevadm.isEmpty() ? QString() : TellUdev();
+  return say("installed", path,
+             HubctlTexts::RuleInstalled(path) +
+                 (udev.isEmpty() ? QLatin1Char('\n') + HubctlTexts::PlugAgain : QString()),
+             udev);
 }
 
 void THubctl::InterruptUpdate() {
@@ -1011,18 +1228,18 @@ void THubctl::InterruptUpdate() {
     case EUpdateStage::Preparing:
       // Nothing has changed on the hub yet: stop before the bootloader switch.
       update.RequestStop();
-      Error(HubctlTexts::InterruptBeforeSwitch);
+      Notice(HubctlTexts::InterruptBeforeSwitch);
       return;
     case EUpdateStage::Switching:
     case EUpdateStage::Programming:
       if (interrupts_ == 1 || update.Stage() == EUpdateStage::Switching) {
-        Error(HubctlTexts::InterruptGoesOn);
+        Notice(HubctlTexts::InterruptGoesOn);
       } else {
         update.RequestStop();
       }
       return;
     case EUpdateStage::Finishing:
-      Error(HubctlTexts::InterruptFinishing);
+      Notice(HubctlTexts::InterruptFinishing);
       return;
   }
 }

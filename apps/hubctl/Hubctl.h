@@ -16,6 +16,7 @@
 #include "update/FirmwareImage.h"
 #include "update/UpdateProcedure.h"
 
+class QElapsedTimer;
 class TSimHidBus;
 class TSimulatedHub;
 class THubFleet;
@@ -38,21 +39,30 @@ enum EHubctlExit {
 // How an update ended, as its JSON result names it, and the exit code it gives.
 const char* ResultName(EUpdateResult result);
 int ExitCodeOf(EUpdateResult result);
+// The results of an update that left the hub alone (its version, by the rules of --force and
+// --allow-older).
+inline constexpr char RESULT_ALREADY_CURRENT[] = "already-current";
+inline constexpr char RESULT_IMAGE_OLDER[] = "image-older";
+// The keys of a --log record, every one present in every record (null when unknown).
+const QStringList& LogRecordKeys();
 
 // The exit code of a run over several hubs (update --all, auto): an interrupted run says more
 // than a failed one, a failed one more than success.
 class THubTally {
  public:
-  // One hub done, with its own exit code: an interrupted hub interrupts the run (Ctrl-C reaches
-  // the hubs' own processes), anything else but EXIT_OK is a failure.
-  void Add(int hubCode);
+  // One hub done, with its own exit code and result: an interrupted hub interrupts the run
+  // (Ctrl-C reaches the hubs' own processes), a hub left alone by the version rules is no
+  // failure, anything else but EXIT_OK is.
+  void Add(int hubCode, const QString& result = QString());
   // The run itself was interrupted.
   void Interrupt() { interrupted_ = true; }
   int Done() const { return done_; }
+  int LeftAlone() const { return leftAlone_; }
   int ExitCode() const;
 
  private:
   int done_ = 0;
+  int leftAlone_ = 0;
   bool failed_ = false;
   bool interrupted_ = false;
 };
@@ -62,6 +72,9 @@ struct THubctlEnvironment {
   QTextStream* out = nullptr;
   QTextStream* err = nullptr;
   bool terminal = false;  // stderr is a terminal: draw a progress bar
+  // The terminal's width, and whether it takes cursor movements (TERM is not "dumb").
+  int columns = 80;
+  bool cursorControl = true;
   // The machine's HID devices unless set (--simulate makes its own bus).
   std::shared_ptr<THidPlatform> platform;
   // Tests shorten the update's pauses, the emulated hubs' delays and the automatic timer.
@@ -79,9 +92,11 @@ struct THubctlEnvironment {
   std::optional<int> autoTimerMs;
   // What update --all and auto --parallel run for each hub: this program unless set.
   QString program;
-  // Where install-udev-rule writes, and whether it may run udevadm afterwards.
+  // Where install-udev-rule writes, where the package puts the rule, and whether it may run
+  // udevadm afterwards.
   QString udevRulesDir = QStringLiteral("/etc/udev/rules.d");
-  bool runUdevadm = true;
+  QString packageRulesDir = QStringLiteral("/usr/lib/udev/rules.d");
+  QString udevadm = QStringLiteral("udevadm");  // empty: udev is not told
   bool requireRoot = true;
 };
 
@@ -102,8 +117,6 @@ class THubctl : public QObject {
   // stops it between records and says the hub is left in its bootloader. False when the
   // command in progress has nothing to wind down: the caller may just end the process.
   bool Interrupt(EInterrupt kind = EInterrupt::CtrlC);
-
-  static QString Usage();
 
   // The session of the command that runs; null before and after. For tests.
   THubSession* Session() const { return session_.get(); }
@@ -132,24 +145,55 @@ class THubctl : public QObject {
   QStringList ChildArguments(const TOptions& options) const;
   // Ctrl-C during update --all / auto --parallel: passed on to every child, said once.
   void InterruptFleet(THubFleet& fleet);
-  // The record of the update just run on the current hub (for --json and --log); a negative
-  // duration is left out.
-  QJsonObject UpdateRecord(EUpdateResult result, const QString& node, const QString& port,
-                           std::optional<std::uint32_t> before, qint64 durationMs) const;
+  // What names a hub in records and lists: node, USB port and serial number (empty: unknown).
+  struct THubIds {
+    QString node, port, serial;
+  };
+  static THubIds IdsOf(const THidDevice* hub);
+  // The record of one hub (for --json and --log): every key of LogRecordKeys, null where
+  // unknown (an empty reason, a negative duration); `done`: what the update did.
+  QJsonObject HubRecord(const THubIds& ids, const QString& result, const QString& reason,
+                        std::optional<std::uint32_t> before, qint64 durationMs, int exitCode,
+                        const TUpdateRecord* done = nullptr) const;
+  // update --all, auto --parallel: a hub's record, made (and logged) here when its process
+  // left none; `lastError` is the last error it said.
+  QJsonObject FleetRecord(const TOptions& options, const QString& node, int code,
+                          const QJsonObject& record, const QJsonObject& lastError);
+  // The version the hub must report after the update.
+  std::uint32_t TargetVersion() const;
   // Appends a record to --log; a log that cannot be written is said, and stops nothing.
   void WriteLog(const TOptions& options, const QJsonObject& record);
-  int InstallUdevRule();
-  int ShowVersion(const TOptions& options);
+  int InstallUdevRule(const TOptions& options);
+  // Has udev read the rules again and apply them to the hidraw nodes; empty when it did, else
+  // why not, in plain words.
+  QString TellUdev();
+  int ShowVersion(bool json);
+  int UsageError(const QString& why);
 
-  // Picks the hub (--device or the first) and makes it current. EXIT_OK or why not.
+  // Picks the hub (--device, or the only one) and makes it current. EXIT_OK or why not.
   int SelectHub(const TOptions& options);
+  // Several hubs and none chosen: says so and lists them.
+  int SeveralHubs();
+  // A listed hub's node, port, serial number and (when it answers) versions; the reply goes to
+  // `reply` when given.
+  QJsonObject HubFacts(int index, std::optional<TVersionReply>* reply = nullptr);
+  // Whether the version rules leave the current hub, running `application`, alone: then said,
+  // recorded, and the exit code.
+  std::optional<int> LeftAlone(const TOptions& options, std::optional<std::uint32_t> application,
+                               const THubIds& ids, const QElapsedTimer& clock);
+  // update --all, auto --parallel: the closing line, with the failures and the hubs left alone.
+  void Summary(const THubTally& tally, const std::vector<QJsonObject>& records, bool json);
   // Ctrl-C during an update: what it may still do depends on how far the update has come.
   void InterruptUpdate();
   QString CurrentNode() const;
   void PlugSimulatedHub();
   int RunLoopUntilDone();
   void Finish(int code);
-  void Error(const QString& line);
+  // A failure: one line on stderr and, with --json, an "error" object with a stable reason.
+  void Error(const QString& reason, const QString& line, const QJsonObject& more = {});
+  // Something the user should know that is no failure (Ctrl-C's effect): stderr, and with
+  // --json a "notice" object.
+  void Notice(const QString& line);
 
   THubctlEnvironment env_;
   std::unique_ptr<TTerminalView> view_;
@@ -163,4 +207,6 @@ class THubctl : public QObject {
   // update --image: the supplied image (checked) and the version the hub must report after it.
   std::optional<FirmwareLines> image_;
   std::uint32_t imageVersion_ = 0;
+  // The SHA-256 of the image to program, as its file holds it (hex).
+  QString imageSha256_;
 };

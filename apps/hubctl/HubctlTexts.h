@@ -1,11 +1,14 @@
 #pragma once
 // What halvek-hubctl itself says (beside the update's own texts in update/Texts.h).
 
+#include <QJsonObject>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
 
 #include "protocol/Commands.h"
+#include "update/UpdateProcedure.h"
 
 namespace HubctlTexts {
 // Ctrl-C during an update, by how far it has come.
@@ -21,9 +24,6 @@ inline const QString InterruptFinishing = QStringLiteral(
 inline const QString InterruptAll = QStringLiteral(
     "interrupted: every update under way goes on to its end; press Ctrl-C again to stop them "
     "all between records");
-inline const QString StoppedInBootloader = QStringLiteral(
-    "stopped: the hub is in its bootloader without a complete application; run 'halvek-hubctl "
-    "update' to program it");
 
 inline const QString NoHubFound = QStringLiteral("no hub found");
 inline QString NoHubAt(const QString& node) {
@@ -42,44 +42,129 @@ inline QString CannotStart(const QString& node, const QString& reason) {
   return QStringLiteral("cannot start the update of the hub at %1: %2").arg(node, reason);
 }
 
-// Usage errors; the usage text follows each.
-inline const QString ImageNeedsFile = QStringLiteral("--image needs a file");
-inline const QString ImageVersionNeedsVersion =
-    QStringLiteral("--image-version needs a version such as 1.1.15.0906");
-inline const QString LogNeedsFile = QStringLiteral("--log needs a file");
-inline const QString HubsNeedsNumber = QStringLiteral("--hubs needs a number of hubs, 1 to 64");
-inline const QString DeviceNeedsNode = QStringLiteral("--device needs a device node");
-inline const QString TimeoutNeedsSeconds = QStringLiteral("--timeout needs a number of seconds");
-inline const QString CountNeedsNumber = QStringLiteral("--count needs a number of hubs");
-inline QString UnknownOption(const QString& option) {
-  return QStringLiteral("unknown option ") + option;
-}
-inline const QString NoCommand = QStringLiteral("no command given");
-inline QString UnknownCommand(const QString& command) {
-  return QStringLiteral("unknown command ") + command;
-}
-inline QString Unexpected(const QStringList& arguments) {
-  return QStringLiteral("unexpected ") + arguments.join(QLatin1Char(' '));
-}
-// An option given without the command (or option) it belongs to.
-inline QString GoesWith(const QString& option, const QString& with) {
-  return QStringLiteral("%1 goes with %2").arg(option, with);
-}
-inline const QString AllExcludesDevice = QStringLiteral("--all and --device exclude each other");
-inline const QString ImageGoesWith =
-    QStringLiteral("--image and --image-version go with update and auto");
-inline const QString ImageGoTogether = QStringLiteral("--image and --image-version go together");
+// Usage errors beside those of the table of commands and options.
+inline const QString VersionRulesGoWith = QStringLiteral(
+    "--force and --allow-older go with update and auto --parallel (auto alone programs every "
+    "hub, whatever it runs)");
 inline QString NotAVersion(const QString& text) {
   return QStringLiteral(
              "--image-version %1 is not a version of the form X.X.XX.XXXX (hex digits, such as "
              "1.1.15.0906)")
       .arg(text);
 }
-// led: said without the usage text.
-inline const QString LedArguments =
-    QStringLiteral("led takes no arguments, or CHANNEL LEVEL, or all LEVEL");
-inline const QString LedChannelRange = QStringLiteral("the channel is 1 to 8, or all");
-inline const QString LedLevelRange = QStringLiteral("the level is 0 to 100");
+
+// Several hubs plugged in and a command for one.
+inline QString SeveralHubs(int count) {
+  return QStringLiteral(
+             "%1 hubs are plugged in: choose one with --device NODE (update --all updates them "
+             "all)")
+      .arg(count);
+}
+// One hub as the lists show it, from its facts (node, port, serialNumber and, when asked for,
+// its versions).
+inline QString HubLine(const QJsonObject& hub, bool versions = true) {
+  auto text = [&](const char* key) {
+    const QString value = hub.value(QLatin1String(key)).toString();
+    return value.isEmpty() ? QStringLiteral("unknown") : value;
+  };
+  const QString line = QStringLiteral("%1  port %2  serial %3")
+                           .arg(text("node"), text("port"), text("serialNumber"));
+  if (!versions)
+    return line;
+  return line + QStringLiteral("  application %1  bootloader %2")
+                    .arg(text("applicationDotted"), text("bootloaderDotted"));
+}
+
+// The version rules of update.
+inline QString AlreadyRuns(const QString& version) {
+  return QStringLiteral("The hub already runs %1.").arg(version);
+}
+inline QString ImageOlder(const QString& image, const QString& running) {
+  return QStringLiteral(
+             "the image (%1) is older than what the hub runs (%2); the hub is left as it is "
+             "(--allow-older programs it all the same)")
+      .arg(image, running);
+}
+
+// Why a hub was not updated, in a few words (the log's and the summary's reason). `version`:
+// what the hub runs, for the results that leave it alone; `line`: the image line last sent.
+inline QString ReasonOf(const QString& result, const QString& version, int line = -1) {
+  if (result == QLatin1String("already-current"))
+    return QStringLiteral("already runs %1").arg(version);
+  if (result == QLatin1String("image-older"))
+    return QStringLiteral("runs %1, newer than the image").arg(version);
+  if (result == QLatin1String("record-failed"))
+    return QStringLiteral("no record taken at line %1 of the image").arg(line + 1);
+  if (result == QLatin1String("stopped"))
+    return QStringLiteral("stopped at line %1 of the image").arg(line + 1);
+  static const QMap<QString, QString> reasons{
+      {"broken-image", "the image is broken"},
+      {"no-hub", "no hub"},
+      {"led-levels-not-read", "did not give its LED levels"},
+      {"not-found-after-bootloader-switch", "not back after the switch into its bootloader"},
+      {"not-found-after-reboot", "not back after its restart"},
+      {"not-updated", "does not run the image's version after the update"},
+      {"cancelled", "cancelled before the switch into its bootloader"},
+      {"already-running", "another update was running"},
+      {"hub-in-use", "in use by another program"}};
+  return reasons.value(result, QStringLiteral("error"));
+}
+
+// A failed update: the state the hub is left in and the next step. `chosen`: the hub was one
+// of several, chosen by its node (which its restarts may have changed).
+inline QString WhatNext(EUpdateResult result, const QString& reason, bool chosen) {
+  const QString again =
+      chosen ? QStringLiteral(
+                   "run 'halvek-hubctl --device NODE update' again, with the node 'halvek-hubctl "
+                   "list' shows for it now")
+             : QStringLiteral("run 'halvek-hubctl update' again");
+  const QString replug = QStringLiteral("unplug the hub, plug it in again and ") + again;
+  switch (result) {
+    case EUpdateResult::LedLevelsNotRead:
+    case EUpdateResult::BootloaderNotFound:
+      return QStringLiteral("the update failed (%1); the hub keeps its firmware: %2")
+          .arg(reason, replug);
+    case EUpdateResult::RecordFailed:
+      return QStringLiteral("the update failed (%1); the hub waits in its bootloader: %2")
+          .arg(reason, again);
+    case EUpdateResult::Stopped:
+      return QStringLiteral(
+                 "stopped: the hub is in its bootloader without a complete application: %1")
+          .arg(again);
+    case EUpdateResult::NotFoundAfterReboot:
+      return QStringLiteral(
+                 "the update failed (%1); the hub has its new firmware but did not come back: "
+                 "unplug it, plug it in again and run 'halvek-hubctl version'")
+          .arg(reason);
+    case EUpdateResult::NoDevice:
+      return QStringLiteral("the update failed: no hub; plug one in and ") + again;
+    case EUpdateResult::HubInUse:
+    case EUpdateResult::AlreadyRunning:
+      return QStringLiteral("the update failed (%1): %2 once the other update has ended")
+          .arg(reason, again);
+    default:
+      return QStringLiteral("the update failed (%1): %2").arg(reason, replug);
+  }
+}
+
+// auto: a hub not updated, and how to have it updated after all.
+inline QString AutoNotUpdated(const QString& node, const QString& reason) {
+  return QStringLiteral(
+             "the hub at %1 was not updated (%2): unplug it and plug it in again to have it "
+             "updated anew")
+      .arg(node, reason);
+}
+
+// update --all: the closing line; `failures` as "NODE (reason)".
+inline QString FleetSummary(int hubs, int updated, int leftAlone, const QStringList& failures) {
+  const QString counts = QStringLiteral("%1 updated, %2 left alone").arg(updated).arg(leftAlone);
+  if (failures.isEmpty())
+    return QStringLiteral("%1 hubs: %2.").arg(hubs).arg(counts);
+  return QStringLiteral("%1 of %2 hubs failed: %3; %4.")
+      .arg(failures.size())
+      .arg(hubs)
+      .arg(failures.join(QStringLiteral(", ")), counts);
+}
 
 inline QString CannotWriteOutput(const QString& reason) {
   return QStringLiteral("cannot write the output: ") + reason;
@@ -94,9 +179,6 @@ inline QString CannotReachDevices(const QString& reason) {
 inline QString HubInUse(const QString& node, const QString& why) {
   return QStringLiteral("the hub at %1: %2").arg(node, why);
 }
-inline QString UpdateFailed(const QString& reason) {
-  return QStringLiteral("the update failed: %1").arg(reason);
-}
 // auto: the hub just done, counted from 1.
 inline QString HubDone(int count, const QString& node, const QString& result) {
   return QStringLiteral("hub %1 at %2: %3").arg(count).arg(node, result);
@@ -107,7 +189,11 @@ inline const QString ReadWrite = QStringLiteral("read/write");
 inline QString NoAccess(const QString& reason) {
   return QStringLiteral("no access (%1)").arg(reason);
 }
-inline const QString ListHub = QStringLiteral("  hub");
+inline QString ListHub(const QString& port, const QString& serial) {
+  return QStringLiteral("  hub  port %1  serial %2")
+      .arg(port.isEmpty() ? QStringLiteral("unknown") : port,
+           serial.isEmpty() ? QStringLiteral("unknown") : serial);
+}
 inline QString ListNotHub(const QString& reason) {
   return QStringLiteral("  not a hub: ") + reason;
 }
@@ -157,15 +243,47 @@ inline QString BuiltInFirmware(const QString& dotted, const QString& raw) {
 
 // install-udev-rule
 inline const QString RuleMissing = QStringLiteral("the udev rule is missing from this build");
-inline const QString RuleNeedsRoot =
-    QStringLiteral("this needs root: sudo halvek-hubctl install-udev-rule");
+inline QString RuleNeedsRoot(bool remove) {
+  return QStringLiteral("this needs root: sudo halvek-hubctl install-udev-rule") +
+         (remove ? QStringLiteral(" --remove") : QString());
+}
 inline QString CannotWrite(const QString& path, const QString& reason) {
   return QStringLiteral("cannot write %1: %2").arg(path, reason);
+}
+inline QString CannotRemove(const QString& path, const QString& reason) {
+  return QStringLiteral("cannot remove %1: %2").arg(path, reason);
 }
 inline QString RuleInstalled(const QString& path) {
   return QStringLiteral("Installed %1").arg(path);
 }
-inline const QString UdevadmDidNotRun =
-    QStringLiteral("udevadm did not run; plug the hub in again to apply the rule.");
+inline QString WouldInstall(const QString& path) {
+  return QStringLiteral("Would install %1 (--simulate: nothing written).").arg(path);
+}
+inline QString AlreadyInstalled(const QString& path) {
+  return QStringLiteral("The udev rule is already installed: %1").arg(path);
+}
+inline QString RulePackaged(const QString& path) {
+  return QStringLiteral("The package installed the udev rule as %1; nothing to write.").arg(path);
+}
+inline QString CopyOverrides(const QString& path) {
+  return QStringLiteral(
+             "A copy in %1 overrides it: 'sudo halvek-hubctl install-udev-rule --remove' takes "
+             "it out.")
+      .arg(path);
+}
+inline QString NoCopy(const QString& path) {
+  return QStringLiteral("There is no copy of the udev rule at %1; nothing to remove.").arg(path);
+}
+inline QString Removed(const QString& path) {
+  return QStringLiteral("Removed %1").arg(path);
+}
+inline QString WouldRemove(const QString& path) {
+  return QStringLiteral("Would remove %1 (--simulate: nothing removed).").arg(path);
+}
+inline const QString NoUdevadm = QStringLiteral(
+    "udevadm is not installed, so udev was not told: plug the hub in again once udev runs");
+inline const QString NoUdevd = QStringLiteral(
+    "udev is not running on this system (no udevd to tell): the rule takes effect once it runs; "
+    "then plug the hub in again");
 inline const QString PlugAgain = QStringLiteral("Plug the hub in again if it is already attached.");
 }  // namespace HubctlTexts

@@ -2,9 +2,27 @@
 
 #include <QFileDevice>
 #include <QJsonDocument>
+#include <algorithm>
 
-TTerminalView::TTerminalView(QTextStream& out, QTextStream& err, EStyle style)
-    : out_(out), err_(err), style_(style) {}
+#include "update/Texts.h"
+
+TTerminalView::TTerminalView(QTextStream& out, QTextStream& err, EStyle style, int columns)
+    : out_(out), err_(err), style_(style), columns_(columns) {}
+
+int TTerminalView::BarWidth(int besides) const {
+  // "[", "] 100%" and a space to spare for the cursor at the end of the line.
+  return std::clamp(columns_ - besides - 8, 10, 40);
+}
+
+void TTerminalView::ShowStatus(const QString& text) {
+  // A version check shows the application version it found in the status strip.
+  if (!text.startsWith(Texts::StatusAppVersion))
+    return;
+  bool ok = false;
+  const std::uint32_t version = text.mid(Texts::StatusAppVersion.size()).toUInt(&ok, 16);
+  if (ok)
+    versionsShown_.push_back(version);
+}
 
 QString TTerminalView::WriteErrorOf(QTextStream& stream) {
   auto* file = qobject_cast<QFileDevice*>(stream.device());
@@ -25,15 +43,26 @@ void TTerminalView::EmitJson(const QJsonObject& object) {
   FlushOutput();
 }
 
-void TTerminalView::Print(const QString& line) {
-  FinishProgress();
-  if (!outputError_.isEmpty())
-    return;
+void TTerminalView::WriteAbove(QTextStream& stream, const QString& line) {
   const QStringList shown = progressLines_;
   ShowProgressLines({});
-  out_ << line << '\n';
-  FlushOutput();
+  stream << line << '\n';
+  if (&stream == &out_)
+    FlushOutput();
+  else
+    stream.flush();
   ShowProgressLines(shown);
+}
+
+void TTerminalView::Print(const QString& line) {
+  FinishProgress();
+  if (outputError_.isEmpty())
+    WriteAbove(out_, line);
+}
+
+void TTerminalView::PrintError(const QString& line) {
+  FinishProgress();
+  WriteAbove(err_, line);
 }
 
 QString TTerminalView::Bar(int percent, int width) {
@@ -49,8 +78,9 @@ void TTerminalView::ShowProgressLines(const QStringList& lines) {
   // Back to the first line of the block and clear it and all below, then draw it again.
   if (!progressLines_.isEmpty())
     err_ << "\x1b[" << progressLines_.size() << "F\x1b[J";
+  // A line wider than the terminal would wrap and spoil the count of lines to go back over.
   for (const QString& line : lines)
-    err_ << line << '\n';
+    err_ << line.left(columns_ - 1) << '\n';
   err_.flush();
   progressLines_ = lines;
 }
@@ -80,6 +110,7 @@ void TTerminalView::SetProgress(int position, int maximum) {
   if (maximum <= 0 || position <= 0)
     return;
   const int percent = position * 100 / maximum;
+  lastPosition_ = position;
   switch (style_) {
     case EStyle::Json:
       // Whole percents, at most ten lines a second, and always the last: a supervisor reading
@@ -103,7 +134,10 @@ void TTerminalView::SetProgress(int position, int maximum) {
       if (percent == lastShown_)
         return;
       lastShown_ = percent;
-      err_ << '\r' << Bar(percent, 40) << ' ' << position << '/' << maximum;
+      // The count as wide at the start as at the end, so the bar keeps its width.
+      const int digits = static_cast<int>(QString::number(maximum).size());
+      const QString count = QStringLiteral(" %1/%2").arg(position, digits).arg(maximum);
+      err_ << '\r' << Bar(percent, BarWidth(static_cast<int>(count.size()))) << count;
       err_.flush();
       barOpen_ = true;
       return;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -32,6 +33,11 @@ int main(int argc, char** argv) {
   environment.out = &out;
   environment.err = &err;
   environment.terminal = isatty(STDERR_FILENO) == 1;
+  // The bar fits the terminal; a terminal that cannot move its cursor gets plain lines.
+  struct winsize size = {};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+    environment.columns = size.ws_col;
+  environment.cursorControl = qgetenv("TERM") != "dumb";
   // --simulate: the emulated hub answers at once. The program cannot tell that from a reply
   // within the 2 ms pause after each write, and the emulator runs on the program's own thread,
   // where a timer per reply would count against the program: a real hub costs it nothing.

@@ -26,6 +26,27 @@ namespace {
 
 using Outcome = THubctlOutcome;
 
+// The keys of `object`, and of the objects within it, that are not camelCase or that the man
+// page does not name.
+QStringList NonCamelKeys(const QJsonObject& object) {
+  static const QRegularExpression camel("^[a-z][a-zA-Z0-9]*$");
+  static const QString page = [] {
+    QFile file(MAN_PAGE_FILE);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+  }();
+  QStringList bad;
+  for (auto it = object.begin(); it != object.end(); ++it) {
+    const QString named = it.key().endsWith("Dotted") ? it.key().chopped(6) : it.key();
+    if (!camel.match(it.key()).hasMatch() ||
+        !QRegularExpression("\\.BR? " + named + "\\b").match(page).hasMatch())
+      bad << it.key();
+    const QJsonArray items = it->isArray() ? it->toArray() : QJsonArray{*it};
+    for (const QJsonValue& item : items)
+      bad += NonCamelKeys(item.toObject());
+  }
+  return bad;
+}
+
 void MakeFast(THubctlEnvironment& env) {
   env.timing = TUpdateTiming{150, 150, 0, 1000};
   env.simulatedHub.replyLatencyMs = 0;
@@ -55,13 +76,21 @@ Outcome RunHubctl(const QStringList& args,
 class HubctlTest : public QObject {
   Q_OBJECT
 
+  QTemporaryDir runtime_;
+
  private slots:
+  // Emulated hubs take locks like real ones: another program's emulated hub on the same
+  // port must not hold ours.
+  void initTestCase() { qputenv("XDG_RUNTIME_DIR", runtime_.path().toUtf8()); }
+
   void commands_data() {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("outPattern");  // a regular expression the output must match
-    QTest::newRow("list") << QStringList{"--simulate", "list"} << 0
-                          << R"(^sim:hidraw\d+\s+FFF0:0018\s+in 65\s+out 65\s+read/write\s+hub\n$)";
+    QTest::newRow("list")
+        << QStringList{"--simulate", "list"} << 0
+        << R"(^sim:hidraw\d+\s+FFF0:0018\s+in 65\s+out 65\s+read/write\s+hub  port sim-port-1  )"
+           R"(serial unknown\n$)";
     QTest::newRow("version") << QStringList{"--simulate", "version"} << 0
                              << "^Bootloader :0.1.00.0300\nApp        :1.1.14.0801\n"
                                 "Current App:1.1.15.0906\nUpdate available.\n$";
@@ -92,6 +121,25 @@ class HubctlTest : public QObject {
         << QStringList{"--simulate", "--device", "", "update"} << 2 << "^$";
     QTest::newRow("led, one argument too many")
         << QStringList{"--simulate", "led", "1", "50", "7"} << 2 << "^$";
+    // The conventions: -V, --option=value, --, help COMMAND, COMMAND --help.
+    QTest::newRow("-V") << QStringList{"-V"} << 0 << R"(^halvek-hubctl \d+\.\d+\.\d+\n)";
+    QTest::newRow("--option=value")
+        << QStringList{"--simulate", "--hubs=2", "--device=sim:hidraw2", "led"} << 0 << "^LED1";
+    QTest::newRow("-- ends the options")
+        << QStringList{"--simulate", "--", "led", "all", "30"} << 0 << "^$";
+    QTest::newRow("help COMMAND") << QStringList{"help", "led"} << 0
+                                  << R"(^Usage: halvek-hubctl \[OPTIONS\] led \[CHANNEL LEVEL\]\n)";
+    QTest::newRow("COMMAND --help")
+        << QStringList{"update", "--help"} << 0
+        << R"(^Usage: halvek-hubctl \[OPTIONS\] update \[--all\].*\n(.*\n)*Options of update:\n)";
+    QTest::newRow("help of an unknown command") << QStringList{"help", "flash"} << 2 << "^$";
+    QTest::newRow("a switch with a value") << QStringList{"status", "--watch=yes"} << 2 << "^$";
+    QTest::newRow("--timeout=") << QStringList{"wait", "--timeout="} << 2 << "^$";
+    QTest::newRow("--force with auto alone") << QStringList{"auto", "--force"} << 2 << "^$";
+    QTest::newRow("--remove with update") << QStringList{"update", "--remove"} << 2 << "^$";
+    QTest::newRow("completion, no shell") << QStringList{"completion"} << 2 << "^$";
+    QTest::newRow("completion zsh")
+        << QStringList{"completion", "zsh"} << 0 << "^#compdef halvek-hubctl\n";
   }
 
   // A watch on the hub named by --device stays with it when another hub is plugged in.
@@ -130,8 +178,13 @@ class HubctlTest : public QObject {
     const Outcome o = RunHubctl(args);
     QVERIFY2(o.code == code, qPrintable(QString("exit %1, stderr: %2").arg(o.code).arg(o.err)));
     QVERIFY2(QRegularExpression(outPattern).match(o.out).hasMatch(), qPrintable(o.out));
-    if (code == EXIT_USAGE)
-      QVERIFY(o.err.contains("Usage:") || o.err.contains("halvek-hubctl:"));
+    // A usage error is one line and where to look, never the whole usage.
+    if (code == EXIT_USAGE) {
+      QVERIFY2(QRegularExpression(R"(^halvek-hubctl: [^\n]+\nTry 'halvek-hubctl --help'\.\n$)")
+                   .match(o.err)
+                   .hasMatch(),
+               qPrintable(o.err));
+    }
   }
 
   // The LED command reaches the hub's levels.
@@ -149,10 +202,65 @@ class HubctlTest : public QObject {
     QTest::addColumn<QString>("key");  // a key the last object has
     QTest::newRow("list") << QStringList{"--simulate", "--json", "list"} << "devices";
     QTest::newRow("version") << QStringList{"--simulate", "--json", "version"} << "updateAvailable";
-    QTest::newRow("status") << QStringList{"--simulate", "--json", "status"} << "voltage_mV";
+    QTest::newRow("status") << QStringList{"--simulate", "--json", "status"} << "voltageMv";
     QTest::newRow("led") << QStringList{"--simulate", "--json", "led"} << "green";
     QTest::newRow("update") << QStringList{"--simulate", "--json", "update"} << "result";
     QTest::newRow("--version") << QStringList{"--json", "--version"} << "builtInDotted";
+    QTest::newRow("version, two hubs")
+        << QStringList{"--simulate", "--hubs", "2", "--json", "version"} << "serialNumber";
+  }
+
+  // With --json every failure is an "error" object with a stable reason and a message.
+  void jsonErrors_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("fault");  // on CMD_PROGRAM_RECORD (1) or CMD_READ_STATUS (2)
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("reason");
+    const QStringList json{"--simulate", "--json"};
+    QTest::newRow("unknown option") << (json + QStringList{"--fast", "list"}) << 0 << 2 << "usage";
+    QTest::newRow("bad level") << (json + QStringList{"led", "1", "101"}) << 0 << 2 << "usage";
+    QTest::newRow("json after the error")
+        << QStringList{"--bogus", "--json", "list"} << 0 << 2 << "usage";
+    QTest::newRow("no hub at --device")
+        << (json + QStringList{"--device", "/dev/x", "status"}) << 0 << 3 << "no-hub";
+    QTest::newRow("several hubs") << (json + QStringList{"--hubs", "2", "status"}) << 0 << 2
+                                  << "several-hubs";
+    QTest::newRow("record not taken")
+        << (json + QStringList{"update"}) << 1 << 5 << "record-failed";
+    QTest::newRow("silent hub") << (json + QStringList{"status"}) << 2 << 6 << "no-answer";
+    QTest::newRow("auto, record not taken")
+        << (json + QStringList{"auto", "--count", "1"}) << 1 << 5 << "record-failed";
+    QTest::newRow("broken image") << (json + QStringList{"update", "--image", "/",
+                                                         "--image-version", "1.1.15.0906"})
+                                  << 0 << 2 << "broken-image";
+  }
+  void jsonErrors() {
+    QFETCH(QStringList, args);
+    QFETCH(int, fault);
+    QFETCH(int, code);
+    QFETCH(QString, reason);
+    const Outcome o = RunHubctl(args, [&](THubctlEnvironment& env) {
+      env.onSimulatedHub = [fault](THubEmulator& hub) {
+        if (fault == 1)
+          hub.AddFault({EFaultKind::NoReply, CMD_PROGRAM_RECORD, TOccurrence::FromNth(3)});
+        if (fault == 2)
+          hub.AddFault({EFaultKind::NoReply, CMD_READ_STATUS, TOccurrence::Always()});
+      };
+    });
+    QVERIFY2(o.code == code, qPrintable(QString("exit %1: %2").arg(o.code).arg(o.All())));
+    QJsonObject error;
+    for (const QString& line : o.out.split('\n', Qt::SkipEmptyParts)) {
+      const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
+      QVERIFY2(!object.isEmpty() && NonCamelKeys(object).isEmpty(), qPrintable(line));
+      if (object["event"] == "error" && error.isEmpty())
+        error = object;
+    }
+    QVERIFY2(error["reason"].toString() == reason, qPrintable(o.out));
+    QVERIFY(!error["message"].toString().isEmpty());
+    // The same words on stderr, for the person watching.
+    QVERIFY2(o.err.contains(error["message"].toString()), qPrintable(o.err));
+    if (reason == "several-hubs")
+      QCOMPARE(error["hubs"].toArray().size(), 2);
   }
   void json() {
     QFETCH(QStringList, args);
@@ -169,6 +277,10 @@ class HubctlTest : public QObject {
       last = doc.object();
     }
     QVERIFY2(last.contains(key), qPrintable(lines.last()));
+    // One style for every key, camelCase, and every key in the man page.
+    for (const QString& line : lines)
+      QVERIFY2(NonCamelKeys(QJsonDocument::fromJson(line.toUtf8()).object()).isEmpty(),
+               qPrintable(line));
     if (key == "result")
       QCOMPARE(last["result"].toString(), QStringLiteral("completed"));
     if (key == "devices")
@@ -205,6 +317,49 @@ class HubctlTest : public QObject {
     view.SetProgress(1, 2);
     outStream.flush();
     QCOMPARE(out.split('\n', Qt::SkipEmptyParts).size(), lines.size() + 1);
+  }
+
+  // On a terminal the bars fit its width; where it cannot move its cursor (TERM=dumb) or is
+  // too narrow for a bar, plain lines without escapes.
+  void progressFitsTerminal_data() {
+    QTest::addColumn<int>("columns");
+    QTest::addColumn<bool>("cursorControl");
+    QTest::addColumn<bool>("all");  // update --all: a bar per hub, redrawn in place
+    QTest::addColumn<bool>("bar");
+    QTest::newRow("one hub, 40 columns") << 40 << true << false << true;
+    QTest::newRow("one hub, 200 columns") << 200 << true << false << true;
+    QTest::newRow("one hub, TERM=dumb") << 80 << false << false << false;
+    QTest::newRow("one hub, 12 columns") << 12 << true << false << false;
+    QTest::newRow("two hubs, 44 columns") << 44 << true << true << true;
+    QTest::newRow("two hubs, TERM=dumb") << 80 << false << true << false;
+  }
+  void progressFitsTerminal() {
+    QFETCH(int, columns);
+    QFETCH(bool, cursorControl);
+    QFETCH(bool, all);
+    QFETCH(bool, bar);
+    QTemporaryDir dir;
+    const QString image = dir.filePath("app.txt");
+    QVERIFY(QFile::copy(FIRMWARE_IMAGE_FILE, image));
+    QStringList args{"--simulate", "--hubs",          "2",          "update", "--image",
+                     image,        "--image-version", "1.1.15.0906"};
+    args << (all ? QStringList{"--all"} : QStringList{"--device", "sim:hidraw1"});
+    qputenv("HALVEK_SIMULATE_FAST", "1");
+    const Outcome o = RunHubctl(args, [&](THubctlEnvironment& env) {
+      env.terminal = true;
+      env.columns = columns;
+      env.cursorControl = cursorControl;
+      env.program = HUBCTL_BINARY;
+    });
+    qunsetenv("HALVEK_SIMULATE_FAST");
+    QVERIFY2(o.code == 0, qPrintable(o.All()));
+    QCOMPARE(o.err.contains('['), bar);
+    QCOMPARE(o.err.contains('\x1b'), bar && all);
+    int widest = 0;
+    for (const QString& line : QString(o.err).replace('\r', '\n').split('\n'))
+      widest =
+          std::max(widest, int(QString(line).remove(QRegularExpression("\x1b\\[\\d*[FJ]")).size()));
+    QVERIFY2(!bar || widest <= columns, qPrintable(o.err));
   }
 
   // update --image: a supplied file passes the built-in image's checks before anything is sent,
@@ -256,7 +411,7 @@ class HubctlTest : public QObject {
     QTest::newRow("with another command")
         << QStringList{"--simulate", "version",         "--image",
                        "IMAGE",      "--image-version", "1.2.16.0001"}
-        << good << 2 << "go with update";
+        << good << 2 << "goes with update and auto";
   }
   void imageFromFile() {
     QFETCH(QStringList, args);
@@ -308,6 +463,93 @@ class HubctlTest : public QObject {
     QVERIFY(o.out.contains(R"("imageVersionDotted":"1.2.16.0001")"));
   }
 
+  // The hub runs 1.1.14.0801: an image of that version leaves it alone unless --force, an older
+  // one is refused unless --allow-older; either way the log has the hub's record.
+  void versionRules_data() {
+    QTest::addColumn<QString>("imageVersion");
+    QTest::addColumn<QStringList>("extra");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("same version") << "1.1.14.0801" << QStringList{} << 0 << "already-current"
+                                  << "The hub already runs 1.1.14.0801.";
+    QTest::newRow("same version, --force")
+        << "1.1.14.0801" << QStringList{"--force"} << 0 << "completed"
+        << "Update completed.";
+    QTest::newRow("older image") << "1.1.13.0000" << QStringList{} << 2 << "image-older"
+                                 << "--allow-older";
+    QTest::newRow("older image, --allow-older")
+        << "1.1.13.0000" << QStringList{"--allow-older"} << 0 << "completed"
+        << "Update completed.";
+    QTest::newRow("older image, --force only")
+        << "1.1.13.0000" << QStringList{"--force"} << 2 << "image-older"
+        << "older";
+    QTest::newRow("newer image") << "1.1.15.0906" << QStringList{} << 0 << "completed"
+                                 << "Update completed.";
+  }
+  void versionRules() {
+    QFETCH(QString, imageVersion);
+    QFETCH(QStringList, extra);
+    QFETCH(int, code);
+    QFETCH(QString, result);
+    QFETCH(QString, said);
+    QTemporaryDir dir;
+    const QString log = dir.filePath("log");
+    std::size_t records = 0;
+    const Outcome o = RunHubctl(QStringList{"--simulate", "update", "--log", log, "--image",
+                                            FIRMWARE_IMAGE_FILE, "--image-version", imageVersion} +
+                                    extra,
+                                {}, {}, [&](THubctl& h) {
+                                  records = h.SimulatedHubs()[0]->Emulator().Programmed().size();
+                                });
+    QVERIFY2(o.code == code, qPrintable(QString("exit %1: %2").arg(o.code).arg(o.All())));
+    QVERIFY2(o.All().contains(said), qPrintable(o.All()));
+    QCOMPARE(records > 0, result == "completed");
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QJsonObject record = QJsonDocument::fromJson(file.readLine()).object();
+    QCOMPARE(record["result"].toString(), result);
+    QCOMPARE(record["exitCode"].toInt(), code);
+    QCOMPARE(record["versionBefore"].toString(), QStringLiteral("11140801"));
+  }
+
+  // Several hubs plugged in: a command for one hub refuses and lists them unless --device
+  // chooses; version shows them all.
+  void severalHubs_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("pattern");  // in stdout and stderr
+    const QStringList two{"--simulate", "--hubs", "2"};
+    const QString listed =
+        R"(2 hubs are plugged in.*\n  sim:hidraw1  port sim-port-1  serial unknown  )"
+        R"(application 1\.1\.14\.0801  bootloader 0\.1\.00\.0300\n  sim:hidraw2 )";
+    QTest::newRow("update") << (two + QStringList{"update"}) << 2 << listed;
+    QTest::newRow("status") << (two + QStringList{"status"}) << 2 << listed;
+    QTest::newRow("led") << (two + QStringList{"led", "1", "5"}) << 2 << listed;
+    QTest::newRow("wait") << (two + QStringList{"wait"}) << 2 << listed;
+    QTest::newRow("--device chooses")
+        << (two + QStringList{"--device", "sim:hidraw2", "status"}) << 0 << "^Voltage";
+    QTest::newRow("version shows every hub")
+        << (two + QStringList{"version"}) << 0
+        << R"(^sim:hidraw1  port sim-port-1  serial unknown\nBootloader.*\n(.*\n){3}\n)"
+           R"(sim:hidraw2  port sim-port-2)";
+    QTest::newRow("list shows every hub")
+        << (two + QStringList{"list"}) << 0 << R"(hub  port sim-port-1.*\n.*hub  port sim-port-2)";
+  }
+  void severalHubs() {
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    QFETCH(QString, pattern);
+    std::vector<std::size_t> sent;
+    const Outcome o = RunHubctl(args, {}, {}, [&](THubctl& h) {
+      for (const auto& hub : h.SimulatedHubs())
+        sent.push_back(hub->Emulator().Programmed().size());
+    });
+    QVERIFY2(o.code == code, qPrintable(QString("exit %1: %2").arg(o.code).arg(o.All())));
+    QVERIFY2(QRegularExpression(pattern).match(o.out + o.err).hasMatch(), qPrintable(o.All()));
+    QCOMPARE(sent, (std::vector<std::size_t>{0, 0}));
+  }
+
   void update() {
     std::uint32_t version = 0;
     const Outcome o = RunHubctl({"--simulate", "update"}, {}, {}, [&](THubctl& h) {
@@ -332,7 +574,14 @@ class HubctlTest : public QObject {
     QTest::addColumn<int>("setup");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("errPart");
-    QTest::newRow("record not taken") << QStringList{"--simulate", "update"} << 0 << 5 << "";
+    // One line on stderr: the hub's state and the next step.
+    QTest::newRow("record not taken")
+        << QStringList{"--simulate", "update"} << 0 << 5
+        << "no record taken at line 5 of the image); the hub waits in its bootloader: run "
+           "'halvek-hubctl update' again\n";
+    QTest::newRow("record not taken, hub chosen")
+        << QStringList{"--simulate", "--device", "sim:hidraw1", "update"} << 0 << 5
+        << "bootloader: run 'halvek-hubctl --device NODE update' again";
     QTest::newRow("no hub") << QStringList{"version"} << 1 << 3 << "no hub found";
     QTest::newRow("no hub, update") << QStringList{"update"} << 1 << 3 << "no hub found";
     QTest::newRow("access denied") << QStringList{"version"} << 2 << 4 << "install-udev-rule";
@@ -429,8 +678,10 @@ class HubctlTest : public QObject {
   // Each hub plugged in is updated once: never again after its own resets, whatever the bus.
   void autoEachHubOnce() {
     std::vector<std::uint32_t> versions;
+    QTemporaryDir dir;
+    const QString log = dir.filePath("log");
     const Outcome o = RunHubctl(
-        {"--simulate", "--hubs", "2", "auto"}, {},
+        {"--simulate", "--hubs", "2", "auto", "--log", log}, {},
         [](THubctl& h) { QTimer::singleShot(6000, &h, [&h] { h.Interrupt(); }); },
         [&](THubctl& h) {
           for (const auto& hub : h.SimulatedHubs())
@@ -440,6 +691,25 @@ class HubctlTest : public QObject {
     QCOMPARE(o.out.count(QRegularExpression("hub \\d+ at sim:hidraw\\d+: completed\n")), 2);
     QVERIFY2(o.out.contains("hub 2 at"), qPrintable(o.out));
     QCOMPARE(versions, (std::vector<std::uint32_t>{BUILTIN_APP_VERSION, BUILTIN_APP_VERSION}));
+    // The same record as update's, every field present.
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    QCOMPARE(lines.size(), 3);
+    for (int i = 0; i < 2; ++i) {
+      const QJsonObject record = QJsonDocument::fromJson(lines[i]).object();
+      QCOMPARE(QStringList(record.keys()), [] {
+        QStringList keys = LogRecordKeys();
+        keys.sort();
+        return keys;
+      }());
+      QCOMPARE(record["versionBefore"].toString(), QStringLiteral("11140801"));
+      QCOMPARE(record["versionAfter"].toString(), QStringLiteral("11150906"));
+      // The node the hub had when it was plugged in, as the run's own line names it.
+      QVERIFY(o.out.contains(
+          QStringLiteral("hub %1 at %2: completed").arg(i + 1).arg(record["node"].toString())));
+      QVERIFY(record["durationMs"].toInt() > 0);
+    }
   }
 
   // Ctrl-C during an update: once lets it finish (and says so), twice stops it and says the hub
@@ -550,31 +820,68 @@ class HubctlTest : public QObject {
     QCOMPARE(rules, 1);
   }
 
-  void installUdevRule() {
-    QTemporaryDir dir;
-    const Outcome o = RunHubctl({"install-udev-rule"}, [&](THubctlEnvironment& env) {
-      env.udevRulesDir = dir.path() + "/rules.d";
-      env.runUdevadm = false;
-      env.requireRoot = false;
-    });
-    QCOMPARE(o.code, 0);
-    QFile installed(dir.path() + "/rules.d/60-halvek-hub.rules");
-    QFile source(UDEV_RULE_FILE);
-    QVERIFY(installed.open(QIODevice::ReadOnly) && source.open(QIODevice::ReadOnly));
-    QCOMPARE(installed.readAll(), source.readAll());
+  // install-udev-rule: where the package put the rule, a copy already there, --simulate,
+  // --remove, and udev that cannot be told.
+  void installUdevRule_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("before");  // the copy in /etc: 0 none, 1 the rule, 2 another
+    QTest::addColumn<bool>("packaged");
+    QTest::addColumn<QString>("udevadm");
+    QTest::addColumn<int>("after");
+    QTest::addColumn<QString>("said");  // in stdout or stderr
+    const QStringList install{"install-udev-rule"};
+    const QStringList remove{"install-udev-rule", "--remove"};
+    QTest::newRow("fresh") << install << 0 << false << "" << 1 << "Installed";
+    QTest::newRow("an older copy") << install << 2 << false << "" << 1 << "Installed";
+    QTest::newRow("already installed") << install << 1 << false << "" << 1 << "already installed";
+    QTest::newRow("packaged") << install << 0 << true << "" << 0 << "The package installed";
+    QTest::newRow("packaged, and a copy")
+        << install << 1 << true << "" << 1 << "install-udev-rule --remove";
+    QTest::newRow("simulate") << (install + QStringList{"--simulate"}) << 0 << false << "" << 0
+                              << "nothing written";
+    QTest::newRow("remove") << remove << 1 << true << "" << 0 << "Removed";
+    QTest::newRow("remove, no copy") << remove << 0 << false << "" << 0 << "nothing to remove";
+    QTest::newRow("remove, simulate")
+        << (remove + QStringList{"--simulate"}) << 1 << false << "" << 1 << "nothing removed";
+    QTest::newRow("no udevd") << install << 0 << false << "false" << 1 << "udev is not running";
+    QTest::newRow("no udevadm") << install << 0 << false << "/nonexistent/udevadm" << 1
+                                << "udevadm is not installed";
+    QTest::newRow("json") << QStringList{"--json", "install-udev-rule"} << 0 << false << "" << 1
+                          << R"("event":"installed")";
   }
-
-  void installUdevRuleJson() {
+  void installUdevRule() {
+    QFETCH(QStringList, args);
+    QFETCH(int, before);
+    QFETCH(bool, packaged);
+    QFETCH(QString, udevadm);
+    QFETCH(int, after);
+    QFETCH(QString, said);
+    QFile source(UDEV_RULE_FILE);
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    const QByteArray rule = source.readAll();
     QTemporaryDir dir;
-    const Outcome o = RunHubctl({"--json", "install-udev-rule"}, [&](THubctlEnvironment& env) {
-      env.udevRulesDir = dir.path();
-      env.runUdevadm = false;
+    const QString copy = dir.filePath("etc/60-halvek-hub.rules");
+    auto put = [](const QString& path, const QByteArray& text) {
+      QDir().mkpath(QFileInfo(path).path());
+      QFile file(path);
+      return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+    };
+    if (before)
+      QVERIFY(put(copy, before == 1 ? rule : QByteArray("# older\n")));
+    if (packaged)
+      QVERIFY(put(dir.filePath("lib/60-halvek-hub.rules"), rule));
+    const Outcome o = RunHubctl(args, [&](THubctlEnvironment& env) {
+      env.udevRulesDir = dir.filePath("etc");
+      env.packageRulesDir = dir.filePath("lib");
+      env.udevadm = udevadm;
       env.requireRoot = false;
     });
-    QCOMPARE(o.code, 0);
-    const QJsonObject object = QJsonDocument::fromJson(o.out.toUtf8()).object();
-    QCOMPARE(object["event"].toString(), QStringLiteral("installed"));
-    QCOMPARE(object["path"].toString(), dir.filePath("60-halvek-hub.rules"));
+    QVERIFY2(o.code == 0, qPrintable(o.All()));
+    QVERIFY2(o.All().contains(said), qPrintable(o.All()));
+    QFile result(copy);
+    const QByteArray now = result.open(QIODevice::ReadOnly) ? result.readAll() : QByteArray();
+    QCOMPARE(now, after == 0 ? QByteArray() : after == 1 ? rule : QByteArray("# older\n"));
+    QCOMPARE(QFileInfo::exists(copy), after != 0);
   }
 
   // A write that fails half-way (a full disk; here a file size limit) leaves the rule that was
@@ -593,7 +900,8 @@ class HubctlTest : public QObject {
     QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
     const Outcome o = RunHubctl({"install-udev-rule"}, [&](THubctlEnvironment& env) {
       env.udevRulesDir = dir.path();
-      env.runUdevadm = false;
+      env.packageRulesDir = dir.filePath("none");
+      env.udevadm.clear();
       env.requireRoot = false;
     });
     setrlimit(RLIMIT_FSIZE, &saved);

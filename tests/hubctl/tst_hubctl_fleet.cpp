@@ -270,6 +270,13 @@ class HubctlFleetTest : public QObject {
     for (int i = 0; i < hubs; ++i) {
       QVERIFY2(byNode.count(nodes[i]), qPrintable(nodes[i] + " has no record"));
       const QJsonObject& record = byNode[nodes[i]];
+      // Every field, null where unknown, never absent.
+      for (const QString& key : LogRecordKeys())
+        QVERIFY2(record.contains(key), qPrintable(key));
+      QCOMPARE(record.size(), int(LogRecordKeys().size()));
+      QCOMPARE(record.value("imageSha256").toString().size(), 64);
+      QCOMPARE(record.value("exitCode").toInt(), results[i] == "completed" ? 0 : 5);
+      QCOMPARE(record.value("reason").isNull(), results[i] == "completed");
       QCOMPARE(record.value("result").toString(), results[i]);
       QVERIFY(!record.value("port").toString().isEmpty());
       QVERIFY(!record.value("time").toString().isEmpty());
@@ -284,6 +291,49 @@ class HubctlFleetTest : public QObject {
       // Every hub's own lines name it.
       QVERIFY2(o.out.contains(nodes[i] + ": " + results[i]), qPrintable(o.out));
     }
+    // The closing line names every hub that failed, and why; each failed hub's own line on
+    // stderr names it, once.
+    if (code != EXIT_OK) {
+      QCOMPARE(o.err.count(
+                   QStringLiteral("halvek-hubctl: %1: the update failed").arg(nodes[failing - 1])),
+               1);
+      QVERIFY2(QRegularExpression(QStringLiteral("2 of %1 hubs failed: .*%2 \\(no record taken")
+                                      .arg(hubs)
+                                      .arg(QRegularExpression::escape(nodes[failing - 1])))
+                   .match(o.err)
+                   .hasMatch(),
+               qPrintable(o.err));
+    } else {
+      QVERIFY2(o.out.contains(QStringLiteral("%1 hubs: %1 updated").arg(hubs)), qPrintable(o.out));
+    }
+  }
+
+  // The supervisor of update --all killed outright: every hub's own process runs to its end
+  // and leaves its line in the log.
+  void killedSupervisor() {
+#ifdef HALVEK_FLEET_LINUX
+    QSKIP("the same code as with emulated hubs");
+#else
+    const QString log = dir_->filePath("updates.log");
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HALVEK_SIMULATE_FAST", "1");
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(HUBCTL_BINARY),
+                  {"--simulate", "--hubs", "2", "update", "--all", "--log", log});
+    QString out;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (out += QString::fromUtf8(process.readAllStandardOutput())).count("Programming...") == 2,
+        20000);
+    kill(pid_t(process.processId()), SIGKILL);
+    QVERIFY(process.waitForFinished(5000));
+    QString problem;
+    QTRY_VERIFY_WITH_TIMEOUT(LogLines(log, problem).size() == 2, 30000);
+    problem.clear();
+    for (const QJsonObject& line : LogLines(log, problem))
+      QCOMPARE(line.value("result").toString(), QStringLiteral("completed"));
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+#endif
   }
 
   // auto --parallel: every hub plugged in is updated once, at once; none coming back from its

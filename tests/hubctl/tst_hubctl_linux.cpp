@@ -100,9 +100,11 @@ class HubctlLinuxTest : public QObject {
     QTest::addColumn<bool>("upToDate");  // the hub already runs the built-in version
     QTest::addColumn<QString>("outPattern");
     const QString builtIn = FormatVersion(VersionText(BUILTIN_APP_VERSION));
-    QTest::newRow("list") << QStringList{"list"} << false
-                          << R"(^/dev/hidraw0\s+FFF0:0018\s+in 65\s+out 65\s+read/write\s+hub\n)"
-                             R"(/dev/hidraw40\s+046D:C31C\s+in 9\s+out 2\s+read/write\n$)";
+    QTest::newRow("list")
+        << QStringList{"list"} << false
+        << R"(^/dev/hidraw0\s+FFF0:0018\s+in 65\s+out 65\s+read/write\s+hub  port )"
+           R"(usb-0000:00:14.0-1  serial unknown\n)"
+           R"(/dev/hidraw40\s+046D:C31C\s+in 9\s+out 2\s+read/write\n$)";
     QTest::newRow("version") << QStringList{"version"} << false
                              << "^Bootloader :0.1.00.0300\nApp        :1.1.14.0801\n"
                                 "Current App:" +
@@ -207,7 +209,8 @@ class HubctlLinuxTest : public QObject {
     }
     QCOMPARE(o.code, EXIT_OK);
     QVERIFY2(QRegularExpression(R"(^/dev/hidraw0\s+FFF0:0018\s+in 65\s+out 65\s+)"
-                                R"(no access \(Permission denied\)\s+hub\n$)")
+                                R"(no access \(Permission denied\)\s+hub  port \S+  serial )"
+                                R"(unknown\n$)")
                  .match(o.out)
                  .hasMatch(),
              qPrintable(o.out));
