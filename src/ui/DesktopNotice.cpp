@@ -29,7 +29,8 @@ void TDesktopNotice::Notify(const QString& summary, const QString& body) {
   QDBusMessage call = QDBusMessage::createMethodCall(service, QLatin1String(NOTIFICATIONS_PATH),
                                                      service, QStringLiteral("Notify"));
   QVariantMap hints;
-  hints.insert(QStringLiteral("desktop-entry"), QGuiApplication::desktopFileName());
+  if (!QGuiApplication::desktopFileName().isEmpty())
+    hints.insert(QStringLiteral("desktop-entry"), QGuiApplication::desktopFileName());
   call << QGuiApplication::applicationDisplayName() << shownId_
        << QGuiApplication::desktopFileName() << summary << body << QStringList() << hints << -1;
   // Never waited for: the window goes on at once; the id only lets the next one replace it.
