@@ -22,6 +22,8 @@
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTextBrowser>
@@ -98,10 +100,14 @@ QLineEdit* Readout(QWidget* parent, const char* name, const char* labelName, con
   return box;
 }
 
-// A check box whose text (in English) is wider than its place grows to the right.
+// A check box whose text (in English) would be cut off at the end of its place grows to the
+// right.
 QCheckBox* FitText(QCheckBox* box) {
-  constexpr int INDICATOR = 16;  // the box and the gap after it
-  const int needed = box->fontMetrics().horizontalAdvance(box->text()) + INDICATOR;
+  QStyleOptionButton option;
+  option.initFrom(box);
+  option.text = box->text();
+  const QRect text = box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box);
+  const int needed = text.left() + box->fontMetrics().horizontalAdvance(box->text());
   if (needed > box->width())
     box->resize(needed, box->height());
   return box;

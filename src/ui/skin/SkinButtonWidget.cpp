@@ -46,11 +46,24 @@ void TSkinButtonWidget::keyPressEvent(QKeyEvent* event) {
 
 void TSkinButtonWidget::focusInEvent(QFocusEvent* event) {
   QWidget::focusInEvent(event);
-  Form()->SetFocusButton(index_);
+  // The frame shows for a focus the keyboard brought (or a screen reader's request), and again
+  // when the window comes back or a menu closes; not for the focus Qt hands the first control
+  // of a window that comes back with none, which a mouse user never asked for.
+  switch (event->reason()) {
+    case Qt::ActiveWindowFocusReason:
+    case Qt::PopupFocusReason:
+      break;
+    default:
+      byKeyboard_ = true;
+  }
+  if (byKeyboard_)
+    Form()->SetFocusButton(index_);
 }
 
 void TSkinButtonWidget::focusOutEvent(QFocusEvent* event) {
   QWidget::focusOutEvent(event);
+  if (event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason)
+    byKeyboard_ = false;
   if (Form()->FocusIndex() == index_)
     Form()->SetFocusButton(-1);
 }

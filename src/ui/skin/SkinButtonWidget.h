@@ -28,6 +28,7 @@ class TSkinButtonWidget : public QWidget {
   TSkinButtonWidget* Neighbour(int step) const;
 
   const int index_;
+  bool byKeyboard_ = false;  // the focus came by the keyboard: the frame shows
 };
 
 // What a screen reader sees of a frame button: a page tab for a module (selected while its page
