@@ -10,17 +10,9 @@ set -uo pipefail
 
 program=$1
 launcher=/usr/libexec/at-spi-bus-launcher
-for tool in Xvfb dbus-run-session "$launcher"; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "SKIP: $tool is not installed"
-    exit 77
-  fi
-done
-# Debian's module, through Debian's python: another python on the PATH may lack it.
-if ! /usr/bin/python3 -c 'import pyatspi' 2>/dev/null; then
-  echo "SKIP: python3-pyatspi is not installed"
-  exit 77
-fi
+source "$(dirname "$0")/shell_test.sh"
+need Xvfb dbus-run-session "$launcher"
+need_python 'import pyatspi' python3-pyatspi
 
 if [ -z "${HALVEK_ATSPI_INSIDE:-}" ]; then
   # Everything below on a session bus of its own, gone with the script.
@@ -29,30 +21,9 @@ fi
 
 unset WAYLAND_DISPLAY QT_SCALE_FACTOR
 export QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
-state=$(mktemp -d)
-export XDG_STATE_HOME=$state
-
-pids=()
-cleanup() {
-  local i
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    kill "${pids[i]}" 2>/dev/null
-    wait "${pids[i]}" 2>/dev/null
-  done
-  rm -rf "$state"
-}
-trap cleanup EXIT
-
-displayfile=$(mktemp)
-Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 200); do
-  [ -s "$displayfile" ] && break
-  sleep 0.05
-done
-[ -s "$displayfile" ] || { echo "FAIL: Xvfb did not start"; exit 1; }
-export DISPLAY=":$(head -n 1 "$displayfile")"
-rm -f "$displayfile"
+scratch=$(mktemp -d)
+export XDG_STATE_HOME=$scratch
+start_xvfb
 
 "$launcher" --launch-immediately >/dev/null 2>&1 &
 pids+=($!)

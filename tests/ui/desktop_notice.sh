@@ -8,38 +8,18 @@
 set -uo pipefail
 
 test_program=$1
-for tool in dbus-run-session dbus-monitor dbus-send; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "SKIP: $tool is not installed"
-    exit 77
-  fi
-done
-if ! /usr/bin/python3 -c 'from gi.repository import Gio' 2>/dev/null; then
-  echo "SKIP: python3-gi is not installed"
-  exit 77
-fi
+source "$(dirname "$0")/shell_test.sh"
+need dbus-run-session dbus-monitor dbus-send
+need_python 'from gi.repository import Gio' python3-gi
 
 if [ -z "${HALVEK_NOTICE_INSIDE:-}" ]; then
   HALVEK_NOTICE_INSIDE=1 exec dbus-run-session -- "$0" "$test_program"
 fi
 
-work=$(mktemp -d)
+scratch=$(mktemp -d)
+work=$scratch
 mkdir -m 700 "$work/runtime"
 export XDG_RUNTIME_DIR=$work/runtime XDG_STATE_HOME=$work/state QT_QPA_PLATFORM=offscreen
-pids=()
-cleanup() {
-  local i
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    kill "${pids[i]}" 2>/dev/null
-    wait "${pids[i]}" 2>/dev/null
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  exit 1
-}
 
 notices=$work/notices.log
 dbus-monitor --session "type='method_call',interface='org.freedesktop.Notifications',member='Notify'" \
