@@ -283,14 +283,17 @@ void TSkinForm::DrawNineSlice(QPainter& p, const QRect& dest, const QImage& imag
   }
 }
 
-void TSkinForm::LayoutSystemButtons() {
+void TSkinForm::LayoutSystemButtons(bool standInsOnly) {
   int right = width() - 2;
   for (int id : {SKIN_BTN_CLOSE, SKIN_BTN_MAXIMIZE, SKIN_BTN_MINIMIZE, SKIN_BTN_MENU}) {
     const int i = FindSystemButton(id);
     if (i < 0)
       continue;
     right -= buttons_[i].width;
-    SetBounds(i, right, 2, -1, -1);
+    if (standInsOnly)
+      buttonWidgets_[i]->setGeometry(right, 2, buttons_[i].width, buttons_[i].height);
+    else
+      SetBounds(i, right, 2, -1, -1);
   }
 }
 
@@ -337,6 +340,9 @@ void TSkinForm::paintEvent(QPaintEvent* event) {
 
 void TSkinForm::resizeEvent(QResizeEvent* event) {
   DiscardSurfaces();
+  // The caption buttons' stand-ins go to their places now, not while the frame paints (a
+  // stand-in that moves repaints the frame around it).
+  LayoutSystemButtons(true);
   QWidget::resizeEvent(event);
 }
 
@@ -392,7 +398,9 @@ void TSkinForm::SetBounds(int index, int left, int top, int width, int height) {
   if (height >= 0)
     b.height = height;
   b.hit = QRect(b.left, b.top, b.width, b.height);
-  buttonWidgets_[index]->setGeometry(b.hit);
+  // A caption button's stand-in follows the layout at each size instead (LayoutSystemButtons).
+  if (b.kind != BUTTON_KIND_SYSTEM)
+    buttonWidgets_[index]->setGeometry(b.hit);
 }
 
 void TSkinForm::SetButtonBounds(int index, int left, int top, int width, int height) {

@@ -144,7 +144,8 @@ class TSkinForm : public QWidget {
   void DrawBackdrop(QPainter& p);
   void DrawNineSlice(QPainter& p, const QRect& dest, const QImage& image);
   void ComposeButtons();
-  void LayoutSystemButtons();
+  // The caption buttons along the right edge; `standInsOnly`: their stand-ins alone.
+  void LayoutSystemButtons(bool standInsOnly = false);
   void DrawModuleButton(QPainter& p, const SkinButton& b);
   void DrawSystemButton(QPainter& p, const SkinButton& b);
 
