@@ -460,7 +460,8 @@ void TSkinForm::SelectModule(int id) {
 }
 
 QWidget* TSkinForm::ButtonWidget(int index) const {
-  return ValidIndex(index) ? buttonWidgets_[index] : nullptr;
+  // None once the frame is being destroyed.
+  return ValidIndex(index) && index < int(buttonWidgets_.size()) ? buttonWidgets_[index] : nullptr;
 }
 
 int TSkinForm::FocusIndex() const {
