@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QLocale>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -12,6 +13,7 @@
 #include "Usage.h"
 #include "hid/sim/SimHidBus.h"
 #include "sim/SimulatedHub.h"
+#include "ui/CloseOnSignal.h"
 #include "ui/MainForm.h"
 #include "update/BuildConfig.h"
 #include "update/Version.h"
@@ -50,6 +52,7 @@ int main(int argc, char** argv) {
   int qtArgc = 1;
   char* qtArgv[] = {argv[0], nullptr};
   QApplication app(qtArgc, qtArgv);
+  TfrmMain::InstallTranslation(QLocale());
   TfrmMain::SetApplicationIdentity();
 
   try {
@@ -63,6 +66,7 @@ int main(int argc, char** argv) {
       hub = std::make_unique<TSimulatedHub>(bus, options);
     }
     TfrmMain frmMain(bus, std::nullopt, service);
+    const TCloseOnSignal closeOnLogout(&frmMain);
     frmMain.show();
     return app.exec();
   } catch (const std::exception& e) {

@@ -1,13 +1,19 @@
 #include "ui/MainForm.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFile>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -16,10 +22,16 @@
 #include <QScreen>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTextBrowser>
+#include <QTranslator>
+#include <QVBoxLayout>
 
 #include "tool/StatusRead.h"
+#include "ui/DesktopNotice.h"
 #include "ui/Shape.h"
 #include "ui/WindowLayout.h"
 #include "update/BuildConfig.h"
@@ -71,6 +83,36 @@ void WhiteGroupBox(QGroupBox* box) {
                      " left: 8px; padding: 0px 2px; background: white; }"));
 }
 
+// A box that shows a value of the hub and takes no typing, with its label before it. A label
+// too long for the room before the box (in English) moves left rather than into the box.
+QLineEdit* Readout(QWidget* parent, const char* name, const char* labelName, const QString& text) {
+  QLabel* label = labelName ? PlaceLabel(parent, labelName, text) : nullptr;
+  auto* box = Place(new QLineEdit(parent), name);
+  box->setReadOnly(true);
+  if (!label) {
+    box->setAccessibleName(text);
+    return box;
+  }
+  label->setBuddy(box);
+  constexpr int GAP = 4;
+  if (label->geometry().right() + GAP >= box->x())
+    label->move(box->x() - GAP - label->width(), label->y());
+  return box;
+}
+
+// A check box whose text (in English) would be cut off at the end of its place grows to the
+// right.
+QCheckBox* FitText(QCheckBox* box) {
+  QStyleOptionButton option;
+  option.initFrom(box);
+  option.text = box->text();
+  const QRect text = box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box);
+  const int needed = text.left() + box->fontMetrics().horizontalAdvance(box->text());
+  if (needed > box->width())
+    box->resize(needed, box->height());
+  return box;
+}
+
 QWidget* WhitePanel(QWidget* parent, const char* name) {
   auto* panel = Place(new QWidget(parent), name);
   SetColours(panel, Qt::white, QColor());
@@ -110,11 +152,41 @@ struct LedBarPlace {
 };
 // Channel c is bar c - 1: four red levels, then four green.
 constexpr LedBarPlace LED_BARS[LED_CHANNEL_COUNT] = {
-    {"rztrckbr1", "lblLed1", "LED1红"}, {"rztrckbr2", "lblLed2", "LED2红"},
-    {"rztrckbr3", "lblLed3", "LED3红"}, {"rztrckbr4", "lblLed4", "LED4红"},
-    {"rztrckbr5", "lblLed5", "LED1绿"}, {"rztrckbr6", "lblLed6", "LED2绿"},
-    {"rztrckbr7", "lblLed7", "LED3绿"}, {"rztrckbr8", "lblLed8", "LED4绿"},
+    {"rztrckbr1", "lblLed1", QT_TRANSLATE_NOOP("TfrmMain", "LED1红")},
+    {"rztrckbr2", "lblLed2", QT_TRANSLATE_NOOP("TfrmMain", "LED2红")},
+    {"rztrckbr3", "lblLed3", QT_TRANSLATE_NOOP("TfrmMain", "LED3红")},
+    {"rztrckbr4", "lblLed4", QT_TRANSLATE_NOOP("TfrmMain", "LED4红")},
+    {"rztrckbr5", "lblLed5", QT_TRANSLATE_NOOP("TfrmMain", "LED1绿")},
+    {"rztrckbr6", "lblLed6", QT_TRANSLATE_NOOP("TfrmMain", "LED2绿")},
+    {"rztrckbr7", "lblLed7", QT_TRANSLATE_NOOP("TfrmMain", "LED3绿")},
+    {"rztrckbr8", "lblLed8", QT_TRANSLATE_NOOP("TfrmMain", "LED4绿")},
 };
+// The batteries of the hub drawing are pictures to a screen reader, named by their labels and
+// described as present or not; the outline and the plug only frame them and are left out.
+class TShapeAccessible : public QAccessibleWidget {
+ public:
+  explicit TShapeAccessible(QWidget* shape) : QAccessibleWidget(shape, QAccessible::Graphic) {}
+  QAccessible::State state() const override {
+    QAccessible::State s = QAccessibleWidget::state();
+    s.invisible = s.invisible || widget()->accessibleName().isEmpty();
+    return s;
+  }
+  static QAccessibleInterface* Factory(const QString&, QObject* object) {
+    if (auto* shape = qobject_cast<TShape*>(object))
+      return new TShapeAccessible(shape);
+    return nullptr;
+  }
+};
+
+// A status text of the core in the window's language; the version text keeps its digits.
+QString StatusText(const QString& text) {
+  const QString& version = Texts::StatusAppVersion;
+  if (text.startsWith(version) && text.size() > version.size())
+    return QCoreApplication::translate("Status", version.toUtf8().constData()) +
+           text.mid(version.size());
+  return QCoreApplication::translate("Status", text.toUtf8().constData());
+}
+
 // The page control with its keyboard page switching (Ctrl+Tab, Ctrl+PgDown and the like)
 // taken out: only the program switches pages, through the module bar.
 class TPageControl : public QTabWidget {
@@ -129,31 +201,31 @@ class TPageControl : public QTabWidget {
 
 QStringList TfrmMain::HelpLines() {
   return {
-      QStringLiteral("Charging Hub for Veyla 1 and Quillon 3"),
+      tr("Charging Hub for Veyla 1 and Quillon 3"),
       QString(),
-      QStringLiteral("How to update:"),
-      QStringLiteral("Step 1: Connect the Charging Hub to your computer by micro USB "),
-      QStringLiteral("cable. Red LEDs on the Hub will blink when connected. It is not "),
-      QStringLiteral("necessary to connect the Hub to power. "),
-      QStringLiteral("Step 2: Go to the Update page and click [Check Version]. This will "),
-      QStringLiteral("show whether an update is available."),
-      QStringLiteral("Step 3: Click [Update] to initiate the update. "),
+      tr("How to update:"),
+      tr("Step 1: Connect the Charging Hub to your computer by micro USB "),
+      tr("cable. Red LEDs on the Hub will blink when connected. It is not "),
+      tr("necessary to connect the Hub to power. "),
+      tr("Step 2: Go to the Update page and click [Check Version]. This will "),
+      tr("show whether an update is available."),
+      tr("Step 3: Click [Update] to initiate the update. "),
       QString(),
-      QStringLiteral("Note:"),
-      QStringLiteral("1 Do not connect more than one Charging Hub at the same time;"),
-      QStringLiteral("2 Do not remove the USB cable during the update;"),
-      QStringLiteral("3 If the update fails, repeat the above steps."),
+      tr("Note:"),
+      tr("1 Do not connect more than one Charging Hub at the same time;"),
+      tr("2 Do not remove the USB cable during the update;"),
+      tr("3 If the update fails, repeat the above steps."),
   };
 }
 
 QStringList TfrmMain::ReleaseNotes() {
   return {
-      QStringLiteral("Release Notes:"),
+      tr("Release Notes:"),
       QString(61, QLatin1Char('-')),
       QStringLiteral("V1.1.15.0906"),
-      QStringLiteral("* Fixed bug that occurs during extended charging,"),
-      QStringLiteral("   e.g. leaving batteries in the Hub for over one "),
-      QStringLiteral("   week. "),
+      tr("* Fixed bug that occurs during extended charging,"),
+      tr("   e.g. leaving batteries in the Hub for over one "),
+      tr("   week. "),
   };
 }
 
@@ -190,8 +262,29 @@ QIcon TfrmMain::ProductIcon() {
   return icon;
 }
 
+QString TfrmMain::InstallTranslation(const QLocale& locale) {
+  static QTranslator* installed = nullptr;
+  if (installed) {
+    QCoreApplication::removeTranslator(installed);
+    delete installed;
+    installed = nullptr;
+  }
+  auto translator = std::make_unique<QTranslator>();
+  const QString folder = QStringLiteral(":/i18n");
+  const QString name = QStringLiteral("halvek-updater");
+  // The locale's languages in their order (LANGUAGE, then LC_ALL, LC_MESSAGES, LANG); none we
+  // have: English.
+  if (!translator->load(locale, name, QStringLiteral("_"), folder) &&
+      !translator->load(name + QStringLiteral("_en"), folder))
+    return QString();
+  const QString language = translator->language().section(QLatin1Char('_'), 0, 0);
+  QCoreApplication::installTranslator(translator.get());
+  installed = translator.release();
+  return language;
+}
+
 void TfrmMain::SetApplicationIdentity() {
-  QGuiApplication::setApplicationDisplayName(QStringLiteral("Halvek Hub Updater"));
+  QGuiApplication::setApplicationDisplayName(tr("Halvek Hub Updater"));
   // Matches the desktop entry, so the task bar finds its icon and name.
   QGuiApplication::setDesktopFileName(QStringLiteral("halvek-updater"));
   QApplication::setWindowIcon(ProductIcon());
@@ -213,8 +306,44 @@ TfrmMain::TfrmMain(std::shared_ptr<THidPlatform> platform, std::optional<Firmwar
     at.setY(std::max(area.top(), std::min(at.y(), area.bottom() + 1 - height())));
     move(at);
   }
+  static const bool accessibleShapes = [] {
+    QAccessible::installFactory(TShapeAccessible::Factory);
+    return true;
+  }();
+  Q_UNUSED(accessibleShapes);
+  notice_ = new TDesktopNotice(QStringLiteral("halvek-updater"), this);
   CreateControls();
   FormCreate(std::move(platform), std::move(image), service);
+  SetUpKeyboardAndReaders();
+}
+
+void TfrmMain::SetUpKeyboardAndReaders() {
+  setAccessibleName(tr("Halvek Hub Updater"));
+  // Tab runs along the module bar, through the page's controls, then to the caption buttons.
+  // The caption buttons were made first and the module buttons last: the modules move to
+  // just after the close button, which the chain leads round to the page.
+  QWidget* previous = ButtonWidget(SystemButtonCount() - 1);
+  for (int i = SystemButtonCount(); i < ButtonCount(); ++i) {
+    setTabOrder(previous, ButtonWidget(i));
+    previous = ButtonWidget(i);
+  }
+  pbProgram->setAccessibleName(tr("Update progress"));
+  pbMsg->setAccessibleName(tr("Automatic update progress"));
+  mmo1->setAccessibleName(tr("Release notes"));
+  mmoUpdate->setAccessibleName(tr("Versions"));
+  lbl2->setBuddy(mmoUplog);
+  shp[4]->setAccessibleName(QString());
+  shp[5]->setAccessibleName(QString());
+
+  // The window opens with the focus on the first control of its page.
+  QWidget* page = pgcMain->currentWidget();
+  for (QWidget* w = nextInFocusChain(); w != this; w = w->nextInFocusChain()) {
+    if (page->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isEnabled() &&
+        w->isVisibleTo(page)) {
+      w->setFocus(Qt::OtherFocusReason);
+      break;
+    }
+  }
 }
 
 TfrmMain::~TfrmMain() {
@@ -234,9 +363,9 @@ void TfrmMain::CreateControls() {
     QWidget* page;
     const char* name;
     QString caption;
-  } pages[] = {{rztbshtHome, "rztbshtHome", QStringLiteral("Home")},
-               {rztbshtUpdate, "rztbshtUpdate", QStringLiteral("Update")},
-               {rztbshtTool, "rztbshtTool", QStringLiteral("Tool")}};
+  } pages[] = {{rztbshtHome, "rztbshtHome", tr("Home")},
+               {rztbshtUpdate, "rztbshtUpdate", tr("Update")},
+               {rztbshtTool, "rztbshtTool", tr("Tool")}};
   for (const auto& page : pages) {
     page.page->setObjectName(QString::fromLatin1(page.name));
     SetColours(page.page, Qt::white, QColor());
@@ -260,7 +389,7 @@ void TfrmMain::CreateControls() {
 
 void TfrmMain::CreateHomePage() {
   QWidget* page = rztbshtHome;
-  lbl1 = PlaceLabel(page, "lbl1", QStringLiteral("Halvek Charging Hub"));
+  lbl1 = PlaceLabel(page, "lbl1", tr("Halvek Charging Hub"));
   QFont titleFont = ArialFont(9);
   titleFont.setPixelSize(13);
   lbl1->setFont(titleFont);
@@ -277,6 +406,7 @@ void TfrmMain::CreateHomePage() {
   mmo1 = Place(new QPlainTextEdit(RzPanel2), "mmo1");
   mmo1->setPlainText(ReleaseNotes().join(QLatin1Char('\n')));
   mmo1->setReadOnly(true);
+  mmo1->setTabChangesFocus(true);
   mmo1->setFrameShape(QFrame::NoFrame);
   mmo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   mmo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -286,12 +416,12 @@ void TfrmMain::CreateHomePage() {
 void TfrmMain::CreateUpdatePage() {
   QWidget* page = rztbshtUpdate;
   pnlUpdate = WhitePanel(page, "pnlUpdate");
-  btnConnect = Place(new QPushButton(QStringLiteral("Check Version"), pnlUpdate), "btnConnect");
-  btnUpdate = Place(new QPushButton(QStringLiteral("Update"), pnlUpdate), "btnUpdate");
+  btnConnect = Place(new QPushButton(tr("Check Version"), pnlUpdate), "btnConnect");
+  btnUpdate = Place(new QPushButton(tr("Update"), pnlUpdate), "btnUpdate");
   connect(btnConnect, &QPushButton::clicked, this, &TfrmMain::btnConnectClick);
   connect(btnUpdate, &QPushButton::clicked, this, &TfrmMain::btnUpdateClick);
 
-  grpFirmware = Place(new QGroupBox(QStringLiteral("Version:"), page), "grpFirmware");
+  grpFirmware = Place(new QGroupBox(tr("Version:"), page), "grpFirmware");
   WhiteGroupBox(grpFirmware);
   mmoUpdate = Place(new QPlainTextEdit(grpFirmware), "mmoUpdate");
   mmoUpdate->setReadOnly(true);
@@ -306,14 +436,14 @@ void TfrmMain::CreateUpdatePage() {
   versions.setColor(QPalette::Disabled, QPalette::Base, Qt::white);
   mmoUpdate->setPalette(versions);
 
-  chkAutoPRG =
-      Place(new QCheckBox(QStringLiteral("Automatically update when new hub is plugged in"), page),
-            "chkAutoPRG");
+  chkAutoPRG = Place(new QCheckBox(tr("Automatically update when new hub is plugged in"), page),
+                     "chkAutoPRG");
   connect(chkAutoPRG, &QCheckBox::toggled, this, &TfrmMain::chkAutoPRGClick);
 
-  lbl2 = PlaceLabel(page, "lbl2", QStringLiteral("Log"));
+  lbl2 = PlaceLabel(page, "lbl2", tr("Log"));
   mmoUplog = Place(new QPlainTextEdit(page), "mmoUplog");
   mmoUplog->setReadOnly(true);
+  mmoUplog->setTabChangesFocus(true);
   mmoUplog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
   pbProgram = Place(new QProgressBar(page), "pbProgram");
@@ -325,29 +455,26 @@ void TfrmMain::CreateUpdatePage() {
   cbbPort = Place(new QComboBox(page), "cbbPort");
   cbbPort->hide();
   connect(session_.get(), &THubSession::HubsChanged, this, &TfrmMain::RefreshPortList);
+  connect(session_.get(), &THubSession::AutoUpdateFinished, this, &TfrmMain::AutoUpdateEnded);
   connect(session_.get(), &THubSession::AutoUpdateFinished, this, &TfrmMain::CloseIfAsked);
 }
 
 void TfrmMain::CreateToolPage() {
   QWidget* page = rztbshtTool;
 
-  rzgrpbx1 = Place(new QGroupBox(QStringLiteral("运行数据"), page), "rzgrpbx1");
+  rzgrpbx1 = Place(new QGroupBox(tr("运行数据"), page), "rzgrpbx1");
   WhiteGroupBox(rzgrpbx1);
   QWidget* box = rzgrpbx1;
-  PlaceLabel(box, "lbl3", QStringLiteral("电压"));
-  edtVolt = Place(new QLineEdit(box), "edtVolt");
-  PlaceLabel(box, "lbl8", QStringLiteral("MV"));
-  PlaceLabel(box, "lbl4", QStringLiteral("电流"));
-  edtCurr = Place(new QLineEdit(box), "edtCurr");
-  PlaceLabel(box, "lbl9", QStringLiteral("MA"));
-  PlaceLabel(box, "lbl5", QStringLiteral("通道"));
-  edtChannel = Place(new QLineEdit(box), "edtChannel");
-  PlaceLabel(box, "lbl6", QStringLiteral("状态"));
-  edtState = Place(new QLineEdit(box), "edtState");
-  edtCyc1 = Place(new QLineEdit(box), "edtCyc1");
-  edtCyc2 = Place(new QLineEdit(box), "edtCyc2");
-  edtCyc3 = Place(new QLineEdit(box), "edtCyc3");
-  PlaceLabel(box, "lbl7", QStringLiteral("在位状态"));
+  edtVolt = Readout(box, "edtVolt", "lbl3", tr("电压"));
+  PlaceLabel(box, "lbl8", tr("MV"));
+  edtCurr = Readout(box, "edtCurr", "lbl4", tr("电流"));
+  PlaceLabel(box, "lbl9", tr("MA"));
+  edtChannel = Readout(box, "edtChannel", "lbl5", tr("通道"));
+  edtState = Readout(box, "edtState", "lbl6", tr("状态"));
+  edtCyc1 = Readout(box, "edtCyc1", nullptr, tr("Counter 1"));
+  edtCyc2 = Readout(box, "edtCyc2", nullptr, tr("Counter 2"));
+  edtCyc3 = Readout(box, "edtCyc3", nullptr, tr("Counter 3"));
+  PlaceLabel(box, "lbl7", tr("在位状态"));
 
   // The hub drawing: outline and plug first, so the batteries lie on top of the outline.
   shp[4] = Place(new TShape(box), "shp4");
@@ -359,15 +486,17 @@ void TfrmMain::CreateToolPage() {
     const char* caption;
     bool labelAbove;
   } batteries[] = {
-      {1, "shp1", "lbl13", "电池2", true},
-      {0, "shp0", "lbl12", "电池1", true},
-      {2, "shp2", "lbl14", "电池3", false},
-      {3, "shp3", "lbl15", "电池4", false},
+      {1, "shp1", "lbl13", QT_TR_NOOP("电池2"), true},
+      {0, "shp0", "lbl12", QT_TR_NOOP("电池1"), true},
+      {2, "shp2", "lbl14", QT_TR_NOOP("电池3"), false},
+      {3, "shp3", "lbl15", QT_TR_NOOP("电池4"), false},
   };
   for (const auto& b : batteries) {
     TShape* battery = Place(new TShape(box), b.shape);
     shp[b.index] = battery;
-    auto* label = new QLabel(QString::fromUtf8(b.caption), box);
+    battery->setAccessibleName(tr(b.caption));
+    battery->setAccessibleDescription(tr("not read yet"));
+    auto* label = new QLabel(tr(b.caption), box);
     label->setObjectName(QString::fromLatin1(b.label));
     label->adjustSize();
     const QRect at = battery->geometry();
@@ -375,12 +504,12 @@ void TfrmMain::CreateToolPage() {
                 b.labelAbove ? at.y() - label->height() - 1 : at.y() + at.height() + 1);
   }
 
-  btnRead = Place(new QPushButton(QStringLiteral("读取"), box), "btnRead");
-  chkRefresh = Place(new QCheckBox(QStringLiteral("自动刷新"), box), "chkRefresh");
+  btnRead = Place(new QPushButton(tr("读取"), box), "btnRead");
+  chkRefresh = FitText(Place(new QCheckBox(tr("自动刷新"), box), "chkRefresh"));
   connect(btnRead, &QPushButton::clicked, this, &TfrmMain::btnReadClick);
   connect(chkRefresh, &QCheckBox::toggled, this, &TfrmMain::chkRefreshClick);
 
-  rzgrpbx2 = Place(new QGroupBox(QStringLiteral("LED颜色调节"), page), "rzgrpbx2");
+  rzgrpbx2 = Place(new QGroupBox(tr("LED颜色调节"), page), "rzgrpbx2");
   WhiteGroupBox(rzgrpbx2);
   for (int i = 0; i < LED_CHANNEL_COUNT; ++i) {
     const LedBarPlace& place = LED_BARS[i];
@@ -391,11 +520,11 @@ void TfrmMain::CreateToolPage() {
     bar->setTickInterval(5);
     bar->setProperty("tag", i + 1);
     ledBars[i] = bar;
-    PlaceLabel(rzgrpbx2, place.labelName, QString::fromUtf8(place.label));
+    PlaceLabel(rzgrpbx2, place.labelName, tr(place.label))->setBuddy(bar);
     connect(bar, &QSlider::valueChanged, this, &TfrmMain::rztrckbr1Change);
   }
-  btnStartAdj = Place(new QPushButton(QStringLiteral("读取﹠开始"), rzgrpbx2), "btnStartAdj");
-  btnEndAdj = Place(new QPushButton(QStringLiteral("写入﹠结束"), rzgrpbx2), "btnEndAdj");
+  btnStartAdj = Place(new QPushButton(tr("读取﹠开始"), rzgrpbx2), "btnStartAdj");
+  btnEndAdj = Place(new QPushButton(tr("写入﹠结束"), rzgrpbx2), "btnEndAdj");
   connect(btnStartAdj, &QPushButton::clicked, this, &TfrmMain::btnStartAdjClick);
   connect(btnEndAdj, &QPushButton::clicked, this, &TfrmMain::btnEndAdjClick);
 
@@ -412,7 +541,7 @@ void TfrmMain::CreateBottomPanel() {
   imgIndicator = Place(new QLabel(pnl1), "imgIndicator");
 
   pnl2 = Place(new QWidget(pnl1), "pnl2");
-  lbl23 = PlaceLabel(pnl2, "lbl23", QStringLiteral("自动升级："));
+  lbl23 = PlaceLabel(pnl2, "lbl23", tr("自动升级："));
   pbMsg = Place(new QProgressBar(pnl2), "pbMsg");
   pbMsg->setTextVisible(false);
   pbMsg->setRange(0, 100);
@@ -425,7 +554,7 @@ void TfrmMain::CreateBottomPanel() {
   }
   pnl2->hide();
 
-  lbl10 = PlaceLabel(pnl1, "lbl10", QStringLiteral("Version:"));
+  lbl10 = PlaceLabel(pnl1, "lbl10", tr("Version:"));
   SetColours(lbl10, QColor(), Qt::white);
 }
 
@@ -434,19 +563,20 @@ void TfrmMain::FormCreate(std::shared_ptr<THidPlatform> platform,
   // A hub already attached is listed and greeted here, before the image is loaded.
   session_->Start(std::move(platform), std::move(image));
   SetBackground(QStringLiteral("BkImage1_jpg"), QStringLiteral("Skin"), 255, 150, 60, 60);
-  AddModule(MODULE_HOME, QStringLiteral("Home"), QStringLiteral("Module_Home_png"),
-            QStringLiteral("Skin"));
-  AddModule(MODULE_UPDATE, QStringLiteral("Update"), QStringLiteral("Module_protec_png"),
+  AddModule(MODULE_HOME, tr("Home"), QStringLiteral("Module_Home_png"), QStringLiteral("Skin"));
+  AddModule(MODULE_UPDATE, tr("Update"), QStringLiteral("Module_protec_png"),
             QStringLiteral("Skin"));
   if (service)
-    AddModule(MODULE_TOOL, QStringLiteral("Tool"), QStringLiteral("Module_tools_png"),
-              QStringLiteral("Skin"));
+    AddModule(MODULE_TOOL, tr("Tool"), QStringLiteral("Module_tools_png"), QStringLiteral("Skin"));
   SelectModule(MODULE_HOME);
   for (int i = 0; i < pgcMain->count(); ++i)
     pgcMain->setTabVisible(i, false);
   pgcMain->tabBar()->hide();
+  // Nor does Tab stop at the page control or its hidden tabs: it goes to the page's controls.
+  pgcMain->tabBar()->setFocusPolicy(Qt::NoFocus);
+  pgcMain->setFocusPolicy(Qt::NoFocus);
   pgcMain->setCurrentWidget(rztbshtHome);
-  lbl10->setText(QStringLiteral("Version: ") + FormatVersion(VersionText(BUILTIN_APP_VERSION)));
+  lbl10->setText(tr("Version: ") + FormatVersion(VersionText(BUILTIN_APP_VERSION)));
   lbl10->adjustSize();
 }
 
@@ -468,7 +598,7 @@ void TfrmMain::ShowStatus(const QString& text) {
   // Only while the strip is up; a text given meanwhile is not kept.
   if (pnl2->isHidden())
     return;
-  lblMsg->setText(text);
+  lblMsg->setText(StatusText(text));
   lblMsg->adjustSize();
 }
 
@@ -477,6 +607,7 @@ void TfrmMain::ShowIndicator(int index) {
     return;
   indicatorIndex_ = index;
   imgIndicator->setPixmap(ilLED[index]);
+  imgIndicator->setAccessibleName(index == 0 ? tr("Hub connected") : tr("No hub connected"));
   imgIndicator->repaint();
 }
 
@@ -486,6 +617,7 @@ void TfrmMain::SetProgress(int position, int maximum) {
     bar->setRange(0, std::max(maximum, 1));
     bar->setValue(maximum > 0 ? position : 0);
   }
+  notice_->SetProgress(maximum > 0 ? double(position) / maximum : 0.0);
 }
 
 void TfrmMain::ClearUpdateProgress() {
@@ -494,6 +626,9 @@ void TfrmMain::ClearUpdateProgress() {
 
 void TfrmMain::SetUpdateControlsEnabled(bool enabled) {
   pnlUpdate->setEnabled(enabled);
+  // The end of an update: the task bar entry's bar goes.
+  if (enabled)
+    notice_->SetProgress(-1);
 }
 
 void TfrmMain::SetManualButtonsEnabled(bool enabled) {
@@ -616,8 +751,10 @@ void TfrmMain::ShowStatusReadout(const TStatusReadout& readout) {
   edtState->setText(QString::number(readout.state));
   edtChannel->setText(QString::number(readout.channel));
   const QColor clear = palette().color(QPalette::Active, QPalette::Highlight);
-  for (int i = 0; i < BATTERY_COUNT; ++i)
+  for (int i = 0; i < BATTERY_COUNT; ++i) {
     shp[i]->SetBrushColor(readout.batteryPresent[i] ? QColor(Qt::white) : clear);
+    shp[i]->setAccessibleDescription(readout.batteryPresent[i] ? tr("present") : tr("absent"));
+  }
   edtCyc1->setText(QString::number(readout.counters[0]));
   edtCyc2->setText(QString::number(readout.counters[1]));
   edtCyc3->setText(QString::number(readout.counters[2]));
@@ -676,7 +813,94 @@ void TfrmMain::PageChanged(int index) {
   shownPage_ = index;
 }
 
-void TfrmMain::WmSkinModuleSelect(int moduleId, int) {
+void TfrmMain::AutoUpdateEnded(EUpdateResult result) {
+  if (!isMinimized() && isActiveWindow())
+    return;
+  QString how;
+  switch (result) {
+    case EUpdateResult::Completed:
+      how = tr("Update completed.");
+      break;
+    case EUpdateResult::BrokenImage:
+    case EUpdateResult::NoDevice:
+    case EUpdateResult::LedLevelsNotRead:
+    case EUpdateResult::Cancelled:
+    case EUpdateResult::AlreadyRunning:
+    case EUpdateResult::HubInUse:
+      how = tr("Not updated; the hub is as it was.");
+      break;
+    case EUpdateResult::BootloaderNotFound:
+    case EUpdateResult::RecordFailed:
+    case EUpdateResult::Stopped:
+      how = tr("Update failed: the hub waits in its bootloader. Run the update again.");
+      break;
+    default:
+      how = tr("Update failed. Run the update again.");
+  }
+  const int selected = session_->SelectedHub();
+  const std::string port =
+      selected >= 0 ? PortOf(session_->Hubs().at(std::size_t(selected))) : std::string();
+  const QString hub = port.empty()
+                          ? tr("Halvek Charging Hub")
+                          : tr("Halvek Charging Hub at %1").arg(QString::fromStdString(port));
+  notice_->Notify(hub, how);
+}
+
+void TfrmMain::ShowAbout() {
+  auto* box = new QMessageBox(QMessageBox::Information, tr("About Halvek Hub Updater"),
+                              tr("Halvek Hub Updater %1\nBuilt-in hub firmware %2")
+                                  .arg(QString::fromLatin1(PROGRAM_VERSION),
+                                       FormatVersion(VersionText(BUILTIN_APP_VERSION))),
+                              QMessageBox::Close, this);
+  box->setObjectName(QStringLiteral("dlgAbout"));
+  box->setInformativeText(
+      tr("Copyright 2026 Halvek. All rights reserved. Provided by Halvek "
+         "for use with the Halvek Charging Hub."));
+  box->setIconPixmap(ProductIcon().pixmap(64, 64));
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
+}
+
+void TfrmMain::ShowHelp() {
+  // The README's sections on running the program, from "Running" up to "Installing".
+  QFile readme(QStringLiteral(":/help/README.md"));
+  QString text;
+  if (readme.open(QIODevice::ReadOnly))
+    text = QString::fromUtf8(readme.readAll());
+  const qsizetype from = text.indexOf(QStringLiteral("\n## Running"));
+  const qsizetype to = text.indexOf(QStringLiteral("\n## Installing"));
+  if (from >= 0 && to > from)
+    text = text.mid(from, to - from);
+  auto* dialog = new QDialog(this);
+  dialog->setObjectName(QStringLiteral("dlgHelp"));
+  dialog->setWindowTitle(tr("Halvek Hub Updater help"));
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  auto* layout = new QVBoxLayout(dialog);
+  auto* browser = new QTextBrowser(dialog);
+  browser->setMarkdown(text);
+  browser->setAccessibleName(tr("Help"));
+  layout->addWidget(browser);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+  connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::close);
+  layout->addWidget(buttons);
+  dialog->resize(640, 480);
+  dialog->open();
+}
+
+void TfrmMain::WmSkinModuleSelect(int moduleId, int buttonIndex) {
+  if (moduleId == SKIN_BTN_MENU) {
+    // Under the menu button, as a window's menu opens.
+    if (!mnuCaption) {
+      mnuCaption = new QMenu(this);
+      mnuCaption->setObjectName(QStringLiteral("mnuCaption"));
+      mnuCaption->addAction(tr("About Halvek Hub Updater"), this, &TfrmMain::ShowAbout);
+      mnuCaption->addAction(tr("Help"), this, &TfrmMain::ShowHelp);
+    }
+    const int index = FindSystemButton(SKIN_BTN_MENU);
+    const SkinButton& b = Buttons()[index >= 0 ? index : buttonIndex];
+    mnuCaption->popup(mapToGlobal(QPoint(b.left, b.top + b.height)));
+    return;
+  }
   const struct {
     int id;
     QWidget* page;  // null: the page stays
@@ -686,8 +910,14 @@ void TfrmMain::WmSkinModuleSelect(int moduleId, int) {
     if (module.id != moduleId)
       continue;
     SelectModule(moduleId);
-    if (module.page)
+    QWidget* shown = pgcMain->currentWidget();
+    if (module.page && module.page != shown) {
+      // A focus inside the page that goes is dropped, not handed on: the next page's first
+      // control would show a focus frame nobody asked for.
+      if (QWidget* focus = QApplication::focusWidget(); focus && shown->isAncestorOf(focus))
+        focus->clearFocus();
       pgcMain->setCurrentWidget(module.page);
+    }
     return;
   }
 }

@@ -17,6 +17,9 @@
 #include "update/UpdaterView.h"
 
 class QCheckBox;
+class QLocale;
+class QMenu;
+class TDesktopNotice;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -60,6 +63,10 @@ class TfrmMain : public TSkinForm, public TUpdaterView {
   static QIcon ProductIcon();
   // The name and icon the desktop shows for the program (task bar, window list).
   static void SetApplicationIdentity();
+  // The window's language, for the whole program and before the window is made: its texts as
+  // written (English and Chinese) where the locale's first language we have is Chinese,
+  // English for the Chinese texts everywhere else. Returns the language taken, "zh" or "en".
+  static QString InstallTranslation(const QLocale& locale);
 
   // TUpdaterView.
   void ClearLog() override;
@@ -130,6 +137,8 @@ class TfrmMain : public TSkinForm, public TUpdaterView {
   QPushButton* btnStartAdj = nullptr;
   QPushButton* btnEndAdj = nullptr;
 
+  QMenu* mnuCaption = nullptr;  // the menu caption button's: About, Help
+
   QTimer* tmrAuto = nullptr;  // the session's
   QTimer* tmrRefresh = nullptr;
   std::array<QPixmap, 2> ilLED;  // the lamp images
@@ -147,6 +156,9 @@ class TfrmMain : public TSkinForm, public TUpdaterView {
   void rztrckbr1Change();
   void rztbshtToolShow();
   void rztbshtToolHide();
+  // The program's and the firmware's versions and the licence; the README's help.
+  void ShowAbout();
+  void ShowHelp();
 
  protected:
   void WmSkinModuleSelect(int moduleId, int buttonIndex) override;
@@ -168,11 +180,16 @@ class TfrmMain : public TSkinForm, public TUpdaterView {
   // Runs a user's action now, or after the exchange in flight; never lets an exception out.
   void RunUserAction(std::function<void()> action);
   void CloseIfAsked();
+  // Tab order, accessible names, and the focus on the page's first control.
+  void SetUpKeyboardAndReaders();
+  // Tells the desktop how an automatic update ended when the window is not looked at.
+  void AutoUpdateEnded(EUpdateResult result);
   bool closeAsked_ = false;
   // Update clicks not yet run (they wait for the exchange in flight).
   int updatesQueued_ = 0;
 
   std::unique_ptr<THubSession> session_;
+  TDesktopNotice* notice_ = nullptr;
   int indicatorIndex_ = -1;
   int shownPage_ = 0;
 };

@@ -81,15 +81,17 @@ inline const QString CurrentAppLabel = QStringLiteral("Current App:");
 inline const QString UpdateAvailable = QStringLiteral("Update available.");
 inline const QString NoUpdateAvailable = QStringLiteral("No update available.");
 
-// Status strip.
-inline const QString StatusAppVersion = QStringLiteral("APP版本：");
-inline const QString StatusNewDevice = QStringLiteral("新设备插入...");
-inline const QString StatusFailedRetry = QStringLiteral("升级失败，请重试...");
-inline const QString StatusStateError = QStringLiteral("状态错误，请手动升级.");
-inline const QString StatusProgramming = QStringLiteral("升级中...");
-inline const QString StatusReboot = QStringLiteral("重启...");
-inline const QString StatusCompleted = QStringLiteral("升级完成.");
-inline const QString StatusFailed = QStringLiteral("升级失败.");
+// Status strip; the window shows them in the user's language (context "Status").
+inline const QString StatusAppVersion = QStringLiteral(QT_TRANSLATE_NOOP("Status", "APP版本："));
+inline const QString StatusNewDevice = QStringLiteral(QT_TRANSLATE_NOOP("Status", "新设备插入..."));
+inline const QString StatusFailedRetry =
+    QStringLiteral(QT_TRANSLATE_NOOP("Status", "升级失败，请重试..."));
+inline const QString StatusStateError =
+    QStringLiteral(QT_TRANSLATE_NOOP("Status", "状态错误，请手动升级."));
+inline const QString StatusProgramming = QStringLiteral(QT_TRANSLATE_NOOP("Status", "升级中..."));
+inline const QString StatusReboot = QStringLiteral(QT_TRANSLATE_NOOP("Status", "重启..."));
+inline const QString StatusCompleted = QStringLiteral(QT_TRANSLATE_NOOP("Status", "升级完成."));
+inline const QString StatusFailed = QStringLiteral(QT_TRANSLATE_NOOP("Status", "升级失败."));
 
 // A hub whose device node cannot be opened for reading and writing.
 inline QString AccessDenied(const QString& node, const QString& reason) {

@@ -8,7 +8,10 @@
 #include <QPushButton>
 #include <QSlider>
 
+#include <csignal>
+
 #include "UiRig.h"
+#include "ui/CloseOnSignal.h"
 #include "update/BuildConfig.h"
 #include "update/Texts.h"
 #include "update/Version.h"
@@ -213,9 +216,19 @@ class TestUiUpdate : public QObject {
     QCOMPARE(hub.ApplicationVersion(), BUILTIN_APP_VERSION);
   }
 
-  // A close in the middle of an update waits for its end instead of stranding the hub.
+  // A close in the middle of an update waits for its end instead of stranding the hub; so do
+  // the signals of a desktop logout or a terminal's Ctrl+C.
+  void closeDuringUpdate_data() {
+    QTest::addColumn<int>("signalNumber");  // 0: the close button
+    QTest::newRow("close button") << 0;
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGHUP") << SIGHUP;
+    QTest::newRow("SIGINT") << SIGINT;
+  }
   void closeDuringUpdate() {
+    QFETCH(int, signalNumber);
     UiRig rig;
+    const TCloseOnSignal closeOnSignal(rig.form.get());
     rig.form->show();
     bool refused = false;
     QTimer poll;
@@ -223,11 +236,14 @@ class TestUiUpdate : public QObject {
       if (rig.Hub().Programmed().empty())
         return;
       poll.stop();
-      refused = !rig.form->close();
+      if (signalNumber)
+        std::raise(signalNumber);
+      else
+        refused = !rig.form->close();
     });
     poll.start(1);
     rig.form->btnUpdate->click();
-    QVERIFY(refused);
+    QVERIFY(refused || signalNumber);
     QCOMPARE(rig.Log().last(), Texts::UpdateCompleted);
     QVERIFY(rig.Log().contains(Texts::CloseAfterUpdate));
     QCOMPARE(rig.Hub().ApplicationVersion(), UiRig::SMALL_VERSION);

@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSlider>
 #include <QTabBar>
@@ -124,8 +125,17 @@ class TestUiWindow : public QObject {
   }
 
   // What the table must satisfy: every control inside its parent, no two neighbours on top of
-  // each other, nothing over the module bar and the caption buttons, and room for every text.
+  // each other, nothing over the module bar and the caption buttons, and room for every text,
+  // in either language.
+  void layoutSound_data() {
+    QTest::addColumn<QString>("locale");
+    QTest::newRow("Chinese") << "zh_CN";
+    QTest::newRow("English") << "en_US";
+  }
   void layoutSound() {
+    QFETCH(QString, locale);
+    TfrmMain::InstallTranslation(QLocale(locale));
+    const auto chinese = qScopeGuard([] { TfrmMain::InstallTranslation(QLocale::Chinese); });
     UiRig rig(NO_HUBS, /*fullImage=*/false, /*service=*/true);
     TfrmMain& form = *rig.form;
     form.show();  // the pages take their size from the page control's layout
@@ -176,7 +186,7 @@ class TestUiWindow : public QObject {
       if (auto* l = qobject_cast<const QLabel*>(w)) {
         text = l->text();
       } else if (auto* b = qobject_cast<const QAbstractButton*>(w)) {
-        text = b->text();
+        text = b->text().replace(QStringLiteral("&&"), QStringLiteral("&"));
         room = w->width() - (qobject_cast<const QCheckBox*>(w) ? 16 : 4);
       } else if (auto* g = qobject_cast<const QGroupBox*>(w)) {
         text = g->title();

@@ -10,45 +10,14 @@ set -uo pipefail
 
 program=$1
 mode=$2
-need=(Xvfb xdotool xwininfo)
-[ "$mode" = openbox ] && need+=(openbox)
-for tool in "${need[@]}"; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "SKIP: $tool is not installed"
-    exit 77
-  fi
-done
+source "$(dirname "$0")/shell_test.sh"
+need Xvfb xdotool xwininfo
+[ "$mode" = openbox ] && need openbox
 
 unset WAYLAND_DISPLAY QT_SCALE_FACTOR
 export QT_QPA_PLATFORM=xcb
 
-pids=()
-cleanup() {
-  local i
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    kill "${pids[i]}" 2>/dev/null
-    wait "${pids[i]}" 2>/dev/null
-  done
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  exit 1
-}
-
-# Xvfb picks a free display itself and names it once it listens: tests running side by side
-# never share one. -noreset: otherwise the server resets whenever its last client leaves (the
-# probes below come and go), and a program connecting during the reset is refused.
-displayfile=$(mktemp)
-Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 -nolisten tcp 3>"$displayfile" >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 200); do
-  [ -s "$displayfile" ] && break
-  sleep 0.05
-done
-[ -s "$displayfile" ] || fail "Xvfb did not start"
-export DISPLAY=":$(head -n 1 "$displayfile")"
-rm -f "$displayfile"
+start_xvfb
 if [ "$mode" = openbox ]; then
   openbox --sm-disable >/dev/null 2>&1 &
   pids+=($!)

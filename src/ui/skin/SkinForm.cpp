@@ -1,5 +1,6 @@
 #include "ui/skin/SkinForm.h"
 
+#include <QAccessible>
 #include <QChildEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -16,6 +17,7 @@
 #include <utility>
 
 #include "ui/skin/CaptionGlyphs.h"
+#include "ui/skin/SkinButtonWidget.h"
 #include "update/EmbeddedResource.h"
 
 namespace {
@@ -87,6 +89,11 @@ TSkinForm::TSkinForm(QWidget* parent, bool maximizeButton)
       moduleCaptionFont_(FrameFont()) {
   // Every pixel comes from the composite surface: nothing to erase first.
   setAttribute(Qt::WA_OpaquePaintEvent);
+  static const bool accessibleButtons = [] {
+    QAccessible::installFactory(TSkinButtonAccessible::Factory);
+    return true;
+  }();
+  Q_UNUSED(accessibleButtons);
   setMouseTracking(true);
   // Provisional places; the layout puts them at the right edge before they are drawn.
   AddButton(BUTTON_KIND_SYSTEM, 300, 5, 30, 19, SKIN_BTN_MENU);
@@ -97,7 +104,12 @@ TSkinForm::TSkinForm(QWidget* parent, bool maximizeButton)
   systemButtonCount_ = ButtonCount();
 }
 
-TSkinForm::~TSkinForm() = default;
+TSkinForm::~TSkinForm() {
+  // The stand-ins go while the frame is whole: the one with the focus reports losing it.
+  DiscardSurfaces();
+  for (TSkinButtonWidget* widget : std::exchange(buttonWidgets_, {}))
+    delete widget;
+}
 
 // --- background and surfaces ---
 
@@ -271,14 +283,17 @@ void TSkinForm::DrawNineSlice(QPainter& p, const QRect& dest, const QImage& imag
   }
 }
 
-void TSkinForm::LayoutSystemButtons() {
+void TSkinForm::LayoutSystemButtons(bool standInsOnly) {
   int right = width() - 2;
   for (int id : {SKIN_BTN_CLOSE, SKIN_BTN_MAXIMIZE, SKIN_BTN_MINIMIZE, SKIN_BTN_MENU}) {
     const int i = FindSystemButton(id);
     if (i < 0)
       continue;
     right -= buttons_[i].width;
-    SetBounds(i, right, 2, -1, -1);
+    if (standInsOnly)
+      buttonWidgets_[i]->setGeometry(right, 2, buttons_[i].width, buttons_[i].height);
+    else
+      SetBounds(i, right, 2, -1, -1);
   }
 }
 
@@ -325,6 +340,9 @@ void TSkinForm::paintEvent(QPaintEvent* event) {
 
 void TSkinForm::resizeEvent(QResizeEvent* event) {
   DiscardSurfaces();
+  // The caption buttons' stand-ins go to their places now, not while the frame paints (a
+  // stand-in that moves repaints the frame around it).
+  LayoutSystemButtons(true);
   QWidget::resizeEvent(event);
 }
 
@@ -351,6 +369,19 @@ int TSkinForm::AddButton(int kind, int left, int top, int width, int height, int
   button.id = id;
   buttons_.push_back(button);
   const int index = ButtonCount() - 1;
+  auto* widget = new TSkinButtonWidget(this, index);
+  buttonWidgets_.push_back(widget);
+  const struct {
+    int id;
+    const char* name;
+  } names[] = {{SKIN_BTN_MENU, QT_TR_NOOP("Menu")},
+               {SKIN_BTN_MINIMIZE, QT_TR_NOOP("Minimize")},
+               {SKIN_BTN_MAXIMIZE, QT_TR_NOOP("Maximize")},
+               {SKIN_BTN_CLOSE, QT_TR_NOOP("Close")}};
+  for (const auto& name : names) {
+    if (kind == BUTTON_KIND_SYSTEM && id == name.id)
+      widget->setAccessibleName(tr(name.name));
+  }
   SetBounds(index, left, top, width, height);
   ButtonsChanged();
   return index;
@@ -367,6 +398,9 @@ void TSkinForm::SetBounds(int index, int left, int top, int width, int height) {
   if (height >= 0)
     b.height = height;
   b.hit = QRect(b.left, b.top, b.width, b.height);
+  // A caption button's stand-in follows the layout at each size instead (LayoutSystemButtons).
+  if (b.kind != BUTTON_KIND_SYSTEM)
+    buttonWidgets_[index]->setGeometry(b.hit);
 }
 
 void TSkinForm::SetButtonBounds(int index, int left, int top, int width, int height) {
@@ -380,6 +414,7 @@ void TSkinForm::SetButtonCaption(int index, const QString& text) {
   if (!ValidIndex(index))
     return;
   buttons_[index].caption = text;
+  buttonWidgets_[index]->setAccessibleName(text);
   RedrawButton(index);
 }
 
@@ -407,11 +442,40 @@ void TSkinForm::SelectModule(int id) {
     SkinButton& b = buttons_[i];
     if (b.kind != BUTTON_KIND_MODULE)
       continue;
+    const bool was = b.selected;
     if (b.id == id) {
       b.selected = true;
       RedrawButton(i);
     } else if (b.selected) {
       b.selected = false;
+      RedrawButton(i);
+    }
+    if (b.selected != was) {
+      QAccessible::State changed;
+      changed.selected = true;
+      QAccessibleStateChangeEvent event(buttonWidgets_[i], changed);
+      QAccessible::updateAccessibility(&event);
+    }
+  }
+}
+
+QWidget* TSkinForm::ButtonWidget(int index) const {
+  // None once the frame is being destroyed.
+  return ValidIndex(index) && index < int(buttonWidgets_.size()) ? buttonWidgets_[index] : nullptr;
+}
+
+int TSkinForm::FocusIndex() const {
+  for (int i = 0; i < ButtonCount(); ++i) {
+    if (buttons_[i].focused)
+      return i;
+  }
+  return -1;
+}
+
+void TSkinForm::SetFocusButton(int index) {
+  for (int i = 0; i < int(buttonWidgets_.size()); ++i) {
+    if (buttons_[i].focused != (i == index)) {
+      buttons_[i].focused = i == index;
       RedrawButton(i);
     }
   }
@@ -541,6 +605,19 @@ void TSkinForm::DrawModuleButton(QPainter& p, const SkinButton& b) {
     p.setPen(QColor(255, 255, 255, 255));
     p.drawText(box, Qt::AlignCenter, b.caption);
   }
+
+  if (b.focused) {
+    // Keyboard focus: a white rounded line with a dark edge, inside the button's own frame.
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.translate(0.5, 0.5);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(QColor(0, 0, 0, 70), 1.0));
+    p.drawPath(RoundRectPath(b.left + 3, b.top + 3, b.width - 8, b.height - 8, 4));
+    p.setPen(QPen(QColor(255, 255, 255, 230), 1.0));
+    p.drawPath(RoundRectPath(b.left + 4, b.top + 4, b.width - 10, b.height - 10, 3));
+    p.restore();
+  }
 }
 
 void TSkinForm::DrawSystemButton(QPainter& p, const SkinButton& b) {
@@ -575,6 +652,13 @@ void TSkinForm::DrawSystemButton(QPainter& p, const SkinButton& b) {
   if (glyph == SKIN_BTN_MAXIMIZE && zoomed_)
     glyph = SKIN_BTN_RESTORE;
   DrawCaptionGlyph(p, glyph, QRect(b.left, b.top, b.width, b.height));
+
+  if (b.focused) {
+    // Keyboard focus: a white line inside the button, clear of its separator.
+    p.setPen(QColor(255, 255, 255, 210));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(QRect(b.left + 2, b.top + 1, b.width - (close ? 5 : 7), b.height - 3));
+  }
 
   if (!close) {
     // The separator at the right edge, in every state.

@@ -49,7 +49,10 @@ struct SkinButton {
   bool hover = false;
   bool pressed = false;
   bool selected = false;
+  bool focused = false;  // has the keyboard focus: drawn with a focus frame
 };
+
+class TSkinButtonWidget;
 
 class TSkinForm : public QWidget {
   Q_OBJECT
@@ -92,6 +95,14 @@ class TSkinForm : public QWidget {
   // Restores the button's rectangle from the backdrop, draws the button again and puts that
   // rectangle alone on the screen. Does nothing before the surfaces exist.
   void RedrawButton(int index);
+  // Posts the click of button `index` as the frame does after a release over it.
+  void ClickButton(int index);
+
+  // The widget that stands for button `index` to the keyboard and to screen readers (it lies
+  // over the button, draws nothing and lets the pointer through); null for a bad index.
+  QWidget* ButtonWidget(int index) const;
+  // The button with the keyboard focus, -1 for none.
+  int FocusIndex() const;
 
   const std::vector<SkinButton>& Buttons() const { return buttons_; }
   int ButtonCount() const { return static_cast<int>(buttons_.size()); }
@@ -122,8 +133,6 @@ class TSkinForm : public QWidget {
  protected:
   // WM_SKIN_MODULE_SELECT, posted when a module button (or the menu button) is clicked.
   virtual void WmSkinModuleSelect(int moduleId, int buttonIndex);
-  // Posts the click of button `index` as the frame does after a release over it.
-  void ClickButton(int index);
   // Hands a press on the form's own surface to the window system's move loop; where that is
   // refused (no window manager, or a platform without one) the frame moves the window itself
   // until the button is released.
@@ -135,7 +144,8 @@ class TSkinForm : public QWidget {
   void DrawBackdrop(QPainter& p);
   void DrawNineSlice(QPainter& p, const QRect& dest, const QImage& image);
   void ComposeButtons();
-  void LayoutSystemButtons();
+  // The caption buttons along the right edge; `standInsOnly`: their stand-ins alone.
+  void LayoutSystemButtons(bool standInsOnly = false);
   void DrawModuleButton(QPainter& p, const SkinButton& b);
   void DrawSystemButton(QPainter& p, const SkinButton& b);
 
@@ -150,6 +160,9 @@ class TSkinForm : public QWidget {
   void leaveEvent(QEvent* event) override;
 
  private:
+  friend class TSkinButtonWidget;
+  // The keyboard focus came to button `index` (-1: left the buttons).
+  void SetFocusButton(int index);
   void DispatchClick(int id, int index);
   void DiscardSurfaces();
   void PointerLeft();
@@ -163,6 +176,7 @@ class TSkinForm : public QWidget {
   bool ValidIndex(int index) const { return index >= 0 && index < ButtonCount(); }
 
   std::vector<SkinButton> buttons_;
+  std::vector<TSkinButtonWidget*> buttonWidgets_;
   int systemButtonCount_ = 0;
   int nextModuleLeft_ = FIRST_MODULE_LEFT;
   int hotIndex_ = -1;

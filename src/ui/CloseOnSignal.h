@@ -1,0 +1,31 @@
+#pragma once
+// A desktop logout ends its programs with SIGHUP or SIGTERM, and a terminal's Ctrl+C sends
+// SIGINT. Ended at once, the window would leave a hub in the middle of its update in the
+// bootloader; instead these signals close the window as its close button does, so an update
+// runs to its end first.
+
+#include <QObject>
+#include <csignal>
+#include <initializer_list>
+#include <vector>
+
+class QSocketNotifier;
+class QWidget;
+
+class TCloseOnSignal : public QObject {
+  Q_OBJECT
+
+ public:
+  // One at a time in a process: the handlers are the process's. The old ones come back when
+  // this goes.
+  explicit TCloseOnSignal(QWidget* window,
+                          std::initializer_list<int> signalNumbers = {SIGHUP, SIGINT, SIGTERM});
+  ~TCloseOnSignal() override;
+
+ private:
+  void SignalArrived();
+
+  QWidget* window_;
+  QSocketNotifier* notifier_ = nullptr;
+  std::vector<std::pair<int, struct sigaction>> previous_;
+};
