@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <libudev.h>
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -12,9 +13,12 @@
 
 #include <QElapsedTimer>
 #include <QTest>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <mutex>
+#include <string>
 
 #include "HidTestSupport.h"
 #include "HidrawTestbed.h"
@@ -32,6 +36,18 @@ namespace {
 // Faults of the system calls under the platform, switched on by the cases that need them.
 std::atomic<bool> eventfdFails{false};
 std::atomic<bool> monitorFails{false};
+// One sign of a lost node at a time: a poll on the node reports POLLHUP, or a read of it fails
+// with EIO. The node is the pty named here (set before either is switched on).
+std::atomic<bool> pollHangsUp{false};
+std::atomic<bool> readFailsEio{false};
+char nodePty[64] = {};
+
+bool IsNode(int fd) {
+  char link[64] = {};
+  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t n = ::readlink(path.c_str(), link, sizeof link - 1);
+  return n > 0 && std::strcmp(link, nodePty) == 0;
+}
 
 }  // namespace
 
@@ -44,6 +60,43 @@ extern "C" int eventfd(unsigned int count, int flags) noexcept {
     return -1;
   }
   return real(count, flags);
+}
+
+namespace {
+// The reader's wait on the node, hung up. -1: not that, or no fault.
+int ReaderPoll(pollfd* fds, nfds_t count) {
+  if (!pollHangsUp || count == 0 || !IsNode(fds[0].fd))
+    return -1;
+  for (nfds_t i = 0; i < count; ++i)
+    fds[i].revents = 0;
+  fds[0].revents = POLLHUP;
+  return 1;
+}
+}  // namespace
+
+extern "C" int poll(pollfd* fds, nfds_t count, int timeout) {
+  using Real = int (*)(pollfd*, nfds_t, int);
+  static const Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "poll"));
+  const int faked = ReaderPoll(fds, count);
+  return faked >= 0 ? faked : real(fds, count, timeout);
+}
+
+// What poll() becomes with _FORTIFY_SOURCE and an array of known size.
+extern "C" int __poll_chk(pollfd* fds, nfds_t count, int timeout, size_t size) {
+  using Real = int (*)(pollfd*, nfds_t, int, size_t);
+  static const Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "__poll_chk"));
+  const int faked = ReaderPoll(fds, count);
+  return faked >= 0 ? faked : real(fds, count, timeout, size);
+}
+
+extern "C" ssize_t read(int fd, void* buffer, size_t count) {
+  using Real = ssize_t (*)(int, void*, size_t);
+  static const Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "read"));
+  if (readFailsEio && IsNode(fd)) {
+    errno = EIO;
+    return -1;
+  }
+  return real(fd, buffer, count);
 }
 
 extern "C" udev_monitor* udev_monitor_new_from_netlink(udev* context, const char* name) {
@@ -346,9 +399,16 @@ class HidLinuxTest : public QObject {
     QVERIFY(!wrote);
   }
 
-  // A node that hangs up under its reader (POLLHUP, EIO) with no udev event: the reader's loss
-  // leads to a rescan, which finds the hub gone.
+  // A node that hangs up under its reader with no udev event: the reader's loss leads to a
+  // rescan, which finds the hub gone. Each sign counts on its own.
+  void hangUpLeadsToRescan_data() {
+    QTest::addColumn<QString>("sign");
+    QTest::newRow("POLLHUP and EIO") << "both";
+    QTest::newRow("POLLHUP alone") << "pollhup";
+    QTest::newRow("EIO read alone") << "eio";
+  }
   void hangUpLeadsToRescan() {
+    QFETCH(QString, sign);
     TBed bed;
     QVERIFY(bed.AddHub());
     THidDeviceController controller(nullptr, std::make_shared<TLinuxHidPlatform>());
@@ -360,7 +420,23 @@ class HidLinuxTest : public QObject {
     hub->SetDataErrorHandler(rec.DataErrorHandler());
     hub->SetDataHandler(rec.DataHandler());
     QTRY_VERIFY(hub->ReadHandleOpen());
-    bed.HangUp(0, RawSysPath(1, "0003:FFF0:0018.0001", 0));
+    struct Clear {
+      ~Clear() {
+        pollHangsUp = false;
+        readFailsEio = false;
+      }
+    } clear;
+    ::ptsname_r(bed.Master(0), nodePty, sizeof nodePty);
+    const QString sysPath = RawSysPath(1, "0003:FFF0:0018.0001", 0);
+    if (sign == "both") {
+      bed.HangUp(0, sysPath);
+    } else {
+      umockdev_testbed_remove_device(bed.testbed, sysPath.toLatin1().constData());
+      (sign == "pollhup" ? pollHangsUp : readFailsEio) = true;
+      // A report ends the wait the reader is in: the next wait or read fails.
+      const Bytes raw(64, 0x5A);
+      QCOMPARE(::write(bed.Master(0), raw.data(), raw.size()), ssize_t(raw.size()));
+    }
     QTRY_VERIFY(!hub->IsPresent());
     QCOMPARE(rec.events, (QStringList{"unplug:O", "rem:O"}));
     QVERIFY(!rec.errors.empty());

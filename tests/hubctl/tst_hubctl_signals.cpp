@@ -169,6 +169,7 @@ class HubctlSignalsTest : public QObject {
     QTest::newRow("SIGHUP") << QList<int>{SIGHUP} << 0 << true;
     QTest::newRow("SIGTERM") << QList<int>{SIGTERM} << 0 << true;
     QTest::newRow("SIGTERM twice") << QList<int>{SIGTERM, SIGTERM} << 0 << true;
+    QTest::newRow("SIGHUP twice") << QList<int>{SIGHUP, SIGHUP} << 0 << true;
     QTest::newRow("SIGHUP then SIGTERM") << QList<int>{SIGHUP, SIGTERM} << 0 << true;
     QTest::newRow("Ctrl-C then SIGTERM") << QList<int>{SIGINT, SIGTERM} << 0 << true;
     QTest::newRow("Ctrl-C twice") << QList<int>{SIGINT, SIGINT} << 130 << false;
