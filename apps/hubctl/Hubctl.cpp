@@ -563,6 +563,9 @@ int THubctl::Version(const TOptions& options) {
     std::optional<TVersionReply> version;
     QJsonObject facts;
     if (every) {
+      // The list may have changed during the exchanges before.
+      if (i >= static_cast<int>(session_->Hubs().size()))
+        break;
       THidDevice* hub = session_->Hubs()[i];
       QString why;
       if (!hub->CanReadWrite()) {

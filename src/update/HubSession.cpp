@@ -207,17 +207,23 @@ void THubSession::QueueNewHubs(const std::vector<std::uint32_t>& before) {
   }
 }
 
+std::string THubSession::CurrentIdentity() const {
+  const auto* hub = dynamic_cast<const THidDevice*>(link_.CurrentDevice());
+  return hub ? HubIdentity(hub) : std::string();
+}
+
 void THubSession::Greet() {
   auto* hub = dynamic_cast<THidDevice*>(link_.CurrentDevice());
   if (!hub || update_.Running() || InUseElsewhere(hub))
     return;
+  // The wait may rebuild the list and free this object: what follows goes by the identity.
+  const std::string identity = HubIdentity(hub);
   link_.SendFrame(CMD_GET_VERSION, GreetingRequest());
-  RestoreKeptLedLevels(hub);
+  RestoreKeptLedLevels(identity);
 }
 
-void THubSession::RestoreKeptLedLevels(THidDevice* hub) {
+void THubSession::RestoreKeptLedLevels(const std::string& identity) {
   QString error;
-  const std::string identity = HubIdentity(hub);
   const auto levels = levelStore_.Load(identity, error);
   if (!levels) {
     if (!error.isEmpty())
@@ -225,9 +231,11 @@ void THubSession::RestoreKeptLedLevels(THidDevice* hub) {
     return;
   }
   // In its bootloader the hub waits for an update, which takes the levels along.
+  if (CurrentIdentity() != identity)
+    return;
   const bool application = link_.SendFrame(CMD_QUERY_MODE, MakeRequest()) == 0 &&
                            ModeFromReply(0, link_.Reply()) == MODE_APPLICATION;
-  if (!application || link_.CurrentDevice() != hub)
+  if (!application || CurrentIdentity() != identity)
     return;
   bool restored = true;
   for (int channel = 1; channel <= LED_CHANNEL_COUNT; ++channel) {
@@ -243,9 +251,9 @@ void THubSession::RestoreKeptLedLevels(THidDevice* hub) {
 }
 
 void THubSession::ForgetKeptLedLevels() {
-  auto* hub = dynamic_cast<THidDevice*>(link_.CurrentDevice());
+  const std::string identity = CurrentIdentity();
   QString error;
-  if (hub && !update_.Running() && !levelStore_.Remove(HubIdentity(hub), error))
+  if (!identity.empty() && !update_.Running() && !levelStore_.Remove(identity, error))
     view_.AppendLog(Texts::LedStoreProblem(error));
 }
 

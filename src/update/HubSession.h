@@ -148,9 +148,11 @@ class THubSession : public QObject {
   };
 
   void Greet();
-  // Writes back LED levels kept for `hub` by an update that could not, when it runs its
-  // application.
-  void RestoreKeptLedLevels(THidDevice* hub);
+  // The identity of the current hub; empty for none.
+  std::string CurrentIdentity() const;
+  // Writes back LED levels kept for the hub `identity` by an update that could not, when it is
+  // still the current hub and runs its application.
+  void RestoreKeptLedLevels(const std::string& identity);
   // The user chose a level for the current hub: levels kept from before are no longer wanted.
   void ForgetKeptLedLevels();
   EUpdateResult RunUpdate();
