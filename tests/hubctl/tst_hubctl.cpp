@@ -76,13 +76,7 @@ Outcome RunHubctl(const QStringList& args,
 class HubctlTest : public QObject {
   Q_OBJECT
 
-  QTemporaryDir runtime_;
-
  private slots:
-  // Emulated hubs take locks like real ones: another program's emulated hub on the same
-  // port must not hold ours.
-  void initTestCase() { qputenv("XDG_RUNTIME_DIR", runtime_.path().toUtf8()); }
-
   void commands_data() {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("code");
