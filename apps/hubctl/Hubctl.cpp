@@ -34,6 +34,7 @@
 #include "update/BuildConfig.h"
 #include "update/EmbeddedFirmware.h"
 #include "update/EmbeddedResource.h"
+#include "update/ErrnoText.h"
 #include "update/HubSession.h"
 #include "update/Texts.h"
 #include "update/Version.h"
@@ -146,19 +147,19 @@ bool AppendJsonLine(const QString& path, const QJsonObject& record, QString& err
   const int fd =
       open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) {
-    error = QString::fromLocal8Bit(strerror(errno));
+    error = ErrnoText(errno);
     return false;
   }
   const ssize_t written = write(fd, line.constData(), static_cast<size_t>(line.size()));
   const int writeErrno = errno;
   const bool closed = close(fd) == 0;
   if (written != line.size()) {
-    error = written < 0 ? QString::fromLocal8Bit(strerror(writeErrno))
-                        : QStringLiteral("only part of the line was written");
+    error =
+        written < 0 ? ErrnoText(writeErrno) : QStringLiteral("only part of the line was written");
     return false;
   }
   if (!closed) {
-    error = QString::fromLocal8Bit(strerror(errno));
+    error = ErrnoText(errno);
     return false;
   }
   return true;
@@ -421,11 +422,8 @@ QString THubctl::CurrentNode() const {
 THubctl::THubIds THubctl::IdsOf(const THidDevice* hub) {
   if (!hub)
     return {};
-  const auto& properties = hub->InterfaceInfo().Properties;
-  const auto serial = properties.find("HID_UNIQ");
   return {QString::fromStdString(hub->InterfaceInfo().DevicePath),
-          QString::fromStdString(PortOf(hub)),
-          serial == properties.end() ? QString() : QString::fromStdString(serial->second)};
+          QString::fromStdString(PortOf(hub)), QString::fromStdString(SerialOf(hub))};
 }
 
 int THubctl::SelectHub(const TOptions& options) {

@@ -1,4 +1,5 @@
 #include "update/HubLock.h"
+#include "update/ErrnoText.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -47,10 +48,6 @@ bool Registered(const QString& path) {
 
 bool IsEmulated(const std::string& node) {
   return node.rfind("sim:", 0) == 0;
-}
-
-QString ErrnoText(int error) {
-  return QString::fromLocal8Bit(strerror(error));
 }
 
 const QString InUseByAnother = QStringLiteral("the hub is in use by another program");

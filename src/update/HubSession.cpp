@@ -44,20 +44,23 @@ QString AccessDeniedLine(const THidDevice* hub) {
                              QString::fromStdString(hub->OpenErrorText()));
 }
 
+namespace {
+// A property of the device's HID parent; empty when the system does not say.
+std::string PropertyOf(const THidDevice* device, const char* name) {
+  const auto& properties = device->InterfaceInfo().Properties;
+  const auto it = properties.find(name);
+  return it == properties.end() ? std::string() : it->second;
+}
+}  // namespace
+
 std::string PortOf(const THidDevice* device) {
   // The bootloader may come back with another interface number, never on another port.
-  const auto& properties = device->InterfaceInfo().Properties;
-  const auto it = properties.find("HID_PHYS");
-  if (it == properties.end())
-    return {};
-  const std::string& phys = it->second;
+  const std::string phys = PropertyOf(device, "HID_PHYS");
   return phys.substr(0, phys.rfind("/input"));
 }
 
 std::string SerialOf(const THidDevice* device) {
-  const auto& properties = device->InterfaceInfo().Properties;
-  const auto it = properties.find("HID_UNIQ");
-  return it == properties.end() ? std::string() : it->second;
+  return PropertyOf(device, "HID_UNIQ");
 }
 
 std::string HubIdentity(const THidDevice* hub) {
@@ -266,7 +269,6 @@ bool THubSession::TUpdateTarget::MayBe(const THidDevice* hub) const {
 
 int THubSession::UpdatedHub() const {
   const TUpdateTarget& t = *updating_;
-  auto eligible = [&](const THidDevice* hub) { return t.MayBe(hub); };
   if (!t.returning) {
     if (const int i = IndexOf(hubs_, WithDevInst(t.devInst)); i >= 0)
       return i;
@@ -275,18 +277,18 @@ int THubSession::UpdatedHub() const {
   // serial number finds it in any socket; without one, its socket does.
   if (!t.serial.empty()) {
     const int i = IndexOf(
-        hubs_, [&](const THidDevice* hub) { return eligible(hub) && SerialOf(hub) == t.serial; });
+        hubs_, [&](const THidDevice* hub) { return t.MayBe(hub) && SerialOf(hub) == t.serial; });
     if (i >= 0)
       return i;
   }
   if (!t.port.empty()) {
     const int i = IndexOf(
-        hubs_, [&](const THidDevice* hub) { return eligible(hub) && PortOf(hub) == t.port; });
+        hubs_, [&](const THidDevice* hub) { return t.MayBe(hub) && PortOf(hub) == t.port; });
     if (i >= 0)
       return i;
   }
   // The only hub there is, back in another socket or without a port: it can be no other.
-  if (t.onlyHub && hubs_.size() == 1 && eligible(hubs_[0]))
+  if (t.onlyHub && hubs_.size() == 1 && t.MayBe(hubs_[0]))
     return 0;
   return t.acceptOld ? IndexOf(hubs_, WithDevInst(t.devInst)) : -1;
 }

@@ -1,4 +1,5 @@
 #include "update/LedLevelStore.h"
+#include "update/ErrnoText.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -16,10 +17,6 @@ namespace {
 
 // Eight levels of at most three digits, seven spaces and a newline fit many times over.
 constexpr qint64 MAX_FILE_SIZE = 256;
-
-QString ErrnoText(int error) {
-  return QString::fromLocal8Bit(strerror(error));
-}
 
 QString FileNameFor(const std::string& key) {
   return QStringLiteral("leds-%1.txt").arg(KeyFileName(key));

@@ -147,10 +147,17 @@ bool TUpdateProcedure::TakeKeptLedLevels() {
   return true;
 }
 
+QString TUpdateProcedure::RefusalLine(const TFrameResult& result, std::uint8_t command,
+                                      const QString& what) {
+  return result.failure == EFrameFailure::Status
+             ? Texts::Refused(CommandName(command), what, result.value)
+             : QString();
+}
+
 void TUpdateProcedure::SayRefused(const TFrameResult& result, std::uint8_t command,
                                   const QString& what) {
-  if (result.failure == EFrameFailure::Status)
-    view_.AppendLog(Texts::Refused(CommandName(command), what, result.value));
+  if (const QString line = RefusalLine(result, command, what); !line.isEmpty())
+    view_.AppendLog(line);
 }
 
 bool TUpdateProcedure::EnterBootloader() {
@@ -206,12 +213,9 @@ bool TUpdateProcedure::ProgramImage(QString& refusal) {
           link_.SendFrame(command, command == CMD_LOAD_RECORD ? LoadRecordRequest(*record)
                                                               : ProgramRecordRequest(*record));
       if (result != 0) {
-        if (result.failure == EFrameFailure::Status) {
-          refusal = Texts::Refused(
-              CommandName(command),
-              QStringLiteral("record %1 of %2").arg(number).arg(image_.RecordCount()),
-              result.value);
-        }
+        refusal =
+            RefusalLine(result, command,
+                        QStringLiteral("record %1 of %2").arg(number).arg(image_.RecordCount()));
         return false;
       }
     }

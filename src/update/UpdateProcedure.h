@@ -116,6 +116,9 @@ class TUpdateProcedure {
   bool RestoreLedLevels();
   // Drops the kept levels: they are on the hub.
   void ForgetKeptLevels();
+  // The line naming a command the hub refused, `what` saying which one; empty when the hub did
+  // not refuse it (no reply is not a refusal).
+  static QString RefusalLine(const TFrameResult& result, std::uint8_t command, const QString& what);
   void SayRefused(const TFrameResult& result, std::uint8_t command, const QString& what);
 
   THubLink& link_;
