@@ -34,7 +34,7 @@
 #include "update/BuildConfig.h"
 #include "update/EmbeddedFirmware.h"
 #include "update/EmbeddedResource.h"
-#include "update/ErrnoText.h"
+#include "base/ErrnoText.h"
 #include "update/HubSession.h"
 #include "update/Texts.h"
 #include "update/Version.h"

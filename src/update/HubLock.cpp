@@ -1,5 +1,5 @@
 #include "update/HubLock.h"
-#include "update/ErrnoText.h"
+#include "base/ErrnoText.h"
 
 #include <errno.h>
 #include <fcntl.h>

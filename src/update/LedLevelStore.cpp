@@ -1,5 +1,5 @@
 #include "update/LedLevelStore.h"
-#include "update/ErrnoText.h"
+#include "base/ErrnoText.h"
 
 #include <errno.h>
 #include <fcntl.h>
