@@ -27,6 +27,7 @@
 #include "HubFleet.h"
 #include "HubctlTexts.h"
 #include "TerminalView.h"
+#include "base/ErrnoText.h"
 #include "hid/sim/SimHidBus.h"
 #include "protocol/Commands.h"
 #include "sim/SimulatedHub.h"
@@ -34,7 +35,6 @@
 #include "update/BuildConfig.h"
 #include "update/EmbeddedFirmware.h"
 #include "update/EmbeddedResource.h"
-#include "base/ErrnoText.h"
 #include "update/HubSession.h"
 #include "update/Texts.h"
 #include "update/Version.h"
@@ -454,9 +454,8 @@ int THubctl::SelectHub(const TOptions& options) {
     Error("access-denied", AccessDeniedLine(hub));
     return EXIT_ACCESS_DENIED;
   }
-  QString why;
-  if (THubSession::InUseElsewhere(hub, &why)) {
-    Error("hub-in-use", HubctlTexts::HubInUse(CurrentNode(), why));
+  if (const auto holder = THubSession::HolderElsewhere(hub)) {
+    Error("hub-in-use", HubctlTexts::HubInUse(CurrentNode(), *holder));
     return EXIT_HUB_IN_USE;
   }
   return EXIT_OK;
@@ -469,7 +468,7 @@ QJsonObject THubctl::HubFacts(int index, std::optional<TVersionReply>* reply) {
       {"node", ids.node}, {"port", OrNull(ids.port)}, {"serialNumber", OrNull(ids.serial)}};
   std::optional<TVersionReply> version;
   // A hub another program updates is sent nothing.
-  if (hub->CanReadWrite() && !THubSession::InUseElsewhere(hub) && session_->UseHub(index)) {
+  if (hub->CanReadWrite() && !THubSession::HolderElsewhere(hub) && session_->UseHub(index)) {
     view_->SetQuiet(true);
     version = session_->CheckVersion();
     view_->SetQuiet(false);
@@ -565,14 +564,13 @@ int THubctl::Version(const TOptions& options) {
       if (i >= static_cast<int>(session_->Hubs().size()))
         break;
       THidDevice* hub = session_->Hubs()[i];
-      QString why;
       if (!hub->CanReadWrite()) {
         Error("access-denied", AccessDeniedLine(hub));
         code = EXIT_ACCESS_DENIED;
         continue;
       }
-      if (THubSession::InUseElsewhere(hub, &why)) {
-        Error("hub-in-use", HubctlTexts::HubInUse(IdsOf(hub).node, why));
+      if (const auto holder = THubSession::HolderElsewhere(hub)) {
+        Error("hub-in-use", HubctlTexts::HubInUse(IdsOf(hub).node, *holder));
         code = EXIT_HUB_IN_USE;
         continue;
       }
@@ -625,9 +623,10 @@ std::optional<int> THubctl::LeftAlone(const TOptions& options,
     return std::nullopt;
   // An update cut short after programming left the hub's LED levels kept, not back on the hub:
   // the update runs again, and writes them back.
-  QString error;
   const auto* hub = dynamic_cast<const THidDevice*>(session_->Link().CurrentDevice());
-  if (hub && session_->LevelStore().Load(HubIdentity(hub), error))
+  if (const auto kept = hub ? session_->LevelStore().Load(HubIdentity(hub))
+                            : TResult<std::optional<TLedLevels>>(std::nullopt);
+      kept && *kept)
     return std::nullopt;
   const QString running = FormatVersion(VersionText(*application));
   const QString result = same ? RESULT_ALREADY_CURRENT : RESULT_IMAGE_OLDER;
@@ -668,7 +667,7 @@ int THubctl::Update(const TOptions& options) {
   EUpdateResult result = EUpdateResult::Error;
   QString thrown;
   try {
-    result = session_->Update();
+    result = session_->RunUpdate();
   } catch (const std::exception& e) {
     thrown = e.what();
   }
@@ -1004,7 +1003,7 @@ int THubctl::Led(const TOptions& options) {
   bool answered = true;
   for (int channel = from; channel <= to; ++channel) {
     leds.SetLevel(channel, args[1].toInt());
-    answered = leds.SendLevel(channel) && answered;
+    answered = leds.SendLevel(channel) == 0 && answered;
   }
   leds.EndAdjust();
   if (!answered) {

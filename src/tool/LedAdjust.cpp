@@ -22,47 +22,32 @@ void TLedAdjuster::ShowLevel(int channel, int level) {
     onLevelShown(channel, Level(channel));
 }
 
-bool TLedAdjuster::SendLevel(int channel, TFrameResult* result) {
-  TFrameResult sent{-1, EFrameFailure::NoDevice};
-  if (link_.CurrentDevice() && channel >= 1 && channel <= LED_CHANNEL_COUNT) {
-    try {
-      sent = link_.SendFrame(CMD_SET_LED_LEVEL, LedLevelRequest(channel, Level(channel)));
-    } catch (...) {
-      sent = {-1, EFrameFailure::WriteFailed};
-    }
-  }
-  if (result)
-    *result = sent;
-  return sent == 0;
+TFrameResult TLedAdjuster::SendLevel(int channel) {
+  if (!link_.CurrentDevice() || channel < 1 || channel > LED_CHANNEL_COUNT)
+    return {-1, EFrameFailure::NoDevice};
+  return link_.SendFrame(CMD_SET_LED_LEVEL, LedLevelRequest(channel, Level(channel)));
 }
 
 void TLedAdjuster::StartAdjust() {
   if (!link_.CurrentDevice())
     return;
-  try {
-    const int result = link_.SendFrame(CMD_LED_ADJUST_BEGIN, MakeRequest());
-    const ReplyBuffer reply = link_.Reply();
-    if (result != 0)
-      return;
-    const auto levels = DecodeLedLevels(reply);
-    for (int channel = 1; channel <= LED_CHANNEL_COUNT; ++channel) {
-      const int level = std::min<int>(levels[channel - 1], LED_LEVEL_MAX);
-      if (level == Level(channel))
-        continue;
-      ShowLevel(channel, level);
-      // A moved bar sends its new level at once, before the next bar is set.
-      SendLevel(channel);
-    }
-    ledLevelsRead_ = true;
-  } catch (...) {
+  const int result = link_.SendFrame(CMD_LED_ADJUST_BEGIN, MakeRequest());
+  const ReplyBuffer reply = link_.Reply();
+  if (result != 0)
+    return;
+  const auto levels = DecodeLedLevels(reply);
+  for (int channel = 1; channel <= LED_CHANNEL_COUNT; ++channel) {
+    const int level = std::min<int>(levels[channel - 1], LED_LEVEL_MAX);
+    if (level == Level(channel))
+      continue;
+    ShowLevel(channel, level);
+    // A moved bar sends its new level at once, before the next bar is set.
+    SendLevel(channel);
   }
+  ledLevelsRead_ = true;
 }
 
 void TLedAdjuster::EndAdjust() {
-  if (!link_.CurrentDevice())
-    return;
-  try {
+  if (link_.CurrentDevice())
     link_.SendFrame(CMD_LED_ADJUST_END, MakeRequest());
-  } catch (...) {
-  }
 }

@@ -28,9 +28,8 @@ class TLedAdjuster {
   // display follows.
   void ShowLevel(int channel, int level);
 
-  // CMD_SET_LED_LEVEL with the channel's level. True when the hub took it; false without a hub.
-  // `result`, when given, gets the exchange's result.
-  bool SendLevel(int channel, TFrameResult* result = nullptr);
+  // CMD_SET_LED_LEVEL with the channel's level: 0 when the hub took it; NoDevice without a hub.
+  TFrameResult SendLevel(int channel);
   // CMD_LED_ADJUST_BEGIN: takes the hub's eight levels (clamped), sends each one that changed,
   // and marks the levels as read. Nothing changes when the hub does not answer with status 0.
   void StartAdjust();

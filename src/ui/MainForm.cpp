@@ -695,7 +695,7 @@ void TfrmMain::btnUpdateClick() {
           form->SetUpdateControlsEnabled(wasEnabled);
       }
     } done{this, true, wasEnabled};
-    switch (session_->Update()) {
+    switch (session_->RunUpdate()) {
       case EUpdateResult::BrokenImage:
       case EUpdateResult::NoDevice:
       case EUpdateResult::AlreadyRunning:

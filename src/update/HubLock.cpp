@@ -1,5 +1,4 @@
 #include "update/HubLock.h"
-#include "base/ErrnoText.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -20,8 +19,6 @@
 #include "update/KeyFileName.h"
 
 namespace {
-
-using EResult = THubLock::EResult;
 
 // flock() belongs to the open file description: a second open in this process would conflict
 // with our own lock, so the locks this process holds are also kept here.
@@ -55,7 +52,7 @@ const QString InUseByAnother = QStringLiteral("the hub is in use by another prog
 // The lock directory is a real directory of root's (or of this user, in a testbed), and sticky
 // when others may write to it, so that nobody removes or replaces another's lock file. A missing
 // one is made as the system makes /run/lock; only root can, outside a testbed.
-bool CheckDirectory(const QString& dir, QString& why) {
+TResult<void> CheckDirectory(const QString& dir) {
   const QByteArray path = QFile::encodeName(dir);
   struct stat st = {};
   if (lstat(path.constData(), &st) != 0 && errno == ENOENT) {
@@ -63,25 +60,22 @@ bool CheckDirectory(const QString& dir, QString& why) {
     if (mkdir(path.constData(), 01777) == 0)
       chmod(path.constData(), 01777);
   }
-  if (lstat(path.constData(), &st) != 0) {
-    why = QStringLiteral("%1: %2").arg(dir, ErrnoText(errno));
-  } else if (S_ISLNK(st.st_mode)) {
-    why = QStringLiteral("%1 is a symbolic link, not a directory").arg(dir);
-  } else if (!S_ISDIR(st.st_mode)) {
-    why = QStringLiteral("%1 is not a directory").arg(dir);
-  } else if (st.st_uid != 0 && st.st_uid != geteuid()) {
-    why = QStringLiteral("%1 belongs to another user").arg(dir);
-  } else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0) {
-    why = QStringLiteral("%1 can be written by others and is not sticky").arg(dir);
-  } else {
-    return true;
-  }
-  return false;
+  if (lstat(path.constData(), &st) != 0)
+    return SystemError(dir, errno);
+  if (S_ISLNK(st.st_mode))
+    return TError{QStringLiteral("%1 is a symbolic link, not a directory").arg(dir)};
+  if (!S_ISDIR(st.st_mode))
+    return TError{QStringLiteral("%1 is not a directory").arg(dir)};
+  if (st.st_uid != 0 && st.st_uid != geteuid())
+    return TError{QStringLiteral("%1 belongs to another user").arg(dir)};
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0)
+    return TError{QStringLiteral("%1 can be written by others and is not sticky").arg(dir)};
+  return {};
 }
 
 // Opens the lock file, made if missing, never through a link. A file another user made opens
 // read-only: flock() needs no more.
-int OpenLockFile(const QString& path, QString& why) {
+TResult<int> OpenLockFile(const QString& path) {
   const QByteArray name = QFile::encodeName(path);
   const int flags = O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   int fd = -1;
@@ -104,30 +98,33 @@ int OpenLockFile(const QString& path, QString& why) {
     return fd;
   if (fd >= 0) {
     close(fd);
-    why = QStringLiteral("%1 is not a regular file").arg(path);
-  } else if (errno == ELOOP) {
-    why = QStringLiteral("%1 is a symbolic link: not followed").arg(path);
-  } else {
-    why = QStringLiteral("cannot open %1: %2").arg(path, ErrnoText(errno));
+    return TError{QStringLiteral("%1 is not a regular file").arg(path)};
   }
-  return -1;
+  if (errno == ELOOP)
+    return TError{QStringLiteral("%1 is a symbolic link: not followed").arg(path), ELOOP};
+  return SystemError(QStringLiteral("cannot open %1").arg(path), errno);
 }
 
-// flock() without waiting; `operation` LOCK_EX or LOCK_SH. A probe of another program holds a
-// lock shared for a moment: an exclusive one is tried again briefly.
-EResult Lock(int fd, int operation, int& error) {
+// flock() without waiting; `operation` LOCK_EX or LOCK_SH. 0, or flock's errno: EWOULDBLOCK
+// when another program holds it. A probe of another program holds a lock shared for a moment:
+// an exclusive one is tried again briefly.
+int Lock(int fd, int operation) {
   for (int attempt = 0;; ++attempt) {
     if (flock(fd, operation | LOCK_NB) == 0)
-      return EResult::Taken;
-    error = errno;
+      return 0;
+    const int error = errno;
     if (error == EINTR)
       continue;
     if (error == EWOULDBLOCK && operation == LOCK_EX && attempt < 5) {
       QThread::msleep(1);
       continue;
     }
-    return error == EWOULDBLOCK ? EResult::InUse : EResult::Failed;
+    return error;
   }
+}
+
+TError InUse(const QString& who) {
+  return {who, THubLock::IN_USE};
 }
 
 // Whether `fd` is still what `path` names: the file was not removed or replaced, the node not
@@ -171,8 +168,7 @@ QString InUseText(int fd) {
 
 // Whether another program holds `fd`'s file; the shared probe lock goes with the close.
 bool ProbeHeld(int fd) {
-  int error = 0;
-  return fd >= 0 && Lock(fd, LOCK_SH, error) == EResult::InUse;
+  return fd >= 0 && Lock(fd, LOCK_SH) == EWOULDBLOCK;
 }
 
 }  // namespace
@@ -190,47 +186,22 @@ QString THubLock::FileFor(const std::string& key) {
   return Directory() + QStringLiteral("/halvek-hub-") + KeyFileName(key) + QStringLiteral(".lock");
 }
 
-THubLock::EResult THubLock::Acquire(const std::string& key, const std::string& node, QString& why) {
-  why.clear();
+TResult<void> THubLock::Acquire(const std::string& key, const std::string& node) {
   const QString path = FileFor(key);
   if (held_ && path == portPath_ && (IsEmulated(node) || nodePath_ == QString::fromStdString(node)))
-    return EResult::Taken;
+    return {};
   Release();
-  if (!Register(path)) {
-    why = QStringLiteral("the hub is already in use in this program");
-    return EResult::InUse;
-  }
+  if (!Register(path))
+    return InUse(QStringLiteral("the hub is already in use in this program"));
   held_ = true;
   portPath_ = path;
   if (IsEmulated(node))
-    return EResult::Taken;
+    return {};
 
-  EResult result = EResult::Failed;
-  for (int attempt = 0; attempt < 3 && CheckDirectory(Directory(), why); ++attempt) {
-    const int fd = OpenLockFile(path, why);
-    if (fd < 0)
-      break;
-    int error = 0;
-    result = Lock(fd, LOCK_EX, error);
-    if (result == EResult::Taken && StillNamed(fd, path, false)) {
-      portFd_ = fd;
-      why.clear();
-      break;
-    }
-    if (result == EResult::InUse)
-      why = InUseText(fd);
-    else if (result == EResult::Failed)
-      why = QStringLiteral("cannot lock %1: %2").arg(path, ErrnoText(error));
-    close(fd);
-    if (result != EResult::Taken)
-      break;
-    // Removed or replaced while it was being locked: once more.
-    result = EResult::Failed;
-    why = QStringLiteral("cannot lock %1: it keeps being replaced").arg(path);
-  }
-  if (portFd_ >= 0)
-    result = FollowNode(node, why);
-  if (result != EResult::Taken) {
+  TResult<void> result = LockPortFile(path);
+  if (result)
+    result = FollowNode(node);
+  if (!result) {
     Release();
     return result;
   }
@@ -239,17 +210,39 @@ THubLock::EResult THubLock::Acquire(const std::string& key, const std::string& n
   if (ftruncate(portFd_, 0) == 0) {
     [[maybe_unused]] const ssize_t n = pwrite(portFd_, holder.constData(), holder.size(), 0);
   }
-  return EResult::Taken;
+  return {};
 }
 
-THubLock::EResult THubLock::FollowNode(const std::string& node, QString& why) {
-  const QString path = QString::fromStdString(node);
-  if (!held_) {
-    why = QStringLiteral("no lock is held for the hub");
-    return EResult::Failed;
+TResult<void> THubLock::LockPortFile(const QString& path) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (TResult<void> directory = CheckDirectory(Directory()); !directory)
+      return directory;
+    const TResult<int> opened = OpenLockFile(path);
+    if (!opened)
+      return opened.Error();
+    const int fd = *opened;
+    const int error = Lock(fd, LOCK_EX);
+    if (error == 0 && StillNamed(fd, path, false)) {
+      portFd_ = fd;
+      return {};
+    }
+    const QString holder = error == EWOULDBLOCK ? InUseText(fd) : QString();
+    close(fd);
+    if (error == EWOULDBLOCK)
+      return InUse(holder);
+    if (error != 0)
+      return SystemError(QStringLiteral("cannot lock %1").arg(path), error);
+    // Removed or replaced while it was being locked: once more.
   }
+  return TError{QStringLiteral("cannot lock %1: it keeps being replaced").arg(path)};
+}
+
+TResult<void> THubLock::FollowNode(const std::string& node) {
+  const QString path = QString::fromStdString(node);
+  if (!held_)
+    return TError{QStringLiteral("no lock is held for the hub")};
   if (IsEmulated(node) || node.empty() || (path == nodePath_ && StillNamed(nodeFd_, path, true)))
-    return EResult::Taken;
+    return {};
   // A node name the kernel gave again to the hub coming back is another node: our lock on the
   // old one goes first, or it would refuse us.
   const bool sameName = path == nodePath_;
@@ -257,23 +250,20 @@ THubLock::EResult THubLock::FollowNode(const std::string& node, QString& why) {
     close(nodeFd_);
     nodeFd_ = -1;
   } else if (!sameName && !Register(path)) {
-    why = QStringLiteral("the hub is already in use in this program");
-    return EResult::InUse;
+    return InUse(QStringLiteral("the hub is already in use in this program"));
   }
   // Its own open of the node: the lock is on the node, whoever opens it.
   const int fd =
       open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  int error = errno;
-  const EResult result = fd < 0 ? EResult::Failed : Lock(fd, LOCK_EX, error);
-  if (result != EResult::Taken) {
-    why = result == EResult::InUse
-              ? InUseByAnother
-              : QStringLiteral("cannot lock %1: %2").arg(path, ErrnoText(error));
+  const int error = fd < 0 ? errno : Lock(fd, LOCK_EX);
+  if (error != 0) {
     if (fd >= 0)
       close(fd);
     if (!sameName)
       Unregister(path);
-    return result;
+    if (error == EWOULDBLOCK)
+      return InUse(InUseByAnother);
+    return SystemError(QStringLiteral("cannot lock %1").arg(path), error);
   }
   if (!sameName && nodeFd_ >= 0)
     close(nodeFd_);
@@ -281,7 +271,7 @@ THubLock::EResult THubLock::FollowNode(const std::string& node, QString& why) {
     Unregister(nodePath_);
   nodeFd_ = fd;
   nodePath_ = path;
-  return EResult::Taken;
+  return {};
 }
 
 void THubLock::Release() {
@@ -305,9 +295,9 @@ void THubLock::Release() {
   nodePath_.clear();
 }
 
-bool THubLock::HeldElsewhere(const std::string& key, const std::string& node, QString* why) {
+std::optional<QString> THubLock::HolderElsewhere(const std::string& key, const std::string& node) {
   if (IsEmulated(node))
-    return false;
+    return std::nullopt;
   QString text;
   const QString path = FileFor(key);
   if (!Registered(path)) {
@@ -327,7 +317,5 @@ bool THubLock::HeldElsewhere(const std::string& key, const std::string& node, QS
     if (fd >= 0)
       close(fd);
   }
-  if (why && !text.isEmpty())
-    *why = text;
-  return !text.isEmpty();
+  return text.isEmpty() ? std::nullopt : std::optional(text);
 }

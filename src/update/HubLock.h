@@ -10,15 +10,17 @@
 // the lock files go into the testbed, beside its devices.
 
 #include <QString>
+#include <cerrno>
+#include <optional>
 #include <string>
+
+#include "base/Result.h"
 
 class THubLock {
  public:
-  enum class EResult {
-    Taken,
-    InUse,   // another program holds the hub
-    Failed,  // the lock cannot be taken: the hub must not be updated
-  };
+  // The error code of a refusal because another program, or another lock of this one, holds
+  // the hub; any other error means the lock cannot be taken and the hub must not be updated.
+  static constexpr int IN_USE = EBUSY;
 
   THubLock() = default;
   ~THubLock();  // releases
@@ -26,28 +28,30 @@ class THubLock {
   THubLock& operator=(const THubLock&) = delete;
 
   // Takes the locks of the hub at `node` whose port lock is `key` (its USB port, or its node when
-  // the port is unknown). Anything but Taken sets `why`: for InUse e.g. "the hub is in use by
-  // another program (halvek-hubctl, pid 1234)", for Failed what could not be done. A key or node
-  // already held by another THubLock of this process is InUse too. Without a node (empty) only
-  // the port lock is taken.
-  EResult Acquire(const std::string& key, const std::string& node, QString& why);
+  // the port is unknown). A refusal says why: IN_USE with e.g. "the hub is in use by another
+  // program (halvek-hubctl, pid 1234)", also for a key or node already held by another THubLock
+  // of this process; else what could not be done. Without a node (empty) only the port lock is
+  // taken.
+  TResult<void> Acquire(const std::string& key, const std::string& node);
   // The hub came back at `node` after re-enumerating: locks that node instead of the old one.
-  // InUse when another program holds it; Failed (`why` set) when it cannot be opened or locked,
-  // the port lock holding on.
-  EResult FollowNode(const std::string& node, QString& why);
+  // IN_USE when another program holds it; another error when it cannot be opened or locked, the
+  // port lock holding on.
+  TResult<void> FollowNode(const std::string& node);
   void Release();
   bool Held() const { return held_; }
 
-  // Whether another process holds the locks of the hub at `node` or of `key` (those this
-  // process holds never count): a probe for commands that only talk to the hub.
-  static bool HeldElsewhere(const std::string& key, const std::string& node,
-                            QString* why = nullptr);
+  // Who holds the locks of the hub at `node` or of `key` when another process does (those this
+  // process holds never count), e.g. "the hub is in use by another program (halvek-hubctl, pid
+  // 1234)": a probe for commands that only talk to the hub.
+  static std::optional<QString> HolderElsewhere(const std::string& key, const std::string& node);
 
   // Where the lock files go, and the file for `key` (for tests and messages).
   static QString Directory();
   static QString FileFor(const std::string& key);
 
  private:
+  TResult<void> LockPortFile(const QString& path);
+
   bool held_ = false;
   int portFd_ = -1;
   int nodeFd_ = -1;

@@ -86,8 +86,10 @@ auto WithDevInst(std::uint32_t devInst) {
 }
 }  // namespace
 
-bool THubSession::InUseElsewhere(const THidDevice* hub, QString* why) {
-  return hub && THubLock::HeldElsewhere(HubKey(hub), hub->InterfaceInfo().DevicePath, why);
+std::optional<QString> THubSession::HolderElsewhere(const THidDevice* hub) {
+  if (!hub)
+    return std::nullopt;
+  return THubLock::HolderElsewhere(HubKey(hub), hub->InterfaceInfo().DevicePath);
 }
 
 THubSession::THubSession(TUpdaterView& view, QObject* parent)
@@ -217,7 +219,7 @@ std::string THubSession::CurrentIdentity() const {
 
 void THubSession::Greet() {
   auto* hub = dynamic_cast<THidDevice*>(link_.CurrentDevice());
-  if (!hub || update_.Running() || InUseElsewhere(hub))
+  if (!hub || update_.Running() || HolderElsewhere(hub))
     return;
   // The wait may rebuild the list and free this object: what follows goes by the identity.
   const std::string identity = HubIdentity(hub);
@@ -226,13 +228,12 @@ void THubSession::Greet() {
 }
 
 void THubSession::RestoreKeptLedLevels(const std::string& identity) {
-  QString error;
-  const auto levels = levelStore_.Load(identity, error);
-  if (!levels) {
-    if (!error.isEmpty())
-      view_.AppendLog(Texts::LedStoreProblem(error));
+  const auto kept = levelStore_.Load(identity);
+  if (!kept)
+    view_.AppendLog(Texts::LedStoreProblem(kept.Error().text));
+  if (!kept || !*kept)
     return;
-  }
+  const TLedLevels& levels = **kept;
   // In its bootloader the hub waits for an update, which takes the levels along.
   if (CurrentIdentity() != identity)
     return;
@@ -242,22 +243,23 @@ void THubSession::RestoreKeptLedLevels(const std::string& identity) {
     return;
   bool restored = true;
   for (int channel = 1; channel <= LED_CHANNEL_COUNT; ++channel) {
-    leds_.ShowLevel(channel, (*levels)[channel - 1]);
-    restored = leds_.SendLevel(channel) && restored;
+    leds_.ShowLevel(channel, levels[channel - 1]);
+    restored = leds_.SendLevel(channel) == 0 && restored;
   }
   leds_.EndAdjust();
   if (!restored)
     return;
   view_.AppendLog(Texts::KeptLedLevelsWrittenBack);
-  if (!levelStore_.Remove(identity, error))
-    view_.AppendLog(Texts::LedStoreProblem(error));
+  if (const TResult<void> removed = levelStore_.Remove(identity); !removed)
+    view_.AppendLog(Texts::LedStoreProblem(removed.Error().text));
 }
 
 void THubSession::ForgetKeptLedLevels() {
   const std::string identity = CurrentIdentity();
-  QString error;
-  if (!identity.empty() && !update_.Running() && !levelStore_.Remove(identity, error))
-    view_.AppendLog(Texts::LedStoreProblem(error));
+  if (identity.empty() || update_.Running())
+    return;
+  if (const TResult<void> removed = levelStore_.Remove(identity); !removed)
+    view_.AppendLog(Texts::LedStoreProblem(removed.Error().text));
 }
 
 bool THubSession::TUpdateTarget::MayBe(const THidDevice* hub) const {
@@ -381,9 +383,9 @@ EHubReturn THubSession::RefindUpdatedHub(int waitMs) {
     held_ = *updating_;
   // The lock follows the hub to its new node. Another program talking to that node gets nothing
   // from us; a node that cannot be locked is left to the port lock.
-  QString why;
-  if (updateLock_.FollowNode(hub->InterfaceInfo().DevicePath, why) == THubLock::EResult::InUse) {
-    view_.AppendLog(Texts::HubInUse(why));
+  const TResult<void> followed = updateLock_.FollowNode(hub->InterfaceInfo().DevicePath);
+  if (!followed && followed.Error().code == THubLock::IN_USE) {
+    view_.AppendLog(Texts::HubInUse(followed.Error().text));
     link_.SetCurrentDevice(nullptr);
     return EHubReturn::Gone;
   }
@@ -396,12 +398,12 @@ EUpdateResult THubSession::RunUpdate() {
   auto* hub = dynamic_cast<THidDevice*>(link_.CurrentDevice());
   // One updater per hub on the machine; held until this update has ended, however it ends.
   if (hub) {
-    QString why;
-    const auto locked = updateLock_.Acquire(HubKey(hub), hub->InterfaceInfo().DevicePath, why);
-    if (locked != THubLock::EResult::Taken) {
+    const TResult<void> locked = updateLock_.Acquire(HubKey(hub), hub->InterfaceInfo().DevicePath);
+    if (!locked) {
+      const TError& why = locked.Error();
       view_.ClearLog();
-      view_.AppendLog(locked == THubLock::EResult::InUse ? Texts::HubInUse(why)
-                                                         : Texts::HubNotLocked(why));
+      view_.AppendLog(why.code == THubLock::IN_USE ? Texts::HubInUse(why.text)
+                                                   : Texts::HubNotLocked(why.text));
       return EUpdateResult::HubInUse;
     }
     TUpdateTarget target;
@@ -441,11 +443,11 @@ bool THubSession::HoldHub(int index) {
 }
 
 std::optional<TVersionReply> THubSession::CheckVersion() {
-  QString why;
-  if (selected_ >= 0 && selected_ < static_cast<int>(hubs_.size()) &&
-      InUseElsewhere(hubs_[selected_], &why)) {
-    view_.AppendLog(Texts::HubInUse(why));
-    return std::nullopt;
+  if (selected_ >= 0 && selected_ < static_cast<int>(hubs_.size())) {
+    if (const auto holder = HolderElsewhere(hubs_[selected_])) {
+      view_.AppendLog(Texts::HubInUse(*holder));
+      return std::nullopt;
+    }
   }
   if (UseHub(selected_)) {
     view_.ShowIndicator(0);
@@ -466,10 +468,6 @@ std::optional<TVersionReply> THubSession::CheckVersion() {
   }
   view_.ShowIndicator(0);
   return version;
-}
-
-EUpdateResult THubSession::Update() {
-  return RunUpdate();
 }
 
 void THubSession::SetAutoUpdate(bool checked) {
@@ -508,25 +506,16 @@ void THubSession::AutoTimerTick() {
     }
     autoQueue_.pop_front();  // gone again
   }
-  try {
-    CheckVersion();
-  } catch (...) {
-    return;  // still pending: tried again on a later tick
-  }
+  CheckVersion();
   autoUpdatePending_ = false;
   if (!autoQueue_.empty())
     autoQueue_.pop_front();
   view_.SetAutoUpdateBoxEnabled(false);
   tmrAuto_.stop();
-  EUpdateResult result = EUpdateResult::Error;
-  try {
-    ProcessPendingEvents();
-    result = RunUpdate();
-    ProcessPendingEvents();
-    CheckVersion();
-  } catch (...) {
-    // An unattended run: the box and the timer come back whatever happened.
-  }
+  ProcessPendingEvents();
+  const EUpdateResult result = RunUpdate();
+  ProcessPendingEvents();
+  CheckVersion();
   // Hubs plugged in meanwhile are next.
   if (!autoQueue_.empty())
     autoUpdatePending_ = true;

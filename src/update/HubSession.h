@@ -102,14 +102,14 @@ class THubSession : public QObject {
   // enumerating afresh before giving up. A hub with another serial number is never taken.
   EHubReturn RefindUpdatedHub(int waitMs);
 
-  // Whether another program is updating `hub`; `why` then names it. Nothing may be sent to
-  // such a hub: its update's commands would interleave with ours.
-  static bool InUseElsewhere(const THidDevice* hub, QString* why = nullptr);
+  // The program updating `hub` when it is another one, in words for the user. Nothing may be
+  // sent to such a hub: its update's commands would interleave with ours.
+  static std::optional<QString> HolderElsewhere(const THidDevice* hub);
 
   // "Check Version"; the hub's versions when it answered.
   std::optional<TVersionReply> CheckVersion();
-  // "Update".
-  EUpdateResult Update();
+  // "Update": the current hub, under its lock, through the update procedure.
+  EUpdateResult RunUpdate();
 
   // The automatic-update box: the timer runs exactly while it is ticked, the manual buttons
   // work exactly while it is not.
@@ -155,7 +155,6 @@ class THubSession : public QObject {
   void RestoreKeptLedLevels(const std::string& identity);
   // The user chose a level for the current hub: levels kept from before are no longer wanted.
   void ForgetKeptLedLevels();
-  EUpdateResult RunUpdate();
   // The hub to make current: the one being updated when it is listed, else the held one,
   // else the first.
   int PreferredHub() const;

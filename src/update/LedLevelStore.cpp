@@ -1,5 +1,4 @@
 #include "update/LedLevelStore.h"
-#include "base/ErrnoText.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -10,6 +9,7 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <cstring>
+#include <utility>
 
 #include "update/KeyFileName.h"
 
@@ -33,6 +33,7 @@ class TFd {
   TFd(const TFd&) = delete;
   TFd& operator=(const TFd&) = delete;
   int Get() const { return fd_; }
+  int Release() { return std::exchange(fd_, -1); }
   // Closes now, for the error close() may give; -1 with errno set when it fails.
   int Close() {
     const int fd = fd_;
@@ -60,14 +61,12 @@ QString KindOf(mode_t mode) {
 // The store's directory, opened without following a link, when it is this user's and nobody
 // else may write to it: a directory others can write to would let them plant the file. With
 // `create`, a missing one is made (mode 0700); without, a missing one gives -1 and no error.
-int OpenDirectory(const QString& directory, bool create, QString& error) {
+TResult<int> OpenDirectory(const QString& directory, bool create) {
   const QByteArray path = QFile::encodeName(directory);
   if (create && access(path.constData(), F_OK) != 0) {
     QDir().mkpath(QFileInfo(directory).path());
-    if (mkdir(path.constData(), 0700) != 0 && errno != EEXIST) {
-      error = QStringLiteral("cannot create %1: %2").arg(directory, ErrnoText(errno));
-      return -1;
-    }
+    if (mkdir(path.constData(), 0700) != 0 && errno != EEXIST)
+      return SystemError(QStringLiteral("cannot create %1").arg(directory), errno);
   }
   const int fd = open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) {
@@ -75,27 +74,23 @@ int OpenDirectory(const QString& directory, bool create, QString& error) {
     struct stat st = {};
     if (failure == ENOENT && !create)
       return -1;
-    if (lstat(path.constData(), &st) == 0 && S_ISLNK(st.st_mode)) {
-      error = QStringLiteral("%1 is a symbolic link, not a directory").arg(directory);
-    } else if (failure == ENOTDIR) {
-      error = QStringLiteral("%1 is not a directory").arg(directory);
-    } else {
-      error = QStringLiteral("cannot open %1: %2").arg(directory, ErrnoText(failure));
-    }
-    return -1;
+    if (lstat(path.constData(), &st) == 0 && S_ISLNK(st.st_mode))
+      return TError{QStringLiteral("%1 is a symbolic link, not a directory").arg(directory),
+                    failure};
+    if (failure == ENOTDIR)
+      return TError{QStringLiteral("%1 is not a directory").arg(directory), failure};
+    return SystemError(QStringLiteral("cannot open %1").arg(directory), failure);
   }
+  // A refused directory is closed again; the one taken passes to the caller.
+  TFd dir(fd);
   struct stat st = {};
-  if (fstat(fd, &st) != 0) {
-    error = QStringLiteral("cannot open %1: %2").arg(directory, ErrnoText(errno));
-  } else if (st.st_uid != geteuid()) {
-    error = QStringLiteral("%1 belongs to another user").arg(directory);
-  } else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    error = QStringLiteral("%1 can be written by other users").arg(directory);
-  } else {
-    return fd;
-  }
-  close(fd);
-  return -1;
+  if (fstat(fd, &st) != 0)
+    return SystemError(QStringLiteral("cannot open %1").arg(directory), errno);
+  if (st.st_uid != geteuid())
+    return TError{QStringLiteral("%1 belongs to another user").arg(directory)};
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    return TError{QStringLiteral("%1 can be written by other users").arg(directory)};
+  return dir.Release();
 }
 
 // 0, or the errno of the write that failed; a write that takes only part goes on with the rest.
@@ -129,13 +124,14 @@ QString TLedLevelStore::PathFor(const std::string& key) const {
   return QDir(directory_).filePath(FileNameFor(key));
 }
 
-bool TLedLevelStore::Save(const std::string& key, const TLedLevels& levels, QString& error) {
+TResult<void> TLedLevelStore::Save(const std::string& key, const TLedLevels& levels) {
   memory_[key] = levels;
   if (directory_.isEmpty())
-    return true;
-  const TFd dir(OpenDirectory(directory_, true, error));
-  if (dir.Get() < 0)
-    return false;
+    return {};
+  const TResult<int> opened = OpenDirectory(directory_, true);
+  if (!opened)
+    return opened.Error();
+  const TFd dir(*opened);
   QByteArray text;
   for (int level : levels)
     text += QByteArray::number(level) + ' ';
@@ -153,10 +149,8 @@ bool TLedLevelStore::Save(const std::string& key, const TLedLevels& levels, QStr
     if (fd < 0 && errno != EEXIST)
       break;
   }
-  if (fd < 0) {
-    error = ErrnoText(errno);
-    return false;
-  }
+  if (fd < 0)
+    return TError{ErrnoText(errno), errno};
   TFd file(fd);
   int failure = WriteAll(file.Get(), text);
   if (failure == 0 && fsync(file.Get()) != 0)
@@ -167,68 +161,57 @@ bool TLedLevelStore::Save(const std::string& key, const TLedLevels& levels, QStr
     failure = errno;
   if (failure != 0) {
     unlinkat(dir.Get(), temp.constData(), 0);
-    error = ErrnoText(failure);
-    return false;
+    return TError{ErrnoText(failure), failure};
   }
   // The rename on disk too; a file system that cannot sync a directory has done what it can.
   fsync(dir.Get());
-  return true;
+  return {};
 }
 
-std::optional<TLedLevels> TLedLevelStore::Load(const std::string& key, QString& error) {
+TResult<std::optional<TLedLevels>> TLedLevelStore::Load(const std::string& key) {
   if (directory_.isEmpty()) {
     const auto it = memory_.find(key);
     return it == memory_.end() ? std::nullopt : std::optional(it->second);
   }
-  const TFd dir(OpenDirectory(directory_, false, error));
+  const TResult<int> opened = OpenDirectory(directory_, false);
+  if (!opened)
+    return opened.Error();
+  const TFd dir(*opened);
   if (dir.Get() < 0)
-    return std::nullopt;
+    return std::optional<TLedLevels>();
   const QString path = PathFor(key);
   // Never waits: a FIFO opens at once and is refused below.
   const TFd file(openat(dir.Get(), QFile::encodeName(FileNameFor(key)).constData(),
                         O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (file.Get() < 0) {
-    if (errno == ELOOP) {
-      error = QStringLiteral("%1 is a symbolic link: not followed").arg(path);
-    } else if (errno != ENOENT) {
-      error = QStringLiteral("cannot read %1: %2").arg(path, ErrnoText(errno));
-    }
-    return std::nullopt;
+    if (errno == ELOOP)
+      return TError{QStringLiteral("%1 is a symbolic link: not followed").arg(path), ELOOP};
+    if (errno != ENOENT)
+      return SystemError(QStringLiteral("cannot read %1").arg(path), errno);
+    return std::optional<TLedLevels>();
   }
   struct stat st = {};
-  if (fstat(file.Get(), &st) != 0) {
-    error = QStringLiteral("cannot read %1: %2").arg(path, ErrnoText(errno));
-    return std::nullopt;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    error = QStringLiteral("%1 is %2, not a file of LED levels: not read")
-                .arg(path, KindOf(st.st_mode));
-    return std::nullopt;
-  }
-  if (st.st_size > MAX_FILE_SIZE) {
-    error = QStringLiteral("%1 is too big (%2 bytes) to hold LED levels: not read")
-                .arg(path, QString::number(st.st_size));
-    return std::nullopt;
-  }
+  if (fstat(file.Get(), &st) != 0)
+    return SystemError(QStringLiteral("cannot read %1").arg(path), errno);
+  if (!S_ISREG(st.st_mode))
+    return TError{QStringLiteral("%1 is %2, not a file of LED levels: not read")
+                      .arg(path, KindOf(st.st_mode))};
+  if (st.st_size > MAX_FILE_SIZE)
+    return TError{QStringLiteral("%1 is too big (%2 bytes) to hold LED levels: not read")
+                      .arg(path, QString::number(st.st_size))};
   char buffer[MAX_FILE_SIZE + 1];
   ssize_t n;
   do {
     n = read(file.Get(), buffer, sizeof buffer);
   } while (n < 0 && errno == EINTR);
-  if (n < 0) {
-    error = QStringLiteral("cannot read %1: %2").arg(path, ErrnoText(errno));
-    return std::nullopt;
-  }
+  if (n < 0)
+    return SystemError(QStringLiteral("cannot read %1").arg(path), errno);
   const QByteArray text(buffer, n);
   // Every file written here ends with its newline: without one it was cut short.
-  if (text.isEmpty()) {
-    error = QStringLiteral("%1 is empty: no LED levels taken from it").arg(path);
-    return std::nullopt;
-  }
-  if (!text.endsWith('\n')) {
-    error = QStringLiteral("%1 is cut short: no LED levels taken from it").arg(path);
-    return std::nullopt;
-  }
+  if (text.isEmpty())
+    return TError{QStringLiteral("%1 is empty: no LED levels taken from it").arg(path)};
+  if (!text.endsWith('\n'))
+    return TError{QStringLiteral("%1 is cut short: no LED levels taken from it").arg(path)};
   const QList<QByteArray> words = text.simplified().split(' ');
   TLedLevels levels{};
   bool valid = words.size() == LED_CHANNEL_COUNT;
@@ -237,25 +220,24 @@ std::optional<TLedLevels> TLedLevelStore::Load(const std::string& key, QString& 
     levels[i] = words[i].toInt(&ok);
     valid = ok && levels[i] >= 0 && levels[i] <= LED_LEVEL_MAX;
   }
-  if (!valid) {
-    error = QStringLiteral("%1 does not hold eight LED levels").arg(path);
-    return std::nullopt;
-  }
-  return levels;
+  if (!valid)
+    return TError{QStringLiteral("%1 does not hold eight LED levels").arg(path)};
+  return std::optional(levels);
 }
 
-bool TLedLevelStore::Remove(const std::string& key, QString& error) {
+TResult<void> TLedLevelStore::Remove(const std::string& key) {
   memory_.erase(key);
   if (directory_.isEmpty())
-    return true;
-  const TFd dir(OpenDirectory(directory_, false, error));
+    return {};
+  const TResult<int> opened = OpenDirectory(directory_, false);
+  if (!opened)
+    return opened.Error();
+  const TFd dir(*opened);
   if (dir.Get() < 0)
-    return error.isEmpty();
+    return {};
   // Removes a link itself, never what it points to.
   if (unlinkat(dir.Get(), QFile::encodeName(FileNameFor(key)).constData(), 0) != 0 &&
-      errno != ENOENT) {
-    error = QStringLiteral("cannot remove %1: %2").arg(PathFor(key), ErrnoText(errno));
-    return false;
-  }
-  return true;
+      errno != ENOENT)
+    return SystemError(QStringLiteral("cannot remove %1").arg(PathFor(key)), errno);
+  return {};
 }

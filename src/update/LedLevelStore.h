@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "base/Result.h"
 #include "protocol/Commands.h"
 
 using TLedLevels = std::array<int, LED_CHANNEL_COUNT>;
@@ -26,14 +27,13 @@ class TLedLevelStore {
 
   const QString& Directory() const { return directory_; }
 
-  // Each returns false (or nothing) with `error` set when the file cannot be written, read or
-  // removed; the levels kept before a failed Save stay as they were. Save's `error` is the
-  // reason alone ("No space left on device"); Load's names the file it refused and why (a link,
-  // a FIFO, an empty or cut-short file...). Load gives nothing and no error when no levels are
-  // kept for `key`.
-  bool Save(const std::string& key, const TLedLevels& levels, QString& error);
-  std::optional<TLedLevels> Load(const std::string& key, QString& error);
-  bool Remove(const std::string& key, QString& error);
+  // Each fails when the file cannot be written, read or removed; the levels kept before a failed
+  // Save stay as they were. Save's error is the reason alone ("No space left on device"); Load's
+  // names the file it refused and why (a link, a FIFO, an empty or cut-short file...). Load
+  // gives nothing, and no error, when no levels are kept for `key`.
+  TResult<void> Save(const std::string& key, const TLedLevels& levels);
+  TResult<std::optional<TLedLevels>> Load(const std::string& key);
+  TResult<void> Remove(const std::string& key);
 
   // The file that holds the levels of `key` (any string: it never leads out of the directory).
   QString PathFor(const std::string& key) const;

@@ -118,9 +118,8 @@ EUpdateResult TUpdateProcedure::RunStages() {
 void TUpdateProcedure::KeepLedLevels() {
   if (!store_)
     return;
-  QString error;
-  if (!store_->Save(identity_, LevelsShown(), error))
-    view_.AppendLog(Texts::LedLevelsNotKept(error));
+  if (const TResult<void> saved = store_->Save(identity_, LevelsShown()); !saved)
+    view_.AppendLog(Texts::LedLevelsNotKept(saved.Error().text));
 }
 
 TLedLevels TUpdateProcedure::LevelsShown() const {
@@ -133,17 +132,17 @@ TLedLevels TUpdateProcedure::LevelsShown() const {
 bool TUpdateProcedure::TakeKeptLedLevels() {
   if (!store_)
     return false;
-  QString error;
-  const auto levels = store_->Load(identity_, error);
-  if (!levels) {
-    if (!error.isEmpty())
-      view_.AppendLog(Texts::LedStoreProblem(error));
+  const auto kept = store_->Load(identity_);
+  if (!kept)
+    view_.AppendLog(Texts::LedStoreProblem(kept.Error().text));
+  if (!kept || !*kept) {
     view_.AppendLog(Texts::NoSavedLedLevels);
     return false;
   }
+  const TLedLevels& levels = **kept;
   view_.AppendLog(Texts::SavedLedLevelsRestore);
   for (int channel = 1; channel <= LED_CHANNEL_COUNT; ++channel)
-    leds_.ShowLevel(channel, (*levels)[channel - 1]);
+    leds_.ShowLevel(channel, levels[channel - 1]);
   return true;
 }
 
@@ -286,8 +285,7 @@ EUpdateResult TUpdateProcedure::Finish() {
 bool TUpdateProcedure::RestoreLedLevels() {
   bool restored = true;
   for (int channel = 1; channel <= LED_CHANNEL_COUNT; ++channel) {
-    TFrameResult result;
-    if (!leds_.SendLevel(channel, &result)) {
+    if (const TFrameResult result = leds_.SendLevel(channel); result != 0) {
       restored = false;
       SayRefused(result, CMD_SET_LED_LEVEL, QStringLiteral("channel %1").arg(channel));
     }
@@ -301,7 +299,8 @@ bool TUpdateProcedure::RestoreLedLevels() {
 }
 
 void TUpdateProcedure::ForgetKeptLevels() {
-  QString error;
-  if (store_ && !store_->Remove(identity_, error))
-    view_.AppendLog(Texts::LedStoreProblem(error));
+  if (!store_)
+    return;
+  if (const TResult<void> removed = store_->Remove(identity_); !removed)
+    view_.AppendLog(Texts::LedStoreProblem(removed.Error().text));
 }

@@ -262,7 +262,8 @@ class HubctlLinuxTest : public QObject {
                   "sleep", "30"});
     QVERIFY(holder.waitForStarted());
     QVERIFY(QTest::qWaitFor(
-        [&] { return THubLock::HeldElsewhere(nodeLocked ? "another" : port, node); }, 3000));
+        [&] { return THubLock::HolderElsewhere(nodeLocked ? "another" : port, node).has_value(); },
+        3000));
     qputenv("XDG_RUNTIME_DIR", otherRuntime.path().toLocal8Bit());
     const Outcome o = RunHubctl(args);
     holder.kill();

@@ -479,7 +479,7 @@ std::map<QString, TFaultRow> Rows() {
   rows["second update asked for while switching"] = {
       .during = Once(CMD_ENTER_BOOTLOADER,
                      [](TRig&, THubctl& h) {
-                       QCOMPARE(h.Session()->Update(), EUpdateResult::AlreadyRunning);
+                       QCOMPARE(h.Session()->RunUpdate(), EUpdateResult::AlreadyRunning);
                      }),
       .said = Texts::UpdateCompleted};
   rows["records unanswered"] = {

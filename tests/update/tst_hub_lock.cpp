@@ -30,9 +30,8 @@ const std::string kPort = "1-1.4";
 // "exit") or killed. Says "held" or "refused <why>", then "released" when told.
 int HoldLock(const std::string& key, const std::string& node) {
   THubLock lock;
-  QString why;
-  if (lock.Acquire(key, node, why) != THubLock::EResult::Taken) {
-    std::cout << "refused " << why.toStdString() << std::endl;
+  if (const TResult<void> taken = lock.Acquire(key, node); !taken) {
+    std::cout << "refused " << taken.Error().text.toStdString() << std::endl;
     return 1;
   }
   std::cout << "held" << std::endl;
@@ -50,10 +49,26 @@ int HoldLock(const std::string& key, const std::string& node) {
 
 // Another process's view of the lock of argv[2] at node argv[3].
 int Probe(const std::string& key, const std::string& node) {
-  QString why;
-  const bool held = THubLock::HeldElsewhere(key, node, &why);
-  std::cout << (held ? "held " : "free ") << why.toStdString() << std::endl;
+  const auto holder = THubLock::HolderElsewhere(key, node);
+  std::cout << (holder ? "held " : "free ") << holder.value_or(QString()).toStdString()
+            << std::endl;
   return 0;
+}
+
+enum class EOutcome { Taken, InUse, Failed };
+
+EOutcome OutcomeOf(const TResult<void>& result, QString& why) {
+  why = result ? QString() : result.Error().text;
+  if (result)
+    return EOutcome::Taken;
+  return result.Error().code == THubLock::IN_USE ? EOutcome::InUse : EOutcome::Failed;
+}
+
+bool HeldElsewhere(const std::string& key, const std::string& node, QString* why = nullptr) {
+  const auto holder = THubLock::HolderElsewhere(key, node);
+  if (holder && why)
+    *why = *holder;
+  return holder.has_value();
 }
 
 bool ReadLine(QProcess& p, QByteArray& line) {
@@ -113,11 +128,11 @@ class HubLockTest : public QObject {
 
     THubLock lock;
     QString why;
-    QCOMPARE(lock.Acquire(kPort, node_, why), THubLock::EResult::InUse);
+    QCOMPARE(OutcomeOf(lock.Acquire(kPort, node_), why), EOutcome::InUse);
     QCOMPARE(why, named);
     QVERIFY(!lock.Held());
     QString probed;
-    QVERIFY(THubLock::HeldElsewhere(kPort, node_, &probed));
+    QVERIFY(HeldElsewhere(kPort, node_, &probed));
     QCOMPARE(probed, named);
 
     if (wayOut == "release") {
@@ -132,8 +147,8 @@ class HubLockTest : public QObject {
       QVERIFY(other.waitForFinished(5000));
     }
 
-    QVERIFY(!THubLock::HeldElsewhere(kPort, node_));
-    QCOMPARE(lock.Acquire(kPort, node_, why), THubLock::EResult::Taken);
+    QVERIFY(!HeldElsewhere(kPort, node_));
+    QCOMPARE(OutcomeOf(lock.Acquire(kPort, node_), why), EOutcome::Taken);
     QVERIFY2(why.isEmpty(), qPrintable(why));
     QVERIFY(lock.Held());
     other.closeWriteChannel();
@@ -143,16 +158,17 @@ class HubLockTest : public QObject {
   // This process's own lock never refuses its own probe, refuses a second lock object here, and
   // is seen by other programs with this pid.
   void sameProcess() {
-    using R = THubLock::EResult;
+    using R = EOutcome;
     THubLock lock;
     QString why;
-    QCOMPARE(lock.Acquire(kPort, node_, why), R::Taken);
+    QCOMPARE(OutcomeOf(lock.Acquire(kPort, node_), why), R::Taken);
     QVERIFY(lock.Held());
-    QVERIFY(!THubLock::HeldElsewhere(kPort, node_, &why));
-    QCOMPARE(lock.Acquire(kPort, node_, why), R::Taken);  // again on the same object: still held
+    QVERIFY(!HeldElsewhere(kPort, node_, &why));
+    QCOMPARE(OutcomeOf(lock.Acquire(kPort, node_), why),
+             R::Taken);  // again on the same object: still held
 
     THubLock second;
-    QCOMPARE(second.Acquire(kPort, node_, why), R::InUse);
+    QCOMPARE(OutcomeOf(second.Acquire(kPort, node_), why), R::InUse);
     QVERIFY(!why.isEmpty());
 
     QProcess probe;
@@ -179,10 +195,10 @@ class HubLockTest : public QObject {
     QVERIFY(!lock.Held());
     QVERIFY(StartHolder(other, kPort, said));
     QCOMPARE(said, QByteArray("held"));
-    QCOMPARE(lock.Acquire(kPort, node_, why), R::InUse);
+    QCOMPARE(OutcomeOf(lock.Acquire(kPort, node_), why), R::InUse);
     other.closeWriteChannel();
     QVERIFY(other.waitForFinished(5000));
-    QCOMPARE(lock.Acquire(kPort, node_, why), R::Taken);
+    QCOMPARE(OutcomeOf(lock.Acquire(kPort, node_), why), R::Taken);
     startedMeanwhile.closeWriteChannel();
     QVERIFY(startedMeanwhile.waitForFinished(5000));
   }
@@ -241,10 +257,10 @@ class HubLockTest : public QObject {
     useRuntime(myRuntime);
     THubLock lock;
     QString why;
-    QCOMPARE(lock.Acquire(kPort, hubNode, why),
-             inUse ? THubLock::EResult::InUse : THubLock::EResult::Taken);
+    QCOMPARE(OutcomeOf(lock.Acquire(kPort, hubNode), why),
+             inUse ? EOutcome::InUse : EOutcome::Taken);
     QVERIFY2(!inUse || why.startsWith("the hub is in use by another program"), qPrintable(why));
-    QCOMPARE(THubLock::HeldElsewhere(kPort, hubNode), inUse);
+    QCOMPARE(HeldElsewhere(kPort, hubNode), inUse);
     other.closeWriteChannel();
     QVERIFY(other.waitForFinished(5000));
   }
@@ -260,12 +276,12 @@ class HubLockTest : public QObject {
     QFETCH(bool, sameName);
     THubLock lock;
     QString why;
-    QCOMPARE(lock.Acquire(kPort, node_, why), THubLock::EResult::Taken);
+    QCOMPARE(OutcomeOf(lock.Acquire(kPort, node_), why), EOutcome::Taken);
     const std::string next = sameName ? node_ : runtime_.filePath("hidraw1").toStdString();
     QVERIFY(QFile::remove(QString::fromStdString(node_)));
     QFile created(QString::fromStdString(next));
     QVERIFY(created.open(QIODevice::WriteOnly));
-    QCOMPARE(lock.FollowNode(next, why), THubLock::EResult::Taken);
+    QCOMPARE(OutcomeOf(lock.FollowNode(next), why), EOutcome::Taken);
     QProcess other;
     QByteArray said;
     QVERIFY(StartHolder(other, "another key", said, next));
@@ -319,7 +335,7 @@ class HubLockTest : public QObject {
 
     THubLock lock;
     QString said;
-    QCOMPARE(lock.Acquire(kPort, node_, said), THubLock::EResult::Failed);
+    QCOMPARE(OutcomeOf(lock.Acquire(kPort, node_), said), EOutcome::Failed);
     QCOMPARE(said, QString(why).replace("<dir>", dir).replace("<file>", file));
     QVERIFY(!lock.Held());
     QFile target(victim);  // nothing followed: untouched, or never made
@@ -352,7 +368,7 @@ class HubLockTest : public QObject {
     const QString dir = oddRuntime_.path() + "/run/lock";
     THubLock lock;
     QString why;
-    QCOMPARE(lock.Acquire(key.toStdString(), node_, why), THubLock::EResult::Taken);
+    QCOMPARE(OutcomeOf(lock.Acquire(key.toStdString(), node_), why), EOutcome::Taken);
     QVERIFY2(why.isEmpty(), qPrintable(why));
     QVERIFY(lock.Held());
     const QFileInfo file(THubLock::FileFor(key.toStdString()));

@@ -62,7 +62,7 @@ class SessionTest : public QObject {
             third = std::make_unique<TSimulatedHub>(bus, FastHub());
         });
       }
-      QCOMPARE(session.Update(), EUpdateResult::Completed);
+      QCOMPARE(session.RunUpdate(), EUpdateResult::Completed);
       QCOMPARE(target.ApplicationVersion(), BUILTIN_APP_VERSION);
       QCOMPARE(RecordsReceived(target), 625);
       QCOMPARE(RecordsReceived(other), 0);

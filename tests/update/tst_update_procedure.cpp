@@ -399,8 +399,7 @@ class UpdateProcedureTest : public QObject {
     TLedLevelStore store(dir);
     const std::string key = "3-1.2";
     const TLedLevels before{1, 2, 3, 4, 5, 6, 7, 8}, after{9, 10, 11, 12, 13, 14, 15, 16};
-    QString error;
-    QVERIFY(store.Save(key, before, error));
+    QVERIFY(store.Save(key, before).Ok());
     const QString path = store.PathFor(key);
     const QByteArray pathName = QFile::encodeName(path);
     auto write = [](const QString& name, const QByteArray& text) {
@@ -431,17 +430,18 @@ class UpdateProcedureTest : public QObject {
     }
 
     // A FIFO that blocked the reader would hang here until the test's watchdog ends the run.
-    const std::optional<TLedLevels> levels = store.Load(key, error);
+    const auto loaded = store.Load(key);
+    const std::optional<TLedLevels> levels = loaded ? *loaded : std::nullopt;
     auto expected = [&](QString text) {
       return text.replace("<dir>", dir).replace("<file>", path);
     };
     QCOMPARE(levels, loadError.isEmpty() ? std::optional(before) : std::nullopt);
-    QCOMPARE(error, expected(loadError));
+    QCOMPARE(loaded ? QString() : loaded.Error().text, expected(loadError));
 
-    error.clear();
-    QCOMPARE(store.Save(key, after, error), saveError.isEmpty());
-    QCOMPARE(error, expected(saveError));
-    const std::optional<TLedLevels> now = store.Load(key, error);
+    const TResult<void> saved = store.Save(key, after);
+    QCOMPARE(saved ? QString() : saved.Error().text, expected(saveError));
+    const auto reloaded = store.Load(key);
+    const std::optional<TLedLevels> now = reloaded ? *reloaded : std::nullopt;
     QCOMPARE(now, saveError.isEmpty() ? std::optional(after)
                   : setup == "full"   ? std::optional(before)
                                       : std::nullopt);
