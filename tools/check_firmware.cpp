@@ -20,11 +20,12 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const FirmwareLines image = FirmwareLines::Parse(text);
-  if (!image.IsValid()) {
-    std::fprintf(stderr, "%s: %s\n", argv[1], image.Error().c_str());
+  const TResult<FirmwareLines> parsed = FirmwareLines::Parse(text);
+  if (!parsed) {
+    std::fprintf(stderr, "%s: %s\n", argv[1], qPrintable(parsed.Error().text));
     return 1;
   }
+  const FirmwareLines& image = *parsed;
   std::printf("%s: %zu lines, %zu records", argv[1], image.Count(), image.RecordCount());
   if (const auto& area = image.Area())
     std::printf(", 0x%04X to 0x%04X", area->first, area->last);

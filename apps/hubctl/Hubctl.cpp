@@ -271,12 +271,12 @@ int THubctl::RunCommand(const QStringList& arguments) {
   }
   if (options.image) {
     // Checked like the built-in image, before any hub is touched.
-    image_ = LoadFirmwareFile(*options.image);
-    if (!image_->IsValid()) {
-      Error(QStringLiteral("broken-image"),
-            HubctlTexts::RefusingImage(QString::fromStdString(image_->Error())));
+    TResult<FirmwareLines> image = LoadFirmwareFile(*options.image);
+    if (!image) {
+      Error(QStringLiteral("broken-image"), HubctlTexts::RefusingImage(image.Error().text));
       return EXIT_USAGE;
     }
+    image_ = std::move(image).Value();
     QFile file(*options.image);
     if (file.open(QIODevice::ReadOnly))
       imageSha256_ = QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex();

@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
   form.pgcMain->setCurrentWidget(form.rztbshtUpdate);
   QApplication::processEvents();
 
-  const std::size_t records = form.Session().Image().RecordCount();
+  const std::size_t records = form.Session().Image()->RecordCount();
   const double floorMs = 2 * 2000.0 + 8 * 10.0 + 2.0 * 2 * records;
   std::printf("image: %zu records, %zu exchanges; floor of fixed pauses %.0f ms\n", records,
               2 * records, floorMs);

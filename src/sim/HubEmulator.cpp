@@ -64,7 +64,7 @@ std::optional<std::uint8_t> LineChecksum(const std::string& line) {
 // The bootloader's application area, first and last byte: where the built-in image lies.
 std::pair<std::uint32_t, std::uint32_t> ApplicationArea() {
   static const auto area = [] {
-    const FirmwareLines image = LoadEmbeddedFirmware();
+    const FirmwareLines image = LoadEmbeddedFirmware().Value();
     std::pair<std::uint32_t, std::uint32_t> span{0xFFFF, 0};
     for (std::size_t i = 0; i < image.Count(); ++i) {
       if (const auto& r = image.Record(i)) {
@@ -92,31 +92,41 @@ THubEmulator::THubEmulator(THubEmulatorOptions options, QObject* parent)
       ledLevels_(options.ledLevels),
       charge_(options.statusSeed) {
   clock_.start();
-  SetFirmwareImage(LoadEmbeddedFirmware(), BUILTIN_APP_VERSION);
+  SetFirmwareImage(LoadEmbeddedFirmware().Value(), BUILTIN_APP_VERSION);
 }
 
 THubEmulator::~THubEmulator() = default;
 
 void THubEmulator::SetFirmwareImage(const FirmwareLines& image, std::uint32_t version) {
+  std::vector<std::string> lines;
+  for (std::size_t i = 0; i < image.Count(); ++i)
+    lines.push_back(image.Line(i));
+  SetFirmwareLines(lines, version);
+}
+
+void THubEmulator::SetFirmwareLines(const std::vector<std::string>& lines, std::uint32_t version) {
   imageRecords_.clear();
   imageChecksums_.clear();
   // The hub judges the image by its own checks, not by the program's verdict on it.
-  imageValid_ = image.RecordCount() > 0;
+  imageValid_ = false;
   imageEnded_ = false;
   imageVersion_ = version;
-  for (std::size_t i = 0; i < image.Count(); ++i) {
-    const std::string& line = image.Line(i);
+  bool unreadable = false;
+  for (const std::string& line : lines) {
     if (line.empty())
       continue;
     imageEnded_ = line.size() > 1 && line[1] == '9';
-    if (const auto& r = image.Record(i)) {
-      imageRecords_.push_back({r->address, r->data});
+    const auto parsed = ParseFirmwareLine(line);
+    if (parsed && *parsed) {
+      const FirmwareRecord& r = **parsed;
+      imageRecords_.push_back({r.address, r.data});
       if (const auto checksum = LineChecksum(line))
-        imageChecksums_[r->address] = *checksum;
+        imageChecksums_[r.address] = *checksum;
     } else if (line.size() > 1 && line[1] == '1') {
-      imageValid_ = false;  // a record nobody could read
+      unreadable = true;  // a record nobody could read
     }
   }
+  imageValid_ = !imageRecords_.empty() && !unreadable;
 }
 
 // ---- bus -------------------------------------------------------------------------------------

@@ -92,6 +92,8 @@ class THubEmulator : public QObject {
   // without an end record can never be matched, and a record is refused when its bytes do not
   // give the checksum of its line, or when it lies outside the application area.
   void SetFirmwareImage(const FirmwareLines& image, std::uint32_t version);
+  // The same from lines that may not make a sound image.
+  void SetFirmwareLines(const std::vector<std::string>& lines, std::uint32_t version);
 
   int AddFault(const THubFault& fault);  // returns an id for RemoveFault
   void RemoveFault(int id);

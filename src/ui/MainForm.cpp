@@ -290,8 +290,8 @@ void TfrmMain::SetApplicationIdentity() {
   QApplication::setWindowIcon(ProductIcon());
 }
 
-TfrmMain::TfrmMain(std::shared_ptr<THidPlatform> platform, std::optional<FirmwareLines> image,
-                   bool service)
+TfrmMain::TfrmMain(std::shared_ptr<THidPlatform> platform,
+                   std::optional<TResult<FirmwareLines>> image, bool service)
     : session_(std::make_unique<THubSession>(*this)) {
   setFont(ArialFont(9));
   setFixedSize(FORM_WIDTH, FORM_HEIGHT);
@@ -559,7 +559,7 @@ void TfrmMain::CreateBottomPanel() {
 }
 
 void TfrmMain::FormCreate(std::shared_ptr<THidPlatform> platform,
-                          std::optional<FirmwareLines> image, bool service) {
+                          std::optional<TResult<FirmwareLines>> image, bool service) {
   // A hub already attached is listed and greeted here, before the image is loaded.
   session_->Start(std::move(platform), std::move(image));
   SetBackground(QStringLiteral("BkImage1_jpg"), QStringLiteral("Skin"), 255, 150, 60, 60);

@@ -49,7 +49,8 @@ class TfrmMain : public TSkinForm, public TUpdaterView {
   // firmware to program (none: the built-in one); `service`: a third module button, "Tool",
   // that shows the Tool page.
   explicit TfrmMain(std::shared_ptr<THidPlatform> platform = nullptr,
-                    std::optional<FirmwareLines> image = std::nullopt, bool service = false);
+                    std::optional<TResult<FirmwareLines>> image = std::nullopt,
+                    bool service = false);
   ~TfrmMain() override;
 
   THubSession& Session() { return *session_; }
@@ -172,8 +173,8 @@ class TfrmMain : public TSkinForm, public TUpdaterView {
   void CreateUpdatePage();
   void CreateToolPage();
   void CreateBottomPanel();
-  void FormCreate(std::shared_ptr<THidPlatform> platform, std::optional<FirmwareLines> image,
-                  bool service);
+  void FormCreate(std::shared_ptr<THidPlatform> platform,
+                  std::optional<TResult<FirmwareLines>> image, bool service);
   void PageChanged(int index);
   void ShowStatusReadout(const TStatusReadout& readout);
   void RefreshPortList();

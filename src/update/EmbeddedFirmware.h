@@ -6,12 +6,11 @@
 #include "update/FirmwareImage.h"
 
 // The image built into the program (resource "appbin" of type "APP"). A missing or broken
-// image comes back invalid, with the reason.
-FirmwareLines LoadEmbeddedFirmware();
+// image fails, with the reason.
+TResult<FirmwareLines> LoadEmbeddedFirmware();
 
 // An image the user supplies, read from `path` and checked like the built-in one, its records
-// inside the built-in image's first to last address. Comes back invalid, with the reason, when
-// the file cannot be read, is not a plain file, is far larger than any image, or holds no record
-// at all (programming it would leave the hub without an
-// application).
-FirmwareLines LoadFirmwareFile(const QString& path);
+// inside the built-in image's first to last address. Fails, with the reason, when the file
+// cannot be read, is not a plain file, is far larger than any image, or holds no record at all
+// (programming it would leave the hub without an application).
+TResult<FirmwareLines> LoadFirmwareFile(const QString& path);

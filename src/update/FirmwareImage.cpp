@@ -60,14 +60,8 @@ std::vector<std::string> SplitImageLines(std::string_view text) {
   return lines;
 }
 
-std::optional<FirmwareRecord> ParseFirmwareLine(std::string_view line, std::string* error) {
-  auto fail = [error](std::string message) -> std::optional<FirmwareRecord> {
-    if (error)
-      *error = std::move(message);
-    return std::nullopt;
-  };
-  if (error)
-    error->clear();
+TResult<std::optional<FirmwareRecord>> ParseFirmwareLine(std::string_view line) {
+  auto fail = [](const std::string& message) { return TError{QString::fromStdString(message)}; };
   if (line.size() < 2)
     return fail("the line is too short to hold a record type");
   if (line[0] != ':')
@@ -112,14 +106,14 @@ std::optional<FirmwareRecord> ParseFirmwareLine(std::string_view line, std::stri
                 HexText(checksum));
   }
   if (type != 1)
-    return std::nullopt;
+    return std::optional<FirmwareRecord>();
 
   FirmwareRecord record;
   record.type = static_cast<std::uint8_t>(type);
   record.count = static_cast<std::uint8_t>(count);
   record.address = static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
   record.data.assign(bytes.begin() + 2, bytes.end() - 1);
-  return record;
+  return std::optional(std::move(record));
 }
 
 RequestBuffer LoadRecordRequest(const FirmwareRecord& record) {
@@ -131,22 +125,25 @@ RequestBuffer ProgramRecordRequest(const FirmwareRecord& record) {
                        static_cast<std::uint8_t>(record.address >> 8));
 }
 
-FirmwareLines FirmwareLines::Parse(std::string_view text, std::optional<TFirmwareArea> area) {
+TResult<FirmwareLines> FirmwareLines::Parse(std::string_view text,
+                                            std::optional<TFirmwareArea> area) {
   FirmwareLines image;
+  std::string error;
   image.lines_ = SplitImageLines(text);
   image.records_.reserve(image.lines_.size());
-  auto note = [&image](std::size_t i, const std::string& what) {
-    if (image.error_.empty())
-      image.error_ = "firmware image line " + std::to_string(i + 1) + ": " + what;
+  auto note = [&error](std::size_t i, const std::string& what) {
+    if (error.empty())
+      error = "firmware image line " + std::to_string(i + 1) + ": " + what;
   };
-  std::string error;
   std::optional<std::size_t> endLine;
   std::map<std::uint16_t, std::size_t> lineOf;  // record address to line
   std::uint32_t previousFirst = 0;
   std::uint32_t previousEnd = 0;  // one past its last byte; 0 before the first record
   for (std::size_t i = 0; i < image.lines_.size(); ++i) {
     const std::string& line = image.lines_[i];
-    const auto& record = image.records_.emplace_back(ParseFirmwareLine(line, &error));
+    const TResult<std::optional<FirmwareRecord>> parsed = ParseFirmwareLine(line);
+    const auto& record =
+        image.records_.emplace_back(parsed ? *parsed : std::optional<FirmwareRecord>());
     if (record)
       ++image.recordCount_;
     if (endLine) {
@@ -154,8 +151,8 @@ FirmwareLines FirmwareLines::Parse(std::string_view text, std::optional<TFirmwar
         note(i, "a line after the end record of line " + std::to_string(*endLine + 1));
       continue;
     }
-    if (!error.empty()) {
-      note(i, error);
+    if (!parsed) {
+      note(i, parsed.Error().text.toStdString());
       continue;
     }
     if (!record) {
@@ -188,14 +185,10 @@ FirmwareLines FirmwareLines::Parse(std::string_view text, std::optional<TFirmwar
     previousEnd = last + 1;
   }
   if (image.lines_.empty())
-    image.error_ = "the firmware image is empty";
+    error = "the firmware image is empty";
   else if (!endLine)
     note(image.lines_.size() - 1, "the image ends without an end record (type 9): is it cut off?");
-  return image;
-}
-
-FirmwareLines FirmwareLines::Invalid(std::string error) {
-  FirmwareLines image;
-  image.error_ = std::move(error);
+  if (!error.empty())
+    return TError{QString::fromStdString(error)};
   return image;
 }

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Result.h"
 #include "protocol/Frame.h"
 
 // Record counts are limited so that a request stays within the frame's 59 data bytes; the hub
@@ -34,9 +35,9 @@ struct TFirmwareArea {
 // Splits at CR, LF or CR LF; a final line break adds no empty line.
 std::vector<std::string> SplitImageLines(std::string_view text);
 
-// One line: a record for type 1, nothing for the other types, or an error text (in `error`) when
-// the line breaks the format, its checksum is wrong or its type is not one the hub takes.
-std::optional<FirmwareRecord> ParseFirmwareLine(std::string_view line, std::string* error);
+// One line: a record for type 1, nothing for the other types; an error when the line breaks the
+// format, its checksum is wrong or its type is not one the hub takes.
+TResult<std::optional<FirmwareRecord>> ParseFirmwareLine(std::string_view line);
 
 // Request data of CMD_LOAD_RECORD (0, 0, 0, 0, data) and CMD_PROGRAM_RECORD (address low,
 // address high, 0, 0, data): n = count + 1 for both.
@@ -45,14 +46,14 @@ RequestBuffer ProgramRecordRequest(const FirmwareRecord& record);
 
 // The whole image, checked once as the hub's bootloader would take it: every line sound, the
 // records in ascending order, none twice or overlapping, an end record last (only empty lines
-// may follow it) and, when `area` is given, every record inside it. An image that fails is not
-// valid and must never be sent: the update would stop half-way, or end with a hub that has no
-// working application.
+// may follow it) and, when `area` is given, every record inside it. An image that fails, with its
+// first problem and line, must never be sent: the update would stop half-way, or end with a hub
+// that has no working application.
 class FirmwareLines {
  public:
   FirmwareLines() = default;
-  static FirmwareLines Parse(std::string_view text, std::optional<TFirmwareArea> area = {});
-  static FirmwareLines Invalid(std::string error);
+  static TResult<FirmwareLines> Parse(std::string_view text,
+                                      std::optional<TFirmwareArea> area = {});
 
   std::size_t Count() const { return lines_.size(); }
   const std::string& Line(std::size_t i) const { return lines_[i]; }
@@ -62,14 +63,9 @@ class FirmwareLines {
   // The first and last address the records cover; none without records.
   const std::optional<TFirmwareArea>& Area() const { return area_; }
 
-  bool IsValid() const { return error_.empty(); }
-  // The first problem found, naming its line; empty for a valid image.
-  const std::string& Error() const { return error_; }
-
  private:
   std::vector<std::string> lines_;
   std::vector<std::optional<FirmwareRecord>> records_;
   std::size_t recordCount_ = 0;
   std::optional<TFirmwareArea> area_;
-  std::string error_;
 };

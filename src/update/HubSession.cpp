@@ -120,7 +120,8 @@ THubSession::~THubSession() {
     delete device;
 }
 
-void THubSession::Start(std::shared_ptr<THidPlatform> platform, std::optional<FirmwareLines> image,
+void THubSession::Start(std::shared_ptr<THidPlatform> platform,
+                        std::optional<TResult<FirmwareLines>> image,
                         std::optional<std::uint32_t> imageVersion) {
   controller_ = std::make_unique<THidDeviceController>(this, std::move(platform));
   controller_->SetOnDeviceChange(TNotifyEvent::Bind<&THubSession::HidDeviceChange>(this));

@@ -58,7 +58,7 @@ class THubSession : public QObject {
   // the built-in one, whose version the hub must report afterwards) and starts the
   // automatic-update timer.
   void Start(std::shared_ptr<THidPlatform> platform = nullptr,
-             std::optional<FirmwareLines> image = std::nullopt,
+             std::optional<TResult<FirmwareLines>> image = std::nullopt,
              std::optional<std::uint32_t> imageVersion = std::nullopt);
 
   // Where LED levels wait while a hub has no application (set before Start; the default is
@@ -67,7 +67,7 @@ class THubSession : public QObject {
 
   THubLink& Link() { return link_; }
   TLedAdjuster& Leds() { return leds_; }
-  const FirmwareLines& Image() const { return image_; }
+  const TResult<FirmwareLines>& Image() const { return image_; }
   THidDeviceController& Controller() { return *controller_; }
   TUpdateProcedure& Procedure() { return update_; }
   QTimer& AutoTimer() { return tmrAuto_; }
@@ -165,7 +165,7 @@ class THubSession : public QObject {
   TUpdaterView& view_;
   THubLink link_;
   TLedAdjuster leds_;
-  FirmwareLines image_;
+  TResult<FirmwareLines> image_{TError{QStringLiteral("no firmware image loaded")}};
   TUpdateProcedure update_;
   std::unique_ptr<THidDeviceController> controller_;
   std::vector<THidDevice*> hubs_;

@@ -17,8 +17,9 @@ template <typename F>
 OnExit(F) -> OnExit<F>;
 }  // namespace
 
-TUpdateProcedure::TUpdateProcedure(THubLink& link, const FirmwareLines& image, TLedAdjuster& leds,
-                                   TUpdaterView& view, std::function<EHubReturn(int)> findHubDevice)
+TUpdateProcedure::TUpdateProcedure(THubLink& link, const TResult<FirmwareLines>& image,
+                                   TLedAdjuster& leds, TUpdaterView& view,
+                                   std::function<EHubReturn(int)> findHubDevice)
     : link_(link),
       image_(image),
       leds_(leds),
@@ -35,10 +36,10 @@ EUpdateResult TUpdateProcedure::Run() {
   view_.ClearLog();
   view_.ClearUpdateProgress();
   record_ = {};
-  if (!image_.IsValid()) {
+  if (!image_) {
     // Never start what cannot be finished: the hub would stay in its bootloader.
     view_.AppendLog(QStringLiteral("The built-in firmware image is broken (%1); nothing was sent.")
-                        .arg(QString::fromStdString(image_.Error())));
+                        .arg(image_.Error().text));
     return EUpdateResult::BrokenImage;
   }
   if (!link_.CurrentDevice()) {
@@ -61,7 +62,7 @@ EUpdateResult TUpdateProcedure::Run() {
 }
 
 EUpdateResult TUpdateProcedure::RunStages() {
-  const int maximum = static_cast<int>(image_.Count()) - 1;
+  const int maximum = static_cast<int>(image_->Count()) - 1;
   otherSocket_ = false;
   const bool startsInBootloader = QueryMode(link_) == MODE_BOOTLOADER;
   bool haveLevels = true;
@@ -197,11 +198,11 @@ bool TUpdateProcedure::EnterBootloader() {
 }
 
 bool TUpdateProcedure::ProgramImage(QString& refusal) {
-  const int maximum = static_cast<int>(image_.Count()) - 1;
+  const int maximum = static_cast<int>(image_->Count()) - 1;
   std::size_t number = 0;
-  for (std::size_t i = 0; i < image_.Count(); ++i) {
+  for (std::size_t i = 0; i < image_->Count(); ++i) {
     view_.SetProgress(static_cast<int>(i), maximum);
-    const auto& record = image_.Record(i);
+    const auto& record = image_->Record(i);
     if (!record)
       continue;
     ++number;
@@ -214,7 +215,7 @@ bool TUpdateProcedure::ProgramImage(QString& refusal) {
       if (result != 0) {
         refusal =
             RefusalLine(result, command,
-                        QStringLiteral("record %1 of %2").arg(number).arg(image_.RecordCount()));
+                        QStringLiteral("record %1 of %2").arg(number).arg(image_->RecordCount()));
         return false;
       }
     }

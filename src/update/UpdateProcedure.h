@@ -69,7 +69,7 @@ class TUpdateProcedure {
  public:
   // `findHubDevice(waitMs)` makes the hub being updated the current device once it is back from
   // a re-enumeration, waiting up to `waitMs` more for it, and says how it came back.
-  TUpdateProcedure(THubLink& link, const FirmwareLines& image, TLedAdjuster& leds,
+  TUpdateProcedure(THubLink& link, const TResult<FirmwareLines>& image, TLedAdjuster& leds,
                    TUpdaterView& view, std::function<EHubReturn(int waitMs)> findHubDevice);
 
   void SetTiming(const TUpdateTiming& timing) { timing_ = timing; }
@@ -122,7 +122,7 @@ class TUpdateProcedure {
   void SayRefused(const TFrameResult& result, std::uint8_t command, const QString& what);
 
   THubLink& link_;
-  const FirmwareLines& image_;
+  const TResult<FirmwareLines>& image_;
   TLedAdjuster& leds_;
   TUpdaterView& view_;
   std::function<EHubReturn(int)> findHubDevice_;

@@ -440,16 +440,17 @@ class HubctlTest : public QObject {
   void imageVersionNotReported() {
     QTemporaryDir dir;
     QVERIFY(QFile::copy(FIRMWARE_IMAGE_FILE, dir.filePath("app.txt")));
-    const Outcome o = RunHubctl(
-        {"--simulate", "--json", "update", "--image", dir.filePath("app.txt"), "--image-version",
-         "1.2.16.0001"},
-        [](THubctlEnvironment& env) {
-          env.onSimulatedHub = [](THubEmulator& hub) {
-            QFile image(FIRMWARE_IMAGE_FILE);
-            QVERIFY(image.open(QIODevice::ReadOnly));
-            hub.SetFirmwareImage(FirmwareLines::Parse(image.readAll().toStdString()), 0x12160002);
-          };
-        });
+    const Outcome o =
+        RunHubctl({"--simulate", "--json", "update", "--image", dir.filePath("app.txt"),
+                   "--image-version", "1.2.16.0001"},
+                  [](THubctlEnvironment& env) {
+                    env.onSimulatedHub = [](THubEmulator& hub) {
+                      QFile image(FIRMWARE_IMAGE_FILE);
+                      QVERIFY(image.open(QIODevice::ReadOnly));
+                      hub.SetFirmwareImage(
+                          FirmwareLines::Parse(image.readAll().toStdString()).Value(), 0x12160002);
+                    };
+                  });
     QCOMPARE(o.code, 5);
     QVERIFY2(o.out.contains("the hub runs application 1.2.16.0002, not 1.2.16.0001"),
              qPrintable(o.out));

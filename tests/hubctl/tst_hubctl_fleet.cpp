@@ -40,7 +40,7 @@ namespace {
 
 // The first records of the built-in image and its closing line, in a file at `path`.
 QString ShortImage(const QString& path) {
-  const FirmwareLines full = LoadEmbeddedFirmware();
+  const FirmwareLines full = LoadEmbeddedFirmware().Value();
   QFile file(path);
   if (!file.open(QIODevice::WriteOnly))
     return {};
@@ -157,7 +157,7 @@ class HubctlFleetTest : public QObject {
           .AddFault(THubFault{EFaultKind::Vanish, CMD_PROGRAM_RECORD, TOccurrence::Nth(3), -1});
     }
     for (int i = 0; i < hubs; ++i)
-      rig.Hub(i).SetFirmwareImage(FirmwareLines::Parse(LoadFile(image)), NEW_VERSION);
+      rig.Hub(i).SetFirmwareImage(FirmwareLines::Parse(LoadFile(image)).Value(), NEW_VERSION);
     o = RunHubctlWith(
         command + imageArgs,
         [](THubctlEnvironment& env) {

@@ -250,7 +250,7 @@ class HubFaultsTest : public QObject {
     QCOMPARE(Exchange(h.hub, h.bus, CMD_ENTER_BOOTLOADER)[4], 0);
     QTRY_COMPARE(h.hub.Attachments(), 2);
     QTRY_VERIFY(h.hub.Attached());
-    const FirmwareLines image = LoadEmbeddedFirmware();
+    const FirmwareLines image = LoadEmbeddedFirmware().Value();
     std::size_t sent = 0;
     for (std::size_t i = 0; i < image.Count() && h.hub.Attached(); ++i) {
       const RequestBuffer load = LoadRecordRequest(*image.Record(i));

@@ -144,7 +144,7 @@ class HubOnBusTest : public QObject {
   void updateThroughTheLink() {
     Rig rig{0x11140801};
     TSimulatedHub& hub = *rig.hubs[0];
-    const FirmwareLines image = LoadEmbeddedFirmware();
+    const FirmwareLines image = LoadEmbeddedFirmware().Value();
     QVERIFY(rig.Use(hub));
     QCOMPARE(QueryMode(rig.link), MODE_APPLICATION);
     QCOMPARE(rig.link.SendFrame(CMD_LED_ADJUST_BEGIN, MakeRequest()), 0);

@@ -15,13 +15,15 @@ struct Record {
   Bytes program;
 };
 
-std::vector<Record> ImageRecords(const FirmwareLines& image) {
+// The records of every line that holds a readable one, whether or not the lines make an image.
+std::vector<Record> ImageRecords(const std::vector<std::string>& lines) {
   std::vector<Record> records;
-  for (std::size_t i = 0; i < image.Count(); ++i) {
-    if (!image.Record(i))
+  for (const std::string& line : lines) {
+    const auto parsed = ParseFirmwareLine(line);
+    if (!parsed || !*parsed)
       continue;
-    const RequestBuffer load = LoadRecordRequest(*image.Record(i));
-    const RequestBuffer program = ProgramRecordRequest(*image.Record(i));
+    const RequestBuffer load = LoadRecordRequest(**parsed);
+    const RequestBuffer program = ProgramRecordRequest(**parsed);
     records.push_back({Bytes(load.begin() + 4, load.begin() + 4 + load[1]),
                        Bytes(program.begin() + 4, program.begin() + 4 + program[1])});
   }
@@ -84,9 +86,11 @@ class HubProgrammingTest : public QObject {
 
  private slots:
   void initTestCase() {
-    image_ = LoadEmbeddedFirmware();
-    QVERIFY2(image_.IsValid(), image_.Error().c_str());
-    records_ = ImageRecords(image_);
+    image_ = LoadEmbeddedFirmware().Value();
+    std::vector<std::string> lines;
+    for (std::size_t i = 0; i < image_.Count(); ++i)
+      lines.push_back(image_.Line(i));
+    records_ = ImageRecords(lines);
     QCOMPARE(records_.size(), std::size_t{625});
   }
 
@@ -282,10 +286,10 @@ class HubProgrammingTest : public QObject {
   void givenImage() {
     QFETCH(QByteArray, text);
     QFETCH(bool, runs);
-    const FirmwareLines small = FirmwareLines::Parse(text.toStdString());
-    QCOMPARE(small.IsValid(), runs);
+    const std::vector<std::string> small = SplitImageLines(text.toStdString());
+    QCOMPARE(FirmwareLines::Parse(text.toStdString()).Ok(), runs);
     Programmer h;
-    h.hub.SetFirmwareImage(small, 0x02030405);
+    h.hub.SetFirmwareLines(small, 0x02030405);
     QVERIFY(h.Reset(CMD_ENTER_BOOTLOADER));
     // The embedded image is no longer the one the hub waits for.
     h.Program(records_);

@@ -9,7 +9,7 @@
 // The first `records` records of the built-in image and its last line: enough to exercise
 // programming without sending 625 records.
 inline FirmwareLines SmallImage(std::size_t records = 6) {
-  const FirmwareLines full = LoadEmbeddedFirmware();
+  const FirmwareLines full = LoadEmbeddedFirmware().Value();
   std::string text;
   std::size_t taken = 0;
   for (std::size_t i = 0; i < full.Count(); ++i) {
@@ -18,5 +18,5 @@ inline FirmwareLines SmallImage(std::size_t records = 6) {
       text += full.Line(i) + "\n";
     taken += record;
   }
-  return FirmwareLines::Parse(text);
+  return FirmwareLines::Parse(text).Value();
 }

@@ -61,7 +61,7 @@ struct UiRig {
   // the window of halvek-updater --service.
   explicit UiRig(std::vector<THubEmulatorOptions> hubOptions = {QuickHub()}, bool fullImage = false,
                  bool service = false)
-      : image(fullImage ? LoadEmbeddedFirmware() : SmallImage()) {
+      : image(fullImage ? LoadEmbeddedFirmware().Value() : SmallImage()) {
     qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
     for (const auto& o : hubOptions)
       AddHub(o, true);

@@ -328,7 +328,8 @@ class TestUiUpdate : public QObject {
   void brokenImageNeverStarts() {
     UiRig rig;
     rig.form.reset();
-    rig.form = std::make_unique<TfrmMain>(rig.bus, FirmwareLines::Invalid("line 3: bad count"));
+    rig.form =
+        std::make_unique<TfrmMain>(rig.bus, TResult<FirmwareLines>(TError{"line 3: bad count"}));
     rig.Hub().ClearTranscript();
     rig.form->btnUpdate->click();
     QCOMPARE(rig.Log().size(), 1);

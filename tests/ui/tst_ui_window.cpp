@@ -99,7 +99,8 @@ class TestUiWindow : public QObject {
       for (QWidget* w : QApplication::topLevelWidgets()) {
         if (auto* form = qobject_cast<TfrmMain*>(w)) {
           busy = form->Session().Link().Busy();
-          imageLines = int(form->Session().Image().Count());
+          const auto& image = form->Session().Image();
+          imageLines = image ? int(image->Count()) : 0;
           buttons = form->ButtonCount();
         }
       }
@@ -108,7 +109,7 @@ class TestUiWindow : public QObject {
     QVERIFY(busy);
     QCOMPARE(imageLines, 0);
     QCOMPARE(buttons, 3);
-    QVERIFY(rig.form->Session().Image().Count() > 0);
+    QVERIFY(rig.form->Session().Image() && rig.form->Session().Image()->Count() > 0);
     QCOMPARE(rig.form->IndicatorIndex(), 0);
   }
 

@@ -24,7 +24,7 @@ std::string Line(int count, const char* address, const char* data, const char* t
 
 // The built-in image's lines, changed by `edit`, as a file.
 QByteArray Edited(const std::function<void(std::vector<std::string>&)>& edit) {
-  const FirmwareLines image = LoadEmbeddedFirmware();
+  const FirmwareLines image = LoadEmbeddedFirmware().Value();
   std::vector<std::string> lines;
   for (std::size_t i = 0; i < image.Count(); ++i)
     lines.push_back(image.Line(i));
@@ -41,8 +41,9 @@ class FirmwareTest : public QObject {
 
  private slots:
   void shippedImage() {
-    const FirmwareLines image = LoadEmbeddedFirmware();
-    QVERIFY2(image.IsValid(), image.Error().c_str());
+    const TResult<FirmwareLines> loaded = LoadEmbeddedFirmware();
+    QVERIFY2(loaded, qPrintable(loaded ? QString() : loaded.Error().text));
+    const FirmwareLines& image = *loaded;
     QCOMPARE(image.Count(), std::size_t{626});
     QCOMPARE(image.RecordCount(), std::size_t{625});
     int shortRecords = 0;
@@ -84,11 +85,10 @@ class FirmwareTest : public QObject {
     QFETCH(QString, line);
     QFETCH(int, n);
     QFETCH(QByteArray, programHead);
-    std::string error;
-    const auto record = ParseFirmwareLine(line.toStdString(), &error);
-    QVERIFY2(record.has_value(), error.c_str());
-    const RequestBuffer load = LoadRecordRequest(*record);
-    const RequestBuffer program = ProgramRecordRequest(*record);
+    const auto parsed = ParseFirmwareLine(line.toStdString());
+    QVERIFY2(parsed && *parsed, qPrintable(parsed ? QString() : parsed.Error().text));
+    const RequestBuffer load = LoadRecordRequest(**parsed);
+    const RequestBuffer program = ProgramRecordRequest(**parsed);
     QCOMPARE(int(load[1]), n);
     QCOMPARE(int(program[1]), n);
     for (int i = 0; i < 4; ++i)
@@ -104,11 +104,11 @@ class FirmwareTest : public QObject {
 
   // Whatever follows the data bytes changes nothing.
   void trailingCharactersIgnored() {
-    const auto a = ParseFirmwareLine(Line(0x07, "1234", "01020304", "FF"), nullptr);
-    const auto b = ParseFirmwareLine(Line(0x07, "1234", "01020304", "zz ;; garbage"), nullptr);
-    QVERIFY(a && b);
-    QCOMPARE(ProgramRecordRequest(*a), ProgramRecordRequest(*b));
-    QCOMPARE(LoadRecordRequest(*a), LoadRecordRequest(*b));
+    const auto a = ParseFirmwareLine(Line(0x07, "1234", "01020304", "FF"));
+    const auto b = ParseFirmwareLine(Line(0x07, "1234", "01020304", "zz ;; garbage"));
+    QVERIFY(a && b && *a && *b);
+    QCOMPARE(ProgramRecordRequest(**a), ProgramRecordRequest(**b));
+    QCOMPARE(LoadRecordRequest(**a), LoadRecordRequest(**b));
   }
 
   void skippedTypes_data() {
@@ -119,9 +119,8 @@ class FirmwareTest : public QObject {
   }
   void skippedTypes() {
     QFETCH(QString, line);
-    std::string error;
-    QVERIFY(!ParseFirmwareLine(line.toStdString(), &error).has_value());
-    QVERIFY(error.empty());
+    const auto parsed = ParseFirmwareLine(line.toStdString());
+    QVERIFY(parsed && !*parsed);
   }
 
   void brokenLines_data() {
@@ -165,16 +164,16 @@ class FirmwareTest : public QObject {
   void brokenLines() {
     QFETCH(QString, line);
     QFETCH(QString, reason);
-    std::string error;
-    QVERIFY(!ParseFirmwareLine(line.toStdString(), &error).has_value());
-    QVERIFY2(QString::fromStdString(error).contains(reason), error.c_str());
+    const auto parsed = ParseFirmwareLine(line.toStdString());
+    QVERIFY(!parsed);
+    QVERIFY2(parsed.Error().text.contains(reason), qPrintable(parsed.Error().text));
 
     // In an image, the whole image is refused and the line is named.
     const std::string text =
         Line(0x07, "0000", "01020304") + "\r\n" + line.toStdString() + "\r\n:9030000FC\r\n";
-    const FirmwareLines image = FirmwareLines::Parse(text);
-    QVERIFY(!image.IsValid());
-    QVERIFY2(image.Error().find("line 2:") != std::string::npos, image.Error().c_str());
+    const TResult<FirmwareLines> image = FirmwareLines::Parse(text);
+    QVERIFY(!image);
+    QVERIFY2(image.Error().text.contains("line 2:"), qPrintable(image.Error().text));
   }
 
   void lineBreaks_data() {
@@ -238,20 +237,20 @@ class FirmwareTest : public QObject {
     QFETCH(QByteArray, text);
     QFETCH(int, records);
     QFETCH(QString, error);
-    const FirmwareLines image =
-        FirmwareLines::Parse(text.toStdString(), LoadEmbeddedFirmware().Area());
-    QVERIFY2(image.Error().find(error.toStdString()) != std::string::npos, image.Error().c_str());
-    QCOMPARE(image.IsValid(), records >= 0);
+    const TResult<FirmwareLines> image =
+        FirmwareLines::Parse(text.toStdString(), LoadEmbeddedFirmware()->Area());
+    const QString said = image ? QString() : image.Error().text;
+    QVERIFY2(said.contains(error), qPrintable(said));
+    QCOMPARE(image.Ok(), records >= 0);
     if (records < 0) {
       // A file refuses the same way, in the built-in image's area.
       QTemporaryDir dir;
       QFile file(dir.filePath("app.txt"));
       QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
       file.close();
-      QCOMPARE(LoadFirmwareFile(file.fileName()).Error(),
-               file.fileName().toStdString() + ": " + image.Error());
+      QCOMPARE(LoadFirmwareFile(file.fileName()).Error().text, file.fileName() + ": " + said);
     } else {
-      QCOMPARE(int(image.RecordCount()), records);
+      QCOMPARE(int(image->RecordCount()), records);
     }
   }
 

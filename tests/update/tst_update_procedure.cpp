@@ -37,7 +37,7 @@ struct Hub {
   THubLink link;
   TLedAdjuster leds{link};
   RecordingView view;
-  FirmwareLines image = LoadEmbeddedFirmware();
+  TResult<FirmwareLines> image = LoadEmbeddedFirmware();
   TUpdateProcedure update{link, image, leds, view, [this](int) {
                             FindHub();
                             return link.CurrentDevice() ? EHubReturn::Same : EHubReturn::Gone;
@@ -141,8 +141,8 @@ std::vector<int> CompleteSequence(bool readLeds, int records) {
 
 // The first `records` lines of the built-in image and its closing line: the same kind of image
 // without 1,250 exchanges of 2 ms each.
-FirmwareLines SmallImage(int records) {
-  const FirmwareLines full = LoadEmbeddedFirmware();
+TResult<FirmwareLines> SmallImage(int records) {
+  const FirmwareLines full = LoadEmbeddedFirmware().Value();
   std::string text;
   for (int i = 0; i < records; ++i)
     text += full.Line(i) + "\r\n";
@@ -199,7 +199,7 @@ class UpdateProcedureTest : public QObject {
     // Records go out exactly as the image gives them.
     const Bytes& firstProgram = w[readsLeds ? 13 : 4];
     QCOMPARE(firstProgram[4], CMD_PROGRAM_RECORD);
-    const auto& record = *hub.image.Record(0);
+    const auto& record = *hub.image->Record(0);
     QCOMPARE(firstProgram[5], record.address & 0xFF);
     QCOMPARE(firstProgram[6], record.address >> 8);
     QCOMPARE(Bytes(firstProgram.begin() + 9, firstProgram.begin() + 25), record.data);
