@@ -21,6 +21,9 @@ inline const QString UpdateStopped =
     QStringLiteral("Update stopped: the hub is left in its bootloader; update it again.");
 inline const QString UpdateCancelled =
     QStringLiteral("Update cancelled before the bootloader switch: the hub was not changed.");
+inline QString BrokenImage(const QString& why) {
+  return QStringLiteral("The built-in firmware image is broken (%1); nothing was sent.").arg(why);
+}
 inline const QString UpdateAlreadyRunning =
     QStringLiteral("An update is already running; this one was not started.");
 inline const QString SavedLedLevelsRestore =

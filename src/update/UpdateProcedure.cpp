@@ -38,8 +38,7 @@ EUpdateResult TUpdateProcedure::Run() {
   record_ = {};
   if (!image_) {
     // Never start what cannot be finished: the hub would stay in its bootloader.
-    view_.AppendLog(QStringLiteral("The built-in firmware image is broken (%1); nothing was sent.")
-                        .arg(image_.Error().text));
+    view_.AppendLog(Texts::BrokenImage(image_.Error().text));
     return EUpdateResult::BrokenImage;
   }
   if (!link_.CurrentDevice()) {
