@@ -35,41 +35,44 @@ constexpr std::uint32_t MAX_LENGTH = 0xFFFF;
 // Enough bits for the largest length we can report; sums saturate here so they cannot wrap.
 constexpr std::uint64_t MAX_REPORT_BITS = std::uint64_t{MAX_LENGTH} * 8;
 
-enum ReportKind { KIND_INPUT, KIND_OUTPUT, KIND_FEATURE, KIND_COUNT };
+enum class EReportKind { Input, Output, Feature };
+constexpr std::size_t REPORT_KIND_COUNT = 3;
 
 // The global items that matter for report lengths and the collection usage.
-struct GlobalState {
+struct TGlobalState {
   std::uint32_t usagePage = 0;
   std::uint32_t reportSize = 0;
   std::uint32_t reportCount = 0;
   std::uint32_t reportId = 0;  // 0: no id declared (yet)
 };
 
-struct Reports {
+struct TReports {
   // Report ids are one byte on the wire; 0 collects the reports of a descriptor without ids.
-  std::array<std::array<std::uint32_t, 256>, KIND_COUNT> bits{};
+  std::array<std::array<std::uint32_t, 256>, REPORT_KIND_COUNT> bits{};
   // Sums only grow, so the longest report so far is the longest of all.
-  std::array<std::uint32_t, KIND_COUNT> longest{};
-  std::array<bool, KIND_COUNT> any{};
+  std::array<std::uint32_t, REPORT_KIND_COUNT> longest{};
+  std::array<bool, REPORT_KIND_COUNT> any{};
   bool withId = false;
 
-  void Add(ReportKind kind, std::uint32_t id, const GlobalState& g) {
+  void Add(EReportKind kind, std::uint32_t id, const TGlobalState& g) {
     // Two 32-bit factors: the product and the saturated sum both fit in 64 bits.
     const std::uint64_t itemBits = std::uint64_t{g.reportSize} * g.reportCount;
-    std::uint32_t& sum = bits[kind][id];
+    const auto k = static_cast<std::size_t>(kind);
+    std::uint32_t& sum = bits[k][id];
     sum = static_cast<std::uint32_t>(std::min(sum + itemBits, MAX_REPORT_BITS));
-    longest[kind] = std::max(longest[kind], sum);
-    any[kind] = true;
+    longest[k] = std::max(longest[k], sum);
+    any[k] = true;
     withId = withId || id != 0;
   }
 
-  std::uint16_t Length(ReportKind kind) const {
-    if (!any[kind]) {
+  std::uint16_t Length(EReportKind kind) const {
+    const auto k = static_cast<std::size_t>(kind);
+    if (!any[k]) {
       return 0;
     }
     // Whole bytes plus the leading report-id byte, which the length always counts.
     return static_cast<std::uint16_t>(
-        std::min<std::uint32_t>((longest[kind] + 7) / 8 + 1, MAX_LENGTH));
+        std::min<std::uint32_t>((longest[k] + 7) / 8 + 1, MAX_LENGTH));
   }
 };
 
@@ -86,9 +89,9 @@ TReportDescriptorInfo ParseReportDescriptor(const std::uint8_t* data, std::size_
     return info;
   }
 
-  Reports reports;
-  GlobalState global;
-  std::array<GlobalState, GLOBAL_STACK_DEPTH> stack;
+  TReports reports;
+  TGlobalState global;
+  std::array<TGlobalState, GLOBAL_STACK_DEPTH> stack;
   std::size_t stackDepth = 0;
   std::size_t collectionDepth = 0;
   bool haveApplication = false;
@@ -132,13 +135,13 @@ TReportDescriptorInfo ParseReportDescriptor(const std::uint8_t* data, std::size_
     if (type == TYPE_MAIN) {
       switch (tag) {
         case MAIN_INPUT:
-          reports.Add(KIND_INPUT, global.reportId, global);
+          reports.Add(EReportKind::Input, global.reportId, global);
           break;
         case MAIN_OUTPUT:
-          reports.Add(KIND_OUTPUT, global.reportId, global);
+          reports.Add(EReportKind::Output, global.reportId, global);
           break;
         case MAIN_FEATURE:
-          reports.Add(KIND_FEATURE, global.reportId, global);
+          reports.Add(EReportKind::Feature, global.reportId, global);
           break;
         case MAIN_COLLECTION:
           if (collectionDepth == 0 && !haveApplication &&
@@ -210,9 +213,9 @@ TReportDescriptorInfo ParseReportDescriptor(const std::uint8_t* data, std::size_
     }
   }
 
-  caps.InputReportByteLength = reports.Length(KIND_INPUT);
-  caps.OutputReportByteLength = reports.Length(KIND_OUTPUT);
-  caps.FeatureReportByteLength = reports.Length(KIND_FEATURE);
+  caps.InputReportByteLength = reports.Length(EReportKind::Input);
+  caps.OutputReportByteLength = reports.Length(EReportKind::Output);
+  caps.FeatureReportByteLength = reports.Length(EReportKind::Feature);
   info.UsesReportIds = reports.withId;
   return info;
 }

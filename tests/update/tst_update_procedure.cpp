@@ -21,7 +21,7 @@ using Bytes = ScriptedDevice::Bytes;
 
 namespace {
 
-enum Fault {
+enum class EFault {
   None,
   LedBeginSilent,
   NoHubAfterBootloader,
@@ -44,7 +44,7 @@ struct Hub {
                           }};
   int mode = 0;  // what CMD_QUERY_MODE reports
   std::uint32_t version = 0x11140801;
-  Fault fault = None;
+  EFault fault = EFault::None;
   int faultRecord = 10;  // which CMD_PROGRAM_RECORD fails
   int programCount = 0;
   bool present = true;
@@ -81,30 +81,30 @@ struct Hub {
         data = {static_cast<std::uint8_t>(mode)};
         break;
       case CMD_LED_ADJUST_BEGIN:
-        if (fault == LedBeginSilent)
+        if (fault == EFault::LedBeginSilent)
           return {};
         data = ledLevels;
         break;
       case CMD_ENTER_BOOTLOADER:
-        if (fault == NoHubAfterBootloader)
+        if (fault == EFault::NoHubAfterBootloader)
           present = false;
         mode = 1;
         break;
       case CMD_PROGRAM_RECORD:
         ++programCount;
-        if (fault == RecordSilent && programCount >= faultRecord)
+        if (fault == EFault::RecordSilent && programCount >= faultRecord)
           return {};
-        if (fault == RecordError && programCount == faultRecord)
+        if (fault == EFault::RecordError && programCount == faultRecord)
           status = 5;
         break;
       case CMD_REBOOT:
         // The rebuild that sees the hub leave clears the current device.
-        if (fault == NoHubAfterReboot) {
+        if (fault == EFault::NoHubAfterReboot) {
           present = false;
           link.SetCurrentDevice(nullptr);
         }
-        mode = fault == BackInBootloader ? 1 : 0;
-        if (fault != BackInBootloader && fault != BackWithOldVersion)
+        mode = fault == EFault::BackInBootloader ? 1 : 0;
+        if (fault != EFault::BackInBootloader && fault != EFault::BackWithOldVersion)
           version = BUILTIN_APP_VERSION;
         break;
     }
@@ -213,33 +213,33 @@ class UpdateProcedureTest : public QObject {
     QTest::addColumn<bool>("rebootSent");
     QTest::addColumn<bool>("redLamp");
     QTest::newRow("LED levels not read")
-        << int(LedBeginSilent) << QStringList{Texts::UpdateFailedRetry} << Texts::StatusFailedRetry
-        << false << false;
+        << int(EFault::LedBeginSilent) << QStringList{Texts::UpdateFailedRetry}
+        << Texts::StatusFailedRetry << false << false;
     QTest::newRow("no hub after bootloader switch")
-        << int(NoHubAfterBootloader)
+        << int(EFault::NoHubAfterBootloader)
         << QStringList{Texts::EnterBootloaderMode, Texts::EnterBootloaderError}
         << Texts::StatusStateError << false << false;
     QTest::newRow("record times out")
-        << int(RecordSilent)
+        << int(EFault::RecordSilent)
         << QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Timeout}
         << Texts::StatusProgramming << false << true;
     QTest::newRow("record error status")
-        << int(RecordError)
+        << int(EFault::RecordError)
         << QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Timeout,
                        Texts::Refused("CMD_PROGRAM_RECORD", "record 10 of 20", 5)}
         << Texts::StatusProgramming << false << true;
     QTest::newRow("no hub after reboot")
-        << int(NoHubAfterReboot)
+        << int(EFault::NoHubAfterReboot)
         << QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Reboot,
                        Texts::UpdateFailedRetry}
         << Texts::StatusFailed << true << false;
     QTest::newRow("back in its bootloader")
-        << int(BackInBootloader)
+        << int(EFault::BackInBootloader)
         << QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Reboot, Texts::Ok,
                        Texts::NotUpdated("the hub is still in its bootloader")}
         << Texts::StatusFailed << true << true;
     QTest::newRow("back with the old version")
-        << int(BackWithOldVersion)
+        << int(EFault::BackWithOldVersion)
         << QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Reboot, Texts::Ok,
                        Texts::NotUpdated("the hub runs application 1.1.14.0801, not " +
                                          FormatVersion(VersionText(BUILTIN_APP_VERSION)))}
@@ -253,7 +253,7 @@ class UpdateProcedureTest : public QObject {
     QFETCH(bool, redLamp);
     Hub hub;
     hub.image = SmallImage(20);
-    hub.fault = static_cast<Fault>(fault);
+    hub.fault = static_cast<EFault>(fault);
     hub.update.Run();
     QCOMPARE(hub.view.log, log);
     QCOMPARE(hub.view.statuses.last(), status);
@@ -263,17 +263,17 @@ class UpdateProcedureTest : public QObject {
     QVERIFY(hub.view.controlsEnabled);
     QVERIFY(hub.view.windowEnabled);
     QVERIFY(!hub.update.Running());
-    if (fault == RecordSilent)
+    if (hub.fault == EFault::RecordSilent)
       QCOMPARE(hub.programCount, hub.faultRecord + 2);  // 3 attempts
-    if (fault == RecordError)
+    if (hub.fault == EFault::RecordError)
       QCOMPARE(hub.programCount, hub.faultRecord);  // not retried
-    if (fault == LedBeginSilent) {
+    if (hub.fault == EFault::LedBeginSilent) {
       QCOMPARE(hub.Commands(), (std::vector<int>{CMD_QUERY_MODE, CMD_LED_ADJUST_BEGIN,
                                                  CMD_LED_ADJUST_BEGIN, CMD_LED_ADJUST_BEGIN}));
     }
 
     // The next clean update succeeds.
-    hub.fault = None;
+    hub.fault = EFault::None;
     hub.present = true;
     hub.programCount = 0;
     hub.link.SetCurrentDevice(&hub.device);
@@ -287,11 +287,12 @@ class UpdateProcedureTest : public QObject {
     QTest::addColumn<int>("fault");
     QTest::addColumn<QString>("storeState");  // "ok", "unwritable", "corrupt"
     QTest::addColumn<bool>("hubLevelsBack");
-    QTest::newRow("record fails") << int(RecordSilent) << "ok" << true;
-    QTest::newRow("back in bootloader") << int(BackInBootloader) << "ok" << true;
-    QTest::newRow("no hub after reboot") << int(NoHubAfterReboot) << "ok" << true;
-    QTest::newRow("state directory unwritable") << int(RecordSilent) << "unwritable" << false;
-    QTest::newRow("state file corrupt") << int(RecordSilent) << "corrupt" << false;
+    QTest::newRow("record fails") << int(EFault::RecordSilent) << "ok" << true;
+    QTest::newRow("back in bootloader") << int(EFault::BackInBootloader) << "ok" << true;
+    QTest::newRow("no hub after reboot") << int(EFault::NoHubAfterReboot) << "ok" << true;
+    QTest::newRow("state directory unwritable")
+        << int(EFault::RecordSilent) << "unwritable" << false;
+    QTest::newRow("state file corrupt") << int(EFault::RecordSilent) << "corrupt" << false;
   }
   void ledLevelsKeptAcrossAFailure() {
     QFETCH(int, fault);
@@ -308,7 +309,7 @@ class UpdateProcedureTest : public QObject {
     hub.image = SmallImage(20);
     hub.update.SetLevelStore(&store);
     hub.update.SetHubIdentity("usb-0000:00:14.0-2");
-    hub.fault = static_cast<Fault>(fault);
+    hub.fault = static_cast<EFault>(fault);
     QVERIFY(hub.update.Run() != EUpdateResult::Completed);
     if (storeState == "corrupt") {
       QFile file(store.PathFor("usb-0000:00:14.0-2"));
@@ -319,7 +320,7 @@ class UpdateProcedureTest : public QObject {
       QVERIFY(hub.view.log.contains(Texts::LedLevelsNotKept(directory + " is not a directory")));
 
     // The retry starts from the bootloader; the bars were moved meanwhile by something else.
-    hub.fault = None;
+    hub.fault = EFault::None;
     hub.present = true;
     hub.mode = 1;
     hub.link.SetCurrentDevice(&hub.device);
@@ -528,7 +529,7 @@ class UpdateProcedureTest : public QObject {
     Hub hub;
     hub.image = SmallImage(3);
     QCOMPARE(hub.update.Run(), EUpdateResult::Completed);
-    hub.fault = LedBeginSilent;
+    hub.fault = EFault::LedBeginSilent;
     hub.device.writes.clear();
     QCOMPARE(hub.update.Run(), EUpdateResult::LedLevelsNotRead);
     const std::vector<int> commands = hub.Commands();
