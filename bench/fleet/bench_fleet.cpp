@@ -3,8 +3,9 @@
 // time of the program and its children against the wall time and per hub, and what a program
 // start with N emulated hubs costs alone (`list`): each hub's update runs in a child of its own.
 //
-//   bench_fleet [runs]      (1 by default; the best wall time of the runs counts, and the
-//                           median CPU time: on a shared machine one run can be far off)
+//   bench_fleet [runs] [hubctl]   (1 run by default; the best wall time of the runs counts, and
+//                                 the median CPU time: on a shared machine one run can be far
+//                                 off. hubctl: another build of the program, to compare)
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -23,6 +24,8 @@ extern char** environ;
 
 namespace {
 
+const char* hubctl = HUBCTL_BINARY;
+
 struct TRun {
   double wallS = 0;
   double cpuS = 0;
@@ -31,7 +34,7 @@ struct TRun {
 
 TRun RunOnce(int hubs, bool update = true) {
   const std::string count = std::to_string(hubs);
-  std::vector<const char*> argv{HUBCTL_BINARY, "--simulate", "--hubs", count.c_str()};
+  std::vector<const char*> argv{hubctl, "--simulate", "--hubs", count.c_str()};
   if (update) {
     argv.push_back("update");
     argv.push_back("--all");
@@ -45,8 +48,7 @@ TRun RunOnce(int hubs, bool update = true) {
   const auto start = std::chrono::steady_clock::now();
   pid_t pid = 0;
   TRun run;
-  if (posix_spawn(&pid, HUBCTL_BINARY, &actions, nullptr, const_cast<char**>(argv.data()),
-                  environ) != 0) {
+  if (posix_spawn(&pid, hubctl, &actions, nullptr, const_cast<char**>(argv.data()), environ) != 0) {
     return run;
   }
   int status = 0;
@@ -65,6 +67,8 @@ TRun RunOnce(int hubs, bool update = true) {
 
 int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1;
+  if (argc > 2)
+    hubctl = argv[2];
   std::printf(
       "| hubs | wall s (best) | x one hub | CPU s (median) | CPU %% of wall | CPU ms per hub |\n");
   std::printf("|---:|---:|---:|---:|---:|---:|\n");
