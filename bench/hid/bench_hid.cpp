@@ -1,16 +1,24 @@
 // HID layer timings: the exchange round trip (WriteReport to the data handler's run, with the
-// device answering at once) and DeviceChange with 64 HID devices present.
+// device answering at once), its CPU time and the UI thread's wake-ups, and DeviceChange with
+// 64 HID devices present.
 //
-//   bench_hid sim                       on the simulated bus
-//   umockdev-wrapper bench_hid linux    on the hidraw platform under umockdev
+//   bench_hid sim [exchanges]                       on the simulated bus
+//   umockdev-wrapper bench_hid linux [exchanges]    on the hidraw platform under umockdev
+//
+// With "exchanges" only the exchanges run (the rescans under umockdev take most of a minute).
+
+#include <sys/resource.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "hid/HidController.h"
@@ -24,6 +32,22 @@ extern "C" {
 #include <umockdev.h>
 }
 #endif
+
+// Every operator new of the process is counted, to show what one exchange allocates.
+std::atomic<std::uint64_t> allocations{0};
+
+void* operator new(std::size_t size) {
+  allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(size ? size : 1))
+    return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
 
 namespace {
 
@@ -42,6 +66,26 @@ struct TReceiver {
       loop->quit();
   }
 };
+
+struct TUsage {
+  double processCpuUs = 0;
+  double threadCpuUs = 0;
+  long threadSwitches = 0;  // times the UI thread gave up the processor to wait
+  std::uint64_t allocations = 0;
+};
+
+double Micros(const timeval& t) {
+  return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_usec);
+}
+
+TUsage Usage() {
+  rusage self{};
+  rusage thread{};
+  getrusage(RUSAGE_SELF, &self);
+  getrusage(RUSAGE_THREAD, &thread);
+  return {Micros(self.ru_utime) + Micros(self.ru_stime),
+          Micros(thread.ru_utime) + Micros(thread.ru_stime), thread.ru_nvcsw, allocations.load()};
+}
 
 double Percentile(std::vector<double> v, double p) {
   std::sort(v.begin(), v.end());
@@ -69,8 +113,11 @@ bool Exchanges(THidDeviceController& controller, int count, const char* label) {
   std::uint8_t frame[65] = {0, 0x55, 5, 0, 4};
   std::vector<double> micros;
   QElapsedTimer clock;
+  TUsage start;
+  QEventLoop loop;  // one for all exchanges: the bench adds no allocation of its own
   for (int i = 0; i < WARMUP + count; ++i) {
-    QEventLoop loop;
+    if (i == WARMUP)
+      start = Usage();
     receiver.loop = &loop;
     const std::uint64_t before = receiver.reports;
     clock.start();
@@ -87,10 +134,22 @@ bool Exchanges(THidDeviceController& controller, int count, const char* label) {
     if (i >= WARMUP)
       micros.push_back(us);
   }
+  const TUsage end = Usage();
   controller.ReleaseDevice(hub);
   std::printf(
       "%-6s exchange round trip (write to handler), %d exchanges: p50 %.1f us, p99 %.1f us\n",
       label, count, Percentile(micros, 0.50), Percentile(micros, 0.99));
+  // The process's CPU covers the reader, the UI thread and the device's answer (the emulator,
+  // or umockdev's worker).
+  std::printf(
+      "%-6s   CPU per exchange: %.1f us in the process, %.1f us on the UI thread; "
+      "UI thread waits per exchange %.2f\n",
+      label, (end.processCpuUs - start.processCpuUs) / count,
+      (end.threadCpuUs - start.threadCpuUs) / count,
+      static_cast<double>(end.threadSwitches - start.threadSwitches) / count);
+  // The simulated bus's queue entry is among them.
+  std::printf("%-6s   allocations per exchange (whole process): %.2f\n", label,
+              static_cast<double>(end.allocations - start.allocations) / count);
   return true;
 }
 
@@ -122,7 +181,7 @@ void Rescans(THidDeviceController& controller, const char* label) {
   (void)found;
 }
 
-int RunSim() {
+int RunSim(bool rescans) {
   auto bus = std::make_shared<TSimHidBus>();
   TSimDeviceId hub = 0;
   TSimHidBus::TDeviceConfig config;
@@ -142,7 +201,8 @@ int RunSim() {
   THidDeviceController controller(nullptr, bus);
   if (!Exchanges(controller, SIM_EXCHANGES, "sim"))
     return 1;
-  Rescans(controller, "sim");
+  if (rescans)
+    Rescans(controller, "sim");
   return 0;
 }
 
@@ -186,7 +246,7 @@ struct TEcho {
   }
 };
 
-int RunLinux() {
+int RunLinux(bool rescans) {
   UMockdevTestbed* testbed = umockdev_testbed_new();
   for (int i = 0; i < DEVICES; ++i) {
     GError* error = nullptr;
@@ -205,7 +265,8 @@ int RunLinux() {
     THidDeviceController controller(nullptr, std::make_shared<TLinuxHidPlatform>());
     if (!Exchanges(controller, LINUX_EXCHANGES, "linux"))
       result = 1;
-    Rescans(controller, "linux");
+    if (rescans)
+      Rescans(controller, "linux");
   }
   g_object_unref(handler);
   g_object_unref(testbed);
@@ -219,14 +280,15 @@ int RunLinux() {
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const bool linuxPlatform = argc > 1 && std::strcmp(argv[1], "linux") == 0;
+  const bool rescans = !(argc > 2 && std::strcmp(argv[2], "exchanges") == 0);
   if (!linuxPlatform)
-    return RunSim();
+    return RunSim(rescans);
 #ifdef HALVEK_HAVE_UMOCKDEV
   if (!qEnvironmentVariableIsSet("LD_PRELOAD")) {
     std::fprintf(stderr, "run it as: umockdev-wrapper %s linux\n", argv[0]);
     return 2;
   }
-  return RunLinux();
+  return RunLinux(rescans);
 #else
   std::fprintf(stderr, "built without umockdev\n");
   return 2;

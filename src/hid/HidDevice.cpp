@@ -237,10 +237,8 @@ void THidDevice::WakeReader() {
     read_->Wake();
 }
 
-THidDevice::EReadOutcome THidDevice::ReadOne(THidPlatformHandle& handle,
-                                             const std::atomic<bool>& terminated,
-                                             std::uint8_t* buffer, std::size_t count,
-                                             std::size_t& got, std::uint64_t& epoch, int& error) {
+THidDevice::EReadOutcome THidDevice::WaitReport(THidPlatformHandle& handle,
+                                                const std::atomic<bool>& terminated, int& error) {
   for (;;) {
     if (terminated)
       return EReadOutcome::Stopped;
@@ -256,21 +254,27 @@ THidDevice::EReadOutcome THidDevice::ReadOne(THidPlatformHandle& handle,
         error = ENODEV;
         return EReadOutcome::Lost;
       case THidPlatformHandle::EWait::Ready:
-        break;
-    }
-    // Read and note the discard count in one step, so that DiscardPendingInput either drops
-    // the report from the queue or marks it stale.
-    std::lock_guard lock(ioMutex_);
-    switch (handle.ReadInput(buffer, count, got, error)) {
-      case THidPlatformHandle::ERead::Report:
-        epoch = discardEpoch_;
         return EReadOutcome::Report;
-      case THidPlatformHandle::ERead::Empty:
-        continue;
-      case THidPlatformHandle::ERead::Lost:
-        return EReadOutcome::Lost;
     }
   }
+}
+
+THidDevice::EReadOutcome THidDevice::ReadOne(THidPlatformHandle& handle, std::uint8_t* buffer,
+                                             std::size_t count, std::size_t& got,
+                                             std::uint64_t& epoch, int& error) {
+  // Read and note the discard count in one step, so that DiscardPendingInput either drops
+  // the report from the queue or marks it stale.
+  std::lock_guard lock(ioMutex_);
+  switch (handle.ReadInput(buffer, count, got, error)) {
+    case THidPlatformHandle::ERead::Report:
+      epoch = discardEpoch_;
+      return EReadOutcome::Report;
+    case THidPlatformHandle::ERead::Empty:
+      return EReadOutcome::Empty;
+    case THidPlatformHandle::ERead::Lost:
+      break;
+  }
+  return EReadOutcome::Lost;
 }
 
 void THidDevice::AdoptCaps(const THidDevice& from) {

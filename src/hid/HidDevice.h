@@ -115,14 +115,18 @@ class THidDevice : public THidReportDevice {
   friend class THidDeviceController;
   friend class THidDeviceReadThread;
 
-  // Outcome of one read on the reader thread.
-  enum class EReadOutcome { Report, Nothing, Lost, Stopped };
+  // Outcome of one wait or read on the reader thread. Empty: nothing waiting after all.
+  enum class EReadOutcome { Report, Empty, Nothing, Lost, Stopped };
 
   // Reader side.
   std::shared_ptr<THidPlatformHandle> StartRead(int& error);
-  EReadOutcome ReadOne(THidPlatformHandle& handle, const std::atomic<bool>& terminated,
-                       std::uint8_t* buffer, std::size_t count, std::size_t& got,
-                       std::uint64_t& epoch, int& error);
+  // Waits until a report can be read (Report), or the handle is closed, the device lost or the
+  // reader stopped.
+  EReadOutcome WaitReport(THidPlatformHandle& handle, const std::atomic<bool>& terminated,
+                          int& error);
+  // Reads the report WaitReport found, with the discard count it is delivered against.
+  EReadOutcome ReadOne(THidPlatformHandle& handle, std::uint8_t* buffer, std::size_t count,
+                       std::size_t& got, std::uint64_t& epoch, int& error);
   void WakeReader();
 
   // Drops the reader's handle after its device hung up, so that the next read opens afresh.

@@ -6,7 +6,11 @@
 #include "hid/HidDevice.h"
 #include "hid/HidHandOver.h"
 
-THidDeviceReadThread::THidDeviceReadThread(THidDevice* device) : device_(device) {
+THidDeviceReadThread::THidDeviceReadThread(THidDevice* device)
+    : device_(device),
+      reportStep_(&DeliverReportStep, this, &EndAfterRaise),
+      readErrorStep_(&DeliverReadErrorStep, this),
+      lossStep_(&DeliverLossStep, this) {
   reportBuffer_.resize(device_->QueryCaps().InputReportByteLength);
 }
 
@@ -39,12 +43,31 @@ void THidDeviceReadThread::Pause() {
                       [this] { return terminated_.load(); });
 }
 
+void THidDeviceReadThread::DeliverReportStep(void* reader) {
+  THidDeviceReadThread& r = *static_cast<THidDeviceReadThread*>(reader);
+  r.device_->DeliverReport(r.reportBuffer_.data(), r.reportBytes_, r.reportEpoch_);
+}
+
+void THidDeviceReadThread::DeliverReadErrorStep(void* reader) {
+  THidDeviceReadThread& r = *static_cast<THidDeviceReadThread*>(reader);
+  r.device_->DeliverReadError(r.errorCode_);
+}
+
+void THidDeviceReadThread::DeliverLossStep(void* reader) {
+  THidDeviceReadThread& r = *static_cast<THidDeviceReadThread*>(reader);
+  r.device_->DeliverLoss(r.errorCode_);
+}
+
+void THidDeviceReadThread::EndAfterRaise(void* reader) {
+  // A report's step raised: this reader delivers nothing more until it is stopped and started
+  // again. It may be waiting for input, so it is woken now rather than at the next report.
+  static_cast<THidDeviceReadThread*>(reader)->RequestTermination();
+}
+
 void THidDeviceReadThread::Run() {
-  try {
-    Loop();
-  } catch (...) {
-    // A step raised: this reader delivers nothing more until it is stopped and started again.
-  }
+  Loop();
+  // The last report's step may not have run yet, and it reads this reader's buffer.
+  THidHandOver::Instance().Wait(reportStep_);
   ended_ = true;
   THidHandOver::Instance().Notify();
 }
@@ -56,9 +79,6 @@ void THidDeviceReadThread::Loop() {
   while (!terminated_) {
     // The lengths may have been read again since the start (a descriptor written late).
     const std::size_t len = device_->ReaderCaps().InputReportByteLength;
-    if (len > reportBuffer_.size())
-      reportBuffer_.resize(len);
-    std::fill_n(reportBuffer_.begin(), len, 0);
     if (len == 0) {
       // No report lengths known: there is nothing to read, and asking again at once would spin.
       Pause();
@@ -68,23 +88,37 @@ void THidDeviceReadThread::Loop() {
     std::shared_ptr<THidPlatformHandle> handle = device_->StartRead(error);
     if (!handle) {
       lastError_ = static_cast<std::uint32_t>(error);
-      const std::uint32_t code = lastError_;
-      handOver.Run([this, code] { device_->DeliverReadError(code); });
+      errorCode_ = lastError_;
+      if (!handOver.Run(readErrorStep_))
+        return;
       // The device is gone or closed; try again after one slice instead of at once.
       Pause();
       continue;
     }
+    THidDevice::EReadOutcome outcome = device_->WaitReport(*handle, terminated_, error);
     std::size_t got = 0;
     std::uint64_t epoch = 0;
-    switch (device_->ReadOne(*handle, terminated_, reportBuffer_.data(), len, got, epoch, error)) {
+    if (outcome == THidDevice::EReadOutcome::Report) {
+      // The buffer is the last report's until its step has run; a stop asked for meanwhile
+      // leaves this report for the next reader.
+      if (!handOver.Wait(reportStep_) || terminated_)
+        return;
+      if (len > reportBuffer_.size())
+        reportBuffer_.resize(len);
+      std::fill_n(reportBuffer_.begin(), len, 0);
+      outcome = device_->ReadOne(*handle, reportBuffer_.data(), len, got, epoch, error);
+    }
+    switch (outcome) {
       case THidDevice::EReadOutcome::Report:
         lossReported = false;
         bytesRead_ = static_cast<std::uint32_t>(got);
         if (bytesRead_ > 0) {
-          const std::uint32_t n = bytesRead_;
-          handOver.Run(
-              [this, n, epoch] { device_->DeliverReport(reportBuffer_.data(), n, epoch); });
+          reportBytes_ = bytesRead_;
+          reportEpoch_ = epoch;
+          handOver.Post(reportStep_);
         }
+        break;
+      case THidDevice::EReadOutcome::Empty:
         break;
       case THidDevice::EReadOutcome::Lost: {
         if (error == EBADF) {
@@ -98,8 +132,9 @@ void THidDeviceReadThread::Loop() {
         lastError_ = static_cast<std::uint32_t>(error);
         if (!lossReported) {
           lossReported = true;
-          const std::uint32_t code = lastError_;
-          handOver.Run([this, code] { device_->DeliverLoss(code); });
+          errorCode_ = lastError_;
+          if (!handOver.Run(lossStep_))
+            return;
         }
         // The read fails at once for as long as the device is gone: wait before the next.
         Pause();

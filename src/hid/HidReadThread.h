@@ -8,10 +8,14 @@
 #include <thread>
 #include <vector>
 
+#include "hid/HidHandOver.h"
+
 class THidDevice;
 
-// Reads one input report at a time and hands each to the UI thread, blocking until the data
-// handler has returned. A plain std::thread: it needs no event loop of its own.
+// Reads one input report at a time and hands each to the UI thread. It does not wait for the
+// data handler; it waits for the handler of the last report only before it reads the next one
+// into the same buffer (by then that handler has normally run: a reply comes after the
+// request). A plain std::thread: it needs no event loop of its own.
 class THidDeviceReadThread {
  public:
   explicit THidDeviceReadThread(THidDevice* device);
@@ -32,6 +36,11 @@ class THidDeviceReadThread {
  private:
   void Run();
   void Loop();
+  // The steps handed to the UI thread; `context` is the reader.
+  static void DeliverReportStep(void* reader);
+  static void DeliverReadErrorStep(void* reader);
+  static void DeliverLossStep(void* reader);
+  static void EndAfterRaise(void* reader);
   // Waits one ReaderSleepTime, or less when termination is requested.
   void Pause();
 
@@ -44,4 +53,13 @@ class THidDeviceReadThread {
   std::mutex pauseMutex_;
   std::condition_variable pauseWake_;
   std::thread thread_;
+
+  // What the queued steps deliver. Written by the reader before it queues the step, read on the
+  // UI thread while it runs; the reader waits for the step before it writes them again.
+  THidHandOver::TStep reportStep_;
+  THidHandOver::TStep readErrorStep_;
+  THidHandOver::TStep lossStep_;
+  std::uint32_t reportBytes_ = 0;
+  std::uint64_t reportEpoch_ = 0;
+  std::uint32_t errorCode_ = 0;
 };

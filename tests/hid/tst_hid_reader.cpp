@@ -163,14 +163,25 @@ class HidReaderTest : public QObject {
     QVERIFY(!f.device->HasReader());
   }
 
-  // Stopping while the reader is blocked in a hand-over runs that hand-over: no deadlock, and
-  // the report is still delivered once.
+  // Stopping while a hand-over waits runs that hand-over: no deadlock, and the report is still
+  // delivered once. A report that came after it stays unread, also when the reader already
+  // waits to read it.
+  void stopWhileHandingOver_data() {
+    QTest::addColumn<int>("reports");
+    QTest::newRow("one report") << 1;
+    QTest::newRow("a second report waiting") << 2;
+  }
   void stopWhileHandingOver() {
+    QFETCH(int, reports);
     TFixture f;
     f.device->SetDataHandler(f.rec.DataHandler());
     QVERIFY(f.ReaderListening());
     f.Push(Report(65));
     QVERIFY(WaitUntilHandOverPending(1));  // the UI thread has not processed events since
+    if (reports == 2) {
+      f.Push(Report(65));
+      QThread::msleep(20);  // lets the reader reach the wait for the first report's step
+    }
     QCOMPARE(f.rec.reports.size(), std::size_t{0});
     f.controller->ReleaseDevice(f.device);
     QCOMPARE(f.rec.reports.size(), std::size_t{1});
@@ -209,8 +220,14 @@ class HidReaderTest : public QObject {
   }
 
   // A handler that throws ends the reader: nothing more arrives until the handler is cleared
-  // and set again.
+  // and set again, also a report that was waiting while the handler ran.
+  void exceptionEndsReader_data() {
+    QTest::addColumn<bool>("nextWaiting");
+    QTest::newRow("next report after the end") << false;
+    QTest::newRow("next report waiting") << true;
+  }
   void exceptionEndsReader() {
+    QFETCH(bool, nextWaiting);
     TFixture f;
     int calls = 0;
     f.rec.onData = [&](THidDevice*) {
@@ -220,9 +237,15 @@ class HidReaderTest : public QObject {
     f.device->SetDataHandler(f.rec.DataHandler());
     QVERIFY(f.ReaderListening());
     f.Push(Report(65));
+    if (nextWaiting) {
+      QVERIFY(WaitUntilHandOverPending(1));
+      f.Push(Report(65));
+      QThread::msleep(20);  // lets the reader reach the wait for the first report's step
+    }
     QTRY_VERIFY(!f.device->ReaderRunning());
     QVERIFY(f.device->HasReader());
-    f.Push(Report(65));
+    if (!nextWaiting)
+      f.Push(Report(65));
     f.device->StartReader();  // the ended reader still counts
     QTest::qWait(50);
     QCOMPARE(calls, 1);
