@@ -16,7 +16,6 @@
 #include "ui/CloseOnSignal.h"
 #include "ui/MainForm.h"
 #include "update/BuildConfig.h"
-#include "update/Version.h"
 
 int main(int argc, char** argv) {
   bool simulate = false;
@@ -29,7 +28,7 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(arg, "--version") == 0) {
       std::printf("halvek-updater %s\nbuilt-in hub firmware %s\n", PROGRAM_VERSION,
-                  qPrintable(FormatVersion(VersionText(BUILTIN_APP_VERSION))));
+                  qPrintable(TfrmMain::BuiltInVersion()));
       return 0;
     }
     if (std::strcmp(arg, "--simulate") == 0) {

@@ -426,9 +426,7 @@ class TestUiUpdate : public QObject {
     QCOMPARE(Commands(first, true, true), Cmds{CMD_GET_VERSION});
     QVERIFY(first.Transcript().front().data.empty());
     QCOMPARE(rig.form->IndicatorIndex(), 0);
-    QCOMPARE(rig.form->cbbPort->count(), 1);
-    QCOMPARE(rig.form->cbbPort->itemText(0), QStringLiteral("Device0"));
-    QVERIFY(!rig.form->cbbPort->isVisibleTo(rig.form.get()));
+    QCOMPARE(rig.form->Session().Hubs().size(), std::size_t(1));
 
     // A device that is not a hub is never listed, opened for reading or written to.
     int otherWrites = 0;
@@ -444,9 +442,7 @@ class TestUiUpdate : public QObject {
     TSimulatedHub& second = rig.AddHub(o, true);
     QVERIFY(rig.WaitForHubs(2));
     UiRig::Settle();
-    QCOMPARE(rig.form->cbbPort->count(), 2);
-    QCOMPARE(rig.form->cbbPort->itemText(1), QStringLiteral("Device0"));
-    QCOMPARE(rig.form->cbbPort->currentIndex(), 0);
+    QCOMPARE(rig.form->Session().SelectedHub(), 0);
     QCOMPARE(Commands(first, true, true), (Cmds{CMD_GET_VERSION, CMD_GET_VERSION}));
     QVERIFY(second.Emulator().Transcript().empty());
     rig.form->btnConnect->click();
@@ -465,7 +461,6 @@ class TestUiUpdate : public QObject {
     first.Unplug();
     second.Emulator().Unplug();
     QVERIFY(rig.WaitForHubs(0));
-    QCOMPARE(rig.form->cbbPort->count(), 0);
     QCOMPARE(rig.form->IndicatorIndex(), 1);
     QVERIFY(!rig.form->Session().Link().CurrentDevice());
   }
@@ -505,7 +500,7 @@ class TestUiUpdate : public QObject {
     QVERIFY(QTest::qWaitFor([&] { return form.Session().AutoUpdatePending(); }, 3000));
     UiRig::Settle();
 
-    form.tmrAutoTimer();  // the first tick only counts
+    form.Session().AutoTimerTick();  // the first tick only counts
     QCOMPARE(Commands(hub.Emulator()), Cmds{});
     if (pauseBetweenTicks) {
       form.chkAutoPRG->setChecked(false);
@@ -527,7 +522,7 @@ class TestUiUpdate : public QObject {
       timerOff &= !form.tmrAuto->isActive();
     });
     probe.start();
-    form.tmrAutoTimer();
+    form.Session().AutoTimerTick();
     probe.stop();
 
     QVERIFY(sawRunning && boxOff && timerOff);
@@ -563,13 +558,13 @@ class TestUiUpdate : public QObject {
       second.Emulator().Plug();
     });
     plug.start(1);
-    form.tmrAutoTimer();
-    form.tmrAutoTimer();
+    form.Session().AutoTimerTick();
+    form.Session().AutoTimerTick();
     QCOMPARE(first.Emulator().ApplicationVersion(), UiRig::SMALL_VERSION);
     QCOMPARE(second.Emulator().Attachments(), 1);
     QVERIFY(form.Session().AutoUpdatePending());
-    form.tmrAutoTimer();
-    form.tmrAutoTimer();
+    form.Session().AutoTimerTick();
+    form.Session().AutoTimerTick();
     QCOMPARE(second.Emulator().ApplicationVersion(), UiRig::SMALL_VERSION);
     const Cmds sent = Commands(first.Emulator());
     QCOMPARE(std::count(sent.begin(), sent.end(), CMD_ENTER_BOOTLOADER), 1);
