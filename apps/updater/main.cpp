@@ -42,8 +42,9 @@ int main(int argc, char** argv) {
     }
   }
   // Qt aborts when it finds no display; say why in one line instead.
-  if (const auto why = WhyNoDisplay()) {
-    std::fprintf(stderr, "halvek-updater: cannot open its window: %s\n", why->c_str());
+  if (const TResult<void> display = DisplayAvailable(); !display) {
+    std::fprintf(stderr, "halvek-updater: cannot open its window: %s\n",
+                 qPrintable(display.Error().text));
     return 1;
   }
 
@@ -65,7 +66,11 @@ int main(int argc, char** argv) {
       hub = std::make_unique<TSimulatedHub>(bus, options);
     }
     TfrmMain frmMain(bus, std::nullopt, service);
-    const TCloseOnSignal closeOnLogout(&frmMain);
+    const auto closeOnLogout = TCloseOnSignal::Install(&frmMain);
+    if (!closeOnLogout) {
+      std::fprintf(stderr, "halvek-updater: %s\n", qPrintable(closeOnLogout.Error().text));
+      return 1;
+    }
     frmMain.show();
     return app.exec();
   } catch (const std::exception& e) {

@@ -228,7 +228,10 @@ class TestUiUpdate : public QObject {
   void closeDuringUpdate() {
     QFETCH(int, signalNumber);
     UiRig rig;
-    const TCloseOnSignal closeOnSignal(rig.form.get());
+    const auto closeOnSignal = TCloseOnSignal::Install(rig.form.get());
+    QVERIFY(closeOnSignal);
+    // One at a time: a second is refused, the first keeps working.
+    QVERIFY(!TCloseOnSignal::Install(rig.form.get()));
     rig.form->show();
     bool refused = false;
     QTimer poll;

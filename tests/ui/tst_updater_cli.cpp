@@ -7,6 +7,8 @@
 #include <QTest>
 
 #include "../../apps/updater/Usage.h"
+#include "update/BuildConfig.h"
+#include "update/Version.h"
 
 namespace {
 
@@ -68,8 +70,9 @@ class TestUpdaterCli : public QObject {
     QTest::addColumn<QString>("out");  // the whole standard output
     QTest::addColumn<QString>("err");  // the start of the only line on standard error
     const QString usage = QString::fromUtf8(UPDATER_USAGE);
-    const QString version = QStringLiteral("halvek-updater " HALVEK_PROGRAM_VERSION
-                                           "\nbuilt-in hub firmware 1.1.15.0906\n");
+    const QString version =
+        QStringLiteral("halvek-updater %1\nbuilt-in hub firmware %2\n")
+            .arg(QLatin1String(PROGRAM_VERSION), FormatVersion(VersionText(BUILTIN_APP_VERSION)));
     const QString noWindow = QStringLiteral("halvek-updater: cannot open its window: ");
     const QString display = UnusedDisplay();
     QTest::newRow("--help") << QStringList{"--help"} << QStringList{} << 0 << usage << QString();
