@@ -693,11 +693,11 @@ void TfrmMain::btnUpdateClick() {
   ++updatesQueued_;
   SetUpdateControlsEnabled(false);
   RunUserAction([this, wasEnabled] {
-    struct Done {
+    struct TDone {
       TfrmMain* form;
       bool refused = true;
       bool wasEnabled;
-      ~Done() {
+      ~TDone() {
         --form->updatesQueued_;
         if (refused && !form->session_->Procedure().Running())
           form->SetUpdateControlsEnabled(wasEnabled);

@@ -66,12 +66,12 @@ int SourceY(QRgb c) {
 
 // What one axis of the background shows at window coordinate d: an exact image coordinate, or
 // somewhere inside [lo, hi) where that band is stretched or squeezed.
-struct AxisExpect {
+struct TAxisExpect {
   int exact = -1;
   int lo = 0, hi = 0;
 };
-AxisExpect Expect(int d, int size, int imageSize, int centre, int centreSize, bool unscaled,
-                  bool rightAligned) {
+TAxisExpect Expect(int d, int size, int imageSize, int centre, int centreSize, bool unscaled,
+                   bool rightAligned) {
   if (unscaled)
     return {d + (rightAligned ? imageSize - size : 0), 0, 0};
   const int first = centre;
@@ -121,7 +121,7 @@ void Collect(QtMsgType, const QMessageLogContext&, const QString& text) {
 
 }  // namespace
 
-class SkinFormTest : public QObject {
+class TestSkinForm : public QObject {
   Q_OBJECT
 
  private slots:
@@ -148,9 +148,9 @@ class SkinFormTest : public QObject {
     // Inside the two border lines.
     for (int y = 3; y < window.height() - 3; ++y) {
       int lastX = -1;
-      const AxisExpect ey = Expect(y, window.height(), ih, 150, 60, unscaled, false);
+      const TAxisExpect ey = Expect(y, window.height(), ih, 150, 60, unscaled, false);
       for (int x = 3; x < window.width() - 3; ++x) {
-        const AxisExpect ex = Expect(x, window.width(), iw, 255, 60, unscaled, true);
+        const TAxisExpect ex = Expect(x, window.width(), iw, 255, 60, unscaled, true);
         const QRgb c = img.pixel(x, y);
         const int sx = SourceX(c), sy = SourceY(c);
         const bool ok = (ex.exact >= 0 ? sx == ex.exact : sx >= ex.lo && sx < ex.hi) &&
@@ -732,5 +732,5 @@ class SkinFormTest : public QObject {
   }
 };
 
-QTEST_MAIN(SkinFormTest)
+QTEST_MAIN(TestSkinForm)
 #include "tst_skin_form.moc"

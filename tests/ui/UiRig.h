@@ -47,7 +47,7 @@ inline std::vector<std::uint8_t> Commands(const THubEmulator& hub, bool withGree
 
 inline const std::vector<THubEmulatorOptions> NO_HUBS;
 
-struct UiRig {
+struct TUiRig {
   static constexpr std::uint32_t SMALL_VERSION = 0x11150906;
 
   // LED levels kept by one test's failed update stay out of the next test.
@@ -59,8 +59,8 @@ struct UiRig {
 
   // `hubOptions`: the hubs on the bus at start. A full image is the built-in one. `service`:
   // the window of halvek-updater --service.
-  explicit UiRig(std::vector<THubEmulatorOptions> hubOptions = {QuickHub()}, bool fullImage = false,
-                 bool service = false)
+  explicit TUiRig(std::vector<THubEmulatorOptions> hubOptions = {QuickHub()},
+                  bool fullImage = false, bool service = false)
       : image(fullImage ? LoadEmbeddedFirmware() : SmallImage()) {
     qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
     for (const auto& o : hubOptions)
@@ -72,7 +72,7 @@ struct UiRig {
     form->tmrAuto->setInterval(24 * 3600 * 1000);
     form->tmrAuto->start();
   }
-  ~UiRig() { form.reset(); }
+  ~TUiRig() { form.reset(); }
 
   TSimulatedHub& AddHub(const THubEmulatorOptions& o, bool plugIn) {
     hubs.push_back(std::make_unique<TSimulatedHub>(bus, o, plugIn));

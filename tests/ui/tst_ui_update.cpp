@@ -68,7 +68,7 @@ class TestUiUpdate : public QObject {
     THubEmulatorOptions o = QuickHub();
     if (bootloader)
       o.mode = EHubMode::Bootloader;
-    UiRig rig({o}, fullImage);
+    TUiRig rig({o}, fullImage);
     THubEmulator& hub = rig.Hub();
     const auto before = hub.LedLevels();
     hub.ClearTranscript();
@@ -176,13 +176,13 @@ class TestUiUpdate : public QObject {
     QFETCH(QString, status);
     QFETCH(bool, lampRed);
     QFETCH(bool, replug);
-    UiRig rig;
+    TUiRig rig;
     rig.RaiseStatusStrip();
     THubEmulator& hub = rig.Hub();
     const int id = hub.AddFault(fault);
 
     rig.form->btnUpdate->click();
-    UiRig::Settle();
+    TUiRig::Settle();
 
     const QStringList got = rig.Log();
     QCOMPARE(got.size(), log.size());
@@ -209,7 +209,7 @@ class TestUiUpdate : public QObject {
       hub.Plug();
     }
     QVERIFY(rig.WaitForHubs(1));
-    UiRig::Settle();
+    TUiRig::Settle();
     rig.form->btnUpdate->click();
     QCOMPARE(rig.Log().last(), Texts::UpdateCompleted);
     QCOMPARE(rig.form->lblMsg->text(), Texts::StatusCompleted);
@@ -227,7 +227,7 @@ class TestUiUpdate : public QObject {
   }
   void closeDuringUpdate() {
     QFETCH(int, signalNumber);
-    UiRig rig;
+    TUiRig rig;
     const auto closeOnSignal = TCloseOnSignal::Install(rig.form.get());
     QVERIFY(closeOnSignal);
     // One at a time: a second is refused, the first keeps working.
@@ -249,7 +249,7 @@ class TestUiUpdate : public QObject {
     QVERIFY(refused || signalNumber);
     QCOMPARE(rig.Log().last(), Texts::UpdateCompleted);
     QVERIFY(rig.Log().contains(Texts::CloseAfterUpdate));
-    QCOMPARE(rig.Hub().ApplicationVersion(), UiRig::SMALL_VERSION);
+    QCOMPARE(rig.Hub().ApplicationVersion(), TUiRig::SMALL_VERSION);
     QTRY_VERIFY(!rig.form->isVisible());
   }
 
@@ -263,7 +263,7 @@ class TestUiUpdate : public QObject {
   }
   void oneUpdateAtATime() {
     QFETCH(QString, how);
-    UiRig rig;
+    TUiRig rig;
     rig.form->pgcMain->setCurrentWidget(rig.form->rztbshtUpdate);
     rig.form->show();
     QVERIFY(QTest::qWaitForWindowExposed(rig.form.get()));
@@ -302,14 +302,14 @@ class TestUiUpdate : public QObject {
     }
     QTRY_VERIFY2_WITH_TIMEOUT(rig.Log().contains(Texts::UpdateCompleted),
                               qPrintable(rig.Log().join('|')), 20000);
-    UiRig::Settle(100);
+    TUiRig::Settle(100);
     QVERIFY(panelOffAtClick);
     const Cmds sent = Commands(hub);
     QCOMPARE(std::count(sent.begin(), sent.end(), CMD_ENTER_BOOTLOADER), 1);
     QCOMPARE(std::count(sent.begin(), sent.end(), CMD_REBOOT), 1);
-    QCOMPARE(hub.ApplicationVersion(), UiRig::SMALL_VERSION);
+    QCOMPARE(hub.ApplicationVersion(), TUiRig::SMALL_VERSION);
     QVERIFY(rig.form->mmoUpdate->toPlainText().contains(
-        FormatVersion(VersionText(UiRig::SMALL_VERSION))));
+        FormatVersion(VersionText(TUiRig::SMALL_VERSION))));
     if (how == "close") {
       QVERIFY(closeRefused);
       QTRY_VERIFY(!rig.form->isVisible());
@@ -319,7 +319,7 @@ class TestUiUpdate : public QObject {
   }
 
   void updateWithoutHub() {
-    UiRig rig(NO_HUBS);
+    TUiRig rig(NO_HUBS);
     rig.RaiseStatusStrip();
     rig.form->pnlUpdate->setEnabled(false);  // untouched by the refusal
     rig.form->btnUpdateClick();
@@ -329,7 +329,7 @@ class TestUiUpdate : public QObject {
   }
 
   void brokenImageNeverStarts() {
-    UiRig rig;
+    TUiRig rig;
     rig.form.reset();
     rig.form = std::make_unique<TfrmMain>(rig.bus, FirmwareLines::Invalid("line 3: bad count"));
     rig.Hub().ClearTranscript();
@@ -342,11 +342,11 @@ class TestUiUpdate : public QObject {
 
   void hubWithoutAccess() {
     // One clear line naming the node and the cure, once per discovery.
-    UiRig rig(NO_HUBS);
+    TUiRig rig(NO_HUBS);
     TSimulatedHub& hub = rig.AddHub(QuickHub(), false);
     hub.Emulator().Plug(false);
     QVERIFY(rig.WaitForHubs(1));
-    UiRig::Settle();
+    TUiRig::Settle();
     QCOMPARE(rig.Log().size(), 1);
     QVERIFY(rig.Log().front().startsWith(QStringLiteral("Cannot open the hub at sim:")));
     QVERIFY(rig.Log().front().contains(QStringLiteral("udev rule")));
@@ -394,7 +394,7 @@ class TestUiUpdate : public QObject {
     QFETCH(THubEmulatorOptions, hub);
     QFETCH(QStringList, lines);
     QFETCH(QString, status);
-    UiRig rig({hub});
+    TUiRig rig({hub});
     rig.RaiseStatusStrip();
     rig.form->btnConnect->click();
     QCOMPARE(rig.form->mmoUpdate->toPlainText().split(QLatin1Char('\n')), lines);
@@ -424,7 +424,7 @@ class TestUiUpdate : public QObject {
 
   void discovery() {
     // Present at start: listed, current, greeted during start-up, before the image is loaded.
-    UiRig rig;
+    TUiRig rig;
     THubEmulator& first = rig.Hub();
     QCOMPARE(Commands(first, true, true), Cmds{CMD_GET_VERSION});
     QVERIFY(first.Transcript().front().data.empty());
@@ -444,7 +444,7 @@ class TestUiUpdate : public QObject {
     THubEmulatorOptions o = QuickHub();
     TSimulatedHub& second = rig.AddHub(o, true);
     QVERIFY(rig.WaitForHubs(2));
-    UiRig::Settle();
+    TUiRig::Settle();
     QCOMPARE(rig.form->Session().SelectedHub(), 0);
     QCOMPARE(Commands(first, true, true), (Cmds{CMD_GET_VERSION, CMD_GET_VERSION}));
     QVERIFY(second.Emulator().Transcript().empty());
@@ -470,11 +470,11 @@ class TestUiUpdate : public QObject {
 
   void autoUpdateFlag() {
     // Plugged with the box unticked: only greeted. Ticked: an update is due.
-    UiRig rig(NO_HUBS);
+    TUiRig rig(NO_HUBS);
     QCOMPARE(rig.form->IndicatorIndex(), 1);
     TSimulatedHub& hub = rig.AddHub(QuickHub(), true);
     QVERIFY(rig.WaitForHubs(1));
-    UiRig::Settle();
+    TUiRig::Settle();
     QCOMPARE(Commands(hub.Emulator(), true), Cmds{CMD_GET_VERSION});
     QCOMPARE(rig.form->IndicatorIndex(), 0);
     QVERIFY(!rig.form->Session().AutoUpdatePending());
@@ -494,14 +494,14 @@ class TestUiUpdate : public QObject {
   void automaticUpdate() {
     QFETCH(std::uint32_t, version);
     QFETCH(bool, pauseBetweenTicks);
-    UiRig rig(NO_HUBS);
+    TUiRig rig(NO_HUBS);
     TfrmMain& form = *rig.form;
     form.chkAutoPRG->setChecked(true);
     form.tmrAuto->setInterval(24 * 3600 * 1000);
     QVERIFY(!form.btnUpdate->isEnabled() && !form.btnConnect->isEnabled());
     TSimulatedHub& hub = rig.AddHub(QuickHub(version), true);
     QVERIFY(QTest::qWaitFor([&] { return form.Session().AutoUpdatePending(); }, 3000));
-    UiRig::Settle();
+    TUiRig::Settle();
 
     form.Session().AutoTimerTick();  // the first tick only counts
     QCOMPARE(Commands(hub.Emulator()), Cmds{});
@@ -536,7 +536,7 @@ class TestUiUpdate : public QObject {
     QCOMPARE(form.mmoUpdate->toPlainText().split(QLatin1Char('\n')).last(),
              Texts::NoUpdateAvailable);
     // The hub coming back from its own update does not make the update due again.
-    UiRig::Settle(50);
+    TUiRig::Settle(50);
     QVERIFY(!form.Session().AutoUpdatePending());
     const Cmds sent = Commands(hub.Emulator());
     QCOMPARE(std::count(sent.begin(), sent.end(), CMD_ENTER_BOOTLOADER), 1);
@@ -545,14 +545,14 @@ class TestUiUpdate : public QObject {
   // A hub plugged in while another is being updated automatically is updated next, without
   // waiting for some other device change.
   void automaticUpdateOfAHubPluggedInMeanwhile() {
-    UiRig rig(NO_HUBS);
+    TUiRig rig(NO_HUBS);
     TfrmMain& form = *rig.form;
     form.chkAutoPRG->setChecked(true);
     form.tmrAuto->setInterval(24 * 3600 * 1000);
     TSimulatedHub& first = rig.AddHub(QuickHub(), true);
     TSimulatedHub& second = rig.AddHub(QuickHub(), false);
     QVERIFY(QTest::qWaitFor([&] { return form.Session().AutoUpdatePending(); }, 3000));
-    UiRig::Settle();
+    TUiRig::Settle();
     QTimer plug;
     QObject::connect(&plug, &QTimer::timeout, [&] {
       if (first.Emulator().Programmed().empty())
@@ -563,12 +563,12 @@ class TestUiUpdate : public QObject {
     plug.start(1);
     form.Session().AutoTimerTick();
     form.Session().AutoTimerTick();
-    QCOMPARE(first.Emulator().ApplicationVersion(), UiRig::SMALL_VERSION);
+    QCOMPARE(first.Emulator().ApplicationVersion(), TUiRig::SMALL_VERSION);
     QCOMPARE(second.Emulator().Attachments(), 1);
     QVERIFY(form.Session().AutoUpdatePending());
     form.Session().AutoTimerTick();
     form.Session().AutoTimerTick();
-    QCOMPARE(second.Emulator().ApplicationVersion(), UiRig::SMALL_VERSION);
+    QCOMPARE(second.Emulator().ApplicationVersion(), TUiRig::SMALL_VERSION);
     const Cmds sent = Commands(first.Emulator());
     QCOMPARE(std::count(sent.begin(), sent.end(), CMD_ENTER_BOOTLOADER), 1);
   }

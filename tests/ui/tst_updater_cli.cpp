@@ -12,7 +12,7 @@
 
 namespace {
 
-struct Run {
+struct TRun {
   int exitCode = -1;
   QProcess::ExitStatus status = QProcess::CrashExit;
   QString out;
@@ -21,7 +21,7 @@ struct Run {
 
 // `env`: variables set for the program, "-NAME" removes one. The display variables are all
 // removed first.
-Run Start(const QStringList& args, const QStringList& env) {
+TRun Start(const QStringList& args, const QStringList& env) {
   QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
     e.remove(QString::fromLatin1(name));
@@ -32,7 +32,7 @@ Run Start(const QStringList& args, const QStringList& env) {
   QProcess p;
   p.setProcessEnvironment(e);
   p.start(QStringLiteral(HALVEK_UPDATER_PATH), args);
-  Run r;
+  TRun r;
   if (!p.waitForFinished(20000))
     return r;
   r.exitCode = p.exitCode();
@@ -107,7 +107,7 @@ class TestUpdaterCli : public QObject {
     QFETCH(int, exitCode);
     QFETCH(QString, out);
     QFETCH(QString, err);
-    const Run r = Start(args, env);
+    const TRun r = Start(args, env);
     QCOMPARE(r.status, QProcess::NormalExit);  // never Qt's abort
     QCOMPARE(r.exitCode, exitCode);
     QCOMPARE(r.out, out);
