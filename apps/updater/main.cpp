@@ -17,6 +17,15 @@
 #include "ui/MainForm.h"
 #include "update/BuildConfig.h"
 
+namespace {
+
+// One message on standard error, after the program's name.
+void Complain(const QString& text) {
+  std::fprintf(stderr, "halvek-updater: %s\n", qPrintable(text));
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   bool simulate = false;
   bool service = false;
@@ -36,15 +45,14 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(arg, "--service") == 0) {
       service = true;
     } else {
-      std::fprintf(stderr, "halvek-updater: unknown option '%s'\nTry 'halvek-updater --help'.\n",
-                   arg);
+      Complain(QStringLiteral("unknown option '%1'\nTry 'halvek-updater --help'.")
+                   .arg(QString::fromLocal8Bit(arg)));
       return 2;
     }
   }
   // Qt aborts when it finds no display; say why in one line instead.
   if (const TResult<void> display = DisplayAvailable(); !display) {
-    std::fprintf(stderr, "halvek-updater: cannot open its window: %s\n",
-                 qPrintable(display.Error().text));
+    Complain(display.Error().Prefixed(QStringLiteral("cannot open its window")).text);
     return 1;
   }
 
@@ -68,15 +76,15 @@ int main(int argc, char** argv) {
     TfrmMain frmMain(bus, std::nullopt, service);
     const auto closeOnLogout = TCloseOnSignal::Install(&frmMain);
     if (!closeOnLogout) {
-      std::fprintf(stderr, "halvek-updater: %s\n", qPrintable(closeOnLogout.Error().text));
+      Complain(closeOnLogout.Error().text);
       return 1;
     }
     frmMain.show();
     return app.exec();
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "halvek-updater: %s\n", e.what());
+    Complain(QString::fromLocal8Bit(e.what()));
   } catch (...) {
-    std::fprintf(stderr, "halvek-updater: cannot start\n");
+    Complain(QStringLiteral("cannot start"));
   }
   return 1;
 }
