@@ -593,7 +593,7 @@ void TfrmMain::FormCreate(std::shared_ptr<THidPlatform> platform,
   pgcMain->tabBar()->setFocusPolicy(Qt::NoFocus);
   pgcMain->setFocusPolicy(Qt::NoFocus);
   pgcMain->setCurrentWidget(rztbshtHome);
-  lbl10->setText(tr("Version: ") + BuiltInVersion());
+  lbl10->setText(tr("Version:") + QLatin1Char(' ') + BuiltInVersion());
   lbl10->adjustSize();
 }
 

@@ -270,10 +270,6 @@
         <translation>Update:</translation>
     </message>
     <message>
-        <source>Version: </source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>present</source>
         <translation type="unfinished"></translation>
     </message>
