@@ -54,7 +54,7 @@ class TfrmMain : public TSkinForm, public TUpdaterView {
 
   THubSession& Session() { return *session_; }
 
-  // The built-in firmware's version as the window shows it, "1.1.15.0906".
+  // The built-in firmware's version as the window shows it, in its dotted form.
   static QString BuiltInVersion();
   // The texts of the Home page, line by line.
   static QStringList HelpLines();

@@ -1,7 +1,6 @@
 // The window against emulated hubs: discovery, the version check, the update with every way it
 // can stop, and the automatic update.
 
-#include <QComboBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -367,19 +366,24 @@ class TestUiUpdate : public QObject {
       return o;
     };
     const QString boot = QStringLiteral("Bootloader :0.1.00.0300");
-    const QString current = QStringLiteral("Current App:1.1.15.0906");
-    QTest::newRow("older") << app(0x11150905)
-                           << QStringList{boot, QStringLiteral("App        :1.1.15.0905"), current,
-                                          Texts::UpdateAvailable}
-                           << QStringLiteral("APP版本：11150905");
-    QTest::newRow("same") << app(0x11150906)
-                          << QStringList{boot, QStringLiteral("App        :1.1.15.0906"), current,
-                                         Texts::NoUpdateAvailable}
-                          << QStringLiteral("APP版本：11150906");
-    QTest::newRow("newer") << app(0x11150907)
-                           << QStringList{boot, QStringLiteral("App        :1.1.15.0907"), current,
-                                          Texts::NoUpdateAvailable}
-                           << QStringLiteral("APP版本：11150907");
+    const QString current =
+        QStringLiteral("Current App:") + FormatVersion(VersionText(BUILTIN_APP_VERSION));
+    // The hub's application just below, at and just above the built-in one.
+    const struct {
+      const char* name;
+      std::uint32_t version;
+      QString verdict;
+    } rows[] = {{"older", BUILTIN_APP_VERSION - 1, Texts::UpdateAvailable},
+                {"same", BUILTIN_APP_VERSION, Texts::NoUpdateAvailable},
+                {"newer", BUILTIN_APP_VERSION + 1, Texts::NoUpdateAvailable}};
+    for (const auto& r : rows) {
+      QTest::newRow(r.name) << app(r.version)
+                            << QStringList{boot,
+                                           QStringLiteral("App        :") +
+                                               FormatVersion(VersionText(r.version)),
+                                           current, r.verdict}
+                            << QStringLiteral("APP版本：") + VersionText(r.version);
+    }
     THubEmulatorOptions blank = QuickHub();
     blank.mode = EHubMode::Bootloader;
     blank.applicationValid = false;
