@@ -48,7 +48,7 @@ inline std::vector<std::uint8_t> Commands(const THubEmulator& hub, bool withGree
 
 inline const std::vector<THubEmulatorOptions> NO_HUBS;
 
-struct TUiRig {
+struct UiRig {
   // What a hub runs once programmed with the small image: the version an update expects.
   static constexpr std::uint32_t SMALL_VERSION = BUILTIN_APP_VERSION;
 
@@ -61,8 +61,8 @@ struct TUiRig {
 
   // `hubOptions`: the hubs on the bus at start. A full image is the built-in one. `service`:
   // the window of halvek-updater --service.
-  explicit TUiRig(std::vector<THubEmulatorOptions> hubOptions = {QuickHub()},
-                  bool fullImage = false, bool service = false)
+  explicit UiRig(std::vector<THubEmulatorOptions> hubOptions = {QuickHub()}, bool fullImage = false,
+                 bool service = false)
       : image(fullImage ? LoadEmbeddedFirmware() : SmallImage()) {
     qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
     for (const auto& o : hubOptions)
@@ -74,7 +74,7 @@ struct TUiRig {
     form->tmrAuto->setInterval(24 * 3600 * 1000);
     form->tmrAuto->start();
   }
-  ~TUiRig() { form.reset(); }
+  ~UiRig() { form.reset(); }
 
   TSimulatedHub& AddHub(const THubEmulatorOptions& o, bool plugIn) {
     hubs.push_back(std::make_unique<TSimulatedHub>(bus, o, plugIn));

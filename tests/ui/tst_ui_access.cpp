@@ -103,7 +103,7 @@ class TestUiAccess : public QObject {
     QFETCH(QList<int>, keys);
     QFETCH(QStringList, focus);
     QFETCH(QString, page);
-    TUiRig rig(NO_HUBS);
+    UiRig rig(NO_HUBS);
     TfrmMain& form = *rig.form;
     Show(form);
     for (qsizetype i = 0; i < keys.size(); ++i) {
@@ -122,7 +122,7 @@ class TestUiAccess : public QObject {
   // The frame button the keyboard focused is marked in the frame's drawing; otherwise every
   // pixel is as it always was.
   void focusFrame() {
-    TUiRig rig(NO_HUBS);
+    UiRig rig(NO_HUBS);
     TfrmMain& form = *rig.form;
     Show(form);
     form.BuildBackBuffer();
@@ -166,7 +166,7 @@ class TestUiAccess : public QObject {
     QFETCH(QString, control);
     QFETCH(int, role);
     QFETCH(QString, name);
-    TUiRig rig(NO_HUBS);
+    UiRig rig(NO_HUBS);
     QWidget* w = Control(*rig.form, control);
     QVERIFY(w);
     QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
@@ -178,7 +178,7 @@ class TestUiAccess : public QObject {
   // Every control a user can reach has a name; the lamp, the modules and the batteries say
   // their state; the frame's buttons are pressed through their action; readouts take no typing.
   void accessibleStates() {
-    TUiRig rig;
+    UiRig rig;
     TfrmMain& form = *rig.form;
     Show(form);
     for (QWidget* w : form.findChildren<QWidget*>()) {
@@ -233,7 +233,7 @@ class TestUiAccess : public QObject {
     QFETCH(QString, language);
     QFETCH(QStringList, texts);
     QCOMPARE(TfrmMain::InstallTranslation(QLocale(locale)), language);
-    TUiRig rig(NO_HUBS, false, true);
+    UiRig rig(NO_HUBS, false, true);
     TfrmMain& form = *rig.form;
     rig.RaiseStatusStrip();
     form.ShowStatus(Texts::StatusAppVersion + QStringLiteral("11150906"));
@@ -250,7 +250,7 @@ class TestUiAccess : public QObject {
   // The menu caption button opens a menu: About tells the program's and the firmware's
   // versions, Help the README's.
   void captionMenu() {
-    TUiRig rig(NO_HUBS);
+    UiRig rig(NO_HUBS);
     TfrmMain& form = *rig.form;
     Show(form);
     form.ClickButton(form.FindSystemButton(ECaptionButton::Menu));
@@ -272,17 +272,17 @@ class TestUiAccess : public QObject {
   // Alone this checks the update; desktop_notice.sh runs it on a private session bus and
   // checks the notification and the task bar progress sent there.
   void autoUpdateUnseen() {
-    TUiRig rig(NO_HUBS);
+    UiRig rig(NO_HUBS);
     TfrmMain& form = *rig.form;
     form.chkAutoPRG->setChecked(true);
     form.tmrAuto->setInterval(24 * 3600 * 1000);
     rig.AddHub(QuickHub(), true);
     QVERIFY(QTest::qWaitFor([&] { return form.Session().AutoUpdatePending(); }, 3000));
-    TUiRig::Settle();
+    UiRig::Settle();
     form.Session().AutoTimerTick();
     form.Session().AutoTimerTick();
     QVERIFY(rig.Log().contains(Texts::UpdateCompleted));
-    TUiRig::Settle(200);  // the notification's reply
+    UiRig::Settle(200);  // the notification's reply
   }
 };
 

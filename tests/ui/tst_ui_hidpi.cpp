@@ -13,7 +13,7 @@ class TestUiHiDpi : public QObject {
 
  private slots:
   void drawnAtTheScreensPixels() {
-    TUiRig rig(NO_HUBS);
+    UiRig rig(NO_HUBS);
     TfrmMain& form = *rig.form;
     QCOMPARE(form.devicePixelRatioF(), 2.0);
     form.show();
@@ -61,7 +61,7 @@ class TestUiHiDpi : public QObject {
   }
 
   void startsWithTopLeftOnScreen() {
-    TUiRig rig(NO_HUBS);
+    UiRig rig(NO_HUBS);
     const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
     QVERIFY(area.width() < 859);  // the scaled screen is smaller than the window
     QCOMPARE(rig.form->geometry().topLeft(), area.topLeft());

@@ -54,7 +54,7 @@ class TestUiTool : public QObject {
     QFETCH(int, curr);
     QFETCH(int, presence);
     QFETCH(QList<bool>, white);
-    TUiRig rig;
+    UiRig rig;
     TfrmMain& form = *rig.form;
     THubEmulator& hub = rig.Hub();
     THubStatus s;
@@ -91,7 +91,7 @@ class TestUiTool : public QObject {
   }
 
   void refreshTimerFollowsTheBox() {
-    TUiRig rig;
+    UiRig rig;
     TfrmMain& form = *rig.form;
     QVERIFY(!form.tmrRefresh->isActive());
     QCOMPARE(form.tmrRefresh->interval(), 1000);
@@ -113,7 +113,7 @@ class TestUiTool : public QObject {
   }
 
   void actionsDuringAnExchange() {
-    TUiRig rig;
+    UiRig rig;
     TfrmMain& form = *rig.form;
     THubEmulator& hub = rig.Hub();
     THubFault slow;
@@ -137,7 +137,7 @@ class TestUiTool : public QObject {
     poll.start();
     form.btnEndAdj->click();
     poll.stop();
-    TUiRig::Settle();
+    UiRig::Settle();
     QVERIFY(acted);
     QCOMPARE(Commands(hub),
              (std::vector<std::uint8_t>{CMD_LED_ADJUST_END, CMD_READ_STATUS, CMD_SET_LED_LEVEL}));
@@ -165,7 +165,7 @@ class TestUiTool : public QObject {
     THubEmulatorOptions o = QuickHub();
     for (int i = 0; i < 8; ++i)
       o.ledLevels[i] = std::uint8_t(hubLevels[i]);
-    TUiRig rig({o});
+    UiRig rig({o});
     TfrmMain& form = *rig.form;
     THubEmulator& hub = rig.Hub();
     hub.ClearTranscript();
@@ -190,7 +190,7 @@ class TestUiTool : public QObject {
   }
 
   void nothingWithoutHub() {
-    TUiRig rig(NO_HUBS);
+    UiRig rig(NO_HUBS);
     TfrmMain& form = *rig.form;
     form.btnStartAdj->click();
     form.LedBar(2)->setValue(90);

@@ -67,7 +67,7 @@ class TestUiUpdate : public QObject {
     THubEmulatorOptions o = QuickHub();
     if (bootloader)
       o.mode = EHubMode::Bootloader;
-    TUiRig rig({o}, fullImage);
+    UiRig rig({o}, fullImage);
     THubEmulator& hub = rig.Hub();
     const auto before = hub.LedLevels();
     hub.ClearTranscript();
@@ -175,13 +175,13 @@ class TestUiUpdate : public QObject {
     QFETCH(QString, status);
     QFETCH(bool, lampRed);
     QFETCH(bool, replug);
-    TUiRig rig;
+    UiRig rig;
     rig.RaiseStatusStrip();
     THubEmulator& hub = rig.Hub();
     const int id = hub.AddFault(fault);
 
     rig.form->btnUpdate->click();
-    TUiRig::Settle();
+    UiRig::Settle();
 
     const QStringList got = rig.Log();
     QCOMPARE(got.size(), log.size());
@@ -208,7 +208,7 @@ class TestUiUpdate : public QObject {
       hub.Plug();
     }
     QVERIFY(rig.WaitForHubs(1));
-    TUiRig::Settle();
+    UiRig::Settle();
     rig.form->btnUpdate->click();
     QCOMPARE(rig.Log().last(), Texts::UpdateCompleted);
     QCOMPARE(rig.form->lblMsg->text(), Texts::StatusCompleted);
@@ -226,7 +226,7 @@ class TestUiUpdate : public QObject {
   }
   void closeDuringUpdate() {
     QFETCH(int, signalNumber);
-    TUiRig rig;
+    UiRig rig;
     const auto closeOnSignal = TCloseOnSignal::Install(rig.form.get());
     QVERIFY(closeOnSignal);
     // One at a time: a second is refused, the first keeps working.
@@ -248,7 +248,7 @@ class TestUiUpdate : public QObject {
     QVERIFY(refused || signalNumber);
     QCOMPARE(rig.Log().last(), Texts::UpdateCompleted);
     QVERIFY(rig.Log().contains(Texts::CloseAfterUpdate));
-    QCOMPARE(rig.Hub().ApplicationVersion(), TUiRig::SMALL_VERSION);
+    QCOMPARE(rig.Hub().ApplicationVersion(), UiRig::SMALL_VERSION);
     QTRY_VERIFY(!rig.form->isVisible());
   }
 
@@ -262,7 +262,7 @@ class TestUiUpdate : public QObject {
   }
   void oneUpdateAtATime() {
     QFETCH(QString, how);
-    TUiRig rig;
+    UiRig rig;
     rig.form->pgcMain->setCurrentWidget(rig.form->rztbshtUpdate);
     rig.form->show();
     QVERIFY(QTest::qWaitForWindowExposed(rig.form.get()));
@@ -301,14 +301,14 @@ class TestUiUpdate : public QObject {
     }
     QTRY_VERIFY2_WITH_TIMEOUT(rig.Log().contains(Texts::UpdateCompleted),
                               qPrintable(rig.Log().join('|')), 20000);
-    TUiRig::Settle(100);
+    UiRig::Settle(100);
     QVERIFY(panelOffAtClick);
     const Cmds sent = Commands(hub);
     QCOMPARE(std::count(sent.begin(), sent.end(), CMD_ENTER_BOOTLOADER), 1);
     QCOMPARE(std::count(sent.begin(), sent.end(), CMD_REBOOT), 1);
-    QCOMPARE(hub.ApplicationVersion(), TUiRig::SMALL_VERSION);
+    QCOMPARE(hub.ApplicationVersion(), UiRig::SMALL_VERSION);
     QVERIFY(rig.form->mmoUpdate->toPlainText().contains(
-        FormatVersion(VersionText(TUiRig::SMALL_VERSION))));
+        FormatVersion(VersionText(UiRig::SMALL_VERSION))));
     if (how == "close") {
       QVERIFY(closeRefused);
       QTRY_VERIFY(!rig.form->isVisible());
@@ -318,7 +318,7 @@ class TestUiUpdate : public QObject {
   }
 
   void updateWithoutHub() {
-    TUiRig rig(NO_HUBS);
+    UiRig rig(NO_HUBS);
     rig.RaiseStatusStrip();
     rig.form->pnlUpdate->setEnabled(false);  // untouched by the refusal
     rig.form->btnUpdateClick();
@@ -328,7 +328,7 @@ class TestUiUpdate : public QObject {
   }
 
   void brokenImageNeverStarts() {
-    TUiRig rig;
+    UiRig rig;
     rig.form.reset();
     rig.form = std::make_unique<TfrmMain>(rig.bus, FirmwareLines::Invalid("line 3: bad count"));
     rig.Hub().ClearTranscript();
@@ -341,11 +341,11 @@ class TestUiUpdate : public QObject {
 
   void hubWithoutAccess() {
     // One clear line naming the node and the cure, once per discovery.
-    TUiRig rig(NO_HUBS);
+    UiRig rig(NO_HUBS);
     TSimulatedHub& hub = rig.AddHub(QuickHub(), false);
     hub.Emulator().Plug(false);
     QVERIFY(rig.WaitForHubs(1));
-    TUiRig::Settle();
+    UiRig::Settle();
     QCOMPARE(rig.Log().size(), 1);
     QVERIFY(rig.Log().front().startsWith(QStringLiteral("Cannot open the hub at sim:")));
     QVERIFY(rig.Log().front().contains(QStringLiteral("udev rule")));
@@ -398,7 +398,7 @@ class TestUiUpdate : public QObject {
     QFETCH(THubEmulatorOptions, hub);
     QFETCH(QStringList, lines);
     QFETCH(QString, status);
-    TUiRig rig({hub});
+    UiRig rig({hub});
     rig.RaiseStatusStrip();
     rig.form->btnConnect->click();
     QCOMPARE(rig.form->mmoUpdate->toPlainText().split(QLatin1Char('\n')), lines);
@@ -428,7 +428,7 @@ class TestUiUpdate : public QObject {
 
   void discovery() {
     // Present at start: listed, current, greeted during start-up, before the image is loaded.
-    TUiRig rig;
+    UiRig rig;
     THubEmulator& first = rig.Hub();
     QCOMPARE(Commands(first, true, true), Cmds{CMD_GET_VERSION});
     QVERIFY(first.Transcript().front().data.empty());
@@ -448,7 +448,7 @@ class TestUiUpdate : public QObject {
     THubEmulatorOptions o = QuickHub();
     TSimulatedHub& second = rig.AddHub(o, true);
     QVERIFY(rig.WaitForHubs(2));
-    TUiRig::Settle();
+    UiRig::Settle();
     QCOMPARE(rig.form->Session().SelectedHub(), 0);
     QCOMPARE(Commands(first, true, true), (Cmds{CMD_GET_VERSION, CMD_GET_VERSION}));
     QVERIFY(second.Emulator().Transcript().empty());
@@ -474,11 +474,11 @@ class TestUiUpdate : public QObject {
 
   void autoUpdateFlag() {
     // Plugged with the box unticked: only greeted. Ticked: an update is due.
-    TUiRig rig(NO_HUBS);
+    UiRig rig(NO_HUBS);
     QCOMPARE(rig.form->IndicatorIndex(), 1);
     TSimulatedHub& hub = rig.AddHub(QuickHub(), true);
     QVERIFY(rig.WaitForHubs(1));
-    TUiRig::Settle();
+    UiRig::Settle();
     QCOMPARE(Commands(hub.Emulator(), true), Cmds{CMD_GET_VERSION});
     QCOMPARE(rig.form->IndicatorIndex(), 0);
     QVERIFY(!rig.form->Session().AutoUpdatePending());
@@ -498,14 +498,14 @@ class TestUiUpdate : public QObject {
   void automaticUpdate() {
     QFETCH(std::uint32_t, version);
     QFETCH(bool, pauseBetweenTicks);
-    TUiRig rig(NO_HUBS);
+    UiRig rig(NO_HUBS);
     TfrmMain& form = *rig.form;
     form.chkAutoPRG->setChecked(true);
     form.tmrAuto->setInterval(24 * 3600 * 1000);
     QVERIFY(!form.btnUpdate->isEnabled() && !form.btnConnect->isEnabled());
     TSimulatedHub& hub = rig.AddHub(QuickHub(version), true);
     QVERIFY(QTest::qWaitFor([&] { return form.Session().AutoUpdatePending(); }, 3000));
-    TUiRig::Settle();
+    UiRig::Settle();
 
     form.Session().AutoTimerTick();  // the first tick only counts
     QCOMPARE(Commands(hub.Emulator()), Cmds{});
@@ -540,7 +540,7 @@ class TestUiUpdate : public QObject {
     QCOMPARE(form.mmoUpdate->toPlainText().split(QLatin1Char('\n')).last(),
              Texts::NoUpdateAvailable);
     // The hub coming back from its own update does not make the update due again.
-    TUiRig::Settle(50);
+    UiRig::Settle(50);
     QVERIFY(!form.Session().AutoUpdatePending());
     const Cmds sent = Commands(hub.Emulator());
     QCOMPARE(std::count(sent.begin(), sent.end(), CMD_ENTER_BOOTLOADER), 1);
@@ -549,14 +549,14 @@ class TestUiUpdate : public QObject {
   // A hub plugged in while another is being updated automatically is updated next, without
   // waiting for some other device change.
   void automaticUpdateOfAHubPluggedInMeanwhile() {
-    TUiRig rig(NO_HUBS);
+    UiRig rig(NO_HUBS);
     TfrmMain& form = *rig.form;
     form.chkAutoPRG->setChecked(true);
     form.tmrAuto->setInterval(24 * 3600 * 1000);
     TSimulatedHub& first = rig.AddHub(QuickHub(), true);
     TSimulatedHub& second = rig.AddHub(QuickHub(), false);
     QVERIFY(QTest::qWaitFor([&] { return form.Session().AutoUpdatePending(); }, 3000));
-    TUiRig::Settle();
+    UiRig::Settle();
     QTimer plug;
     QObject::connect(&plug, &QTimer::timeout, [&] {
       if (first.Emulator().Programmed().empty())
@@ -567,12 +567,12 @@ class TestUiUpdate : public QObject {
     plug.start(1);
     form.Session().AutoTimerTick();
     form.Session().AutoTimerTick();
-    QCOMPARE(first.Emulator().ApplicationVersion(), TUiRig::SMALL_VERSION);
+    QCOMPARE(first.Emulator().ApplicationVersion(), UiRig::SMALL_VERSION);
     QCOMPARE(second.Emulator().Attachments(), 1);
     QVERIFY(form.Session().AutoUpdatePending());
     form.Session().AutoTimerTick();
     form.Session().AutoTimerTick();
-    QCOMPARE(second.Emulator().ApplicationVersion(), TUiRig::SMALL_VERSION);
+    QCOMPARE(second.Emulator().ApplicationVersion(), UiRig::SMALL_VERSION);
     const Cmds sent = Commands(first.Emulator());
     QCOMPARE(std::count(sent.begin(), sent.end(), CMD_ENTER_BOOTLOADER), 1);
   }

@@ -56,7 +56,7 @@ class TestUiWindow : public QObject {
  private slots:
 
   void startState() {
-    TUiRig rig(NO_HUBS);
+    UiRig rig(NO_HUBS);
     TfrmMain& form = *rig.form;
     QCOMPARE(form.size(), QSize(859, 587));
     QCOMPARE(form.pgcMain->currentWidget(), form.rztbshtHome);
@@ -110,7 +110,7 @@ class TestUiWindow : public QObject {
         }
       }
     });
-    TUiRig rig({o});
+    UiRig rig({o});
     QVERIFY(busy);
     QCOMPARE(imageLines, 0);
     QCOMPARE(buttons, 3);
@@ -120,7 +120,7 @@ class TestUiWindow : public QObject {
 
   // Every control stands where the layout table says.
   void layoutApplied() {
-    TUiRig rig(NO_HUBS);
+    UiRig rig(NO_HUBS);
     for (const TControlPlace& place : WINDOW_LAYOUT) {
       const auto* w = rig.form->findChild<QWidget*>(QString::fromLatin1(place.name));
       QVERIFY2(w, place.name);
@@ -142,7 +142,7 @@ class TestUiWindow : public QObject {
     QFETCH(QString, locale);
     TfrmMain::InstallTranslation(QLocale(locale));
     const auto chinese = qScopeGuard([] { TfrmMain::InstallTranslation(QLocale::Chinese); });
-    TUiRig rig(NO_HUBS, /*fullImage=*/false, /*service=*/true);
+    UiRig rig(NO_HUBS, /*fullImage=*/false, /*service=*/true);
     TfrmMain& form = *rig.form;
     form.show();  // the pages take their size from the page control's layout
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -233,7 +233,7 @@ class TestUiWindow : public QObject {
     QFETCH(QString, locale);
     TfrmMain::InstallTranslation(QLocale(locale));
     const auto chinese = qScopeGuard([] { TfrmMain::InstallTranslation(QLocale::Chinese); });
-    TUiRig rig(NO_HUBS, /*fullImage=*/false, /*service=*/true);
+    UiRig rig(NO_HUBS, /*fullImage=*/false, /*service=*/true);
     const QRegularExpression han(QStringLiteral("\\p{Han}"));
     int texts = 0;
     for (const QWidget* w : rig.form->findChildren<QWidget*>()) {
@@ -260,7 +260,7 @@ class TestUiWindow : public QObject {
   }
 
   void keyboardOrder() {
-    TUiRig rig(NO_HUBS);
+    UiRig rig(NO_HUBS);
     TfrmMain& form = *rig.form;
     const QWidget* expected[] = {form.LedBar(1),   form.LedBar(5), form.LedBar(2), form.LedBar(6),
                                  form.LedBar(3),   form.LedBar(7), form.LedBar(4), form.LedBar(8),
@@ -284,7 +284,7 @@ class TestUiWindow : public QObject {
   void modules() {
     QFETCH(int, id);
     QFETCH(QString, page);
-    TUiRig rig(NO_HUBS, false, true);
+    UiRig rig(NO_HUBS, false, true);
     TfrmMain& form = *rig.form;
     ChooseModule(form, TfrmMain::MODULE_UPDATE);
     QCOMPARE(form.pgcMain->currentWidget(), form.rztbshtUpdate);
@@ -318,7 +318,7 @@ class TestUiWindow : public QObject {
     QFETCH(QString, focus);
     QFETCH(int, key);
     QFETCH(int, modifiers);
-    TUiRig rig(NO_HUBS);
+    UiRig rig(NO_HUBS);
     TfrmMain& form = *rig.form;
     form.show();
     QVERIFY(QTest::qWaitForWindowActive(&form));
@@ -338,12 +338,12 @@ class TestUiWindow : public QObject {
   // option the bar holds Home and Update only.
   void serviceModule() {
     {
-      TUiRig rig(NO_HUBS);
+      UiRig rig(NO_HUBS);
       QCOMPARE(rig.form->ButtonCount(), 5);
       for (const TSkinButton& b : rig.form->Buttons())
         QVERIFY(b.id != TfrmMain::MODULE_TOOL);
     }
-    TUiRig rig(NO_HUBS, false, true);
+    UiRig rig(NO_HUBS, false, true);
     TfrmMain& form = *rig.form;
     QCOMPARE(form.ButtonCount(), 6);
     const TSkinButton& tool = form.Buttons().back();
@@ -371,7 +371,7 @@ class TestUiWindow : public QObject {
   void nameAndIcon() {
     TfrmMain::SetApplicationIdentity();
     QCOMPARE(QGuiApplication::applicationDisplayName(), QStringLiteral("Halvek Hub Updater"));
-    TUiRig rig(NO_HUBS);
+    UiRig rig(NO_HUBS);
     const QIcon icon = rig.form->windowIcon();
     const QList<QSize> sizes = icon.availableSizes();
     for (int size : {16, 32, 48, 256})
@@ -396,7 +396,7 @@ class TestUiWindow : public QObject {
   }
   void groupBoxFrames() {
     QFETCH(QString, box);
-    TUiRig rig(NO_HUBS);
+    UiRig rig(NO_HUBS);
     TfrmMain& form = *rig.form;
     auto* group = form.findChild<QGroupBox*>(box);
     QVERIFY(group);
@@ -436,7 +436,7 @@ class TestUiWindow : public QObject {
 
   // The start of an update clears the update page's bar only; the strip's keeps its place.
   void updateStartClearsPageBarOnly() {
-    TUiRig rig(NO_HUBS);
+    UiRig rig(NO_HUBS);
     TfrmMain& form = *rig.form;
     rig.RaiseStatusStrip();
     form.SetProgress(3, 5);
@@ -450,7 +450,7 @@ class TestUiWindow : public QObject {
   // On a screen smaller than the window (the offscreen screen is 800 x 600) the window starts
   // with its top left corner on the screen, never beyond it.
   void startsOnScreen() {
-    TUiRig rig(NO_HUBS);
+    UiRig rig(NO_HUBS);
     const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
     const QRect frame = rig.form->geometry();
     QVERIFY2(area.contains(frame.topLeft()), qPrintable(QStringLiteral("%1,%2 in %3x%4")
@@ -463,7 +463,7 @@ class TestUiWindow : public QObject {
   }
 
   void statusStrip() {
-    TUiRig rig(NO_HUBS);
+    UiRig rig(NO_HUBS);
     TfrmMain& form = *rig.form;
     form.ShowStatus(QStringLiteral("dropped"));
     QCOMPARE(form.lblMsg->text(), QString());
@@ -505,7 +505,7 @@ class TestUiWindow : public QObject {
   }
 
   void screenshots() {
-    TUiRig rig;
+    UiRig rig;
     TfrmMain& form = *rig.form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
