@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -18,33 +19,37 @@ std::string Env(const char* name) {
   return value ? value : "";
 }
 
+TError Why(const std::string& text) {
+  return TError{QString::fromStdString(text)};
+}
+
 // Connects to the X server named by DISPLAY through libxcb, the library Qt's own xcb plugin
 // uses; loaded at run time so that the program does not link X libraries itself.
-std::optional<std::string> WhyNoX11() {
+TResult<void> X11Reachable() {
   const std::string display = Env("DISPLAY");
   if (display.empty())
-    return "DISPLAY is unset";
+    return Why("DISPLAY is unset");
   void* xcb = dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
   if (!xcb)
-    return "the X11 client library libxcb.so.1 is missing";
+    return Why("the X11 client library libxcb.so.1 is missing");
   using Connect = void* (*)(const char*, int*);
   using HasError = int (*)(void*);
   using Disconnect = void (*)(void*);
   auto connect = reinterpret_cast<Connect>(dlsym(xcb, "xcb_connect"));
   auto hasError = reinterpret_cast<HasError>(dlsym(xcb, "xcb_connection_has_error"));
   auto disconnect = reinterpret_cast<Disconnect>(dlsym(xcb, "xcb_disconnect"));
-  std::optional<std::string> why;
+  TResult<void> reached;
   if (!connect || !hasError || !disconnect) {
-    why = "libxcb.so.1 is unusable";
+    reached = Why("libxcb.so.1 is unusable");
   } else {
     void* connection = connect(nullptr, nullptr);
     if (!connection || hasError(connection))
-      why = "the X display \"" + display + "\" cannot be reached";
+      reached = Why("the X display \"" + display + "\" cannot be reached");
     if (connection)
       disconnect(connection);
   }
   dlclose(xcb);
-  return why;
+  return reached;
 }
 
 bool WaylandPluginInstalled() {
@@ -75,29 +80,31 @@ bool SocketAccepts(const std::string& path) {
   return ok;
 }
 
-std::optional<std::string> WhyNoWayland() {
+TResult<void> WaylandReachable() {
   const std::string name = Env("WAYLAND_DISPLAY");
   if (name.empty())
-    return "WAYLAND_DISPLAY is unset";
+    return Why("WAYLAND_DISPLAY is unset");
   if (!WaylandPluginInstalled())
-    return "WAYLAND_DISPLAY is set but Qt's Wayland platform plugin is not installed";
+    return Why("WAYLAND_DISPLAY is set but Qt's Wayland platform plugin is not installed");
   const std::string socket = name.front() == '/' ? name : Env("XDG_RUNTIME_DIR") + "/" + name;
   if (!SocketAccepts(socket))
-    return "the Wayland display \"" + name + "\" cannot be reached";
-  return std::nullopt;
+    return Why("the Wayland display \"" + name + "\" cannot be reached");
+  return {};
 }
 
 }  // namespace
 
-std::optional<std::string> WhyNoDisplay() {
+TResult<void> DisplayAvailable() {
+  const bool x11 = !Env("DISPLAY").empty();
+  const bool wayland = !Env("WAYLAND_DISPLAY").empty();
   std::string platforms = Env("QT_QPA_PLATFORM");
   if (platforms.empty()) {
-    if (Env("DISPLAY").empty() && Env("WAYLAND_DISPLAY").empty())
-      return "no display (DISPLAY and WAYLAND_DISPLAY are unset)";
+    if (!x11 && !wayland)
+      return Why("no display (DISPLAY and WAYLAND_DISPLAY are unset)");
     // Qt tries Wayland first where it is announced, then X11.
     platforms = "wayland;xcb";
   }
-  std::string reasons;
+  QStringList reasons;
   std::size_t start = 0;
   while (start <= platforms.size()) {
     const std::size_t end = std::min(platforms.find(';', start), platforms.size());
@@ -105,22 +112,21 @@ std::optional<std::string> WhyNoDisplay() {
     const std::string entry = platforms.substr(start, end - start);
     const std::string plugin = entry.substr(0, entry.find(':'));
     start = end + 1;
-    std::optional<std::string> why;
+    // With only one kind of display announced, the other one's absence is no news.
+    TResult<void> reached;
     if (plugin == "xcb") {
-      why = WhyNoX11();
+      if (!x11 && wayland)
+        continue;
+      reached = X11Reachable();
     } else if (plugin.rfind("wayland", 0) == 0) {
-      why = WhyNoWayland();
-    } else if (!plugin.empty()) {
-      return std::nullopt;  // offscreen, vnc, eglfs...: Qt's own affair
+      if (!wayland && x11)
+        continue;
+      reached = WaylandReachable();
     }
-    if (!why)
-      return std::nullopt;
-    // With only one kind of display announced, the other's unset variable is no news.
-    const bool unset = why->find("is unset") != std::string::npos;
-    const bool anyDisplay = !Env("DISPLAY").empty() || !Env("WAYLAND_DISPLAY").empty();
-    if (unset && anyDisplay)
-      continue;
-    reasons += (reasons.empty() ? "" : "; ") + *why;
+    // Any other plugin (offscreen, vnc, eglfs...) is Qt's own affair.
+    if (reached)
+      return {};
+    reasons << reached.Error().text;
   }
-  return reasons.empty() ? "no display" : reasons;
+  return reasons.isEmpty() ? Why("no display") : TError{reasons.join(QStringLiteral("; "))};
 }

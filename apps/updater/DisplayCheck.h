@@ -2,9 +2,8 @@
 // Whether Qt will find a display to open the window on. Asked before the application object
 // exists, because Qt aborts the process when no platform plugin can start.
 
-#include <optional>
-#include <string>
+#include "base/Result.h"
 
-// Empty when a window can be opened (or when the platform chosen through QT_QPA_PLATFORM is
-// one we do not check, such as offscreen); otherwise why not, in a few words.
-std::optional<std::string> WhyNoDisplay();
+// Fails, saying why in a few words, when no window can be opened; succeeds too when the
+// platform chosen through QT_QPA_PLATFORM is one we do not check, such as offscreen.
+TResult<void> DisplayAvailable();

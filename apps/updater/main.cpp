@@ -16,7 +16,15 @@
 #include "ui/CloseOnSignal.h"
 #include "ui/MainForm.h"
 #include "update/BuildConfig.h"
-#include "update/Version.h"
+
+namespace {
+
+// One message on standard error, after the program's name.
+void Complain(const QString& text) {
+  std::fprintf(stderr, "halvek-updater: %s\n", qPrintable(text));
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   bool simulate = false;
@@ -29,7 +37,7 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(arg, "--version") == 0) {
       std::printf("halvek-updater %s\nbuilt-in hub firmware %s\n", PROGRAM_VERSION,
-                  qPrintable(FormatVersion(VersionText(BUILTIN_APP_VERSION))));
+                  qPrintable(TfrmMain::BuiltInVersion()));
       return 0;
     }
     if (std::strcmp(arg, "--simulate") == 0) {
@@ -37,14 +45,14 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(arg, "--service") == 0) {
       service = true;
     } else {
-      std::fprintf(stderr, "halvek-updater: unknown option '%s'\nTry 'halvek-updater --help'.\n",
-                   arg);
+      Complain(QStringLiteral("unknown option '%1'\nTry 'halvek-updater --help'.")
+                   .arg(QString::fromLocal8Bit(arg)));
       return 2;
     }
   }
   // Qt aborts when it finds no display; say why in one line instead.
-  if (const auto why = WhyNoDisplay()) {
-    std::fprintf(stderr, "halvek-updater: cannot open its window: %s\n", why->c_str());
+  if (const TResult<void> display = DisplayAvailable(); !display) {
+    Complain(display.Error().Prefixed(QStringLiteral("cannot open its window")).text);
     return 1;
   }
 
@@ -66,13 +74,17 @@ int main(int argc, char** argv) {
       hub = std::make_unique<TSimulatedHub>(bus, options);
     }
     TfrmMain frmMain(bus, std::nullopt, service);
-    const TCloseOnSignal closeOnLogout(&frmMain);
+    const auto closeOnLogout = TCloseOnSignal::Install(&frmMain);
+    if (!closeOnLogout) {
+      Complain(closeOnLogout.Error().text);
+      return 1;
+    }
     frmMain.show();
     return app.exec();
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "halvek-updater: %s\n", e.what());
+    Complain(QString::fromLocal8Bit(e.what()));
   } catch (...) {
-    std::fprintf(stderr, "halvek-updater: cannot start\n");
+    Complain(QStringLiteral("cannot start"));
   }
   return 1;
 }

@@ -6,7 +6,6 @@
 #include <QSocketNotifier>
 #include <QWidget>
 #include <cerrno>
-#include <stdexcept>
 
 namespace {
 
@@ -23,12 +22,17 @@ void OnSignal(int number) {
 
 }  // namespace
 
+TResult<std::unique_ptr<TCloseOnSignal>> TCloseOnSignal::Install(
+    QWidget* window, std::initializer_list<int> signalNumbers) {
+  if (signalPipe[0] >= 0)
+    return TError{QStringLiteral("the logout signals are watched already")};
+  if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    return SystemError(QStringLiteral("cannot watch for the logout signals"), errno);
+  return std::unique_ptr<TCloseOnSignal>(new TCloseOnSignal(window, signalNumbers));
+}
+
 TCloseOnSignal::TCloseOnSignal(QWidget* window, std::initializer_list<int> signalNumbers)
     : window_(window) {
-  if (signalPipe[0] >= 0)
-    throw std::logic_error("TCloseOnSignal: one at a time");
-  if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-    throw std::runtime_error("TCloseOnSignal: no pipe");
   notifier_ = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
   connect(notifier_, &QSocketNotifier::activated, this, &TCloseOnSignal::SignalArrived);
   struct sigaction action {};

@@ -7,7 +7,10 @@
 #include <QObject>
 #include <csignal>
 #include <initializer_list>
+#include <memory>
 #include <vector>
+
+#include "base/Result.h"
 
 class QSocketNotifier;
 class QWidget;
@@ -18,11 +21,12 @@ class TCloseOnSignal : public QObject {
  public:
   // One at a time in a process: the handlers are the process's. The old ones come back when
   // this goes.
-  explicit TCloseOnSignal(QWidget* window,
-                          std::initializer_list<int> signalNumbers = {SIGHUP, SIGINT, SIGTERM});
+  static TResult<std::unique_ptr<TCloseOnSignal>> Install(
+      QWidget* window, std::initializer_list<int> signalNumbers = {SIGHUP, SIGINT, SIGTERM});
   ~TCloseOnSignal() override;
 
  private:
+  TCloseOnSignal(QWidget* window, std::initializer_list<int> signalNumbers);
   void SignalArrived();
 
   QWidget* window_;

@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFile>
@@ -145,22 +144,41 @@ QFont MonoFont() {
   return font;
 }
 
-struct LedBarPlace {
-  const char* name;
-  const char* labelName;
-  const char* label;
+// The hub's LED channels: the first half red, the second green, LED1 to LED4 of each colour.
+constexpr int LEDS_PER_COLOUR = LED_CHANNEL_COUNT / 2;
+
+// The module buttons and the page each shows; Tool only for the service window.
+struct TModule {
+  int id;
+  QWidget* TfrmMain::*page;
+  const char* pageName;
+  const char* caption;
+  const char* icon;
 };
-// Channel c is bar c - 1: four red levels, then four green.
-constexpr LedBarPlace LED_BARS[LED_CHANNEL_COUNT] = {
-    {"rztrckbr1", "lblLed1", QT_TRANSLATE_NOOP("TfrmMain", "LED1红")},
-    {"rztrckbr2", "lblLed2", QT_TRANSLATE_NOOP("TfrmMain", "LED2红")},
-    {"rztrckbr3", "lblLed3", QT_TRANSLATE_NOOP("TfrmMain", "LED3红")},
-    {"rztrckbr4", "lblLed4", QT_TRANSLATE_NOOP("TfrmMain", "LED4红")},
-    {"rztrckbr5", "lblLed5", QT_TRANSLATE_NOOP("TfrmMain", "LED1绿")},
-    {"rztrckbr6", "lblLed6", QT_TRANSLATE_NOOP("TfrmMain", "LED2绿")},
-    {"rztrckbr7", "lblLed7", QT_TRANSLATE_NOOP("TfrmMain", "LED3绿")},
-    {"rztrckbr8", "lblLed8", QT_TRANSLATE_NOOP("TfrmMain", "LED4绿")},
+constexpr TModule MODULES[] = {
+    {TfrmMain::MODULE_HOME, &TfrmMain::rztbshtHome, "rztbshtHome",
+     QT_TRANSLATE_NOOP("TfrmMain", "Home"), "Module_Home_png"},
+    {TfrmMain::MODULE_UPDATE, &TfrmMain::rztbshtUpdate, "rztbshtUpdate",
+     QT_TRANSLATE_NOOP("TfrmMain", "Update"), "Module_protec_png"},
+    {TfrmMain::MODULE_TOOL, &TfrmMain::rztbshtTool, "rztbshtTool",
+     QT_TRANSLATE_NOOP("TfrmMain", "Tool"), "Module_tools_png"},
 };
+const QString SKIN_RESOURCES = QStringLiteral("Skin");
+
+// Texts the window shows in more than one place.
+QString ProgramName() {
+  return TfrmMain::tr("Halvek Hub Updater");
+}
+QString ProductName() {
+  return TfrmMain::tr("Halvek Charging Hub");
+}
+QString AboutTitle() {
+  return TfrmMain::tr("About %1").arg(ProgramName());
+}
+QString HelpTitle() {
+  return TfrmMain::tr("Help");
+}
+
 // The batteries of the hub drawing are pictures to a screen reader, named by their labels and
 // described as present or not; the outline and the plug only frame them and are left out.
 class TShapeAccessible : public QAccessibleWidget {
@@ -199,6 +217,10 @@ class TPageControl : public QTabWidget {
 
 }  // namespace
 
+QString TfrmMain::BuiltInVersion() {
+  return FormatVersion(VersionText(BUILTIN_APP_VERSION));
+}
+
 QStringList TfrmMain::HelpLines() {
   return {
       tr("Charging Hub for Veyla 1 and Quillon 3"),
@@ -222,7 +244,7 @@ QStringList TfrmMain::ReleaseNotes() {
   return {
       tr("Release Notes:"),
       QString(61, QLatin1Char('-')),
-      QStringLiteral("V1.1.15.0906"),
+      QStringLiteral("V") + BuiltInVersion(),
       tr("* Fixed bug that occurs during extended charging,"),
       tr("   e.g. leaving batteries in the Hub for over one "),
       tr("   week. "),
@@ -284,7 +306,7 @@ QString TfrmMain::InstallTranslation(const QLocale& locale) {
 }
 
 void TfrmMain::SetApplicationIdentity() {
-  QGuiApplication::setApplicationDisplayName(tr("Halvek Hub Updater"));
+  QGuiApplication::setApplicationDisplayName(ProgramName());
   // Matches the desktop entry, so the task bar finds its icon and name.
   QGuiApplication::setDesktopFileName(QStringLiteral("halvek-updater"));
   QApplication::setWindowIcon(ProductIcon());
@@ -318,7 +340,7 @@ TfrmMain::TfrmMain(std::shared_ptr<THidPlatform> platform,
 }
 
 void TfrmMain::SetUpKeyboardAndReaders() {
-  setAccessibleName(tr("Halvek Hub Updater"));
+  setAccessibleName(ProgramName());
   // Tab runs along the module bar, through the page's controls, then to the caption buttons.
   // The caption buttons were made first and the module buttons last: the modules move to
   // just after the close button, which the chain leads round to the page.
@@ -356,20 +378,12 @@ void TfrmMain::CreateControls() {
   // The panel clips the page control's own border.
   pgcMain = Place(new TPageControl(RzPanel3), "pgcMain");
   pgcMain->setTabPosition(QTabWidget::South);
-  rztbshtHome = new QWidget;
-  rztbshtUpdate = new QWidget;
-  rztbshtTool = new QWidget;
-  const struct {
-    QWidget* page;
-    const char* name;
-    QString caption;
-  } pages[] = {{rztbshtHome, "rztbshtHome", tr("Home")},
-               {rztbshtUpdate, "rztbshtUpdate", tr("Update")},
-               {rztbshtTool, "rztbshtTool", tr("Tool")}};
-  for (const auto& page : pages) {
-    page.page->setObjectName(QString::fromLatin1(page.name));
-    SetColours(page.page, Qt::white, QColor());
-    pgcMain->addTab(page.page, page.caption);
+  for (const TModule& module : MODULES) {
+    auto* page = new QWidget;
+    this->*module.page = page;
+    page->setObjectName(QString::fromLatin1(module.pageName));
+    SetColours(page, Qt::white, QColor());
+    pgcMain->addTab(page, tr(module.caption));
   }
   connect(pgcMain, &QTabWidget::currentChanged, this, &TfrmMain::PageChanged);
 
@@ -389,7 +403,7 @@ void TfrmMain::CreateControls() {
 
 void TfrmMain::CreateHomePage() {
   QWidget* page = rztbshtHome;
-  lbl1 = PlaceLabel(page, "lbl1", tr("Halvek Charging Hub"));
+  lbl1 = PlaceLabel(page, "lbl1", ProductName());
   QFont titleFont = ArialFont(9);
   titleFont.setPixelSize(13);
   lbl1->setFont(titleFont);
@@ -451,10 +465,6 @@ void TfrmMain::CreateUpdatePage() {
   pbProgram->setRange(0, 100);
   pbProgram->setValue(0);
 
-  // The hubs found, one entry each; never shown.
-  cbbPort = Place(new QComboBox(page), "cbbPort");
-  cbbPort->hide();
-  connect(session_.get(), &THubSession::HubsChanged, this, &TfrmMain::RefreshPortList);
   connect(session_.get(), &THubSession::AutoUpdateFinished, this, &TfrmMain::AutoUpdateEnded);
   connect(session_.get(), &THubSession::AutoUpdateFinished, this, &TfrmMain::CloseIfAsked);
 }
@@ -512,15 +522,19 @@ void TfrmMain::CreateToolPage() {
   rzgrpbx2 = Place(new QGroupBox(tr("LED颜色调节"), page), "rzgrpbx2");
   WhiteGroupBox(rzgrpbx2);
   for (int i = 0; i < LED_CHANNEL_COUNT; ++i) {
-    const LedBarPlace& place = LED_BARS[i];
-    auto* bar = Place(new QSlider(Qt::Horizontal, rzgrpbx2), place.name);
+    const int channel = i + 1;
+    const int led = i % LEDS_PER_COLOUR + 1;
+    const QByteArray name = "rztrckbr" + QByteArray::number(channel);
+    auto* bar = Place(new QSlider(Qt::Horizontal, rzgrpbx2), name.constData());
     bar->setRange(0, LED_LEVEL_MAX);
     bar->setValue(TLedAdjuster::INITIAL_LEVEL);
     bar->setTickPosition(QSlider::TicksBelow);
     bar->setTickInterval(5);
-    bar->setProperty("tag", i + 1);
+    bar->setProperty("tag", channel);
     ledBars[i] = bar;
-    PlaceLabel(rzgrpbx2, place.labelName, tr(place.label))->setBuddy(bar);
+    const QString label = i < LEDS_PER_COLOUR ? tr("LED%1红").arg(led) : tr("LED%1绿").arg(led);
+    PlaceLabel(rzgrpbx2, ("lblLed" + QByteArray::number(channel)).constData(), label)
+        ->setBuddy(bar);
     connect(bar, &QSlider::valueChanged, this, &TfrmMain::rztrckbr1Change);
   }
   btnStartAdj = Place(new QPushButton(tr("读取﹠开始"), rzgrpbx2), "btnStartAdj");
@@ -529,10 +543,12 @@ void TfrmMain::CreateToolPage() {
   connect(btnEndAdj, &QPushButton::clicked, this, &TfrmMain::btnEndAdjClick);
 
   // Row by row, red before green, then the two buttons.
-  const QWidget* order[] = {ledBars[0], ledBars[4], ledBars[1], ledBars[5],  ledBars[2],
-                            ledBars[6], ledBars[3], ledBars[7], btnStartAdj, btnEndAdj};
-  for (std::size_t i = 0; i + 1 < std::size(order); ++i)
-    setTabOrder(const_cast<QWidget*>(order[i]), const_cast<QWidget*>(order[i + 1]));
+  QList<QWidget*> order;
+  for (int row = 0; row < LEDS_PER_COLOUR; ++row)
+    order << ledBars[row] << ledBars[row + LEDS_PER_COLOUR];
+  order << btnStartAdj << btnEndAdj;
+  for (qsizetype i = 0; i + 1 < order.size(); ++i)
+    setTabOrder(order[i], order[i + 1]);
 }
 
 void TfrmMain::CreateBottomPanel() {
@@ -562,12 +578,13 @@ void TfrmMain::FormCreate(std::shared_ptr<THidPlatform> platform,
                           std::optional<TResult<FirmwareLines>> image, bool service) {
   // A hub already attached is listed and greeted here, before the image is loaded.
   session_->Start(std::move(platform), std::move(image));
-  SetBackground(QStringLiteral("BkImage1_jpg"), QStringLiteral("Skin"), 255, 150, 60, 60);
-  AddModule(MODULE_HOME, tr("Home"), QStringLiteral("Module_Home_png"), QStringLiteral("Skin"));
-  AddModule(MODULE_UPDATE, tr("Update"), QStringLiteral("Module_protec_png"),
-            QStringLiteral("Skin"));
-  if (service)
-    AddModule(MODULE_TOOL, tr("Tool"), QStringLiteral("Module_tools_png"), QStringLiteral("Skin"));
+  SetBackground(QStringLiteral("BkImage1_jpg"), SKIN_RESOURCES, 255, 150, 60, 60);
+  for (const TModule& module : MODULES) {
+    if (module.id != MODULE_TOOL || service)
+      AddModule(module.id, tr(module.caption), QString::fromLatin1(module.icon), SKIN_RESOURCES);
+  }
+  connect(this, &TSkinForm::ModuleChosen, this, &TfrmMain::ModuleSelect);
+  connect(this, &TSkinForm::MenuChosen, this, &TfrmMain::ShowCaptionMenu);
   SelectModule(MODULE_HOME);
   for (int i = 0; i < pgcMain->count(); ++i)
     pgcMain->setTabVisible(i, false);
@@ -576,7 +593,7 @@ void TfrmMain::FormCreate(std::shared_ptr<THidPlatform> platform,
   pgcMain->tabBar()->setFocusPolicy(Qt::NoFocus);
   pgcMain->setFocusPolicy(Qt::NoFocus);
   pgcMain->setCurrentWidget(rztbshtHome);
-  lbl10->setText(tr("Version: ") + FormatVersion(VersionText(BUILTIN_APP_VERSION)));
+  lbl10->setText(tr("Version:") + QLatin1Char(' ') + BuiltInVersion());
   lbl10->adjustSize();
 }
 
@@ -661,16 +678,7 @@ void TfrmMain::ShowLedLevel(int channel, int level) {
 // --- handlers ---
 
 void TfrmMain::RunUserAction(std::function<void()> action) {
-  try {
-    session_->Link().RunUserActionWhenIdle([action = std::move(action)] {
-      try {
-        action();
-      } catch (...) {
-        // Handlers run from the event loop: nothing may escape.
-      }
-    });
-  } catch (...) {
-  }
+  session_->Link().RunUserActionWhenIdle(std::move(action));
 }
 
 void TfrmMain::btnConnectClick() {
@@ -685,11 +693,11 @@ void TfrmMain::btnUpdateClick() {
   ++updatesQueued_;
   SetUpdateControlsEnabled(false);
   RunUserAction([this, wasEnabled] {
-    struct Done {
+    struct TDone {
       TfrmMain* form;
       bool refused = true;
       bool wasEnabled;
-      ~Done() {
+      ~TDone() {
         --form->updatesQueued_;
         if (refused && !form->session_->Procedure().Running())
           form->SetUpdateControlsEnabled(wasEnabled);
@@ -725,17 +733,7 @@ void TfrmMain::CloseIfAsked() {
 }
 
 void TfrmMain::chkAutoPRGClick() {
-  try {
-    session_->SetAutoUpdate(chkAutoPRG->isChecked());
-  } catch (...) {
-  }
-}
-
-void TfrmMain::tmrAutoTimer() {
-  try {
-    session_->AutoTimerTick();
-  } catch (...) {
-  }
+  session_->SetAutoUpdate(chkAutoPRG->isChecked());
 }
 
 void TfrmMain::btnReadClick() {
@@ -788,10 +786,7 @@ void TfrmMain::rztrckbr1Change() {
   if (!bar)
     return;
   const int channel = bar->property("tag").toInt();
-  try {
-    session_->Leds().SetLevel(channel, bar->value());
-  } catch (...) {
-  }
+  session_->Leds().SetLevel(channel, bar->value());
   // Sends the level the bar holds when the link is free.
   RunUserAction([this, channel] { session_->Leds().SendLevel(channel); });
 }
@@ -841,17 +836,17 @@ void TfrmMain::AutoUpdateEnded(EUpdateResult result) {
   const std::string port =
       selected >= 0 ? PortOf(session_->Hubs().at(std::size_t(selected))) : std::string();
   const QString hub = port.empty()
-                          ? tr("Halvek Charging Hub")
-                          : tr("Halvek Charging Hub at %1").arg(QString::fromStdString(port));
+                          ? ProductName()
+                          : tr("%1 at %2").arg(ProductName(), QString::fromStdString(port));
   notice_->Notify(hub, how);
 }
 
 void TfrmMain::ShowAbout() {
-  auto* box = new QMessageBox(QMessageBox::Information, tr("About Halvek Hub Updater"),
-                              tr("Halvek Hub Updater %1\nBuilt-in hub firmware %2")
-                                  .arg(QString::fromLatin1(PROGRAM_VERSION),
-                                       FormatVersion(VersionText(BUILTIN_APP_VERSION))),
-                              QMessageBox::Close, this);
+  auto* box = new QMessageBox(
+      QMessageBox::Information, AboutTitle(),
+      tr("%1 %2\nBuilt-in hub firmware %3")
+          .arg(ProgramName(), QString::fromLatin1(PROGRAM_VERSION), BuiltInVersion()),
+      QMessageBox::Close, this);
   box->setObjectName(QStringLiteral("dlgAbout"));
   box->setInformativeText(
       tr("Copyright 2026 Halvek. All rights reserved. Provided by Halvek "
@@ -873,12 +868,12 @@ void TfrmMain::ShowHelp() {
     text = text.mid(from, to - from);
   auto* dialog = new QDialog(this);
   dialog->setObjectName(QStringLiteral("dlgHelp"));
-  dialog->setWindowTitle(tr("Halvek Hub Updater help"));
+  dialog->setWindowTitle(tr("%1 help").arg(ProgramName()));
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   auto* layout = new QVBoxLayout(dialog);
   auto* browser = new QTextBrowser(dialog);
   browser->setMarkdown(text);
-  browser->setAccessibleName(tr("Help"));
+  browser->setAccessibleName(HelpTitle());
   layout->addWidget(browser);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
   connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::close);
@@ -887,44 +882,35 @@ void TfrmMain::ShowHelp() {
   dialog->open();
 }
 
-void TfrmMain::WmSkinModuleSelect(int moduleId, int buttonIndex) {
-  if (moduleId == SKIN_BTN_MENU) {
-    // Under the menu button, as a window's menu opens.
-    if (!mnuCaption) {
-      mnuCaption = new QMenu(this);
-      mnuCaption->setObjectName(QStringLiteral("mnuCaption"));
-      mnuCaption->addAction(tr("About Halvek Hub Updater"), this, &TfrmMain::ShowAbout);
-      mnuCaption->addAction(tr("Help"), this, &TfrmMain::ShowHelp);
-    }
-    const int index = FindSystemButton(SKIN_BTN_MENU);
-    const SkinButton& b = Buttons()[index >= 0 ? index : buttonIndex];
-    mnuCaption->popup(mapToGlobal(QPoint(b.left, b.top + b.height)));
+void TfrmMain::ShowCaptionMenu() {
+  const int index = FindSystemButton(ECaptionButton::Menu);
+  if (index < 0)
     return;
+  if (!mnuCaption) {
+    mnuCaption = new QMenu(this);
+    mnuCaption->setObjectName(QStringLiteral("mnuCaption"));
+    mnuCaption->addAction(AboutTitle(), this, &TfrmMain::ShowAbout);
+    mnuCaption->addAction(HelpTitle(), this, &TfrmMain::ShowHelp);
   }
-  const struct {
-    int id;
-    QWidget* page;  // null: the page stays
-  } modules[] = {{100, rztbshtHome}, {101, rztbshtUpdate}, {102, nullptr},
-                 {103, rztbshtTool}, {104, nullptr},       {105, nullptr}};
-  for (const auto& module : modules) {
+  // Under the menu button, as a window's menu opens.
+  const TSkinButton& b = Buttons()[index];
+  mnuCaption->popup(mapToGlobal(QPoint(b.left, b.top + b.height)));
+}
+
+void TfrmMain::ModuleSelect(int moduleId) {
+  for (const TModule& module : MODULES) {
     if (module.id != moduleId)
       continue;
     SelectModule(moduleId);
+    QWidget* page = this->*module.page;
     QWidget* shown = pgcMain->currentWidget();
-    if (module.page && module.page != shown) {
+    if (page != shown) {
       // A focus inside the page that goes is dropped, not handed on: the next page's first
       // control would show a focus frame nobody asked for.
       if (QWidget* focus = QApplication::focusWidget(); focus && shown->isAncestorOf(focus))
         focus->clearFocus();
-      pgcMain->setCurrentWidget(module.page);
+      pgcMain->setCurrentWidget(page);
     }
     return;
   }
-}
-
-void TfrmMain::RefreshPortList() {
-  cbbPort->clear();
-  for (std::size_t i = 0; i < session_->Hubs().size(); ++i)
-    cbbPort->addItem(QStringLiteral("Device%1").arg(0));
-  cbbPort->setCurrentIndex(session_->SelectedHub());
 }

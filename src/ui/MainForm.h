@@ -1,7 +1,8 @@
 #pragma once
 // The updater's window: Home, Update and Tool pages on the skinned frame, the lamp, the status
-// strip and the version label. The handlers keep the names the window has always had and hand
-// the work to the session_; the window itself only shows what the session reports.
+// strip and the version label. Controls carry a type prefix and their role, handlers the
+// control and its event; tests and scripts address them by these names. The handlers hand the
+// work to the session_; the window itself only shows what the session reports.
 
 #include <QIcon>
 #include <QPixmap>
@@ -20,7 +21,6 @@ class QCheckBox;
 class QLocale;
 class QMenu;
 class TDesktopNotice;
-class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -40,7 +40,7 @@ class TfrmMain : public TSkinForm, public TUpdaterView {
   static constexpr int FORM_HEIGHT = 587;
   static constexpr int REFRESH_INTERVAL_MS = 1000;
 
-  // Module ids of the module bar.
+  // Module ids of the module bar, one a page.
   static constexpr int MODULE_HOME = 100;
   static constexpr int MODULE_UPDATE = 101;
   static constexpr int MODULE_TOOL = 103;
@@ -55,6 +55,8 @@ class TfrmMain : public TSkinForm, public TUpdaterView {
 
   THubSession& Session() { return *session_; }
 
+  // The built-in firmware's version as the window shows it, in its dotted form.
+  static QString BuiltInVersion();
   // The texts of the Home page, line by line.
   static QStringList HelpLines();
   static QStringList ReleaseNotes();
@@ -119,7 +121,6 @@ class TfrmMain : public TSkinForm, public TUpdaterView {
   QLabel* lbl2 = nullptr;
   QPlainTextEdit* mmoUplog = nullptr;
   QProgressBar* pbProgram = nullptr;
-  QComboBox* cbbPort = nullptr;
 
   QGroupBox* rzgrpbx1 = nullptr;
   QLineEdit* edtVolt = nullptr;
@@ -148,7 +149,6 @@ class TfrmMain : public TSkinForm, public TUpdaterView {
   void btnConnectClick();
   void btnUpdateClick();
   void chkAutoPRGClick();
-  void tmrAutoTimer();
   void btnReadClick();
   void chkRefreshClick();
   void tmrRefreshTimer();
@@ -162,7 +162,6 @@ class TfrmMain : public TSkinForm, public TUpdaterView {
   void ShowHelp();
 
  protected:
-  void WmSkinModuleSelect(int moduleId, int buttonIndex) override;
   // Closing in the middle of an update would leave the hub in its bootloader: the window
   // closes once the update has ended.
   void closeEvent(QCloseEvent* event) override;
@@ -176,9 +175,11 @@ class TfrmMain : public TSkinForm, public TUpdaterView {
   void FormCreate(std::shared_ptr<THidPlatform> platform,
                   std::optional<TResult<FirmwareLines>> image, bool service);
   void PageChanged(int index);
+  // The frame's module bar and menu button.
+  void ModuleSelect(int moduleId);
+  void ShowCaptionMenu();
   void ShowStatusReadout(const TStatusReadout& readout);
-  void RefreshPortList();
-  // Runs a user's action now, or after the exchange in flight; never lets an exception out.
+  // Runs a user's action now, or after the exchange in flight.
   void RunUserAction(std::function<void()> action);
   void CloseIfAsked();
   // Tab order, accessible names, and the focus on the page's first control.

@@ -32,7 +32,6 @@ inline constexpr TControlPlace WINDOW_LAYOUT[] = {
     {"lbl2", 344, 32, -1, -1},
     {"mmoUplog", 344, 48, 441, 233},
     {"pbProgram", 40, 297, 745, 17},
-    {"cbbPort", 0, 0, 100, 21},  // never shown
     // Tool: the running data
     {"rzgrpbx1", 40, 32, 265, 305},
     {"lbl3", 43, 36, -1, -1},

@@ -22,26 +22,22 @@ class TTestSkin : public TSkinForm {
  public:
   explicit TTestSkin(bool maximizeButton = false) : TSkinForm(nullptr, maximizeButton) {
     resize(kW, kH);
+    connect(this, &TSkinForm::ModuleChosen, this, [this](int id) { Chose(QString::number(id)); });
+    connect(this, &TSkinForm::MenuChosen, this, [this] { Chose(QStringLiteral("menu")); });
   }
-  using TSkinForm::ClickButton;
   using TSkinForm::SetBackgroundImage;
 
-  QList<QPair<int, int>> selects;  // (module id, button index)
+  QStringList chosen;  // what the frame reported: module ids, "menu"
   QList<QRegion> painted;
-  QRegion paintedBeforeClick;  // what reached the screen before the last click message
+  QRegion paintedBeforeClick;  // what reached the screen before the last report
   int closes = 0;
 
  protected:
-  void WmSkinModuleSelect(int moduleId, int buttonIndex) override {
-    selects.append({moduleId, buttonIndex});
-  }
-  bool event(QEvent* event) override {
-    if (event->type() == static_cast<QEvent::Type>(WM_SKIN_BUTTON_CLICK)) {
-      paintedBeforeClick = QRegion();
-      for (const QRegion& r : painted)
-        paintedBeforeClick += r;
-    }
-    return TSkinForm::event(event);
+  void Chose(const QString& what) {
+    chosen << what;
+    paintedBeforeClick = QRegion();
+    for (const QRegion& r : painted)
+      paintedBeforeClick += r;
   }
   void paintEvent(QPaintEvent* event) override {
     painted.append(event->region());
@@ -70,12 +66,12 @@ int SourceY(QRgb c) {
 
 // What one axis of the background shows at window coordinate d: an exact image coordinate, or
 // somewhere inside [lo, hi) where that band is stretched or squeezed.
-struct AxisExpect {
+struct TAxisExpect {
   int exact = -1;
   int lo = 0, hi = 0;
 };
-AxisExpect Expect(int d, int size, int imageSize, int centre, int centreSize, bool unscaled,
-                  bool rightAligned) {
+TAxisExpect Expect(int d, int size, int imageSize, int centre, int centreSize, bool unscaled,
+                   bool rightAligned) {
   if (unscaled)
     return {d + (rightAligned ? imageSize - size : 0), 0, 0};
   const int first = centre;
@@ -104,7 +100,7 @@ QString Hex(QRgb c) {
   return QString::number(c & 0xFFFFFF, 16);
 }
 
-QRect Rect(const SkinButton& b) {
+QRect Rect(const TSkinButton& b) {
   return QRect(b.left, b.top, b.width, b.height);
 }
 
@@ -125,7 +121,7 @@ void Collect(QtMsgType, const QMessageLogContext&, const QString& text) {
 
 }  // namespace
 
-class SkinFormTest : public QObject {
+class TestSkinForm : public QObject {
   Q_OBJECT
 
  private slots:
@@ -152,9 +148,9 @@ class SkinFormTest : public QObject {
     // Inside the two border lines.
     for (int y = 3; y < window.height() - 3; ++y) {
       int lastX = -1;
-      const AxisExpect ey = Expect(y, window.height(), ih, 150, 60, unscaled, false);
+      const TAxisExpect ey = Expect(y, window.height(), ih, 150, 60, unscaled, false);
       for (int x = 3; x < window.width() - 3; ++x) {
-        const AxisExpect ex = Expect(x, window.width(), iw, 255, 60, unscaled, true);
+        const TAxisExpect ex = Expect(x, window.width(), iw, 255, 60, unscaled, true);
         const QRgb c = img.pixel(x, y);
         const int sx = SourceX(c), sy = SourceY(c);
         const bool ok = (ex.exact >= 0 ? sx == ex.exact : sx >= ex.lo && sx < ex.hi) &&
@@ -211,7 +207,7 @@ class SkinFormTest : public QObject {
                              "module_history_png", "Module_Search_png", "Module_Tools_png"}) {
       const int i = form.AddModule(100, QStringLiteral("M"), QString::fromLatin1(name),
                                    QStringLiteral("Skin"));
-      const SkinButton& b = form.Buttons()[i];
+      const TSkinButton& b = form.Buttons()[i];
       QVERIFY2(b.iconPresent, name);
       QCOMPARE(b.icon.size(), QSize(48, 48));
       QVERIFY2(b.icon.hasAlphaChannel(), name);
@@ -318,14 +314,15 @@ class SkinFormTest : public QObject {
     form.AddModule(100, QStringLiteral("Home"), QString(), QString());
     form.resize(width, kH);
     form.BuildBackBuffer();
-    const int ids[] = {SKIN_BTN_CLOSE, SKIN_BTN_MAXIMIZE, SKIN_BTN_MINIMIZE, SKIN_BTN_MENU};
+    const ECaptionButton commands[] = {ECaptionButton::Close, ECaptionButton::Maximize,
+                                       ECaptionButton::Minimize, ECaptionButton::Menu};
     for (int k = 0; k < 4; ++k) {
-      const int i = form.FindSystemButton(ids[k]);
+      const int i = form.FindSystemButton(commands[k]);
       QCOMPARE(i >= 0, lefts[k] >= 0);
       if (i < 0)
         continue;
-      const SkinButton& b = form.Buttons()[i];
-      const int w = ids[k] == SKIN_BTN_CLOSE ? 39 : 30;
+      const TSkinButton& b = form.Buttons()[i];
+      const int w = commands[k] == ECaptionButton::Close ? 39 : 30;
       QCOMPARE(Rect(b), QRect(lefts[k], 2, w, 19));
       // Hit from the first to the last pixel, not beyond.
       QCOMPARE(form.HitTestButton(lefts[k], 2), i);
@@ -338,33 +335,33 @@ class SkinFormTest : public QObject {
     QCOMPARE(form.HitTestButton(7, 44), form.ButtonCount() - 1);
     QCOMPARE(form.HitTestButton(78, 119), form.ButtonCount() - 1);
     QCOMPARE(form.HitTestButton(79, 119), -1);
-    QCOMPARE(form.FindSystemButton(100), -1);  // modules are not system buttons
   }
 
   void captionButtonLooks_data() {
-    QTest::addColumn<int>("id");
+    QTest::addColumn<int>("command");  // an ECaptionButton
     QTest::addColumn<bool>("pressed");
     QTest::addColumn<bool>("hovered");
     QTest::addColumn<QRgb>("top");      // gradient colour at the top, with alpha
     QTest::addColumn<QPoint>("glyph");  // a pixel of the white glyph, from the button's corner
     const QPoint close(13, 4), bar(8, 11), menu(8, 4);
-    QTest::newRow("close idle") << SKIN_BTN_CLOSE << false << false << 0u << close;
+    QTest::newRow("close idle") << int(ECaptionButton::Close) << false << false << 0u << close;
     QTest::newRow("close hovered")
-        << SKIN_BTN_CLOSE << false << true << qRgba(255, 0, 0, 180) << close;
+        << int(ECaptionButton::Close) << false << true << qRgba(255, 0, 0, 180) << close;
     QTest::newRow("close pressed")
-        << SKIN_BTN_CLOSE << true << false << qRgba(128, 0, 0, 180) << close;
+        << int(ECaptionButton::Close) << true << false << qRgba(128, 0, 0, 180) << close;
     QTest::newRow("close pressed and hovered")
-        << SKIN_BTN_CLOSE << true << true << qRgba(128, 0, 0, 180) << close;
+        << int(ECaptionButton::Close) << true << true << qRgba(128, 0, 0, 180) << close;
     QTest::newRow("minimise hovered")
-        << SKIN_BTN_MINIMIZE << false << true << qRgba(255, 255, 255, 60) << bar;
+        << int(ECaptionButton::Minimize) << false << true << qRgba(255, 255, 255, 60) << bar;
     QTest::newRow("minimise pressed")
-        << SKIN_BTN_MINIMIZE << true << true << qRgba(0, 0, 0, 90) << bar;
-    QTest::newRow("menu idle") << SKIN_BTN_MENU << false << false << 0u << menu;
-    QTest::newRow("menu hovered") << SKIN_BTN_MENU << false << true << qRgba(255, 255, 255, 60)
-                                  << menu;
+        << int(ECaptionButton::Minimize) << true << true << qRgba(0, 0, 0, 90) << bar;
+    QTest::newRow("menu idle") << int(ECaptionButton::Menu) << false << false << 0u << menu;
+    QTest::newRow("menu hovered") << int(ECaptionButton::Menu) << false << true
+                                  << qRgba(255, 255, 255, 60) << menu;
   }
   void captionButtonLooks() {
-    QFETCH(int, id);
+    QFETCH(int, command);
+    const auto id = ECaptionButton(command);
     QFETCH(bool, pressed);
     QFETCH(bool, hovered);
     QFETCH(QRgb, top);
@@ -376,7 +373,7 @@ class SkinFormTest : public QObject {
       form.SetHotButton(i);
     if (pressed)
       form.SetPressedButton(i);
-    const SkinButton& b = form.Buttons()[i];
+    const TSkinButton& b = form.Buttons()[i];
     const QImage& img = form.CompositeSurface();
     const QRgb twice = Blend(Blend(kBase, top, qAlpha(top) / 255.0), top, qAlpha(top) / 255.0);
     const QRgb once = Blend(kBase, top, qAlpha(top) / 255.0);
@@ -390,7 +387,7 @@ class SkinFormTest : public QObject {
     // The separator at the right edge, light outside, dark inside; none on the close button.
     const QRgb edge = img.pixel(b.left + b.width - 1, b.top);
     const QRgb inside = img.pixel(b.left + b.width - 2, b.top);
-    if (id != SKIN_BTN_CLOSE) {
+    if (id != ECaptionButton::Close) {
       QVERIFY2(Near(edge, Blend(kBase, qRgb(255, 255, 255), 120 / 255.0), 5),
                qPrintable(Hex(edge)));
       QVERIFY2(Near(inside, Blend(kBase, qRgb(0, 0, 0), 90 / 255.0), 5), qPrintable(Hex(inside)));
@@ -447,16 +444,19 @@ class SkinFormTest : public QObject {
 
   // A change of look repaints that button's rectangle alone, on the surface and on screen.
   void redrawOnlyTheButton_data() {
-    QTest::addColumn<int>("id");
+    QTest::addColumn<int>("module");   // its id, or 0 for a caption button
+    QTest::addColumn<int>("command");  // the caption button's ECaptionButton
     QTest::addColumn<bool>("press");
-    QTest::newRow("module hovered") << 101 << false;
-    QTest::newRow("module pressed") << 101 << true;
-    QTest::newRow("selected module hovered: no change") << 100 << false;
-    QTest::newRow("close hovered") << SKIN_BTN_CLOSE << false;
-    QTest::newRow("minimise pressed") << SKIN_BTN_MINIMIZE << true;
+    const int none = int(ECaptionButton::None);
+    QTest::newRow("module hovered") << 101 << none << false;
+    QTest::newRow("module pressed") << 101 << none << true;
+    QTest::newRow("selected module hovered: no change") << 100 << none << false;
+    QTest::newRow("close hovered") << 0 << int(ECaptionButton::Close) << false;
+    QTest::newRow("minimise pressed") << 0 << int(ECaptionButton::Minimize) << true;
   }
   void redrawOnlyTheButton() {
-    QFETCH(int, id);
+    QFETCH(int, module);
+    QFETCH(int, command);
     QFETCH(bool, press);
     TTestSkin form;
     form.SetBackground(QStringLiteral("BkImage1_jpg"), QStringLiteral("Skin"), 255, 150, 60, 60);
@@ -468,16 +468,16 @@ class SkinFormTest : public QObject {
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QTRY_VERIFY(form.SurfacesBuilt());
-    int i = form.FindSystemButton(id);
-    for (int k = 0; k < form.ButtonCount() && i < 0; ++k)
-      if (form.Buttons()[k].id == id)
+    int i = form.FindSystemButton(ECaptionButton(command));
+    for (int k = form.SystemButtonCount(); k < form.ButtonCount() && module; ++k)
+      if (form.Buttons()[k].id == module)
         i = k;
     const QImage before = form.CompositeSurface().copy();
     form.painted.clear();
     press ? form.SetPressedButton(i) : form.SetHotButton(i);
     const QRect r = Rect(form.Buttons()[i]);
     const QRect changed = Changed(before, form.CompositeSurface());
-    QCOMPARE(changed.isEmpty(), id == 100);
+    QCOMPARE(changed.isEmpty(), module == 100);
     QVERIFY2(changed.isEmpty() || r.contains(changed), qPrintable(QStringLiteral("%1,%2 %3x%4")
                                                                       .arg(changed.x())
                                                                       .arg(changed.y())
@@ -493,21 +493,20 @@ class SkinFormTest : public QObject {
   void clickPipeline_data() {
     QTest::addColumn<QPoint>("press");
     QTest::addColumn<QPoint>("release");
-    QTest::addColumn<QList<int>>("ids");  // what reaches WmSkinModuleSelect
+    QTest::addColumn<QStringList>("chosen");  // what the frame reports
     const QPoint home(40, 80), update(120, 80), outside(400, 300), menu(770, 10);
-    QTest::newRow("click on a module") << home << home << QList<int>{100};
-    QTest::newRow("press on one, release on another") << home << update << QList<int>{101};
-    QTest::newRow("release outside every button") << update << outside << QList<int>{};
-    QTest::newRow("press outside: a move, no click") << outside << outside << QList<int>{};
-    QTest::newRow("release on the gap between modules") << home << QPoint(81, 80) << QList<int>{};
-    QTest::newRow("menu button") << menu << menu << QList<int>{SKIN_BTN_MENU};
-    QTest::newRow("press on a module, release on the menu")
-        << home << menu << QList<int>{SKIN_BTN_MENU};
+    QTest::newRow("click on a module") << home << home << QStringList{"100"};
+    QTest::newRow("press on one, release on another") << home << update << QStringList{"101"};
+    QTest::newRow("release outside every button") << update << outside << QStringList{};
+    QTest::newRow("press outside: a move, no click") << outside << outside << QStringList{};
+    QTest::newRow("release on the gap between modules") << home << QPoint(81, 80) << QStringList{};
+    QTest::newRow("menu button") << menu << menu << QStringList{"menu"};
+    QTest::newRow("press on a module, release on the menu") << home << menu << QStringList{"menu"};
   }
   void clickPipeline() {
     QFETCH(QPoint, press);
     QFETCH(QPoint, release);
-    QFETCH(QList<int>, ids);
+    QFETCH(QStringList, chosen);
     TTestSkin form;
     form.AddModule(100, QStringLiteral("Home"), QString(), QString());
     form.AddModule(101, QStringLiteral("Update"), QString(), QString());
@@ -518,19 +517,14 @@ class SkinFormTest : public QObject {
     form.painted.clear();
     QTest::mouseRelease(&form, Qt::LeftButton, {}, release);
     QCOMPARE(form.PressedIndex(), -1);
-    for (const SkinButton& b : form.Buttons())
+    for (const TSkinButton& b : form.Buttons())
       QVERIFY(!b.pressed);
     QTest::qWait(20);
     QCoreApplication::processEvents();
-    QList<int> got;
-    for (const auto& [id, index] : form.selects) {
-      got << id;
-      QCOMPARE(form.Buttons()[index].id, id);  // the index names the clicked button
-    }
-    QCOMPARE(got, ids);
+    QCOMPARE(form.chosen, chosen);
     // The pressed button's released look was on screen before the click did anything.
     const int pressedOn = form.HitTestButton(press.x(), press.y());
-    if (!ids.isEmpty())
+    if (!chosen.isEmpty())
       QVERIFY(form.paintedBeforeClick.contains(Rect(form.Buttons()[pressedOn])));
     QVERIFY(form.isVisible());  // neither the menu nor a module changes the window
   }
@@ -601,7 +595,7 @@ class SkinFormTest : public QObject {
     QTest::mouseRelease(label, Qt::LeftButton, {}, QPoint(40 - 27, 80 - 152));
     QTest::qWait(20);
     QCoreApplication::processEvents();
-    QVERIFY(form.selects.isEmpty());
+    QVERIFY(form.chosen.isEmpty());
   }
 
   void everyModuleIdArrives() {
@@ -612,11 +606,11 @@ class SkinFormTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     for (int k = 0; k < 6; ++k)
       QTest::mouseClick(&form, Qt::LeftButton, {}, QPoint(7 + k * 77 + 36, 80));
-    QTRY_COMPARE(form.selects.size(), 6);
+    QTRY_COMPARE(form.chosen.size(), 6);
     for (int k = 0; k < 6; ++k)
-      QCOMPARE(form.selects[k], (QPair<int, int>(100 + k, form.SystemButtonCount() + k)));
+      QCOMPARE(form.chosen[k], QString::number(100 + k));
     // The frame leaves the selection mark to the window.
-    for (const SkinButton& b : form.Buttons())
+    for (const TSkinButton& b : form.Buttons())
       QVERIFY(!b.selected);
   }
 
@@ -624,34 +618,34 @@ class SkinFormTest : public QObject {
     TTestSkin form(true);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    const int maximise = form.FindSystemButton(SKIN_BTN_MAXIMIZE);
+    const int maximise = form.FindSystemButton(ECaptionButton::Maximize);
     form.ClickButton(maximise);
     QTRY_VERIFY(form.isMaximized());
     QTRY_VERIFY(form.SurfacesBuilt());
     // The same button now restores.
     form.ClickButton(maximise);
     QTRY_VERIFY(!form.isMaximized());
-    form.ClickButton(form.FindSystemButton(SKIN_BTN_MINIMIZE));
+    form.ClickButton(form.FindSystemButton(ECaptionButton::Minimize));
     QTRY_VERIFY(form.isMinimized());
     form.showNormal();
-    form.ClickButton(form.FindSystemButton(SKIN_BTN_CLOSE));
+    form.ClickButton(form.FindSystemButton(ECaptionButton::Close));
     QTRY_COMPARE(form.closes, 1);
     QVERIFY(!form.isVisible());
-    QVERIFY(form.selects.isEmpty());
+    QVERIFY(form.chosen.isEmpty());
   }
 
   // The maximise glyph follows the state the surfaces were built in.
   void restoreGlyphWhileMaximised() {
     TTestSkin form(true);
     form.BuildBackBuffer();
-    const int i = form.FindSystemButton(SKIN_BTN_MAXIMIZE);
+    const int i = form.FindSystemButton(ECaptionButton::Maximize);
     const QImage normal = form.CompositeSurface().copy(Rect(form.Buttons()[i]));
     form.setWindowState(Qt::WindowMaximized);
     form.BuildBackBuffer();
     const QImage zoomed = form.CompositeSurface().copy(Rect(form.Buttons()[i]));
     QVERIFY(normal != zoomed);
     // The front window's top bar of the restore glyph: two white rows.
-    const SkinButton& b = form.Buttons()[i];
+    const TSkinButton& b = form.Buttons()[i];
     QCOMPARE(Hex(form.CompositeSurface().pixel(b.left + 9, b.top + 7)), Hex(qRgb(255, 255, 255)));
     QCOMPARE(Hex(form.CompositeSurface().pixel(b.left + 9, b.top + 8)), Hex(qRgb(255, 255, 255)));
   }
@@ -680,7 +674,7 @@ class SkinFormTest : public QObject {
     QTRY_COMPARE(form.HotIndex(), -1);
     QVERIFY(!form.Buttons()[update].hover);
     QTest::mouseMove(&form, QPoint(830, 10));
-    QTRY_COMPARE(form.HotIndex(), form.FindSystemButton(SKIN_BTN_CLOSE));
+    QTRY_COMPARE(form.HotIndex(), form.FindSystemButton(ECaptionButton::Close));
     QTest::mousePress(&form, Qt::LeftButton, {}, QPoint(830, 10));
     QEvent leave(QEvent::Leave);
     QApplication::sendEvent(&form, &leave);
@@ -717,14 +711,11 @@ class SkinFormTest : public QObject {
     form.SetHotButton(count);
     form.SetPressedButton(-2);
     form.ClickButton(count);
-    // Bare events of the frame's numbers, without parameters.
-    for (int type : {WM_SKIN_BUTTON_CLICK, WM_SKIN_MODULE_SELECT})
-      QCoreApplication::postEvent(&form, new QEvent(static_cast<QEvent::Type>(type)));
     QCoreApplication::processEvents();
     QCOMPARE(form.HotIndex(), -1);
     QCOMPARE(form.PressedIndex(), -1);
     QCOMPARE(form.CompositeSurface(), before);
-    QVERIFY(form.selects.isEmpty());
+    QVERIFY(form.chosen.isEmpty());
   }
 
   void sizeChangeRebuilds() {
@@ -737,9 +728,9 @@ class SkinFormTest : public QObject {
     QTRY_VERIFY(form.SurfacesBuilt());
     QCOMPARE(form.CompositeSurface().size(), QSize(700, 500));
     QCOMPARE(form.WindowMask().boundingRect(), QRect(0, 0, 700, 500));
-    QCOMPARE(form.Buttons()[form.FindSystemButton(SKIN_BTN_CLOSE)].left, 700 - 2 - 39);
+    QCOMPARE(form.Buttons()[form.FindSystemButton(ECaptionButton::Close)].left, 700 - 2 - 39);
   }
 };
 
-QTEST_MAIN(SkinFormTest)
+QTEST_MAIN(TestSkinForm)
 #include "tst_skin_form.moc"

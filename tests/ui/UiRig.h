@@ -16,6 +16,7 @@
 #include "sim/SimulatedHub.h"
 #include "support/SmallImage.h"
 #include "ui/MainForm.h"
+#include "update/BuildConfig.h"
 #include "update/EmbeddedFirmware.h"
 
 inline THubEmulatorOptions QuickHub(std::uint32_t version = 0x11140801) {
@@ -48,7 +49,8 @@ inline std::vector<std::uint8_t> Commands(const THubEmulator& hub, bool withGree
 inline const std::vector<THubEmulatorOptions> NO_HUBS;
 
 struct UiRig {
-  static constexpr std::uint32_t SMALL_VERSION = 0x11150906;
+  // What a hub runs once programmed with the small image: the version an update expects.
+  static constexpr std::uint32_t SMALL_VERSION = BUILTIN_APP_VERSION;
 
   // LED levels kept by one test's failed update stay out of the next test.
   QTemporaryDir state;

@@ -18,30 +18,46 @@
 #include "ui/Shape.h"
 #include "update/BuildConfig.h"
 #include "update/Texts.h"
+#include "update/Version.h"
 
 namespace {
 
 int SelectedModule(const TSkinForm& form) {
-  for (const SkinButton& b : form.Buttons()) {
-    if (b.kind == BUTTON_KIND_MODULE && b.selected)
+  for (const TSkinButton& b : form.Buttons()) {
+    if (b.kind == ESkinButtonKind::Module && b.selected)
       return b.id;
   }
   return 0;
 }
 
-// The frame button with this id (module id or caption button id).
-QWidget* FrameButton(const TSkinForm& form, int id) {
-  for (int i = 0; i < form.ButtonCount(); ++i) {
+// The module button with this id.
+QWidget* ModuleButton(const TSkinForm& form, int id) {
+  for (int i = form.SystemButtonCount(); i < form.ButtonCount(); ++i) {
     if (form.Buttons()[i].id == id)
       return form.ButtonWidget(i);
   }
   return nullptr;
 }
 
-// A control by object name, or a frame button by "#id".
+QWidget* CaptionButton(const TSkinForm& form, ECaptionButton command) {
+  return form.ButtonWidget(form.FindSystemButton(command));
+}
+
+// A control by object name, a module button by "#id", a caption button by "#menu",
+// "#minimize" or "#close".
 QWidget* Control(const TfrmMain& form, const QString& name) {
+  const struct {
+    const char* name;
+    ECaptionButton command;
+  } captions[] = {{"#menu", ECaptionButton::Menu},
+                  {"#minimize", ECaptionButton::Minimize},
+                  {"#close", ECaptionButton::Close}};
+  for (const auto& caption : captions) {
+    if (name == QLatin1String(caption.name))
+      return CaptionButton(form, caption.command);
+  }
   if (name.startsWith(QLatin1Char('#')))
-    return FrameButton(form, name.mid(1).toInt());
+    return ModuleButton(form, name.mid(1).toInt());
   return form.findChild<QWidget*>(name);
 }
 
@@ -66,7 +82,8 @@ class TestUiAccess : public QObject {
     // Home: the release notes, the caption buttons, the module bar, round again.
     QTest::newRow("Tab round the Home page")
         << QList<int>{0, tab, tab, tab, tab, tab, tab}
-        << QStringList{"mmo1", "#-5", "#-1", "#-4", "#100", "#101", "mmo1"} << "rztbshtHome";
+        << QStringList{"mmo1", "#menu", "#minimize", "#close", "#100", "#101", "mmo1"}
+        << "rztbshtHome";
     QTest::newRow("Shift+Tab back") << QList<int>{0, Qt::Key_Backtab, Qt::Key_Backtab}
                                     << QStringList{"mmo1", "#101", "#100"} << "rztbshtHome";
     QTest::newRow("arrows along the module bar")
@@ -80,7 +97,7 @@ class TestUiAccess : public QObject {
         << QStringList{"mmo1", "#101", "#101", "#100", "#100"} << "rztbshtHome";
     QTest::newRow("arrows along the caption buttons")
         << QList<int>{0, tab, Qt::Key_Right, Qt::Key_Right, Qt::Key_Right}
-        << QStringList{"mmo1", "#-5", "#-1", "#-4", "#-5"} << "rztbshtHome";
+        << QStringList{"mmo1", "#menu", "#minimize", "#close", "#menu"} << "rztbshtHome";
   }
   void keyboard() {
     QFETCH(QList<int>, keys);
@@ -93,13 +110,13 @@ class TestUiAccess : public QObject {
       if (keys[i])
         QTest::keyClick(QApplication::focusWidget(), Qt::Key(keys[i]),
                         keys[i] == Qt::Key_Backtab ? Qt::ShiftModifier : Qt::NoModifier);
-      // The click, then the module selection it posts.
-      QCoreApplication::sendPostedEvents();
+      // The click runs once the events waiting before it have run.
       QCoreApplication::sendPostedEvents();
       QCOMPARE(QApplication::focusWidget(), Control(form, focus[i]));
     }
     QCOMPARE(form.pgcMain->currentWidget()->objectName(), page);
-    QCOMPARE(SelectedModule(form), page == "rztbshtHome" ? 100 : 101);
+    QCOMPARE(SelectedModule(form),
+             page == "rztbshtHome" ? TfrmMain::MODULE_HOME : TfrmMain::MODULE_UPDATE);
   }
 
   // The frame button the keyboard focused is marked in the frame's drawing; otherwise every
@@ -110,16 +127,17 @@ class TestUiAccess : public QObject {
     Show(form);
     form.BuildBackBuffer();
     const QImage before = form.CompositeSurface().copy();
-    for (int id : {101, SKIN_BTN_CLOSE}) {
-      FrameButton(form, id)->setFocus(Qt::TabFocusReason);
-      QCOMPARE(form.Buttons()[form.FocusIndex()].id, id);
+    for (QWidget* button : {ModuleButton(form, TfrmMain::MODULE_UPDATE),
+                            CaptionButton(form, ECaptionButton::Close)}) {
+      button->setFocus(Qt::TabFocusReason);
+      QCOMPARE(form.ButtonWidget(form.FocusIndex()), button);
       QVERIFY(form.CompositeSurface() != before);
       form.mmo1->setFocus(Qt::TabFocusReason);
       QCOMPARE(form.FocusIndex(), -1);
       QCOMPARE(form.CompositeSurface(), before);
     }
     // The first control of a window that comes back without a focus: no mark.
-    FrameButton(form, SKIN_BTN_MENU)->setFocus(Qt::ActiveWindowFocusReason);
+    CaptionButton(form, ECaptionButton::Menu)->setFocus(Qt::ActiveWindowFocusReason);
     QCOMPARE(form.CompositeSurface(), before);
   }
 
@@ -130,9 +148,9 @@ class TestUiAccess : public QObject {
     QTest::addColumn<QString>("name");
     QTest::newRow("Home module") << "#100" << int(QAccessible::PageTab) << "Home";
     QTest::newRow("Update module") << "#101" << int(QAccessible::PageTab) << "Update";
-    QTest::newRow("menu button") << "#-5" << int(QAccessible::ButtonMenu) << "Menu";
-    QTest::newRow("minimize button") << "#-1" << int(QAccessible::Button) << "Minimize";
-    QTest::newRow("close button") << "#-4" << int(QAccessible::Button) << "Close";
+    QTest::newRow("menu button") << "#menu" << int(QAccessible::ButtonMenu) << "Menu";
+    QTest::newRow("minimize button") << "#minimize" << int(QAccessible::Button) << "Minimize";
+    QTest::newRow("close button") << "#close" << int(QAccessible::Button) << "Close";
     QTest::newRow("lamp") << "imgIndicator" << int(QAccessible::Graphic) << "No hub connected";
     QTest::newRow("update bar") << "pbProgram" << int(QAccessible::ProgressBar)
                                 << "Update progress";
@@ -171,7 +189,8 @@ class TestUiAccess : public QObject {
     QCOMPARE(QAccessible::queryAccessibleInterface(form.imgIndicator)->text(QAccessible::Name),
              QStringLiteral("Hub connected"));
     QVERIFY(QAccessible::queryAccessibleInterface(form.shp[4])->state().invisible);
-    QAccessibleInterface* update = QAccessible::queryAccessibleInterface(FrameButton(form, 101));
+    QAccessibleInterface* update =
+        QAccessible::queryAccessibleInterface(ModuleButton(form, TfrmMain::MODULE_UPDATE));
     QVERIFY(!update->state().selected && update->state().selectable);
     update->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     QTRY_COMPARE(form.pgcMain->currentWidget(), form.rztbshtUpdate);
@@ -234,16 +253,16 @@ class TestUiAccess : public QObject {
     UiRig rig(NO_HUBS);
     TfrmMain& form = *rig.form;
     Show(form);
-    form.ClickButton(form.FindSystemButton(SKIN_BTN_MENU));
+    form.ClickButton(form.FindSystemButton(ECaptionButton::Menu));
     QTRY_VERIFY(form.mnuCaption && form.mnuCaption->isVisible());
-    QCOMPARE(SelectedModule(form), 100);
+    QCOMPARE(SelectedModule(form), TfrmMain::MODULE_HOME);
     const QList<QAction*> actions = form.mnuCaption->actions();
     QCOMPARE(actions.size(), 2);
     actions[0]->trigger();
     auto* about = form.findChild<QMessageBox*>("dlgAbout");
     QVERIFY(about);
     QVERIFY(about->text().contains(QLatin1String(PROGRAM_VERSION)));
-    QVERIFY(about->text().contains(QStringLiteral("1.1.15.0906")));
+    QVERIFY(about->text().contains(FormatVersion(VersionText(BUILTIN_APP_VERSION))));
     actions[1]->trigger();
     auto* help = form.findChild<QTextBrowser*>();
     QVERIFY(help && help->toPlainText().contains(QStringLiteral("When an update goes wrong")));
@@ -260,8 +279,8 @@ class TestUiAccess : public QObject {
     rig.AddHub(QuickHub(), true);
     QVERIFY(QTest::qWaitFor([&] { return form.Session().AutoUpdatePending(); }, 3000));
     UiRig::Settle();
-    form.tmrAutoTimer();
-    form.tmrAutoTimer();
+    form.Session().AutoTimerTick();
+    form.Session().AutoTimerTick();
     QVERIFY(rig.Log().contains(Texts::UpdateCompleted));
     UiRig::Settle(200);  // the notification's reply
   }

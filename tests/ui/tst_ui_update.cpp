@@ -1,7 +1,6 @@
 // The window against emulated hubs: discovery, the version check, the update with every way it
 // can stop, and the automatic update.
 
-#include <QComboBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -228,7 +227,10 @@ class TestUiUpdate : public QObject {
   void closeDuringUpdate() {
     QFETCH(int, signalNumber);
     UiRig rig;
-    const TCloseOnSignal closeOnSignal(rig.form.get());
+    const auto closeOnSignal = TCloseOnSignal::Install(rig.form.get());
+    QVERIFY(closeOnSignal);
+    // One at a time: a second is refused, the first keeps working.
+    QVERIFY(!TCloseOnSignal::Install(rig.form.get()));
     rig.form->show();
     bool refused = false;
     QTimer poll;
@@ -365,19 +367,24 @@ class TestUiUpdate : public QObject {
       return o;
     };
     const QString boot = QStringLiteral("Bootloader :0.1.00.0300");
-    const QString current = QStringLiteral("Current App:1.1.15.0906");
-    QTest::newRow("older") << app(0x11150905)
-                           << QStringList{boot, QStringLiteral("App        :1.1.15.0905"), current,
-                                          Texts::UpdateAvailable}
-                           << QStringLiteral("APP版本：11150905");
-    QTest::newRow("same") << app(0x11150906)
-                          << QStringList{boot, QStringLiteral("App        :1.1.15.0906"), current,
-                                         Texts::NoUpdateAvailable}
-                          << QStringLiteral("APP版本：11150906");
-    QTest::newRow("newer") << app(0x11150907)
-                           << QStringList{boot, QStringLiteral("App        :1.1.15.0907"), current,
-                                          Texts::NoUpdateAvailable}
-                           << QStringLiteral("APP版本：11150907");
+    const QString current =
+        QStringLiteral("Current App:") + FormatVersion(VersionText(BUILTIN_APP_VERSION));
+    // The hub's application just below, at and just above the built-in one.
+    const struct {
+      const char* name;
+      std::uint32_t version;
+      QString verdict;
+    } rows[] = {{"older", BUILTIN_APP_VERSION - 1, Texts::UpdateAvailable},
+                {"same", BUILTIN_APP_VERSION, Texts::NoUpdateAvailable},
+                {"newer", BUILTIN_APP_VERSION + 1, Texts::NoUpdateAvailable}};
+    for (const auto& r : rows) {
+      QTest::newRow(r.name) << app(r.version)
+                            << QStringList{boot,
+                                           QStringLiteral("App        :") +
+                                               FormatVersion(VersionText(r.version)),
+                                           current, r.verdict}
+                            << QStringLiteral("APP版本：") + VersionText(r.version);
+    }
     THubEmulatorOptions blank = QuickHub();
     blank.mode = EHubMode::Bootloader;
     blank.applicationValid = false;
@@ -427,9 +434,7 @@ class TestUiUpdate : public QObject {
     QCOMPARE(Commands(first, true, true), Cmds{CMD_GET_VERSION});
     QVERIFY(first.Transcript().front().data.empty());
     QCOMPARE(rig.form->IndicatorIndex(), 0);
-    QCOMPARE(rig.form->cbbPort->count(), 1);
-    QCOMPARE(rig.form->cbbPort->itemText(0), QStringLiteral("Device0"));
-    QVERIFY(!rig.form->cbbPort->isVisibleTo(rig.form.get()));
+    QCOMPARE(rig.form->Session().Hubs().size(), std::size_t(1));
 
     // A device that is not a hub is never listed, opened for reading or written to.
     int otherWrites = 0;
@@ -445,9 +450,7 @@ class TestUiUpdate : public QObject {
     TSimulatedHub& second = rig.AddHub(o, true);
     QVERIFY(rig.WaitForHubs(2));
     UiRig::Settle();
-    QCOMPARE(rig.form->cbbPort->count(), 2);
-    QCOMPARE(rig.form->cbbPort->itemText(1), QStringLiteral("Device0"));
-    QCOMPARE(rig.form->cbbPort->currentIndex(), 0);
+    QCOMPARE(rig.form->Session().SelectedHub(), 0);
     QCOMPARE(Commands(first, true, true), (Cmds{CMD_GET_VERSION, CMD_GET_VERSION}));
     QVERIFY(second.Emulator().Transcript().empty());
     rig.form->btnConnect->click();
@@ -466,7 +469,6 @@ class TestUiUpdate : public QObject {
     first.Unplug();
     second.Emulator().Unplug();
     QVERIFY(rig.WaitForHubs(0));
-    QCOMPARE(rig.form->cbbPort->count(), 0);
     QCOMPARE(rig.form->IndicatorIndex(), 1);
     QVERIFY(!rig.form->Session().Link().CurrentDevice());
   }
@@ -506,7 +508,7 @@ class TestUiUpdate : public QObject {
     QVERIFY(QTest::qWaitFor([&] { return form.Session().AutoUpdatePending(); }, 3000));
     UiRig::Settle();
 
-    form.tmrAutoTimer();  // the first tick only counts
+    form.Session().AutoTimerTick();  // the first tick only counts
     QCOMPARE(Commands(hub.Emulator()), Cmds{});
     if (pauseBetweenTicks) {
       form.chkAutoPRG->setChecked(false);
@@ -528,7 +530,7 @@ class TestUiUpdate : public QObject {
       timerOff &= !form.tmrAuto->isActive();
     });
     probe.start();
-    form.tmrAutoTimer();
+    form.Session().AutoTimerTick();
     probe.stop();
 
     QVERIFY(sawRunning && boxOff && timerOff);
@@ -564,13 +566,13 @@ class TestUiUpdate : public QObject {
       second.Emulator().Plug();
     });
     plug.start(1);
-    form.tmrAutoTimer();
-    form.tmrAutoTimer();
+    form.Session().AutoTimerTick();
+    form.Session().AutoTimerTick();
     QCOMPARE(first.Emulator().ApplicationVersion(), UiRig::SMALL_VERSION);
     QCOMPARE(second.Emulator().Attachments(), 1);
     QVERIFY(form.Session().AutoUpdatePending());
-    form.tmrAutoTimer();
-    form.tmrAutoTimer();
+    form.Session().AutoTimerTick();
+    form.Session().AutoTimerTick();
     QCOMPARE(second.Emulator().ApplicationVersion(), UiRig::SMALL_VERSION);
     const Cmds sent = Commands(first.Emulator());
     QCOMPARE(std::count(sent.begin(), sent.end(), CMD_ENTER_BOOTLOADER), 1);

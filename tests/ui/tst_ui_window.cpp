@@ -1,5 +1,5 @@
 // The window itself: its start state, where every control sits and what it says, the module
-// messages and pages, the status strip and the lamp. Saves a picture of each page.
+// bar and pages, the status strip and the lamp. Saves a picture of each page.
 
 #include <QApplication>
 #include <QCheckBox>
@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QSlider>
@@ -17,7 +18,9 @@
 
 #include "UiRig.h"
 #include "ui/WindowLayout.h"
+#include "update/BuildConfig.h"
 #include "update/Texts.h"
+#include "update/Version.h"
 
 namespace {
 
@@ -33,16 +36,16 @@ QString TextOf(const QWidget* w) {
 
 // The id of the selected module button, 0 for none.
 int SelectedModule(const TSkinForm& form) {
-  for (const SkinButton& b : form.Buttons()) {
-    if (b.kind == BUTTON_KIND_MODULE && b.selected)
+  for (const TSkinButton& b : form.Buttons()) {
+    if (b.kind == ESkinButtonKind::Module && b.selected)
       return b.id;
   }
   return 0;
 }
 
-void PostModule(TfrmMain& form, int id) {
-  QCoreApplication::postEvent(&form, new TSkinMessage(WM_SKIN_MODULE_SELECT, id, 0));
-  QCoreApplication::sendPostedEvents(&form);
+// As the module bar reports a click on the module `id`.
+void ChooseModule(TfrmMain& form, int id) {
+  emit form.ModuleChosen(id);
 }
 
 }  // namespace
@@ -57,7 +60,7 @@ class TestUiWindow : public QObject {
     TfrmMain& form = *rig.form;
     QCOMPARE(form.size(), QSize(859, 587));
     QCOMPARE(form.pgcMain->currentWidget(), form.rztbshtHome);
-    QCOMPARE(SelectedModule(form), 100);
+    QCOMPARE(SelectedModule(form), TfrmMain::MODULE_HOME);
     QCOMPARE(form.Buttons().size(), std::size_t(5));  // three caption buttons, two modules
     QVERIFY(!form.pgcMain->tabBar()->isVisibleTo(&form));
     for (int i = 0; i < form.pgcMain->count(); ++i)
@@ -71,14 +74,17 @@ class TestUiWindow : public QObject {
     QVERIFY(!form.mmoUpdate->isEnabled());
     QVERIFY(form.mmoUplog->isReadOnly() && form.mmo1->isReadOnly());
     for (int c = 1; c <= 8; ++c) {
-      QCOMPARE(form.LedBar(c)->value(), 50);
-      QCOMPARE(form.LedBar(c)->maximum(), 100);
+      QCOMPARE(form.LedBar(c)->value(), TLedAdjuster::INITIAL_LEVEL);
+      QCOMPARE(form.LedBar(c)->maximum(), LED_LEVEL_MAX);
       QCOMPARE(form.LedBar(c)->property("tag").toInt(), c);
     }
     QCOMPARE(form.RzLabel1->text().split(QLatin1Char('\n')), TfrmMain::HelpLines());
     QCOMPARE(TfrmMain::HelpLines().size(), 14);
     QCOMPARE(form.mmo1->toPlainText().split(QLatin1Char('\n')), TfrmMain::ReleaseNotes());
-    QCOMPARE(TfrmMain::ReleaseNotes().at(1), QString(61, QLatin1Char('-')));
+    // The release notes and the version label name the firmware the build carries.
+    const QString builtIn = FormatVersion(VersionText(BUILTIN_APP_VERSION));
+    QVERIFY(form.mmo1->toPlainText().contains(builtIn));
+    QCOMPARE(form.lbl10->text(), QStringLiteral("Version: ") + builtIn);
     QVERIFY(QFontInfo(form.mmoUpdate->font()).fixedPitch());
     QVERIFY(form.lbl23->font().bold() && form.lblMsg->font().bold());
     QCOMPARE(form.lbl1->font().pixelSize(), 13);
@@ -198,12 +204,12 @@ class TestUiWindow : public QObject {
                  qPrintable(name + ": " + line + " clipped"));
       }
     }
-    // As the window has always been: the box of 电池3's label reaches a few pixels into the
-    // 读取 button below it; the text stays clear.
+    // The box of 电池3's label reaches a few pixels into the 读取 button below it; the text
+    // stays clear.
     overlaps.removeAll(QStringLiteral("lbl14 overlaps btnRead"));
     overlaps.removeAll(QStringLiteral("btnRead overlaps lbl14"));
     QCOMPARE(overlaps, QStringList());
-    for (const SkinButton& b : form.Buttons()) {
+    for (const TSkinButton& b : form.Buttons()) {
       for (const QWidget* w : form.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
         if (w->isWindow() || w->objectName().isEmpty())
           continue;
@@ -217,49 +223,41 @@ class TestUiWindow : public QObject {
     QVERIFY(form.RzPanel3->geometry().bottom() < form.pnl1->y());
   }
 
-  // The system's own texts on the controls.
+  // Every text of the window is there in both languages, and an English reader meets no
+  // Chinese: a text added without its translation would show Chinese to everyone.
   void texts_data() {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("text");
-    const char* rows[][2] = {
-        {"lbl23", "自动升级："},
-        {"lbl10", "Version: 1.1.15.0906"},
-        {"lbl1", "Halvek Charging Hub"},
-        {"btnConnect", "Check Version"},
-        {"btnUpdate", "Update"},
-        {"grpFirmware", "Version:"},
-        {"chkAutoPRG", "Automatically update when new hub is plugged in"},
-        {"lbl2", "Log"},
-        {"rzgrpbx1", "运行数据"},
-        {"lbl3", "电压"},
-        {"lbl8", "MV"},
-        {"lbl4", "电流"},
-        {"lbl9", "MA"},
-        {"lbl5", "通道"},
-        {"lbl6", "状态"},
-        {"lbl7", "在位状态"},
-        {"lbl12", "电池1"},
-        {"lbl15", "电池4"},
-        {"btnRead", "读取"},
-        {"chkRefresh", "自动刷新"},
-        {"rzgrpbx2", "LED颜色调节"},
-        {"lblLed1", "LED1红"},
-        {"lblLed4", "LED4红"},
-        {"lblLed5", "LED1绿"},
-        {"lblLed8", "LED4绿"},
-        {"btnStartAdj", "读取﹠开始"},
-        {"btnEndAdj", "写入﹠结束"},
-    };
-    for (const auto& r : rows)
-      QTest::newRow(r[0]) << QString::fromLatin1(r[0]) << QString::fromUtf8(r[1]);
+    QTest::addColumn<QString>("locale");
+    QTest::newRow("Chinese") << "zh_CN";
+    QTest::newRow("English") << "en_US";
   }
   void texts() {
-    QFETCH(QString, name);
-    QFETCH(QString, text);
-    UiRig rig(NO_HUBS);
-    const auto* w = rig.form->findChild<QWidget*>(name);
-    QVERIFY2(w, qPrintable(name));
-    QCOMPARE(TextOf(w), text);
+    QFETCH(QString, locale);
+    TfrmMain::InstallTranslation(QLocale(locale));
+    const auto chinese = qScopeGuard([] { TfrmMain::InstallTranslation(QLocale::Chinese); });
+    UiRig rig(NO_HUBS, /*fullImage=*/false, /*service=*/true);
+    const QRegularExpression han(QStringLiteral("\\p{Han}"));
+    int texts = 0;
+    for (const QWidget* w : rig.form->findChildren<QWidget*>()) {
+      const QString text = TextOf(w);
+      if (text.isEmpty())
+        continue;
+      ++texts;
+      if (locale.startsWith(QLatin1String("en")))
+        QVERIFY2(!text.contains(han), qPrintable(w->objectName() + ": " + text));
+    }
+    for (const TSkinButton& b : rig.form->Buttons()) {
+      if (b.kind == ESkinButtonKind::Module)
+        QVERIFY(!b.caption.isEmpty() && !b.caption.contains(han));
+    }
+    // Every labelled control of the layout has its text, whatever the language.
+    for (const TControlPlace& place : WINDOW_LAYOUT) {
+      const QWidget* w = rig.form->findChild<QWidget*>(QString::fromLatin1(place.name));
+      const bool labelled = qobject_cast<const QLabel*>(w) || qobject_cast<const QGroupBox*>(w) ||
+                            qobject_cast<const QAbstractButton*>(w);
+      if (labelled && w->objectName() != "imgIndicator" && w->objectName() != "lblMsg")
+        QVERIFY2(!TextOf(w).isEmpty(), place.name);
+    }
+    QVERIFY(texts > 20);
   }
 
   void keyboardOrder() {
@@ -276,31 +274,23 @@ class TestUiWindow : public QObject {
     }
   }
 
-  void moduleMessages_data() {
+  // A module chosen in the bar: its button marked, its page shown.
+  void modules_data() {
     QTest::addColumn<int>("id");
-    QTest::addColumn<int>("selected");
     QTest::addColumn<QString>("page");
-    // Each row starts on the Update page with module 101 selected.
-    QTest::newRow("100") << 100 << 100 << "rztbshtHome";
-    QTest::newRow("101") << 101 << 101 << "rztbshtUpdate";
-    QTest::newRow("102") << 102 << 0 << "rztbshtUpdate";
-    QTest::newRow("103") << 103 << 0 << "rztbshtTool";
-    QTest::newRow("104") << 104 << 0 << "rztbshtUpdate";
-    QTest::newRow("105") << 105 << 0 << "rztbshtUpdate";
-    QTest::newRow("99") << 99 << 101 << "rztbshtUpdate";
-    QTest::newRow("106") << 106 << 101 << "rztbshtUpdate";
-    QTest::newRow("menu button") << SKIN_BTN_MENU << 101 << "rztbshtUpdate";
+    QTest::newRow("Home") << TfrmMain::MODULE_HOME << "rztbshtHome";
+    QTest::newRow("Update") << TfrmMain::MODULE_UPDATE << "rztbshtUpdate";
+    QTest::newRow("Tool") << TfrmMain::MODULE_TOOL << "rztbshtTool";
   }
-  void moduleMessages() {
+  void modules() {
     QFETCH(int, id);
-    QFETCH(int, selected);
     QFETCH(QString, page);
-    UiRig rig(NO_HUBS);
+    UiRig rig(NO_HUBS, false, true);
     TfrmMain& form = *rig.form;
-    PostModule(form, 101);
+    ChooseModule(form, TfrmMain::MODULE_UPDATE);
     QCOMPARE(form.pgcMain->currentWidget(), form.rztbshtUpdate);
-    PostModule(form, id);
-    QCOMPARE(SelectedModule(form), selected);
+    ChooseModule(form, id);
+    QCOMPARE(SelectedModule(form), id);
     QCOMPARE(form.pgcMain->currentWidget()->objectName(), page);
   }
 
@@ -333,7 +323,7 @@ class TestUiWindow : public QObject {
     TfrmMain& form = *rig.form;
     form.show();
     QVERIFY(QTest::qWaitForWindowActive(&form));
-    PostModule(form, 101);
+    ChooseModule(form, TfrmMain::MODULE_UPDATE);
     auto* target = form.findChild<QWidget*>(focus);
     QVERIFY(target);
     target->setFocus(Qt::OtherFocusReason);
@@ -341,7 +331,7 @@ class TestUiWindow : public QObject {
     for (int i = 0; i < 3; ++i) {
       QTest::keyClick(form.windowHandle(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
       QCOMPARE(form.pgcMain->currentWidget(), form.rztbshtUpdate);
-      QCOMPARE(SelectedModule(form), 101);
+      QCOMPARE(SelectedModule(form), TfrmMain::MODULE_UPDATE);
     }
   }
 
@@ -351,27 +341,27 @@ class TestUiWindow : public QObject {
     {
       UiRig rig(NO_HUBS);
       QCOMPARE(rig.form->ButtonCount(), 5);
-      for (const SkinButton& b : rig.form->Buttons())
+      for (const TSkinButton& b : rig.form->Buttons())
         QVERIFY(b.id != TfrmMain::MODULE_TOOL);
     }
     UiRig rig(NO_HUBS, false, true);
     TfrmMain& form = *rig.form;
     QCOMPARE(form.ButtonCount(), 6);
-    const SkinButton& tool = form.Buttons().back();
-    QCOMPARE(tool.kind, BUTTON_KIND_MODULE);
-    QCOMPARE(tool.id, 103);
+    const TSkinButton& tool = form.Buttons().back();
+    QCOMPARE(tool.kind, ESkinButtonKind::Module);
+    QCOMPARE(tool.id, TfrmMain::MODULE_TOOL);
     QCOMPARE(tool.caption, QStringLiteral("Tool"));
     QCOMPARE(QRect(tool.left, tool.top, tool.width, tool.height), QRect(7 + 2 * 77, 44, 72, 76));
     QVERIFY(tool.iconPresent);
     QCOMPARE(tool.icon.size(), QSize(48, 48));
     QVERIFY(tool.icon != form.Buttons()[3].icon && tool.icon != form.Buttons()[4].icon);
-    QCOMPARE(SelectedModule(form), 100);
+    QCOMPARE(SelectedModule(form), TfrmMain::MODULE_HOME);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     form.chkAutoPRG->setChecked(true);
     QTest::mouseClick(&form, Qt::LeftButton, {}, QPoint(tool.left + 36, tool.top + 36));
     QTRY_COMPARE(form.pgcMain->currentWidget(), form.rztbshtTool);
-    QCOMPARE(SelectedModule(form), 103);
+    QCOMPARE(SelectedModule(form), TfrmMain::MODULE_TOOL);
     QVERIFY(form.pnl2->isVisible());  // the Tool page's show handler ran
     QTest::mouseClick(&form, Qt::LeftButton, {}, QPoint(7 + 36, 80));
     QTRY_COMPARE(form.pgcMain->currentWidget(), form.rztbshtHome);
@@ -479,23 +469,23 @@ class TestUiWindow : public QObject {
     form.ShowStatus(QStringLiteral("dropped"));
     QCOMPARE(form.lblMsg->text(), QString());
 
-    PostModule(form, 103);  // the Tool page, box unticked
+    ChooseModule(form, TfrmMain::MODULE_TOOL);  // the Tool page, box unticked
     QVERIFY(form.pnl2->isHidden());
     form.chkAutoPRG->setChecked(true);  // takes effect the next time the page shows
     QVERIFY(form.pnl2->isHidden());
-    PostModule(form, 100);
-    PostModule(form, 103);
+    ChooseModule(form, TfrmMain::MODULE_HOME);
+    ChooseModule(form, TfrmMain::MODULE_TOOL);
     QVERIFY(!form.pnl2->isHidden());
     form.ShowStatus(Texts::StatusProgramming);
     QCOMPARE(form.lblMsg->text(), Texts::StatusProgramming);
     form.chkAutoPRG->setChecked(false);
     QVERIFY(!form.pnl2->isHidden());
 
-    PostModule(form, 101);  // leaving the Tool page hides the strip
+    ChooseModule(form, TfrmMain::MODULE_UPDATE);  // leaving the Tool page hides the strip
     QVERIFY(form.pnl2->isHidden());
     form.ShowStatus(QStringLiteral("lost"));
     form.chkAutoPRG->setChecked(true);
-    PostModule(form, 103);
+    ChooseModule(form, TfrmMain::MODULE_TOOL);
     QVERIFY(!form.pnl2->isHidden());
     QCOMPARE(form.lblMsg->text(), Texts::StatusProgramming);
   }
@@ -529,9 +519,11 @@ class TestUiWindow : public QObject {
     const struct {
       int module;
       const char* file;
-    } shots[] = {{100, "home.png"}, {101, "update.png"}, {103, "tool.png"}};
+    } shots[] = {{TfrmMain::MODULE_HOME, "home.png"},
+                 {TfrmMain::MODULE_UPDATE, "update.png"},
+                 {TfrmMain::MODULE_TOOL, "tool.png"}};
     for (const auto& shot : shots) {
-      PostModule(form, shot.module);
+      ChooseModule(form, shot.module);
       QTest::qWait(20);
       QVERIFY(form.grab().save(dir + QLatin1Char('/') + QLatin1String(shot.file)));
     }

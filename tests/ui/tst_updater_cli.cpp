@@ -7,10 +7,12 @@
 #include <QTest>
 
 #include "../../apps/updater/Usage.h"
+#include "update/BuildConfig.h"
+#include "update/Version.h"
 
 namespace {
 
-struct Run {
+struct TRun {
   int exitCode = -1;
   QProcess::ExitStatus status = QProcess::CrashExit;
   QString out;
@@ -19,7 +21,7 @@ struct Run {
 
 // `env`: variables set for the program, "-NAME" removes one. The display variables are all
 // removed first.
-Run Start(const QStringList& args, const QStringList& env) {
+TRun Start(const QStringList& args, const QStringList& env) {
   QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
     e.remove(QString::fromLatin1(name));
@@ -30,7 +32,7 @@ Run Start(const QStringList& args, const QStringList& env) {
   QProcess p;
   p.setProcessEnvironment(e);
   p.start(QStringLiteral(HALVEK_UPDATER_PATH), args);
-  Run r;
+  TRun r;
   if (!p.waitForFinished(20000))
     return r;
   r.exitCode = p.exitCode();
@@ -68,8 +70,9 @@ class TestUpdaterCli : public QObject {
     QTest::addColumn<QString>("out");  // the whole standard output
     QTest::addColumn<QString>("err");  // the start of the only line on standard error
     const QString usage = QString::fromUtf8(UPDATER_USAGE);
-    const QString version = QStringLiteral("halvek-updater " HALVEK_PROGRAM_VERSION
-                                           "\nbuilt-in hub firmware 1.1.15.0906\n");
+    const QString version =
+        QStringLiteral("halvek-updater %1\nbuilt-in hub firmware %2\n")
+            .arg(QLatin1String(PROGRAM_VERSION), FormatVersion(VersionText(BUILTIN_APP_VERSION)));
     const QString noWindow = QStringLiteral("halvek-updater: cannot open its window: ");
     const QString display = UnusedDisplay();
     QTest::newRow("--help") << QStringList{"--help"} << QStringList{} << 0 << usage << QString();
@@ -104,7 +107,7 @@ class TestUpdaterCli : public QObject {
     QFETCH(int, exitCode);
     QFETCH(QString, out);
     QFETCH(QString, err);
-    const Run r = Start(args, env);
+    const TRun r = Start(args, env);
     QCOMPARE(r.status, QProcess::NormalExit);  // never Qt's abort
     QCOMPARE(r.exitCode, exitCode);
     QCOMPARE(r.out, out);

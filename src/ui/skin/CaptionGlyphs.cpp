@@ -6,7 +6,7 @@
 
 #include "ui/skin/SkinForm.h"
 
-void DrawCaptionGlyph(QPainter& p, int glyph, const QRect& button) {
+void DrawCaptionGlyph(QPainter& p, ECaptionButton glyph, const QRect& button) {
   const qreal gx = button.left() + (button.width() - 11) / 2.0 - 1;
   const qreal gy = button.top() + (button.height() - 9) / 2.0 - 1;
   const int X = static_cast<int>(gx);
@@ -15,10 +15,10 @@ void DrawCaptionGlyph(QPainter& p, int glyph, const QRect& button) {
   path.setFillRule(Qt::WindingFill);
   auto add = [&path](qreal x, qreal y, qreal w, qreal h) { path.addRect(x, y, w, h); };
   switch (glyph) {
-    case SKIN_BTN_MINIMIZE:
+    case ECaptionButton::Minimize:
       add(X, Y + 7, 11, 2);
       break;
-    case SKIN_BTN_MAXIMIZE: {
+    case ECaptionButton::Maximize: {
       const int Y1 = static_cast<int>(gy + 1);
       add(X, Y1, 11, 2);
       add(X, Y1 + 7, 11, 1);
@@ -26,7 +26,7 @@ void DrawCaptionGlyph(QPainter& p, int glyph, const QRect& button) {
       add(X + 10, Y1, 1, 8);
       break;
     }
-    case SKIN_BTN_RESTORE: {
+    case ECaptionButton::Restore: {
       const qreal x0 = gx - 1;
       const qreal y0 = gy + 1;
       add(x0 + 2, y0, 10, 1);  // the window behind
@@ -39,13 +39,13 @@ void DrawCaptionGlyph(QPainter& p, int glyph, const QRect& button) {
       add(x0, y0 + 7, 10, 1);
       break;
     }
-    case SKIN_BTN_CLOSE:
+    case ECaptionButton::Close:
       for (int i = 0; i <= 8; ++i) {
         add(X + i, Y + i, 3, 1);
         add(X + 8 - i, Y + i, 3, 1);
       }
       break;
-    case SKIN_BTN_MENU:
+    case ECaptionButton::Menu:
       add(X, Y, 11, 2);
       add(X, Y + 8, 11, 1);
       add(X, Y, 1, 9);
@@ -54,7 +54,7 @@ void DrawCaptionGlyph(QPainter& p, int glyph, const QRect& button) {
       add(X + 4, Y + 5, 3, 1);
       add(X + 3, Y + 4, 5, 1);
       break;
-    default:
+    case ECaptionButton::None:
       break;
   }
   if (!path.isEmpty()) {

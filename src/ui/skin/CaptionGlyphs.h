@@ -4,7 +4,7 @@
 #include <QRect>
 
 class QPainter;
+enum class ECaptionButton;
 
-// Draws the glyph of SKIN_BTN_MINIMIZE, _MAXIMIZE, _RESTORE, _CLOSE or _MENU centred in
-// `button`; any other id draws nothing.
-void DrawCaptionGlyph(QPainter& p, int glyph, const QRect& button);
+// Draws the glyph of a caption button centred in `button`; None draws nothing.
+void DrawCaptionGlyph(QPainter& p, ECaptionButton glyph, const QRect& button);

@@ -16,7 +16,7 @@ TSkinForm* TSkinButtonWidget::Form() const {
 
 TSkinButtonWidget* TSkinButtonWidget::Neighbour(int step) const {
   const TSkinForm* form = Form();
-  const int kind = form->Buttons()[index_].kind;
+  const ESkinButtonKind kind = form->Buttons()[index_].kind;
   const int count = form->ButtonCount();
   for (int i = (index_ + step + count) % count; i != index_; i = (i + step + count) % count) {
     if (form->Buttons()[i].kind == kind)
@@ -78,21 +78,21 @@ TSkinButtonWidget* TSkinButtonAccessible::Button() const {
 }
 
 QAccessible::Role TSkinButtonAccessible::role() const {
-  const SkinButton& b = Button()->Form()->Buttons()[Button()->Index()];
-  if (b.kind == BUTTON_KIND_MODULE)
+  const TSkinButton& b = Button()->Form()->Buttons()[Button()->Index()];
+  if (b.kind == ESkinButtonKind::Module)
     return QAccessible::PageTab;
-  return b.id == SKIN_BTN_MENU ? QAccessible::ButtonMenu : QAccessible::Button;
+  return b.command == ECaptionButton::Menu ? QAccessible::ButtonMenu : QAccessible::Button;
 }
 
 QAccessible::State TSkinButtonAccessible::state() const {
   QAccessible::State s = QAccessibleWidget::state();
-  const SkinButton& b = Button()->Form()->Buttons()[Button()->Index()];
+  const TSkinButton& b = Button()->Form()->Buttons()[Button()->Index()];
   s.pressed = b.pressed;
   s.hotTracked = b.hover;
-  if (b.kind == BUTTON_KIND_MODULE) {
+  if (b.kind == ESkinButtonKind::Module) {
     s.selectable = true;
     s.selected = b.selected;
-  } else if (b.id == SKIN_BTN_MENU) {
+  } else if (b.command == ECaptionButton::Menu) {
     s.hasPopup = true;
   }
   return s;

@@ -48,7 +48,7 @@ QPoint PixelOf(const QMouseEvent* event) {
                 static_cast<int>(std::floor(event->position().y())));
 }
 
-QRect ButtonRect(const SkinButton& b) {
+QRect ButtonRect(const TSkinButton& b) {
   return QRect(b.left, b.top, b.width, b.height);
 }
 
@@ -62,12 +62,12 @@ QFont FrameFont() {
 }
 
 // One axis of the nine slices: destination and source spans of the three bands.
-struct SliceAxis {
+struct TSliceAxis {
   int dest[4];  // band edges in the window
   int src[4];   // band edges in the image
 };
 
-SliceAxis MakeAxis(int destSize, int imageSize, int centre, int centreSize) {
+TSliceAxis MakeAxis(int destSize, int imageSize, int centre, int centreSize) {
   int first = centre;
   int last = imageSize - (centre + centreSize);
   // A window narrower than the two fixed bands together: both shrink in proportion and the
@@ -77,8 +77,8 @@ SliceAxis MakeAxis(int destSize, int imageSize, int centre, int centreSize) {
     first = static_cast<int>(static_cast<long long>(destSize) * first / total);
     last = destSize - first;
   }
-  return SliceAxis{{0, first, destSize - last, destSize},
-                   {0, centre, centre + centreSize, imageSize}};
+  return TSliceAxis{{0, first, destSize - last, destSize},
+                    {0, centre, centre + centreSize, imageSize}};
 }
 
 }  // namespace
@@ -96,11 +96,21 @@ TSkinForm::TSkinForm(QWidget* parent, bool maximizeButton)
   Q_UNUSED(accessibleButtons);
   setMouseTracking(true);
   // Provisional places; the layout puts them at the right edge before they are drawn.
-  AddButton(BUTTON_KIND_SYSTEM, 300, 5, 30, 19, SKIN_BTN_MENU);
-  AddButton(BUTTON_KIND_SYSTEM, 300, 5, 30, 19, SKIN_BTN_MINIMIZE);
+  auto caption = [this](ECaptionButton command, int left, int width) {
+    TSkinButton b;
+    b.kind = ESkinButtonKind::System;
+    b.command = command;
+    b.left = left;
+    b.top = 5;
+    b.width = width;
+    b.height = 19;
+    AddButton(b);
+  };
+  caption(ECaptionButton::Menu, 300, 30);
+  caption(ECaptionButton::Minimize, 300, 30);
   if (maximizeButton)
-    AddButton(BUTTON_KIND_SYSTEM, 300, 5, 30, 19, SKIN_BTN_MAXIMIZE);
-  AddButton(BUTTON_KIND_SYSTEM, 400, 5, 39, 19, SKIN_BTN_CLOSE);
+    caption(ECaptionButton::Maximize, 300, 30);
+  caption(ECaptionButton::Close, 400, 39);
   systemButtonCount_ = ButtonCount();
 }
 
@@ -267,8 +277,8 @@ void TSkinForm::DrawNineSlice(QPainter& p, const QRect& dest, const QImage& imag
   if (c.isEmpty())
     return;
   const qreal s = image.devicePixelRatio();
-  const SliceAxis x = MakeAxis(dest.width(), background_.width(), c.left(), c.width());
-  const SliceAxis y = MakeAxis(dest.height(), background_.height(), c.top(), c.height());
+  const TSliceAxis x = MakeAxis(dest.width(), background_.width(), c.left(), c.width());
+  const TSliceAxis y = MakeAxis(dest.height(), background_.height(), c.top(), c.height());
   for (int row = 0; row < 3; ++row) {
     for (int col = 0; col < 3; ++col) {
       const QRect to(dest.left() + x.dest[col], dest.top() + y.dest[row],
@@ -285,8 +295,9 @@ void TSkinForm::DrawNineSlice(QPainter& p, const QRect& dest, const QImage& imag
 
 void TSkinForm::LayoutSystemButtons(bool standInsOnly) {
   int right = width() - 2;
-  for (int id : {SKIN_BTN_CLOSE, SKIN_BTN_MAXIMIZE, SKIN_BTN_MINIMIZE, SKIN_BTN_MENU}) {
-    const int i = FindSystemButton(id);
+  for (ECaptionButton command : {ECaptionButton::Close, ECaptionButton::Maximize,
+                                 ECaptionButton::Minimize, ECaptionButton::Menu}) {
+    const int i = FindSystemButton(command);
     if (i < 0)
       continue;
     right -= buttons_[i].width;
@@ -304,10 +315,10 @@ void TSkinForm::ComposeButtons() {
   p.setCompositionMode(QPainter::CompositionMode_SourceOver);
   p.setRenderHint(QPainter::SmoothPixmapTransform);
   LayoutSystemButtons();
-  for (const SkinButton& b : buttons_) {
+  for (const TSkinButton& b : buttons_) {
     p.save();
     p.setClipRect(ButtonRect(b));
-    if (b.kind == BUTTON_KIND_SYSTEM)
+    if (b.kind == ESkinButtonKind::System)
       DrawSystemButton(p, b);
     else
       DrawModuleButton(p, b);
@@ -363,26 +374,23 @@ void TSkinForm::changeEvent(QEvent* event) {
 
 // --- the button list ---
 
-int TSkinForm::AddButton(int kind, int left, int top, int width, int height, int id) {
-  SkinButton button;
-  button.kind = kind;
-  button.id = id;
+int TSkinForm::AddButton(const TSkinButton& button) {
   buttons_.push_back(button);
   const int index = ButtonCount() - 1;
   auto* widget = new TSkinButtonWidget(this, index);
   buttonWidgets_.push_back(widget);
   const struct {
-    int id;
+    ECaptionButton command;
     const char* name;
-  } names[] = {{SKIN_BTN_MENU, QT_TR_NOOP("Menu")},
-               {SKIN_BTN_MINIMIZE, QT_TR_NOOP("Minimize")},
-               {SKIN_BTN_MAXIMIZE, QT_TR_NOOP("Maximize")},
-               {SKIN_BTN_CLOSE, QT_TR_NOOP("Close")}};
+  } names[] = {{ECaptionButton::Menu, QT_TR_NOOP("Menu")},
+               {ECaptionButton::Minimize, QT_TR_NOOP("Minimize")},
+               {ECaptionButton::Maximize, QT_TR_NOOP("Maximize")},
+               {ECaptionButton::Close, QT_TR_NOOP("Close")}};
   for (const auto& name : names) {
-    if (kind == BUTTON_KIND_SYSTEM && id == name.id)
+    if (button.command == name.command)
       widget->setAccessibleName(tr(name.name));
   }
-  SetBounds(index, left, top, width, height);
+  SetBounds(index, button.left, button.top, button.width, button.height);
   ButtonsChanged();
   return index;
 }
@@ -390,7 +398,7 @@ int TSkinForm::AddButton(int kind, int left, int top, int width, int height, int
 void TSkinForm::SetBounds(int index, int left, int top, int width, int height) {
   if (!ValidIndex(index))
     return;
-  SkinButton& b = buttons_[index];
+  TSkinButton& b = buttons_[index];
   b.left = left;
   b.top = top;
   if (width >= 0)
@@ -399,7 +407,7 @@ void TSkinForm::SetBounds(int index, int left, int top, int width, int height) {
     b.height = height;
   b.hit = QRect(b.left, b.top, b.width, b.height);
   // A caption button's stand-in follows the layout at each size instead (LayoutSystemButtons).
-  if (b.kind != BUTTON_KIND_SYSTEM)
+  if (b.kind != ESkinButtonKind::System)
     buttonWidgets_[index]->setGeometry(b.hit);
 }
 
@@ -421,7 +429,7 @@ void TSkinForm::SetButtonCaption(int index, const QString& text) {
 void TSkinForm::LoadButtonImage(int index, const QString& name, const QString& type) {
   if (!ValidIndex(index))
     return;
-  SkinButton& b = buttons_[index];
+  TSkinButton& b = buttons_[index];
   b.icon = LoadImageResource(name, type);
   b.icon2x = LoadLargeImageResource(name, type, b.icon);
   b.iconPresent = !b.icon.isNull();
@@ -429,8 +437,13 @@ void TSkinForm::LoadButtonImage(int index, const QString& name, const QString& t
 }
 
 int TSkinForm::AddModule(int id, const QString& caption, const QString& name, const QString& type) {
-  const int index =
-      AddButton(BUTTON_KIND_MODULE, nextModuleLeft_, MODULE_TOP, MODULE_WIDTH, MODULE_HEIGHT, id);
+  TSkinButton module;
+  module.id = id;
+  module.left = nextModuleLeft_;
+  module.top = MODULE_TOP;
+  module.width = MODULE_WIDTH;
+  module.height = MODULE_HEIGHT;
+  const int index = AddButton(module);
   nextModuleLeft_ += buttons_[index].width + MODULE_GAP;
   SetButtonCaption(index, caption);
   LoadButtonImage(index, name, type);
@@ -439,8 +452,8 @@ int TSkinForm::AddModule(int id, const QString& caption, const QString& name, co
 
 void TSkinForm::SelectModule(int id) {
   for (int i = 0; i < ButtonCount(); ++i) {
-    SkinButton& b = buttons_[i];
-    if (b.kind != BUTTON_KIND_MODULE)
+    TSkinButton& b = buttons_[i];
+    if (b.kind != ESkinButtonKind::Module)
       continue;
     const bool was = b.selected;
     if (b.id == id) {
@@ -489,9 +502,9 @@ int TSkinForm::HitTestButton(int x, int y) const {
   return -1;
 }
 
-int TSkinForm::FindSystemButton(int id) const {
+int TSkinForm::FindSystemButton(ECaptionButton command) const {
   for (int i = 0; i < systemButtonCount_; ++i) {
-    if (buttons_[i].id == id)
+    if (buttons_[i].command == command)
       return i;
   }
   return -1;
@@ -534,7 +547,7 @@ void TSkinForm::SetPressedButton(int index) {
 void TSkinForm::RedrawButton(int index) {
   if (!ValidIndex(index) || !SurfacesBuilt())
     return;
-  const SkinButton& b = buttons_[index];
+  const TSkinButton& b = buttons_[index];
   const QRect r = ButtonRect(b).intersected(QRect(QPoint(0, 0), surfaceSize_));
   if (r.isEmpty())
     return;
@@ -545,7 +558,7 @@ void TSkinForm::RedrawButton(int index) {
     p.setCompositionMode(QPainter::CompositionMode_SourceOver);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     p.setClipRect(r);
-    if (b.kind == BUTTON_KIND_SYSTEM)
+    if (b.kind == ESkinButtonKind::System)
       DrawSystemButton(p, b);
     else
       DrawModuleButton(p, b);
@@ -555,7 +568,7 @@ void TSkinForm::RedrawButton(int index) {
 
 // --- drawing the buttons ---
 
-void TSkinForm::DrawModuleButton(QPainter& p, const SkinButton& b) {
+void TSkinForm::DrawModuleButton(QPainter& p, const TSkinButton& b) {
   if (b.selected || b.pressed || b.hover) {
     // Selected and pressed share the strong look; a selected button keeps it under the pointer.
     const bool strong = b.selected || b.pressed;
@@ -620,10 +633,10 @@ void TSkinForm::DrawModuleButton(QPainter& p, const SkinButton& b) {
   }
 }
 
-void TSkinForm::DrawSystemButton(QPainter& p, const SkinButton& b) {
+void TSkinForm::DrawSystemButton(QPainter& p, const TSkinButton& b) {
   p.save();
   p.setRenderHint(QPainter::Antialiasing, false);
-  const bool close = b.id == SKIN_BTN_CLOSE;
+  const bool close = b.command == ECaptionButton::Close;
 
   if (b.pressed || b.hover) {
     QColor top;
@@ -648,9 +661,9 @@ void TSkinForm::DrawSystemButton(QPainter& p, const SkinButton& b) {
     p.fillRect(box, fade);
   }
 
-  int glyph = b.id;
-  if (glyph == SKIN_BTN_MAXIMIZE && zoomed_)
-    glyph = SKIN_BTN_RESTORE;
+  ECaptionButton glyph = b.command;
+  if (glyph == ECaptionButton::Maximize && zoomed_)
+    glyph = ECaptionButton::Restore;
   DrawCaptionGlyph(p, glyph, QRect(b.left, b.top, b.width, b.height));
 
   if (b.focused) {
@@ -745,23 +758,12 @@ void TSkinForm::mouseReleaseEvent(QMouseEvent* event) {
 void TSkinForm::ClickButton(int index) {
   if (!ValidIndex(index))
     return;
-  QCoreApplication::postEvent(this,
-                              new TSkinMessage(WM_SKIN_BUTTON_CLICK, buttons_[index].id, index));
+  QMetaObject::invokeMethod(
+      this, [this, index] { DispatchClick(index); }, Qt::QueuedConnection);
 }
 
-void TSkinForm::WmSkinModuleSelect(int, int) {}
-
 bool TSkinForm::event(QEvent* event) {
-  switch (static_cast<int>(event->type())) {
-    // An event of these numbers without the two parameters is not ours: ignored.
-    case WM_SKIN_BUTTON_CLICK:
-      if (const auto* m = dynamic_cast<const TSkinMessage*>(event))
-        DispatchClick(m->wParam, m->lParam);
-      return true;
-    case WM_SKIN_MODULE_SELECT:
-      if (const auto* m = dynamic_cast<const TSkinMessage*>(event))
-        WmSkinModuleSelect(m->wParam, m->lParam);
-      return true;
+  switch (event->type()) {
     case QEvent::ChildAdded:
       // The pointer going onto a child leaves the frame's own surface: watch for it.
       static_cast<QChildEvent*>(event)->child()->installEventFilter(this);
@@ -781,31 +783,35 @@ bool TSkinForm::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
-void TSkinForm::DispatchClick(int id, int index) {
+void TSkinForm::DispatchClick(int index) {
   if (!ValidIndex(index))
     return;
-  if (buttons_[index].kind == BUTTON_KIND_SYSTEM) {
-    if (id == SKIN_BTN_MAXIMIZE && isMaximized())
-      id = SKIN_BTN_RESTORE;
-    switch (id) {
-      case SKIN_BTN_MINIMIZE:
-        showMinimized();
-        return;
-      case SKIN_BTN_MAXIMIZE:
-        showMaximized();
-        return;
-      case SKIN_BTN_RESTORE:
-        showNormal();
-        return;
-      case SKIN_BTN_CLOSE:
-        // The usual way out, so the window's own close handling runs.
-        close();
-        return;
-      case SKIN_BTN_MENU:
-        break;
-      default:
-        return;
-    }
+  const TSkinButton& b = buttons_[index];
+  if (b.kind == ESkinButtonKind::Module) {
+    emit ModuleChosen(b.id);
+    return;
   }
-  QCoreApplication::postEvent(this, new TSkinMessage(WM_SKIN_MODULE_SELECT, id, index));
+  ECaptionButton command = b.command;
+  if (command == ECaptionButton::Maximize && isMaximized())
+    command = ECaptionButton::Restore;
+  switch (command) {
+    case ECaptionButton::Menu:
+      emit MenuChosen();
+      return;
+    case ECaptionButton::Minimize:
+      showMinimized();
+      return;
+    case ECaptionButton::Maximize:
+      showMaximized();
+      return;
+    case ECaptionButton::Restore:
+      showNormal();
+      return;
+    case ECaptionButton::Close:
+      // The usual way out, so the window's own close handling runs.
+      close();
+      return;
+    case ECaptionButton::None:
+      return;
+  }
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The frameless base window: draws its own frame, caption buttons and module bar into two
-// off-screen surfaces, and tells the window above it which module the user picked.
+// off-screen surfaces, and tells the window above it (ModuleChosen) which module the user picked.
 
 #include <QColor>
 #include <QEvent>
@@ -15,31 +15,16 @@
 
 class QPainter;
 
-// Posted to the window itself; ids kept from the message numbers the frame has always used.
-inline constexpr int WM_SKIN_MODULE_SELECT = 0x8064;
-inline constexpr int WM_SKIN_BUTTON_CLICK = 0x8065;
+enum class ESkinButtonKind { System, Module };
 
-inline constexpr int BUTTON_KIND_SYSTEM = 1;
-inline constexpr int BUTTON_KIND_MODULE = 2;
+// The caption buttons at the top right. Restore is the maximise button while the window is
+// maximised: drawn and acted on as restore.
+enum class ECaptionButton { None, Menu, Minimize, Maximize, Restore, Close };
 
-inline constexpr int SKIN_BTN_MINIMIZE = -1;
-inline constexpr int SKIN_BTN_MAXIMIZE = -2;
-inline constexpr int SKIN_BTN_RESTORE = -3;
-inline constexpr int SKIN_BTN_CLOSE = -4;
-inline constexpr int SKIN_BTN_MENU = -5;
-
-// wParam / lParam of the two frame messages.
-class TSkinMessage : public QEvent {
- public:
-  TSkinMessage(int type, int wParam, int lParam)
-      : QEvent(static_cast<QEvent::Type>(type)), wParam(wParam), lParam(lParam) {}
-  const int wParam;
-  const int lParam;
-};
-
-struct SkinButton {
-  int kind = 0;
-  int id = 0;
+struct TSkinButton {
+  ESkinButtonKind kind = ESkinButtonKind::Module;
+  int id = 0;                                     // a module button's module id
+  ECaptionButton command = ECaptionButton::None;  // a caption button's
   int left = 0, top = 0, width = 0, height = 0;
   QRect hit;  // left, top, width, height as they were last set
   QString caption;
@@ -78,7 +63,6 @@ class TSkinForm : public QWidget {
   void SetBackground(const QString& name, const QString& type, int left, int top, int width,
                      int height);
 
-  int AddButton(int kind, int left, int top, int width, int height, int id);
   // A negative width or height keeps the old one.
   void SetButtonBounds(int index, int left, int top, int width, int height);
   void SetButtonCaption(int index, const QString& text);
@@ -88,14 +72,14 @@ class TSkinForm : public QWidget {
   // Marks the module button with this id as selected and every other one as not.
   void SelectModule(int id);
   int HitTestButton(int x, int y) const;
-  int FindSystemButton(int id) const;
+  int FindSystemButton(ECaptionButton command) const;
   // -1 clears. Only the buttons whose look changes are redrawn.
   void SetHotButton(int index);
   void SetPressedButton(int index);
   // Restores the button's rectangle from the backdrop, draws the button again and puts that
   // rectangle alone on the screen. Does nothing before the surfaces exist.
   void RedrawButton(int index);
-  // Posts the click of button `index` as the frame does after a release over it.
+  // Clicks button `index` as a release over it does, once the events now waiting have run.
   void ClickButton(int index);
 
   // The widget that stands for button `index` to the keyboard and to screen readers (it lies
@@ -104,7 +88,7 @@ class TSkinForm : public QWidget {
   // The button with the keyboard focus, -1 for none.
   int FocusIndex() const;
 
-  const std::vector<SkinButton>& Buttons() const { return buttons_; }
+  const std::vector<TSkinButton>& Buttons() const { return buttons_; }
   int ButtonCount() const { return static_cast<int>(buttons_.size()); }
   int SystemButtonCount() const { return systemButtonCount_; }
   bool BackgroundPresent() const { return !background_.isNull(); }
@@ -130,9 +114,13 @@ class TSkinForm : public QWidget {
   // The window shape: the full rectangle with the four corners cut round.
   static QRegion RoundedMask(int width, int height);
 
+ signals:
+  // A click on the module button of this id; the selection mark is left to the window.
+  void ModuleChosen(int moduleId);
+  // A click on the menu caption button.
+  void MenuChosen();
+
  protected:
-  // WM_SKIN_MODULE_SELECT, posted when a module button (or the menu button) is clicked.
-  virtual void WmSkinModuleSelect(int moduleId, int buttonIndex);
   // Hands a press on the form's own surface to the window system's move loop; where that is
   // refused (no window manager, or a platform without one) the frame moves the window itself
   // until the button is released.
@@ -146,8 +134,8 @@ class TSkinForm : public QWidget {
   void ComposeButtons();
   // The caption buttons along the right edge; `standInsOnly`: their stand-ins alone.
   void LayoutSystemButtons(bool standInsOnly = false);
-  void DrawModuleButton(QPainter& p, const SkinButton& b);
-  void DrawSystemButton(QPainter& p, const SkinButton& b);
+  void DrawModuleButton(QPainter& p, const TSkinButton& b);
+  void DrawSystemButton(QPainter& p, const TSkinButton& b);
 
   bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -163,7 +151,8 @@ class TSkinForm : public QWidget {
   friend class TSkinButtonWidget;
   // The keyboard focus came to button `index` (-1: left the buttons).
   void SetFocusButton(int index);
-  void DispatchClick(int id, int index);
+  int AddButton(const TSkinButton& button);
+  void DispatchClick(int index);
   void DiscardSurfaces();
   void PointerLeft();
   void SetBounds(int index, int left, int top, int width, int height);
@@ -175,7 +164,7 @@ class TSkinForm : public QWidget {
   void ButtonsChanged();
   bool ValidIndex(int index) const { return index >= 0 && index < ButtonCount(); }
 
-  std::vector<SkinButton> buttons_;
+  std::vector<TSkinButton> buttons_;
   std::vector<TSkinButtonWidget*> buttonWidgets_;
   int systemButtonCount_ = 0;
   int nextModuleLeft_ = FIRST_MODULE_LEFT;

@@ -58,38 +58,6 @@
 <context>
     <name>TfrmMain</name>
     <message>
-        <source>LED1红</source>
-        <translation>LED1 red</translation>
-    </message>
-    <message>
-        <source>LED2红</source>
-        <translation>LED2 red</translation>
-    </message>
-    <message>
-        <source>LED3红</source>
-        <translation>LED3 red</translation>
-    </message>
-    <message>
-        <source>LED4红</source>
-        <translation>LED4 red</translation>
-    </message>
-    <message>
-        <source>LED1绿</source>
-        <translation>LED1 green</translation>
-    </message>
-    <message>
-        <source>LED2绿</source>
-        <translation>LED2 green</translation>
-    </message>
-    <message>
-        <source>LED3绿</source>
-        <translation>LED3 green</translation>
-    </message>
-    <message>
-        <source>LED4绿</source>
-        <translation>LED4 green</translation>
-    </message>
-    <message>
         <source>Charging Hub for Veyla 1 and Quillon 3</source>
         <translation type="unfinished"></translation>
     </message>
@@ -302,10 +270,6 @@
         <translation>Update:</translation>
     </message>
     <message>
-        <source>Version: </source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>present</source>
         <translation type="unfinished"></translation>
     </message>
@@ -330,28 +294,36 @@
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Halvek Charging Hub at %1</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>About Halvek Hub Updater</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Halvek Hub Updater %1
-Built-in hub firmware %2</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Copyright 2026 Halvek. All rights reserved. Provided by Halvek for use with the Halvek Charging Hub.</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Halvek Hub Updater help</source>
+        <source>Help</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Help</source>
+        <source>About %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>LED%1红</source>
+        <translation>LED%1 red</translation>
+    </message>
+    <message>
+        <source>LED%1绿</source>
+        <translation>LED%1 green</translation>
+    </message>
+    <message>
+        <source>%1 at %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 %2
+Built-in hub firmware %3</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 help</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
