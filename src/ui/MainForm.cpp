@@ -893,7 +893,7 @@ void TfrmMain::ShowCaptionMenu() {
     mnuCaption->addAction(HelpTitle(), this, &TfrmMain::ShowHelp);
   }
   // Under the menu button, as a window's menu opens.
-  const TSkinButton& b = Buttons()[index];
+  const SkinButton& b = Buttons()[index];
   mnuCaption->popup(mapToGlobal(QPoint(b.left, b.top + b.height)));
 }
 

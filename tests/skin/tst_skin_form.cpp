@@ -100,7 +100,7 @@ QString Hex(QRgb c) {
   return QString::number(c & 0xFFFFFF, 16);
 }
 
-QRect Rect(const TSkinButton& b) {
+QRect Rect(const SkinButton& b) {
   return QRect(b.left, b.top, b.width, b.height);
 }
 
@@ -207,7 +207,7 @@ class TestSkinForm : public QObject {
                              "module_history_png", "Module_Search_png", "Module_Tools_png"}) {
       const int i = form.AddModule(100, QStringLiteral("M"), QString::fromLatin1(name),
                                    QStringLiteral("Skin"));
-      const TSkinButton& b = form.Buttons()[i];
+      const SkinButton& b = form.Buttons()[i];
       QVERIFY2(b.iconPresent, name);
       QCOMPARE(b.icon.size(), QSize(48, 48));
       QVERIFY2(b.icon.hasAlphaChannel(), name);
@@ -321,7 +321,7 @@ class TestSkinForm : public QObject {
       QCOMPARE(i >= 0, lefts[k] >= 0);
       if (i < 0)
         continue;
-      const TSkinButton& b = form.Buttons()[i];
+      const SkinButton& b = form.Buttons()[i];
       const int w = commands[k] == ECaptionButton::Close ? 39 : 30;
       QCOMPARE(Rect(b), QRect(lefts[k], 2, w, 19));
       // Hit from the first to the last pixel, not beyond.
@@ -373,7 +373,7 @@ class TestSkinForm : public QObject {
       form.SetHotButton(i);
     if (pressed)
       form.SetPressedButton(i);
-    const TSkinButton& b = form.Buttons()[i];
+    const SkinButton& b = form.Buttons()[i];
     const QImage& img = form.CompositeSurface();
     const QRgb twice = Blend(Blend(kBase, top, qAlpha(top) / 255.0), top, qAlpha(top) / 255.0);
     const QRgb once = Blend(kBase, top, qAlpha(top) / 255.0);
@@ -517,7 +517,7 @@ class TestSkinForm : public QObject {
     form.painted.clear();
     QTest::mouseRelease(&form, Qt::LeftButton, {}, release);
     QCOMPARE(form.PressedIndex(), -1);
-    for (const TSkinButton& b : form.Buttons())
+    for (const SkinButton& b : form.Buttons())
       QVERIFY(!b.pressed);
     QTest::qWait(20);
     QCoreApplication::processEvents();
@@ -610,7 +610,7 @@ class TestSkinForm : public QObject {
     for (int k = 0; k < 6; ++k)
       QCOMPARE(form.chosen[k], QString::number(100 + k));
     // The frame leaves the selection mark to the window.
-    for (const TSkinButton& b : form.Buttons())
+    for (const SkinButton& b : form.Buttons())
       QVERIFY(!b.selected);
   }
 
@@ -645,7 +645,7 @@ class TestSkinForm : public QObject {
     const QImage zoomed = form.CompositeSurface().copy(Rect(form.Buttons()[i]));
     QVERIFY(normal != zoomed);
     // The front window's top bar of the restore glyph: two white rows.
-    const TSkinButton& b = form.Buttons()[i];
+    const SkinButton& b = form.Buttons()[i];
     QCOMPARE(Hex(form.CompositeSurface().pixel(b.left + 9, b.top + 7)), Hex(qRgb(255, 255, 255)));
     QCOMPARE(Hex(form.CompositeSurface().pixel(b.left + 9, b.top + 8)), Hex(qRgb(255, 255, 255)));
   }

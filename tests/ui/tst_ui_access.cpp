@@ -23,7 +23,7 @@
 namespace {
 
 int SelectedModule(const TSkinForm& form) {
-  for (const TSkinButton& b : form.Buttons()) {
+  for (const SkinButton& b : form.Buttons()) {
     if (b.kind == ESkinButtonKind::Module && b.selected)
       return b.id;
   }

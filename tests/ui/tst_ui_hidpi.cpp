@@ -42,13 +42,13 @@ class TestUiHiDpi : public QObject {
     QCOMPARE(backdrop.pixel(mid, 2), backdrop.pixel(mid, 3));
     QVERIFY(backdrop.pixel(mid, 1) != backdrop.pixel(mid, 2));
 
-    for (const TSkinButton& b : form.Buttons()) {
+    for (const SkinButton& b : form.Buttons()) {
       if (b.kind == ESkinButtonKind::Module)
         QCOMPARE(b.icon2x.size(), QSize(96, 96));
     }
 
     // The close button's cross at device resolution: its white pixels come in 2 x 2 blocks.
-    const TSkinButton& close = form.Buttons()[form.FindSystemButton(ECaptionButton::Close)];
+    const SkinButton& close = form.Buttons()[form.FindSystemButton(ECaptionButton::Close)];
     const QImage& composite = form.CompositeSurface();
     const int gx = 2 * (close.left + 13);
     const int gy = 2 * 6;

@@ -36,7 +36,7 @@ QString TextOf(const QWidget* w) {
 
 // The id of the selected module button, 0 for none.
 int SelectedModule(const TSkinForm& form) {
-  for (const TSkinButton& b : form.Buttons()) {
+  for (const SkinButton& b : form.Buttons()) {
     if (b.kind == ESkinButtonKind::Module && b.selected)
       return b.id;
   }
@@ -209,7 +209,7 @@ class TestUiWindow : public QObject {
     overlaps.removeAll(QStringLiteral("lbl14 overlaps btnRead"));
     overlaps.removeAll(QStringLiteral("btnRead overlaps lbl14"));
     QCOMPARE(overlaps, QStringList());
-    for (const TSkinButton& b : form.Buttons()) {
+    for (const SkinButton& b : form.Buttons()) {
       for (const QWidget* w : form.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
         if (w->isWindow() || w->objectName().isEmpty())
           continue;
@@ -245,7 +245,7 @@ class TestUiWindow : public QObject {
       if (locale.startsWith(QLatin1String("en")))
         QVERIFY2(!text.contains(han), qPrintable(w->objectName() + ": " + text));
     }
-    for (const TSkinButton& b : rig.form->Buttons()) {
+    for (const SkinButton& b : rig.form->Buttons()) {
       if (b.kind == ESkinButtonKind::Module)
         QVERIFY(!b.caption.isEmpty() && !b.caption.contains(han));
     }
@@ -341,13 +341,13 @@ class TestUiWindow : public QObject {
     {
       UiRig rig(NO_HUBS);
       QCOMPARE(rig.form->ButtonCount(), 5);
-      for (const TSkinButton& b : rig.form->Buttons())
+      for (const SkinButton& b : rig.form->Buttons())
         QVERIFY(b.id != TfrmMain::MODULE_TOOL);
     }
     UiRig rig(NO_HUBS, false, true);
     TfrmMain& form = *rig.form;
     QCOMPARE(form.ButtonCount(), 6);
-    const TSkinButton& tool = form.Buttons().back();
+    const SkinButton& tool = form.Buttons().back();
     QCOMPARE(tool.kind, ESkinButtonKind::Module);
     QCOMPARE(tool.id, TfrmMain::MODULE_TOOL);
     QCOMPARE(tool.caption, QStringLiteral("Tool"));

@@ -78,7 +78,7 @@ TSkinButtonWidget* TSkinButtonAccessible::Button() const {
 }
 
 QAccessible::Role TSkinButtonAccessible::role() const {
-  const TSkinButton& b = Button()->Form()->Buttons()[Button()->Index()];
+  const SkinButton& b = Button()->Form()->Buttons()[Button()->Index()];
   if (b.kind == ESkinButtonKind::Module)
     return QAccessible::PageTab;
   return b.command == ECaptionButton::Menu ? QAccessible::ButtonMenu : QAccessible::Button;
@@ -86,7 +86,7 @@ QAccessible::Role TSkinButtonAccessible::role() const {
 
 QAccessible::State TSkinButtonAccessible::state() const {
   QAccessible::State s = QAccessibleWidget::state();
-  const TSkinButton& b = Button()->Form()->Buttons()[Button()->Index()];
+  const SkinButton& b = Button()->Form()->Buttons()[Button()->Index()];
   s.pressed = b.pressed;
   s.hotTracked = b.hover;
   if (b.kind == ESkinButtonKind::Module) {

@@ -48,7 +48,7 @@ QPoint PixelOf(const QMouseEvent* event) {
                 static_cast<int>(std::floor(event->position().y())));
 }
 
-QRect ButtonRect(const TSkinButton& b) {
+QRect ButtonRect(const SkinButton& b) {
   return QRect(b.left, b.top, b.width, b.height);
 }
 
@@ -97,7 +97,7 @@ TSkinForm::TSkinForm(QWidget* parent, bool maximizeButton)
   setMouseTracking(true);
   // Provisional places; the layout puts them at the right edge before they are drawn.
   auto caption = [this](ECaptionButton command, int left, int width) {
-    TSkinButton b;
+    SkinButton b;
     b.kind = ESkinButtonKind::System;
     b.command = command;
     b.left = left;
@@ -315,7 +315,7 @@ void TSkinForm::ComposeButtons() {
   p.setCompositionMode(QPainter::CompositionMode_SourceOver);
   p.setRenderHint(QPainter::SmoothPixmapTransform);
   LayoutSystemButtons();
-  for (const TSkinButton& b : buttons_) {
+  for (const SkinButton& b : buttons_) {
     p.save();
     p.setClipRect(ButtonRect(b));
     if (b.kind == ESkinButtonKind::System)
@@ -374,7 +374,7 @@ void TSkinForm::changeEvent(QEvent* event) {
 
 // --- the button list ---
 
-int TSkinForm::AddButton(const TSkinButton& button) {
+int TSkinForm::AddButton(const SkinButton& button) {
   buttons_.push_back(button);
   const int index = ButtonCount() - 1;
   auto* widget = new TSkinButtonWidget(this, index);
@@ -398,7 +398,7 @@ int TSkinForm::AddButton(const TSkinButton& button) {
 void TSkinForm::SetBounds(int index, int left, int top, int width, int height) {
   if (!ValidIndex(index))
     return;
-  TSkinButton& b = buttons_[index];
+  SkinButton& b = buttons_[index];
   b.left = left;
   b.top = top;
   if (width >= 0)
@@ -429,7 +429,7 @@ void TSkinForm::SetButtonCaption(int index, const QString& text) {
 void TSkinForm::LoadButtonImage(int index, const QString& name, const QString& type) {
   if (!ValidIndex(index))
     return;
-  TSkinButton& b = buttons_[index];
+  SkinButton& b = buttons_[index];
   b.icon = LoadImageResource(name, type);
   b.icon2x = LoadLargeImageResource(name, type, b.icon);
   b.iconPresent = !b.icon.isNull();
@@ -437,7 +437,7 @@ void TSkinForm::LoadButtonImage(int index, const QString& name, const QString& t
 }
 
 int TSkinForm::AddModule(int id, const QString& caption, const QString& name, const QString& type) {
-  TSkinButton module;
+  SkinButton module;
   module.id = id;
   module.left = nextModuleLeft_;
   module.top = MODULE_TOP;
@@ -452,7 +452,7 @@ int TSkinForm::AddModule(int id, const QString& caption, const QString& name, co
 
 void TSkinForm::SelectModule(int id) {
   for (int i = 0; i < ButtonCount(); ++i) {
-    TSkinButton& b = buttons_[i];
+    SkinButton& b = buttons_[i];
     if (b.kind != ESkinButtonKind::Module)
       continue;
     const bool was = b.selected;
@@ -547,7 +547,7 @@ void TSkinForm::SetPressedButton(int index) {
 void TSkinForm::RedrawButton(int index) {
   if (!ValidIndex(index) || !SurfacesBuilt())
     return;
-  const TSkinButton& b = buttons_[index];
+  const SkinButton& b = buttons_[index];
   const QRect r = ButtonRect(b).intersected(QRect(QPoint(0, 0), surfaceSize_));
   if (r.isEmpty())
     return;
@@ -568,7 +568,7 @@ void TSkinForm::RedrawButton(int index) {
 
 // --- drawing the buttons ---
 
-void TSkinForm::DrawModuleButton(QPainter& p, const TSkinButton& b) {
+void TSkinForm::DrawModuleButton(QPainter& p, const SkinButton& b) {
   if (b.selected || b.pressed || b.hover) {
     // Selected and pressed share the strong look; a selected button keeps it under the pointer.
     const bool strong = b.selected || b.pressed;
@@ -633,7 +633,7 @@ void TSkinForm::DrawModuleButton(QPainter& p, const TSkinButton& b) {
   }
 }
 
-void TSkinForm::DrawSystemButton(QPainter& p, const TSkinButton& b) {
+void TSkinForm::DrawSystemButton(QPainter& p, const SkinButton& b) {
   p.save();
   p.setRenderHint(QPainter::Antialiasing, false);
   const bool close = b.command == ECaptionButton::Close;
@@ -786,7 +786,7 @@ bool TSkinForm::eventFilter(QObject* watched, QEvent* event) {
 void TSkinForm::DispatchClick(int index) {
   if (!ValidIndex(index))
     return;
-  const TSkinButton& b = buttons_[index];
+  const SkinButton& b = buttons_[index];
   if (b.kind == ESkinButtonKind::Module) {
     emit ModuleChosen(b.id);
     return;

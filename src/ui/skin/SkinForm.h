@@ -21,7 +21,7 @@ enum class ESkinButtonKind { System, Module };
 // maximised: drawn and acted on as restore.
 enum class ECaptionButton { None, Menu, Minimize, Maximize, Restore, Close };
 
-struct TSkinButton {
+struct SkinButton {
   ESkinButtonKind kind = ESkinButtonKind::Module;
   int id = 0;                                     // a module button's module id
   ECaptionButton command = ECaptionButton::None;  // a caption button's
@@ -88,7 +88,7 @@ class TSkinForm : public QWidget {
   // The button with the keyboard focus, -1 for none.
   int FocusIndex() const;
 
-  const std::vector<TSkinButton>& Buttons() const { return buttons_; }
+  const std::vector<SkinButton>& Buttons() const { return buttons_; }
   int ButtonCount() const { return static_cast<int>(buttons_.size()); }
   int SystemButtonCount() const { return systemButtonCount_; }
   bool BackgroundPresent() const { return !background_.isNull(); }
@@ -134,8 +134,8 @@ class TSkinForm : public QWidget {
   void ComposeButtons();
   // The caption buttons along the right edge; `standInsOnly`: their stand-ins alone.
   void LayoutSystemButtons(bool standInsOnly = false);
-  void DrawModuleButton(QPainter& p, const TSkinButton& b);
-  void DrawSystemButton(QPainter& p, const TSkinButton& b);
+  void DrawModuleButton(QPainter& p, const SkinButton& b);
+  void DrawSystemButton(QPainter& p, const SkinButton& b);
 
   bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -151,7 +151,7 @@ class TSkinForm : public QWidget {
   friend class TSkinButtonWidget;
   // The keyboard focus came to button `index` (-1: left the buttons).
   void SetFocusButton(int index);
-  int AddButton(const TSkinButton& button);
+  int AddButton(const SkinButton& button);
   void DispatchClick(int index);
   void DiscardSurfaces();
   void PointerLeft();
@@ -164,7 +164,7 @@ class TSkinForm : public QWidget {
   void ButtonsChanged();
   bool ValidIndex(int index) const { return index >= 0 && index < ButtonCount(); }
 
-  std::vector<TSkinButton> buttons_;
+  std::vector<SkinButton> buttons_;
   std::vector<TSkinButtonWidget*> buttonWidgets_;
   int systemButtonCount_ = 0;
   int nextModuleLeft_ = FIRST_MODULE_LEFT;
