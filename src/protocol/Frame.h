@@ -10,6 +10,18 @@ inline constexpr std::size_t FRAME_SIZE = 65;  // report id + 64 bytes
 inline constexpr std::size_t BUFFER_SIZE = 64;
 // Lead byte, length, byte 3, command and CRC leave 59 data bytes in a 64-byte report.
 inline constexpr std::size_t MAX_DATA_LENGTH = 59;
+// The length byte of a frame and of a reply: n data bytes + this.
+inline constexpr std::size_t LENGTH_BYTE_OVERHEAD = 5;
+
+// Where things are in a request frame (the output report, report id first).
+inline constexpr std::size_t FRAME_REPORT_ID_OFFSET = 0;  // 0
+inline constexpr std::size_t FRAME_LEAD_OFFSET = 1;       // FRAME_LEAD_BYTE
+inline constexpr std::size_t FRAME_LENGTH_OFFSET = 2;     // n + 5
+inline constexpr std::size_t FRAME_ZERO_OFFSET = 3;       // 0
+inline constexpr std::size_t FRAME_COMMAND_OFFSET = 4;
+inline constexpr std::size_t FRAME_DATA_OFFSET = 5;  // n data bytes, then the CRC
+// Where things are in a RequestBuffer.
+inline constexpr std::size_t REQUEST_LENGTH_OFFSET = 1;  // n
 inline constexpr std::size_t REQUEST_DATA_OFFSET = 4;
 
 // Where things are in a reply (the input report without its report id).
@@ -31,7 +43,7 @@ using CommandFrame = std::array<std::uint8_t, FRAME_SIZE>;
 RequestBuffer MakeRequest(std::span<const std::uint8_t> data = {});
 
 inline std::size_t RequestLength(const RequestBuffer& request) {
-  return request[1];
+  return request[REQUEST_LENGTH_OFFSET];
 }
 
 // A hub's reply to `command`: lead byte, 5 + n, 0, command, status, the n data bytes, zero
