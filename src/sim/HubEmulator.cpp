@@ -312,7 +312,7 @@ std::vector<std::uint8_t> THubEmulator::ReplyTo(const THubTranscriptEntry& entry
 
 // A copy of the last reply, as a hub that answers twice would leave it queued.
 void THubEmulator::ResendLastReply(int delayMs) {
-  Send(UINT64_MAX, lastReply_.empty() ? MakeReply(0, HUB_STATUS_OK, {}) : lastReply_, delayMs);
+  Send(std::nullopt, lastReply_.empty() ? MakeReply(0, HUB_STATUS_OK, {}) : lastReply_, delayMs);
 }
 
 // After CMD_ENTER_BOOTLOADER and CMD_REBOOT the hub answers, then resets and enumerates anew.
@@ -333,13 +333,14 @@ EHubMode THubEmulator::StartMode() const {
   return appValid_ ? EHubMode::Application : EHubMode::Bootloader;
 }
 
-void THubEmulator::Send(std::uint64_t seq, std::vector<std::uint8_t> report, int delayMs) {
+void THubEmulator::Send(std::optional<std::uint64_t> seq, std::vector<std::uint8_t> report,
+                        int delayMs) {
   auto push = [this, seq](const std::vector<std::uint8_t>& r) {
     if (!attached_)
       return;
     if (connection_)
       connection_->PushInputReport(r.data(), r.size());
-    if (THubTranscriptEntry* e = Entry(seq))
+    if (THubTranscriptEntry* e = seq ? Entry(*seq) : nullptr)
       e->replyDelivered = true;
   };
   if (delayMs <= 0) {

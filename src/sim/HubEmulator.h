@@ -122,7 +122,11 @@ class THubEmulator : public QObject {
   void SetFixedStatus(std::optional<THubStatus> status) { fixedStatus_ = status; }
 
   const std::vector<THubTranscriptEntry>& Transcript() const { return transcript_; }
-  void ClearTranscript() { transcript_.clear(); }
+  // Replies still on their way then belong to no entry.
+  void ClearTranscript() {
+    transcriptBase_ += transcript_.size();
+    transcript_.clear();
+  }
 
   const THubEmulatorOptions& Options() const { return options_; }
 
@@ -171,7 +175,8 @@ class THubEmulator : public QObject {
   void DetachNow();
   // Goes away `goneAfterMs` from now and, unless `comeBackMs` < 0, comes back that much later.
   void ReEnumerate(int goneAfterMs, EHubMode mode, int comeBackMs, bool canReadWrite);
-  void Send(std::uint64_t entry, std::vector<std::uint8_t> report, int delayMs);
+  // Pushes `report` after `delayMs`; `seq` names the transcript entry it answers, if any.
+  void Send(std::optional<std::uint64_t> seq, std::vector<std::uint8_t> report, int delayMs);
   THubTranscriptEntry* Entry(std::uint64_t seq);
 
   THubEmulatorOptions options_;

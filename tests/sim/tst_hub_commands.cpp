@@ -306,6 +306,19 @@ class HubCommandsTest : public QObject {
     QCOMPARE(h.bus.Count(TFakeConnection::EKind::Attach), 2);
     QCOMPARE(h.bus.Count(TFakeConnection::EKind::Detach), 1);
   }
+
+  // A reply still on its way when the transcript is cleared marks no later entry delivered.
+  void transcriptClearedMidReply() {
+    THubEmulatorOptions o = InstantHub();
+    o.replyLatencyMs = 20;
+    TTestHub h(o);
+    Write(h.hub, h.bus, Frame(CMD_QUERY_MODE));
+    h.hub.ClearTranscript();
+    h.hub.AddFault({EFaultKind::NoReply});
+    Write(h.hub, h.bus, Frame(CMD_QUERY_MODE));
+    QTRY_COMPARE(h.bus.Count(TFakeConnection::EKind::Report), 1);
+    QVERIFY(!h.hub.Transcript().at(0).replyDelivered);
+  }
 };
 
 QTEST_GUILESS_MAIN(HubCommandsTest)
