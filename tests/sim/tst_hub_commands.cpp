@@ -20,6 +20,12 @@ THubEmulatorOptions InMode(EHubMode mode) {
   return o;
 }
 
+THubEmulatorOptions WithLatency(int ms) {
+  THubEmulatorOptions o = InstantHub();
+  o.replyLatencyMs = ms;
+  return o;
+}
+
 }  // namespace
 
 class HubCommandsTest : public QObject {
@@ -275,9 +281,7 @@ class HubCommandsTest : public QObject {
   }
   void latency() {
     QFETCH(int, latencyMs);
-    THubEmulatorOptions o = InstantHub();
-    o.replyLatencyMs = latencyMs;
-    TTestHub h(o);
+    TTestHub h(WithLatency(latencyMs));
     QElapsedTimer clock;
     clock.start();
     const std::vector<Bytes> inside = Write(h.hub, h.bus, Frame(CMD_QUERY_MODE));
@@ -291,9 +295,7 @@ class HubCommandsTest : public QObject {
   // A reply on its way is lost with the attachment it belongs to; an unplugged hub hears
   // nothing; plugging in again is a new attachment.
   void replyDiesWithAttachment() {
-    THubEmulatorOptions o = InstantHub();
-    o.replyLatencyMs = 20;
-    TTestHub h(o);
+    TTestHub h(WithLatency(20));
     Write(h.hub, h.bus, Frame(CMD_QUERY_MODE));
     h.hub.Unplug();
     QVERIFY(Write(h.hub, h.bus, Frame(CMD_QUERY_MODE)).empty());
@@ -309,9 +311,7 @@ class HubCommandsTest : public QObject {
 
   // A reply still on its way when the transcript is cleared marks no later entry delivered.
   void transcriptClearedMidReply() {
-    THubEmulatorOptions o = InstantHub();
-    o.replyLatencyMs = 20;
-    TTestHub h(o);
+    TTestHub h(WithLatency(20));
     Write(h.hub, h.bus, Frame(CMD_QUERY_MODE));
     h.hub.ClearTranscript();
     h.hub.AddFault({EFaultKind::NoReply});
