@@ -29,10 +29,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const ReplyBuffer copy = reply;
   const TVersionReply version = DecodeVersionReply(copy);
-  const int mode = ModeFromReply(sendResult, copy);
+  const EHubMode mode = ModeFromReply(sendResult, copy);
   const TStatusReadout status = DecodeStatusReply(copy);
   const auto levels = DecodeLedLevels(copy);
-  if (mode != MODE_APPLICATION && mode != MODE_BOOTLOADER && mode != MODE_ERROR) {
+  if (mode != EHubMode::Application && mode != EHubMode::Bootloader && mode != EHubMode::Error) {
     std::abort();
   }
   // Keep the decoded values alive so that the decoders are not optimised away.

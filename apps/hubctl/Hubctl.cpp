@@ -619,7 +619,7 @@ std::optional<int> THubctl::LeftAlone(const TOptions& options,
   if ((same && options.force) || (!same && options.allowOlder))
     return std::nullopt;
   // A hub in its bootloader has no whole application, whatever it reports: it is programmed.
-  if (QueryMode(session_->Link()) == MODE_BOOTLOADER)
+  if (QueryMode(session_->Link()) == EHubMode::Bootloader)
     return std::nullopt;
   // An update cut short after programming left the hub's LED levels kept, not back on the hub:
   // the update runs again, and writes them back.

@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
     if (simulate) {
       bus = std::make_shared<TSimHidBus>();
       THubEmulatorOptions options;
-      options.applicationVersion = 0x11140801;  // 1.1.14.0801
+      options.applicationVersion = EMULATED_APP_VERSION;
       hub = std::make_unique<TSimulatedHub>(bus, options);
     }
     TfrmMain frmMain(bus, std::nullopt, service);

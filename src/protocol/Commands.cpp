@@ -44,7 +44,7 @@ std::size_t ReplyDataNeeded(std::uint8_t command, const RequestBuffer& request) 
     case CMD_QUERY_MODE:
       return MODE_OFFSET + 1 - REPLY_DATA_OFFSET;
     case CMD_READ_STATUS:
-      return STATUS_COUNTERS_OFFSET + 3 - REPLY_DATA_OFFSET;
+      return STATUS_COUNTERS_OFFSET + STATUS_COUNTER_COUNT - REPLY_DATA_OFFSET;
     case CMD_LED_ADJUST_BEGIN:
       return LED_LEVELS_OFFSET + LED_CHANNEL_COUNT - REPLY_DATA_OFFSET;
     default:
@@ -72,12 +72,13 @@ TVersionReply DecodeVersionReply(const ReplyBuffer& reply) {
           BigEndian32(reply, VERSION_BOOTLOADER_OFFSET)};
 }
 
-int ModeFromReply(int sendResult, const ReplyBuffer& reply) {
-  if (sendResult == 0)
-    return reply[MODE_OFFSET] == 1 ? MODE_BOOTLOADER : MODE_APPLICATION;
-  if (sendResult == 0xFF)
-    return MODE_ERROR;
-  return MODE_APPLICATION;
+EHubMode ModeFromReply(int sendResult, const ReplyBuffer& reply) {
+  constexpr auto bootloader = static_cast<std::uint8_t>(EHubMode::Bootloader);
+  if (sendResult == HUB_STATUS_OK)
+    return reply[MODE_OFFSET] == bootloader ? EHubMode::Bootloader : EHubMode::Application;
+  if (sendResult == HUB_STATUS_TROUBLE)
+    return EHubMode::Error;
+  return EHubMode::Application;
 }
 
 TStatusReadout DecodeStatusReply(const ReplyBuffer& reply) {

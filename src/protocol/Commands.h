@@ -22,9 +22,10 @@ inline constexpr std::uint8_t CMD_LED_ADJUST_END = 243;
 inline constexpr int LED_CHANNEL_COUNT = 8;
 inline constexpr int LED_LEVEL_MAX = 100;
 inline constexpr int BATTERY_COUNT = 4;
+// CMD_READ_STATUS counters: charges completed, batteries inserted, minutes charged.
+inline constexpr std::size_t STATUS_COUNTER_COUNT = 3;
 
-// The status byte of a reply. The hub answers 0xFF to the mode query when it is in trouble
-// (MODE_ERROR); the emulated hub sends it only as an injected fault.
+// The status byte of a reply.
 inline constexpr std::uint8_t HUB_STATUS_OK = 0x00;
 // Not a frame: output report not 65 bytes, report id not 0, lead byte not 0x55, byte 3 not 0,
 // or a length byte outside 5 to 64.
@@ -45,11 +46,16 @@ inline constexpr std::uint8_t HUB_STATUS_BAD_ARGUMENT = 0x06;
 inline constexpr std::uint8_t HUB_STATUS_SEQUENCE = 0x07;
 // CMD_PROGRAM_RECORD with other data bytes than the CMD_LOAD_RECORD before it.
 inline constexpr std::uint8_t HUB_STATUS_RECORD_MISMATCH = 0x08;
+// The hub is in trouble; to the mode query this means EHubMode::Error. The emulated hub sends it
+// only as an injected fault.
+inline constexpr std::uint8_t HUB_STATUS_TROUBLE = 0xFF;
 
-// Hub modes as the update sees them.
-inline constexpr int MODE_APPLICATION = 0;
-inline constexpr int MODE_BOOTLOADER = 1;
-inline constexpr int MODE_ERROR = 2;  // the hub answered the mode query with status 0xFF
+// The hub's mode. Application and Bootloader are the bytes the mode query's reply carries.
+enum class EHubMode : std::uint8_t {
+  Application = 0,
+  Bootloader = 1,
+  Error = 2,  // the hub answered the mode query with status 0xFF; never sent as a byte
+};
 
 // The command's name, for lines that say what the hub refused ("CMD_LOAD_RECORD").
 const char* CommandName(std::uint8_t command);
@@ -75,7 +81,7 @@ inline constexpr std::size_t STATUS_CURRENT_OFFSET = REPLY_DATA_OFFSET + 2;  // 
 inline constexpr std::size_t STATUS_STATE_OFFSET = REPLY_DATA_OFFSET + 4;
 inline constexpr std::size_t STATUS_CHANNEL_OFFSET = REPLY_DATA_OFFSET + 5;
 inline constexpr std::size_t STATUS_PRESENCE_OFFSET = REPLY_DATA_OFFSET + 6;  // bit 4 + i
-inline constexpr std::size_t STATUS_COUNTERS_OFFSET = REPLY_DATA_OFFSET + 7;  // 3 bytes
+inline constexpr std::size_t STATUS_COUNTERS_OFFSET = REPLY_DATA_OFFSET + 7;
 // CMD_LED_ADJUST_BEGIN: the level of channel c at LED_LEVELS_OFFSET + c - 1.
 inline constexpr std::size_t LED_LEVELS_OFFSET = REPLY_DATA_OFFSET;
 
@@ -86,7 +92,7 @@ struct TVersionReply {
 TVersionReply DecodeVersionReply(const ReplyBuffer& reply);
 
 // The mode from the result of the CMD_QUERY_MODE exchange and its reply.
-int ModeFromReply(int sendResult, const ReplyBuffer& reply);
+EHubMode ModeFromReply(int sendResult, const ReplyBuffer& reply);
 
 struct TStatusReadout {
   std::uint16_t voltage_mV = 0;
@@ -95,7 +101,7 @@ struct TStatusReadout {
   std::uint8_t channel = 0;
   // Bit 4 + i of the presence byte for battery i + 1; the low four bits mean nothing to us.
   std::array<bool, BATTERY_COUNT> batteryPresent{};
-  std::array<std::uint8_t, 3> counters{};
+  std::array<std::uint8_t, STATUS_COUNTER_COUNT> counters{};
 };
 TStatusReadout DecodeStatusReply(const ReplyBuffer& reply);
 

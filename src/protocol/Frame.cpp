@@ -7,7 +7,7 @@ RequestBuffer MakeRequest(std::span<const std::uint8_t> data) {
   RequestBuffer request{};
   assert(data.size() <= BUFFER_SIZE - REQUEST_DATA_OFFSET);
   const std::size_t n = std::min(data.size(), BUFFER_SIZE - REQUEST_DATA_OFFSET);
-  request[1] = static_cast<std::uint8_t>(n);
+  request[REQUEST_LENGTH_OFFSET] = static_cast<std::uint8_t>(n);
   std::copy_n(data.begin(), n, request.begin() + REQUEST_DATA_OFFSET);
   return request;
 }
@@ -17,7 +17,7 @@ ReplyBuffer BuildReply(std::uint8_t command, std::uint8_t status,
   ReplyBuffer reply{};
   const std::size_t n = std::min(data.size(), MAX_DATA_LENGTH);
   reply[REPLY_LEAD_OFFSET] = FRAME_LEAD_BYTE;
-  reply[REPLY_LENGTH_OFFSET] = static_cast<std::uint8_t>(n + 5);
+  reply[REPLY_LENGTH_OFFSET] = static_cast<std::uint8_t>(n + LENGTH_BYTE_OVERHEAD);
   reply[REPLY_COMMAND_OFFSET] = command;
   reply[REPLY_STATUS_OFFSET] = status;
   std::copy_n(data.begin(), n, reply.begin() + REPLY_DATA_OFFSET);
@@ -27,7 +27,7 @@ ReplyBuffer BuildReply(std::uint8_t command, std::uint8_t status,
 std::uint8_t Crc8(const CommandFrame& frame, std::uint8_t count) {
   // Shift-register form: the register starts with the first byte, every following byte is
   // shifted in from the top, then eight zero bits flush it. Equal to the table-free CRC-8.
-  std::uint8_t reg = count > 1 ? frame[1] : 0;
+  std::uint8_t reg = count > FRAME_LEAD_OFFSET ? frame[FRAME_LEAD_OFFSET] : 0;
   auto shift = [&reg](std::uint8_t byte) {
     for (int bit = 7; bit >= 0; --bit) {
       const bool top = (reg & 0x80) != 0;
@@ -36,21 +36,22 @@ std::uint8_t Crc8(const CommandFrame& frame, std::uint8_t count) {
         reg ^= 0x07;
     }
   };
-  for (std::size_t i = 2; i < count && i < FRAME_SIZE; ++i)
+  for (std::size_t i = FRAME_LEAD_OFFSET + 1; i < count && i < FRAME_SIZE; ++i)
     shift(frame[i]);
   shift(0);
   return reg;
 }
 
 CommandFrame BuildCommandFrame(std::uint8_t command, const RequestBuffer& request) {
-  const std::size_t n = std::min<std::size_t>(request[1], MAX_DATA_LENGTH);
+  const std::size_t n = std::min(RequestLength(request), MAX_DATA_LENGTH);
   CommandFrame frame{};
-  frame[0] = 0x00;
-  frame[1] = FRAME_LEAD_BYTE;
-  frame[2] = static_cast<std::uint8_t>(n + 5);
-  frame[3] = 0x00;
-  frame[4] = command;
-  std::copy_n(request.begin() + REQUEST_DATA_OFFSET, n, frame.begin() + 5);
-  frame[5 + n] = Crc8(frame, static_cast<std::uint8_t>(n + 4));
+  frame[FRAME_REPORT_ID_OFFSET] = 0x00;
+  frame[FRAME_LEAD_OFFSET] = FRAME_LEAD_BYTE;
+  frame[FRAME_LENGTH_OFFSET] = static_cast<std::uint8_t>(n + LENGTH_BYTE_OVERHEAD);
+  frame[FRAME_ZERO_OFFSET] = 0x00;
+  frame[FRAME_COMMAND_OFFSET] = command;
+  std::copy_n(request.begin() + REQUEST_DATA_OFFSET, n, frame.begin() + FRAME_DATA_OFFSET);
+  // The hub leaves the last data byte out of the CRC.
+  frame[FRAME_DATA_OFFSET + n] = Crc8(frame, static_cast<std::uint8_t>(n + FRAME_DATA_OFFSET - 1));
   return frame;
 }

@@ -6,15 +6,28 @@
 #include <span>
 
 inline constexpr std::uint8_t FRAME_LEAD_BYTE = 0x55;
-inline constexpr std::size_t FRAME_SIZE = 65;  // report id + 64 bytes
 inline constexpr std::size_t BUFFER_SIZE = 64;
-// Lead byte, length, byte 3, command and CRC leave 59 data bytes in a 64-byte report.
-inline constexpr std::size_t MAX_DATA_LENGTH = 59;
+inline constexpr std::size_t FRAME_SIZE = BUFFER_SIZE + 1;  // with the report id: 65
+// The length byte of a frame and of a reply: n data bytes + this (lead byte, length, byte 3,
+// command, and the CRC or the status).
+inline constexpr std::size_t LENGTH_BYTE_OVERHEAD = 5;
+// 59 data bytes fit in a 64-byte report.
+inline constexpr std::size_t MAX_DATA_LENGTH = BUFFER_SIZE - LENGTH_BYTE_OVERHEAD;
+
+// Where things are in a request frame (the output report, report id first).
+inline constexpr std::size_t FRAME_REPORT_ID_OFFSET = 0;  // 0
+inline constexpr std::size_t FRAME_LEAD_OFFSET = 1;       // FRAME_LEAD_BYTE
+inline constexpr std::size_t FRAME_LENGTH_OFFSET = 2;     // n + LENGTH_BYTE_OVERHEAD
+inline constexpr std::size_t FRAME_ZERO_OFFSET = 3;       // 0
+inline constexpr std::size_t FRAME_COMMAND_OFFSET = 4;
+inline constexpr std::size_t FRAME_DATA_OFFSET = 5;  // n data bytes, then the CRC
+// Where things are in a RequestBuffer.
+inline constexpr std::size_t REQUEST_LENGTH_OFFSET = 1;  // n
 inline constexpr std::size_t REQUEST_DATA_OFFSET = 4;
 
 // Where things are in a reply (the input report without its report id).
 inline constexpr std::size_t REPLY_LEAD_OFFSET = 0;     // FRAME_LEAD_BYTE
-inline constexpr std::size_t REPLY_LENGTH_OFFSET = 1;   // 5 + n
+inline constexpr std::size_t REPLY_LENGTH_OFFSET = 1;   // n + LENGTH_BYTE_OVERHEAD
 inline constexpr std::size_t REPLY_COMMAND_OFFSET = 3;  // the command echoed
 inline constexpr std::size_t REPLY_STATUS_OFFSET = 4;   // 0: done
 inline constexpr std::size_t REPLY_DATA_OFFSET = 5;     // n data bytes
@@ -31,7 +44,7 @@ using CommandFrame = std::array<std::uint8_t, FRAME_SIZE>;
 RequestBuffer MakeRequest(std::span<const std::uint8_t> data = {});
 
 inline std::size_t RequestLength(const RequestBuffer& request) {
-  return request[1];
+  return request[REQUEST_LENGTH_OFFSET];
 }
 
 // A hub's reply to `command`: lead byte, 5 + n, 0, command, status, the n data bytes, zero

@@ -223,12 +223,12 @@ void THubLink::RunIdleActions() {
   }
 }
 
-int QueryMode(THubLink& link) {
+EHubMode QueryMode(THubLink& link) {
   int result = -1;
   try {
     result = link.SendFrame(CMD_QUERY_MODE, MakeRequest());
   } catch (...) {
-    return MODE_APPLICATION;
+    return EHubMode::Application;
   }
   return ModeFromReply(result, link.Reply());
 }

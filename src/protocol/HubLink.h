@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "hid/HidTypes.h"
+#include "protocol/Commands.h"
 #include "protocol/Frame.h"
 
 class QEventLoop;
@@ -131,6 +132,6 @@ class THubLink : public QObject {
   std::uint64_t staleDropped_ = 0;
 };
 
-// CMD_QUERY_MODE mapped to 0 (application), 1 (bootloader) or 2 (status 0xFF). An exception
-// while asking counts as mode 0.
-int QueryMode(THubLink& link);
+// CMD_QUERY_MODE mapped to the hub's mode (EHubMode::Error for status 0xFF). An exception while
+// asking counts as the application.
+EHubMode QueryMode(THubLink& link);

@@ -38,7 +38,7 @@ void TChargeModel::Advance(std::int64_t ms) {
 void TChargeModel::PickNext() {
   charging_ = -1;
   current_mA_ = 0;
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < BATTERY_COUNT; ++i) {
     if (places_[i].present && !places_[i].full) {
       charging_ = i;
       current_mA_ = CHARGE_MA;
@@ -66,7 +66,7 @@ void TChargeModel::Step() {
   if (Random() % EVENT_EVERY_SECONDS != 0)
     return;
   // Now and then someone takes out a full battery or puts in an empty one.
-  const int i = static_cast<int>(Random() % 4);
+  const int i = static_cast<int>(Random() % BATTERY_COUNT);
   TPlace& p = places_[i];
   if (p.present && p.full) {
     p = TPlace{};
@@ -81,7 +81,7 @@ void TChargeModel::Step() {
 THubStatus TChargeModel::Status() const {
   THubStatus s;
   bool anyPresent = false;
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < BATTERY_COUNT; ++i) {
     if (places_[i].present) {
       anyPresent = true;
       s.presence |= static_cast<std::uint8_t>(1u << (4 + i));

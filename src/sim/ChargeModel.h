@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdint>
 
+#include "protocol/Commands.h"
+
 struct THubStatus {
   std::uint16_t voltage_mV = 0;  // of the battery on charge, 0 when none is
   std::uint16_t current_mA = 0;
@@ -13,7 +15,7 @@ struct THubStatus {
   std::uint8_t channel = 0;  // battery place on charge, 1 to 4, or 0
   // Bits 4 to 7: a battery sits in place 1 to 4. Bits 0 to 3: that battery is full.
   std::uint8_t presence = 0;
-  std::array<std::uint8_t, 3> counters{};  // charges completed, batteries inserted, minutes charged
+  std::array<std::uint8_t, STATUS_COUNTER_COUNT> counters{};
 };
 
 inline constexpr std::uint8_t CHARGE_STATE_IDLE = 0;  // no battery
@@ -44,11 +46,11 @@ class TChargeModel {
   void PickNext();
   std::uint32_t Random();
 
-  std::array<TPlace, 4> places_{};
+  std::array<TPlace, BATTERY_COUNT> places_{};
   int charging_ = -1;
   int current_mA_ = 0;
   int secondsCharged_ = 0;
   std::int64_t leftoverMs_ = 0;
-  std::array<std::uint8_t, 3> counters_{};
+  std::array<std::uint8_t, STATUS_COUNTER_COUNT> counters_{};
   std::uint32_t random_;
 };

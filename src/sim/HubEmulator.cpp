@@ -137,10 +137,7 @@ void THubEmulator::Plug(bool canReadWrite) {
   ++plugEpoch_;
   // Power-up: the bootloader starts the application when there is a valid one. The very first
   // plug starts in the mode the options name, so tests can begin anywhere.
-  const EHubMode mode = attachments_ == 0
-                            ? options_.mode
-                            : (appValid_ ? EHubMode::Application : EHubMode::Bootloader);
-  AttachAs(mode, canReadWrite);
+  AttachAs(attachments_ == 0 ? options_.mode : StartMode(), canReadWrite);
 }
 
 void THubEmulator::Unplug() {
@@ -233,149 +230,127 @@ void THubEmulator::HandleOutputReport(const std::uint8_t* report, std::size_t si
   // A hub that is off the bus hears nothing.
   if (!attached_)
     return;
+  THubTranscriptEntry entry = Received(report, size);
+  const TFaultHits hits = FaultsHitting(entry);
+  const TOutcome outcome = CarryOut(report, size, entry, hits);
+  if (const THubFault* vanish = hits[EFaultKind::Vanish])
+    ReEnumerate(0, StartMode(), vanish->delayMs, true);  // pulled out
 
+  std::vector<std::uint8_t> reply = ReplyTo(entry, outcome, hits);
+  const THubFault* delay = hits[EFaultKind::DelayReply];
+  const int delayMs = delay ? delay->delayMs : options_.replyLatencyMs;
+  const std::uint64_t seq = transcriptBase_ + transcript_.size();
+  entry.reply = reply;
+  transcript_.push_back(std::move(entry));
+  if (const THubFault* stale = hits[EFaultKind::StaleReply])
+    ResendLastReply(stale->delayMs);
+  if (!reply.empty()) {
+    lastReply_ = reply;
+    Send(seq, std::move(reply), delayMs);
+  }
+  ResetAfter(outcome, delayMs, hits);
+}
+
+THubTranscriptEntry THubEmulator::Received(const std::uint8_t* report, std::size_t size) const {
   THubTranscriptEntry entry;
   entry.timeMs = clock_.elapsed();
   entry.attachment = attachments_;
   entry.mode = mode_;
-  entry.command = size > 4 ? report[4] : 0;
-  const std::size_t length = size > 2 ? report[2] : 0;
-  const std::size_t n = length >= 5 ? length - 5 : 0;
-  if (size > 5)
-    entry.data.assign(report + 5, report + std::min(size, 5 + n));
+  entry.command = size > FRAME_COMMAND_OFFSET ? report[FRAME_COMMAND_OFFSET] : 0;
+  const std::size_t length = size > FRAME_LENGTH_OFFSET ? report[FRAME_LENGTH_OFFSET] : 0;
+  const std::size_t n = length >= LENGTH_BYTE_OVERHEAD ? length - LENGTH_BYTE_OVERHEAD : 0;
+  if (size > FRAME_DATA_OFFSET)
+    entry.data.assign(report + FRAME_DATA_OFFSET, report + std::min(size, FRAME_DATA_OFFSET + n));
+  return entry;
+}
 
-  const bool wellFormed = size == FRAME_SIZE && report[0] == 0 && report[1] == FRAME_LEAD_BYTE &&
-                          report[3] == 0 && length >= 5 && length <= BUFFER_SIZE;
-
-  // The faults that hit this report. Counting runs over every report with the command code.
-  const THubFault* noReply = nullptr;
-  const THubFault* vanish = nullptr;
-  const THubFault* refuse = nullptr;
-  const THubFault* delay = nullptr;
-  const THubFault* wrongLead = nullptr;
-  const THubFault* shortReport = nullptr;
-  const THubFault* lengthByte = nullptr;
-  const THubFault* wrongEcho = nullptr;
-  const THubFault* stale = nullptr;
-  const THubFault* noReturn = nullptr;
-  const THubFault* lateReturn = nullptr;
-  const THubFault* noAccess = nullptr;
+// Counting runs over every report with the fault's command code.
+THubEmulator::TFaultHits THubEmulator::FaultsHitting(THubTranscriptEntry& entry) {
+  TFaultHits hits;
   for (TActiveFault& f : faults_) {
     if (!FaultMatches(f.fault, entry.command) || !f.fault.when.Hits(++f.seen))
       continue;
     entry.faults.push_back(f.fault.kind);
-    const THubFault* p = &f.fault;
-    switch (f.fault.kind) {
-      case EFaultKind::NoReply:
-        noReply = p;
-        break;
-      case EFaultKind::DelayReply:
-        delay = p;
-        break;
-      case EFaultKind::ErrorStatus:
-        refuse = p;
-        break;
-      case EFaultKind::WrongLead:
-        wrongLead = p;
-        break;
-      case EFaultKind::ShortReport:
-        shortReport = p;
-        break;
-      case EFaultKind::LengthByte:
-        lengthByte = p;
-        break;
-      case EFaultKind::WrongEcho:
-        wrongEcho = p;
-        break;
-      case EFaultKind::StaleReply:
-        stale = p;
-        break;
-      case EFaultKind::Vanish:
-        vanish = p;
-        break;
-      case EFaultKind::NoReturn:
-        noReturn = p;
-        break;
-      case EFaultKind::LateReturn:
-        lateReturn = p;
-        break;
-      case EFaultKind::NoAccess:
-        noAccess = p;
-        break;
-    }
+    hits.byKind[static_cast<std::size_t>(f.fault.kind)] = &f.fault;
   }
+  return hits;
+}
 
+THubEmulator::TOutcome THubEmulator::CarryOut(const std::uint8_t* report, std::size_t size,
+                                              THubTranscriptEntry& entry, const TFaultHits& hits) {
+  const std::size_t length = size > FRAME_LENGTH_OFFSET ? report[FRAME_LENGTH_OFFSET] : 0;
+  const bool wellFormed = size == FRAME_SIZE && report[FRAME_REPORT_ID_OFFSET] == 0 &&
+                          report[FRAME_LEAD_OFFSET] == FRAME_LEAD_BYTE &&
+                          report[FRAME_ZERO_OFFSET] == 0 && length >= LENGTH_BYTE_OVERHEAD &&
+                          length <= BUFFER_SIZE;
+  const std::size_t n = wellFormed ? length - LENGTH_BYTE_OVERHEAD : 0;
   TOutcome outcome;
   if (!wellFormed) {
     outcome.status = HUB_STATUS_BAD_FRAME;
-  } else if (HubCrc(report + 1, n + 3) != report[5 + n]) {
+  } else if (HubCrc(report + FRAME_LEAD_OFFSET, n + 3) != report[FRAME_DATA_OFFSET + n]) {
+    // From the lead byte over n + 3 bytes: the last data byte is left out.
     outcome.status = HUB_STATUS_BAD_CRC;
-  } else if (!noReply && !vanish && !refuse) {
+  } else if (!hits[EFaultKind::NoReply] && !hits[EFaultKind::Vanish] &&
+             !hits[EFaultKind::ErrorStatus]) {
     outcome = Execute(entry.command, entry.data);
     entry.carriedOut = outcome.status == HUB_STATUS_OK;
   }
   entry.status = outcome.status;
-
-  std::vector<std::uint8_t> reply;
-  int delayMs = options_.replyLatencyMs;
-  const bool replies = !noReply && !vanish;
-  if (vanish) {
-    // Pulled out: on its return the bootloader starts the application if there is a valid one.
-    const EHubMode back = appValid_ ? EHubMode::Application : EHubMode::Bootloader;
-    ReEnumerate(0, back, vanish->delayMs, true);
-  } else if (replies) {
-    reply = MakeReply(entry.command, refuse ? refuse->status : outcome.status,
-                      refuse ? std::vector<std::uint8_t>{} : outcome.data);
-    if (wrongLead)
-      reply[0] = wrongLead->leadByte;
-    if (lengthByte)
-      reply[REPLY_LENGTH_OFFSET] = static_cast<std::uint8_t>(lengthByte->length);
-    if (wrongEcho)
-      reply[REPLY_COMMAND_OFFSET] = wrongEcho->echo;
-    if (shortReport)
-      reply.resize(std::clamp<std::size_t>(shortReport->length, 0, BUFFER_SIZE));
-    if (delay)
-      delayMs = delay->delayMs;
-  }
-
-  const std::uint64_t seq = transcriptBase_ + transcript_.size();
-  entry.reply = reply;
-  transcript_.push_back(std::move(entry));
-
-  if (stale) {
-    // A copy of the last reply, as a hub that answers twice would leave it queued.
-    std::vector<std::uint8_t> old =
-        lastReply_.empty() ? MakeReply(0, HUB_STATUS_OK, {}) : lastReply_;
-    Send(UINT64_MAX, std::move(old), stale->delayMs);
-  }
-  if (replies && !reply.empty()) {
-    lastReply_ = reply;
-    Send(seq, std::move(reply), delayMs);
-  }
-
-  if (outcome.after != TOutcome::EAfter::Nothing) {
-    // The hub answers, then resets and enumerates anew.
-    EHubMode back = EHubMode::Bootloader;
-    int comeBackMs = options_.bootloaderSwitchDelayMs;
-    if (outcome.after == TOutcome::EAfter::Reboot) {
-      back = appValid_ ? EHubMode::Application : EHubMode::Bootloader;
-      comeBackMs = options_.rebootDelayMs;
-    }
-    if (lateReturn)
-      comeBackMs = lateReturn->delayMs;
-    if (noReturn)
-      comeBackMs = -1;
-    ReEnumerate(std::max(0, delayMs) + options_.resetAfterReplyMs, back, comeBackMs, !noAccess);
-  }
+  return outcome;
 }
 
-void THubEmulator::Send(std::uint64_t seq, std::vector<std::uint8_t> report, int delayMs) {
+// The reply as sent, faults applied; empty when none goes out.
+std::vector<std::uint8_t> THubEmulator::ReplyTo(const THubTranscriptEntry& entry,
+                                                const TOutcome& outcome,
+                                                const TFaultHits& hits) const {
+  if (hits[EFaultKind::NoReply] || hits[EFaultKind::Vanish])
+    return {};
+  const THubFault* refuse = hits[EFaultKind::ErrorStatus];
+  std::vector<std::uint8_t> reply =
+      MakeReply(entry.command, refuse ? refuse->status : outcome.status,
+                refuse ? std::vector<std::uint8_t>{} : outcome.data);
+  if (const THubFault* f = hits[EFaultKind::WrongLead])
+    reply[REPLY_LEAD_OFFSET] = f->leadByte;
+  if (const THubFault* f = hits[EFaultKind::LengthByte])
+    reply[REPLY_LENGTH_OFFSET] = static_cast<std::uint8_t>(f->length);
+  if (const THubFault* f = hits[EFaultKind::WrongEcho])
+    reply[REPLY_COMMAND_OFFSET] = f->echo;
+  if (const THubFault* f = hits[EFaultKind::ShortReport])
+    reply.resize(std::clamp<std::size_t>(f->length, 0, BUFFER_SIZE));
+  return reply;
+}
+
+// A copy of the last reply, as a hub that answers twice would leave it queued.
+void THubEmulator::ResendLastReply(int delayMs) {
+  Send(std::nullopt, lastReply_.empty() ? MakeReply(0, HUB_STATUS_OK, {}) : lastReply_, delayMs);
+}
+
+// After CMD_ENTER_BOOTLOADER and CMD_REBOOT the hub answers, then resets and enumerates anew.
+void THubEmulator::ResetAfter(const TOutcome& outcome, int replyDelayMs, const TFaultHits& hits) {
+  if (outcome.after == TOutcome::EAfter::Nothing)
+    return;
+  const bool reboot = outcome.after == TOutcome::EAfter::Reboot;
+  int comeBackMs = reboot ? options_.rebootDelayMs : options_.bootloaderSwitchDelayMs;
+  if (const THubFault* late = hits[EFaultKind::LateReturn])
+    comeBackMs = late->delayMs;
+  if (hits[EFaultKind::NoReturn])
+    comeBackMs = -1;
+  ReEnumerate(std::max(0, replyDelayMs) + options_.resetAfterReplyMs,
+              reboot ? StartMode() : EHubMode::Bootloader, comeBackMs, !hits[EFaultKind::NoAccess]);
+}
+
+EHubMode THubEmulator::StartMode() const {
+  return appValid_ ? EHubMode::Application : EHubMode::Bootloader;
+}
+
+void THubEmulator::Send(std::optional<std::uint64_t> seq, std::vector<std::uint8_t> report,
+                        int delayMs) {
   auto push = [this, seq](const std::vector<std::uint8_t>& r) {
     if (!attached_)
       return;
     if (connection_)
       connection_->PushInputReport(r.data(), r.size());
-    if (THubTranscriptEntry* e = Entry(seq))
+    if (THubTranscriptEntry* e = seq ? Entry(*seq) : nullptr)
       e->replyDelivered = true;
   };
   if (delayMs <= 0) {
@@ -417,7 +392,7 @@ THubEmulator::TOutcome THubEmulator::Execute(std::uint8_t command,
     case CMD_QUERY_MODE:
       if (n != 0)
         return fail(HUB_STATUS_BAD_LENGTH);
-      out.data = {static_cast<std::uint8_t>(app ? 0 : 1)};
+      out.data = {static_cast<std::uint8_t>(mode_)};
       return out;
 
     case CMD_ENTER_BOOTLOADER:

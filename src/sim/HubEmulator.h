@@ -23,13 +23,15 @@
 class THubConnection;
 class FirmwareLines;
 
-enum class EHubMode { Application = 0, Bootloader = 1 };
+// The application an emulated hub runs unless told otherwise: older than the built-in one, so an
+// update is offered.
+inline constexpr std::uint32_t EMULATED_APP_VERSION = 0x11140801;  // 1.1.14.0801
 
 struct THubEmulatorOptions {
   EHubMode mode = EHubMode::Application;
   // The application the hub runs at start; with applicationValid false the hub has none (and
   // must then start in its bootloader).
-  std::uint32_t applicationVersion = 0x11140801;
+  std::uint32_t applicationVersion = EMULATED_APP_VERSION;
   bool applicationValid = true;
   std::uint32_t bootloaderVersion = 0x01000300;
   std::array<std::uint8_t, LED_CHANNEL_COUNT> ledLevels{80, 70, 60, 50, 40, 30, 20, 10};
@@ -122,7 +124,11 @@ class THubEmulator : public QObject {
   void SetFixedStatus(std::optional<THubStatus> status) { fixedStatus_ = status; }
 
   const std::vector<THubTranscriptEntry>& Transcript() const { return transcript_; }
-  void ClearTranscript() { transcript_.clear(); }
+  // Replies still on their way then belong to no entry.
+  void ClearTranscript() {
+    transcriptBase_ += transcript_.size();
+    transcript_.clear();
+  }
 
   const THubEmulatorOptions& Options() const { return options_; }
 
@@ -143,6 +149,27 @@ class THubEmulator : public QObject {
     int seen = 0;
   };
 
+  // The faults that hit one report, one per kind: the last added when several of a kind do.
+  struct TFaultHits {
+    std::array<const THubFault*, FAULT_KIND_COUNT> byKind{};
+    const THubFault* operator[](EFaultKind kind) const {
+      return byKind[static_cast<std::size_t>(kind)];
+    }
+  };
+
+  // The steps of one report: what arrived, the faults it meets, what the hub makes of it, its
+  // answer, and the reset some commands end with.
+  THubTranscriptEntry Received(const std::uint8_t* report, std::size_t size) const;
+  TFaultHits FaultsHitting(THubTranscriptEntry& entry);
+  TOutcome CarryOut(const std::uint8_t* report, std::size_t size, THubTranscriptEntry& entry,
+                    const TFaultHits& hits);
+  std::vector<std::uint8_t> ReplyTo(const THubTranscriptEntry& entry, const TOutcome& outcome,
+                                    const TFaultHits& hits) const;
+  void ResendLastReply(int delayMs);
+  void ResetAfter(const TOutcome& outcome, int replyDelayMs, const TFaultHits& hits);
+  // The mode a power-up ends in: the bootloader starts the application when there is a valid one.
+  EHubMode StartMode() const;
+
   TOutcome Execute(std::uint8_t command, const std::vector<std::uint8_t>& data);
   TOutcome LoadRecord(const std::vector<std::uint8_t>& data);
   TOutcome ProgramRecord(const std::vector<std::uint8_t>& data);
@@ -150,7 +177,8 @@ class THubEmulator : public QObject {
   void DetachNow();
   // Goes away `goneAfterMs` from now and, unless `comeBackMs` < 0, comes back that much later.
   void ReEnumerate(int goneAfterMs, EHubMode mode, int comeBackMs, bool canReadWrite);
-  void Send(std::uint64_t entry, std::vector<std::uint8_t> report, int delayMs);
+  // Pushes `report` after `delayMs`; `seq` names the transcript entry it answers, if any.
+  void Send(std::optional<std::uint64_t> seq, std::vector<std::uint8_t> report, int delayMs);
   THubTranscriptEntry* Entry(std::uint64_t seq);
 
   THubEmulatorOptions options_;

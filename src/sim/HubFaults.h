@@ -1,8 +1,10 @@
 #pragma once
 // Faults the emulated hub can be told to commit, and when.
 
+#include <cstddef>
 #include <cstdint>
-#include <string>
+
+#include "protocol/Commands.h"
 
 // Which occurrences of a command a fault hits. Occurrences are counted per fault from 1, from
 // the moment the fault was added, over every report that carries the fault's command code.
@@ -38,8 +40,9 @@ enum class EFaultKind {
                 // its bootloader, or never when `delayMs` < 0
   NoReturn,     // after CMD_ENTER_BOOTLOADER or CMD_REBOOT: the hub does not come back
   LateReturn,   // ... comes back `delayMs` after it went away instead of the usual delay
-  NoAccess,     // ... comes back, but cannot be opened for reading and writing
+  NoAccess,     // ... comes back, but cannot be opened for reading and writing (keep it last)
 };
+inline constexpr std::size_t FAULT_KIND_COUNT = static_cast<std::size_t>(EFaultKind::NoAccess) + 1;
 
 inline constexpr int ANY_COMMAND = -1;
 
@@ -49,7 +52,7 @@ struct THubFault {
   int command = ANY_COMMAND;  // a CMD_ code, or ANY_COMMAND
   TOccurrence when = TOccurrence::Always();
   int delayMs = 0;
-  std::uint8_t status = 0xFF;
+  std::uint8_t status = HUB_STATUS_TROUBLE;
   std::uint8_t leadByte = 0xAA;
   int length = 4;
   std::uint8_t echo = 0;

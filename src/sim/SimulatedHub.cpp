@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "protocol/Frame.h"
+
 TSimBusConnection::TSimBusConnection(std::shared_ptr<TSimHidBus> bus, THubEmulator& hub)
     : bus_(std::move(bus)), hub_(hub) {}
 
@@ -41,8 +43,8 @@ void TSimBusConnection::PushInputReport(const std::uint8_t* data, std::size_t si
   if (!id_)
     return;
   // The hub's reports carry no id; the bus, like hidraw for the program, puts a 0 in front.
-  std::uint8_t report[65] = {};
-  const std::size_t n = std::min<std::size_t>(size, 64);
+  std::uint8_t report[FRAME_SIZE] = {};
+  const std::size_t n = std::min(size, BUFFER_SIZE);
   std::copy_n(data, n, report + 1);
   bus_->PushInput(id_, report, n + 1);
 }

@@ -239,7 +239,7 @@ void THubSession::RestoreKeptLedLevels(const std::string& identity) {
   if (CurrentIdentity() != identity)
     return;
   const bool application = link_.SendFrame(CMD_QUERY_MODE, MakeRequest()) == 0 &&
-                           ModeFromReply(0, link_.Reply()) == MODE_APPLICATION;
+                           ModeFromReply(0, link_.Reply()) == EHubMode::Application;
   if (!application || CurrentIdentity() != identity)
     return;
   bool restored = true;

@@ -63,7 +63,7 @@ EUpdateResult TUpdateProcedure::Run() {
 EUpdateResult TUpdateProcedure::RunStages() {
   const int maximum = static_cast<int>(image_->Count()) - 1;
   otherSocket_ = false;
-  const bool startsInBootloader = QueryMode(link_) == MODE_BOOTLOADER;
+  const bool startsInBootloader = QueryMode(link_) == EHubMode::Bootloader;
   bool haveLevels = true;
   if (!startsInBootloader) {
     // Read afresh: whatever was kept from before, the hub's application holds its levels now.
@@ -187,7 +187,7 @@ bool TUpdateProcedure::EnterBootloader() {
   // Records go only to a hub that says it waits for them: never to another hub in its
   // application, nor to this one if the switch did not happen.
   const TFrameResult asked = link_.SendFrame(CMD_QUERY_MODE, MakeRequest());
-  if (asked != 0 || ModeFromReply(asked, link_.Reply()) != MODE_BOOTLOADER) {
+  if (asked != 0 || ModeFromReply(asked, link_.Reply()) != EHubMode::Bootloader) {
     view_.AppendLog(Texts::EnterBootloaderError);
     if (asked == 0)
       view_.AppendLog(Texts::NotInBootloader);
@@ -240,7 +240,7 @@ EUpdateResult TUpdateProcedure::Finish() {
   view_.AppendLog(Texts::Ok);
 
   // Success is what the hub says it runs, not that every record was taken.
-  const int mode = QueryMode(link_);
+  const EHubMode mode = QueryMode(link_);
   std::optional<TVersionReply> version;
   if (link_.SendFrame(CMD_GET_VERSION, VersionQueryRequest()) == 0)
     version = DecodeVersionReply(link_.Reply());
@@ -255,12 +255,12 @@ EUpdateResult TUpdateProcedure::Finish() {
     view_.ShowIndicator(1);
     return EUpdateResult::OtherSocket;
   }
-  const bool restored = mode == MODE_APPLICATION && RestoreLedLevels();
+  const bool restored = mode == EHubMode::Application && RestoreLedLevels();
 
   QString what;
-  if (mode == MODE_BOOTLOADER) {
+  if (mode == EHubMode::Bootloader) {
     what = Texts::StillInBootloader;
-  } else if (mode != MODE_APPLICATION || !version) {
+  } else if (mode != EHubMode::Application || !version) {
     what = Texts::FirmwareNotSaid;
   } else if (version->application != targetVersion_) {
     what = Texts::OtherApplication(FormatVersion(VersionText(version->application)),

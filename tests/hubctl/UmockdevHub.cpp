@@ -11,6 +11,8 @@
 #include <utility>
 
 #include "HidrawTestbed.h"
+#include "protocol/Frame.h"
+#include "protocol/HubDevice.h"
 
 extern "C" {
 #include <umockdev.h>
@@ -21,6 +23,14 @@ namespace {
 // A write to the pty master reaches the node's readers a moment later, not inside the write: a
 // FIONREAD of 0 straight after it may still mean "unread".
 constexpr qint64 FLIP_MARGIN_MS = 2;
+
+// The hub's vendor and product id as the kernel writes them, `digits` hex digits each.
+QString HubIds(int digits) {
+  return QString("%1:%2")
+      .arg(HUB_VENDOR_ID, digits, 16, QLatin1Char('0'))
+      .arg(HUB_PRODUCT_ID, digits, 16, QLatin1Char('0'))
+      .toUpper();
+}
 
 }  // namespace
 
@@ -95,7 +105,7 @@ void TUmockdevHubConnection::Attach(bool canReadWrite) {
   const int port = minor + 1;
   // The sequence number makes the DevInst: new for every attachment.
   const QString hidName =
-      QString("0003:FFF0:0018.%1").arg(minor + 1, 4, 16, QLatin1Char('0')).toUpper();
+      QString("0003:%1.%2").arg(HubIds(4)).arg(minor + 1, 4, 16, QLatin1Char('0')).toUpper();
   const QString phys = phys_.value_or(QString("usb-0000:00:14.0-%1/input0").arg(firstMinor_ + 1));
 
   auto a = std::make_unique<TAttachment>();
@@ -111,7 +121,7 @@ void TUmockdevHubConnection::Attach(bool canReadWrite) {
   if (!umockdev_testbed_attach_ioctl(testbed_.Get(), a->node.constData(), handler, &error)) {
     qFatal("umockdev: %s", error ? error->message : "cannot attach to the hub's node");
   }
-  if (!testbed_.Add(hidtest::Record(port, hidName, minor, "0003:0000FFF0:00000018", descriptorHex_,
+  if (!testbed_.Add(hidtest::Record(port, hidName, minor, "0003:" + HubIds(8), descriptorHex_,
                                     "0100", phys, serial_))) {
     qFatal("umockdev: cannot add the hub");
   }
@@ -173,7 +183,7 @@ int TUmockdevHubConnection::OnWrite(void*, void* ioctlClient, void* attachment) 
 void TUmockdevHubConnection::PushInputReport(const std::uint8_t* data, std::size_t size) {
   {
     std::lock_guard lock(mutex_);
-    pending_.emplace_back(data, data + std::min<std::size_t>(size, 64));
+    pending_.emplace_back(data, data + std::min(size, BUFFER_SIZE));
   }
   QMetaObject::invokeMethod(&context_, [this] { Pump(); });
 }

@@ -7,6 +7,7 @@
 
 using Bytes = std::vector<std::uint8_t>;
 Q_DECLARE_METATYPE(Bytes)
+Q_DECLARE_METATYPE(EHubMode)
 
 namespace {
 Bytes Hex(const char* text) {
@@ -14,7 +15,7 @@ Bytes Hex(const char* text) {
 }
 ReplyBuffer ReplyWith(std::initializer_list<std::pair<int, std::uint8_t>> bytes) {
   ReplyBuffer r{};
-  r[0] = 0x55;
+  r[REPLY_LEAD_OFFSET] = 0x55;
   for (auto [at, value] : bytes)
     r[at] = value;
   return r;
@@ -41,15 +42,17 @@ class FrameTest : public QObject {
     const CommandFrame frame =
         BuildCommandFrame(static_cast<std::uint8_t>(command), MakeRequest(data));
     const std::size_t n = data.size();
-    QCOMPARE(frame[0], 0x00);
-    QCOMPARE(frame[1], 0x55);
-    QCOMPARE(frame[2], n + 5);
-    QCOMPARE(frame[4], command);
+    const std::size_t crcAt = FRAME_DATA_OFFSET + n;
+    QCOMPARE(frame[FRAME_REPORT_ID_OFFSET], 0x00);
+    QCOMPARE(frame[FRAME_LEAD_OFFSET], 0x55);
+    QCOMPARE(frame[FRAME_LENGTH_OFFSET], n + 5);
+    QCOMPARE(frame[FRAME_ZERO_OFFSET], 0x00);
+    QCOMPARE(frame[FRAME_COMMAND_OFFSET], command);
     for (std::size_t i = 0; i < n; ++i)
-      QCOMPARE(frame[5 + i], data[i]);
+      QCOMPARE(frame[FRAME_DATA_OFFSET + i], data[i]);
     if (!expected.empty())
-      QCOMPARE(Bytes(frame.begin(), frame.begin() + 6 + n), expected);
-    for (std::size_t i = 6 + n; i < FRAME_SIZE; ++i)
+      QCOMPARE(Bytes(frame.begin(), frame.begin() + crcAt + 1), expected);
+    for (std::size_t i = crcAt + 1; i < FRAME_SIZE; ++i)
       QCOMPARE(frame[i], 0);
   }
 
@@ -57,7 +60,7 @@ class FrameTest : public QObject {
     CommandFrame frame{};
     const char digits[] = "123456789";
     for (int i = 0; i < 9; ++i)
-      frame[1 + i] = static_cast<std::uint8_t>(digits[i]);
+      frame[FRAME_LEAD_OFFSET + i] = static_cast<std::uint8_t>(digits[i]);
     QCOMPARE(Crc8(frame, 10), 0xF4);
   }
 
@@ -87,17 +90,17 @@ class FrameTest : public QObject {
     QFETCH(bool, sameCrc);
     const auto a = BuildCommandFrame(static_cast<std::uint8_t>(commandA), MakeRequest(dataA));
     const auto b = BuildCommandFrame(static_cast<std::uint8_t>(commandB), MakeRequest(dataB));
-    QCOMPARE(a[5 + dataA.size()] == b[5 + dataB.size()], sameCrc);
+    QCOMPARE(a[FRAME_DATA_OFFSET + dataA.size()] == b[FRAME_DATA_OFFSET + dataB.size()], sameCrc);
     if (dataA.empty())
-      QCOMPARE(a[5], 0xA5);
+      QCOMPARE(a[FRAME_DATA_OFFSET], 0xA5);
   }
 
   void largestFrame() {
     const Bytes data(59, 0xAB);
     const auto frame = BuildCommandFrame(CMD_LOAD_RECORD, MakeRequest(data));
-    QCOMPARE(frame[2], 64);
-    QCOMPARE(frame[63], 0xAB);
-    QCOMPARE(frame[64], Crc8(frame, 63));
+    QCOMPARE(frame[FRAME_LENGTH_OFFSET], 64);
+    QCOMPARE(frame[FRAME_SIZE - 2], 0xAB);
+    QCOMPARE(frame[FRAME_SIZE - 1], Crc8(frame, FRAME_SIZE - 2));
   }
 
   // The replies the emulated hub and the tests send, byte for byte.
@@ -146,20 +149,21 @@ class FrameTest : public QObject {
   void mode_data() {
     QTest::addColumn<int>("result");
     QTest::addColumn<int>("byte5");
-    QTest::addColumn<int>("mode");
-    QTest::newRow("bootloader") << 0 << 1 << 1;
-    QTest::newRow("application") << 0 << 0 << 0;
-    QTest::newRow("byte 5 = 2") << 0 << 2 << 0;
-    QTest::newRow("byte 5 = 0x81") << 0 << 0x81 << 0;
-    QTest::newRow("status 0xFF") << 255 << 1 << 2;
-    QTest::newRow("no reply") << -1 << 1 << 0;
-    QTest::newRow("status 1") << 1 << 1 << 0;
-    QTest::newRow("status 0xFE") << 0xFE << 1 << 0;
+    QTest::addColumn<EHubMode>("mode");
+    const auto A = EHubMode::Application;
+    QTest::newRow("bootloader") << 0 << 1 << EHubMode::Bootloader;
+    QTest::newRow("application") << 0 << 0 << A;
+    QTest::newRow("byte 5 = 2") << 0 << 2 << A;
+    QTest::newRow("byte 5 = 0x81") << 0 << 0x81 << A;
+    QTest::newRow("status 0xFF") << 255 << 1 << EHubMode::Error;
+    QTest::newRow("no reply") << -1 << 1 << A;
+    QTest::newRow("status 1") << 1 << 1 << A;
+    QTest::newRow("status 0xFE") << 0xFE << 1 << A;
   }
   void mode() {
     QFETCH(int, result);
     QFETCH(int, byte5);
-    QFETCH(int, mode);
+    QFETCH(EHubMode, mode);
     QCOMPARE(ModeFromReply(result, ReplyWith({{5, static_cast<std::uint8_t>(byte5)}})), mode);
   }
 
@@ -207,13 +211,13 @@ class FrameTest : public QObject {
 
   void requests() {
     const RequestBuffer led = LedLevelRequest(7, 35);
-    QCOMPARE(led[1], 2);
-    QCOMPARE(led[4], 7);
-    QCOMPARE(led[5], 35);
-    QCOMPARE(BuildCommandFrame(CMD_SET_LED_LEVEL, led)[2], 7);
-    QCOMPARE(GreetingRequest()[1], 0);
-    QCOMPARE(VersionQueryRequest()[1], 1);
-    QCOMPARE(VersionQueryRequest()[4], 0);
+    QCOMPARE(led[REQUEST_LENGTH_OFFSET], 2);
+    QCOMPARE(led[REQUEST_DATA_OFFSET], 7);
+    QCOMPARE(led[REQUEST_DATA_OFFSET + 1], 35);
+    QCOMPARE(BuildCommandFrame(CMD_SET_LED_LEVEL, led)[FRAME_LENGTH_OFFSET], 7);
+    QCOMPARE(GreetingRequest()[REQUEST_LENGTH_OFFSET], 0);
+    QCOMPARE(VersionQueryRequest()[REQUEST_LENGTH_OFFSET], 1);
+    QCOMPARE(VersionQueryRequest()[REQUEST_DATA_OFFSET], 0);
   }
 };
 

@@ -15,17 +15,17 @@ Q_DECLARE_METATYPE(Bytes)
 
 namespace {
 
-struct Fixture : TScriptedLink {
+struct TFixture : TScriptedLink {
   // The device answers every write with `status` after `delayMs`, with data enough for any reply.
   void AnswerAll(std::uint8_t status, int delayMs = 0, Bytes data = Bytes(10, 0)) {
     device.onWrite = [=](const Bytes& frame) {
       return std::vector<ScriptedDevice::Answer>{
-          {ScriptedDevice::Reply(frame[4], status, data), delayMs}};
+          {ScriptedDevice::Reply(frame[FRAME_COMMAND_OFFSET], status, data), delayMs}};
     };
   }
 };
 
-class ThrowingDevice : public ScriptedDevice {
+class TThrowingDevice : public ScriptedDevice {
  public:
   bool WriteReport(const std::uint8_t*, std::uint32_t, std::uint32_t&) override {
     throw std::runtime_error("device vanished");
@@ -63,7 +63,7 @@ class HubLinkTest : public QObject {
     QFETCH(Bytes, answer);
     QFETCH(int, result);
     QFETCH(int, writes);
-    Fixture f;
+    TFixture f;
     f.device.onWrite = [&](const Bytes&) {
       std::vector<ScriptedDevice::Answer> a;
       if (!answer.empty())
@@ -75,12 +75,12 @@ class HubLinkTest : public QObject {
     QCOMPARE(f.link.SendFrame(CMD_QUERY_MODE, MakeRequest()), result);
     const qint64 elapsed = clock.elapsed();
     QCOMPARE(int(f.device.writes.size()), writes);
-    QCOMPARE(f.device.writes[0].size(), std::size_t{65});
-    QCOMPARE(f.device.writes[0][4], CMD_QUERY_MODE);
+    QCOMPARE(f.device.writes[0].size(), FRAME_SIZE);
+    QCOMPARE(f.device.writes[0][FRAME_COMMAND_OFFSET], CMD_QUERY_MODE);
     if (result == -1) {
       // Three attempts of a 2 ms pause and a 100 ms wait each, measured as elapsed time; a
       // report that is no reply ends its attempt at once.
-      if (answer.empty() || answer[0] != 0x55)
+      if (answer.empty() || answer[REPLY_LEAD_OFFSET] != 0x55)
         QVERIFY2(elapsed >= 3 * 102, qPrintable(QString::number(elapsed)));
       QVERIFY2(elapsed < 1500, qPrintable(QString::number(elapsed)));
     } else {
@@ -94,10 +94,10 @@ class HubLinkTest : public QObject {
 
   // A garbage report does not end the wait; the real reply that follows does.
   void garbageThenReply() {
-    Fixture f;
+    TFixture f;
     f.device.onWrite = [](const Bytes& frame) {
-      return std::vector<ScriptedDevice::Answer>{{{0x00, 1, 2, 3}, 1},
-                                                 {ScriptedDevice::Reply(frame[4], 7), 20}};
+      return std::vector<ScriptedDevice::Answer>{
+          {{0x00, 1, 2, 3}, 1}, {ScriptedDevice::Reply(frame[FRAME_COMMAND_OFFSET], 7), 20}};
     };
     QCOMPARE(f.link.SendFrame(CMD_READ_STATUS, MakeRequest()), 7);
     QCOMPARE(f.device.writes.size(), std::size_t{1});
@@ -112,18 +112,18 @@ class HubLinkTest : public QObject {
   void dataLengthLimit() {
     QFETCH(int, n);
     QFETCH(int, writes);
-    Fixture f;
+    TFixture f;
     f.AnswerAll(0);
     const Bytes data(n, 0x42);
     const int result = f.link.SendFrame(CMD_LOAD_RECORD, MakeRequest(data));
     QCOMPARE(int(f.device.writes.size()), writes);
     QCOMPARE(result, writes ? 0 : -1);
     if (writes)
-      QCOMPARE(f.device.writes[0][2], 64);
+      QCOMPARE(f.device.writes[0][FRAME_LENGTH_OFFSET], 64);
   }
 
   void noCurrentDevice() {
-    Fixture f;
+    TFixture f;
     f.AnswerAll(0);
     f.link.SetCurrentDevice(nullptr);
     QElapsedTimer clock;
@@ -134,7 +134,7 @@ class HubLinkTest : public QObject {
   }
 
   void refusedWrite() {
-    Fixture f;
+    TFixture f;
     f.device.failWrites = true;
     QElapsedTimer clock;
     clock.start();
@@ -143,33 +143,33 @@ class HubLinkTest : public QObject {
   }
 
   void writeLengthFollowsCaps() {
-    Fixture f;
+    TFixture f;
     f.AnswerAll(0);
     f.device.caps.OutputReportByteLength = 33;
     f.link.SendFrame(CMD_REBOOT, MakeRequest());
     QCOMPARE(f.device.writes[0].size(), std::size_t{33});
     f.device.caps.OutputReportByteLength = 200;  // never more than the frame
     f.link.SendFrame(CMD_REBOOT, MakeRequest());
-    QCOMPARE(f.device.writes[1].size(), std::size_t{65});
+    QCOMPARE(f.device.writes[1].size(), FRAME_SIZE);
   }
 
   // A report that arrived before the request was written is not its reply.
   void staleReplyIgnored() {
-    Fixture f;
+    TFixture f;
     f.device.Queue(ScriptedDevice::Reply(CMD_READ_STATUS, 9));
     f.AnswerAll(0, 15);
     QCOMPARE(f.link.SendFrame(CMD_QUERY_MODE, MakeRequest()), 0);
-    QCOMPARE(f.link.Reply()[3], CMD_QUERY_MODE);
+    QCOMPARE(f.link.Reply()[REPLY_COMMAND_OFFSET], CMD_QUERY_MODE);
   }
 
   // A reply that comes after its wait gave up is still on its way at the next attempt.
   void lateReplyOfSameCommand() {
-    Fixture f;
+    TFixture f;
     int count = 0;
     f.device.onWrite = [&](const Bytes& frame) {
       std::vector<ScriptedDevice::Answer> a;
       if (count++ == 0)
-        a.push_back({ScriptedDevice::Reply(frame[4], 0, {0}), 130});
+        a.push_back({ScriptedDevice::Reply(frame[FRAME_COMMAND_OFFSET], 0, {0}), 130});
       return a;
     };
     QCOMPARE(f.link.SendFrame(CMD_QUERY_MODE, MakeRequest()), 0);
@@ -190,18 +190,18 @@ class HubLinkTest : public QObject {
   void lateReplyOfAnotherCommand() {
     QFETCH(Bytes, late);
     QFETCH(int, result);
-    Fixture f;
+    TFixture f;
     f.AnswerAll(0, 0, {0});
     QCOMPARE(f.link.SendFrame(CMD_QUERY_MODE, MakeRequest()), 0);  // shows the echo
     QVERIFY(f.link.EchoSeen());
     const Bytes levels{11, 22, 33, 44, 55, 66, 77, 88};
     f.device.onWrite = [&](const Bytes& frame) {
-      return std::vector<ScriptedDevice::Answer>{{late, 1},
-                                                 {ScriptedDevice::Reply(frame[4], 0, levels), 20}};
+      return std::vector<ScriptedDevice::Answer>{
+          {late, 1}, {ScriptedDevice::Reply(frame[FRAME_COMMAND_OFFSET], 0, levels), 20}};
     };
     const TFrameResult got = f.link.SendFrame(CMD_LED_ADJUST_BEGIN, MakeRequest());
     QCOMPARE(int(got), result);
-    const bool echoed = late[3] != 0;
+    const bool echoed = late[REPLY_COMMAND_OFFSET] != 0;
     QCOMPARE(f.link.StaleRepliesDropped(), echoed ? 1u : 0u);
     // A late reply without an echo cannot be told apart: it is taken, as it always was.
     const auto decoded = DecodeLedLevels(f.link.Reply());
@@ -212,7 +212,7 @@ class HubLinkTest : public QObject {
   // A handler that runs inside the wait and starts an exchange of its own is refused; the
   // outer exchange still reads its own reply. Work handed to RunWhenIdle runs afterwards.
   void nestedExchange() {
-    Fixture f;
+    TFixture f;
     f.AnswerAll(0, 40);
     int nestedResult = 1;
     bool busySeen = false;
@@ -230,18 +230,18 @@ class HubLinkTest : public QObject {
     QVERIFY(busySeen);
     QCOMPARE(nestedResult, -1);
     QCOMPARE(f.link.RefusedWhileBusy(), 1u);
-    QCOMPARE(f.link.Reply()[3], CMD_QUERY_MODE);
+    QCOMPARE(f.link.Reply()[REPLY_COMMAND_OFFSET], CMD_QUERY_MODE);
     QCOMPARE(f.device.writes.size(), std::size_t{1});
     QTRY_COMPARE(order.size(), std::size_t{2});
     QCOMPARE(order, (std::vector<int>{1, 2}));
     QCOMPARE(f.device.writes.size(), std::size_t{2});
-    QCOMPARE(f.device.writes[1][4], CMD_LED_ADJUST_END);
+    QCOMPARE(f.device.writes[1][FRAME_COMMAND_OFFSET], CMD_LED_ADJUST_END);
     QVERIFY(!f.link.Busy());
   }
 
   // Actions queued while busy keep their order, and run when the link is idle at once.
   void idleActionsOrder() {
-    Fixture f;
+    TFixture f;
     f.AnswerAll(0, 20);
     std::vector<int> order;
     f.link.RunWhenIdle([&] { order.push_back(0); });
@@ -257,9 +257,9 @@ class HubLinkTest : public QObject {
 
   // Reports are cut at 64 bytes; the device pointer in the handler is not needed.
   void longReportCut() {
-    Fixture f;
+    TFixture f;
     Bytes big(70, 0x33);
-    big[0] = 0x55;
+    big[REPLY_LEAD_OFFSET] = 0x55;
     f.device.onWrite = [&](const Bytes&) { return std::vector<ScriptedDevice::Answer>{{big, 0}}; };
     QCOMPARE(f.link.SendFrame(CMD_READ_STATUS, MakeRequest()), 0x33);
     QCOMPARE(f.link.Reply()[63], 0x33);
@@ -268,25 +268,25 @@ class HubLinkTest : public QObject {
   void queryMode_data() {
     QTest::addColumn<int>("status");
     QTest::addColumn<int>("byte5");
-    QTest::addColumn<int>("mode");
-    QTest::newRow("bootloader") << 0 << 1 << 1;
-    QTest::newRow("application") << 0 << 0 << 0;
-    QTest::newRow("status 0xFF") << 0xFF << 0 << 2;
+    QTest::addColumn<EHubMode>("mode");
+    QTest::newRow("bootloader") << 0 << 1 << EHubMode::Bootloader;
+    QTest::newRow("application") << 0 << 0 << EHubMode::Application;
+    QTest::newRow("status 0xFF") << 0xFF << 0 << EHubMode::Error;
   }
   void queryMode() {
     QFETCH(int, status);
     QFETCH(int, byte5);
-    QFETCH(int, mode);
-    Fixture f;
+    QFETCH(EHubMode, mode);
+    TFixture f;
     f.AnswerAll(static_cast<std::uint8_t>(status), 0, {static_cast<std::uint8_t>(byte5)});
     QCOMPARE(QueryMode(f.link), mode);
   }
 
   void queryModeSurvivesException() {
-    ThrowingDevice device;
+    TThrowingDevice device;
     THubLink link;
     link.SetCurrentDevice(&device);
-    QCOMPARE(QueryMode(link), MODE_APPLICATION);
+    QCOMPARE(QueryMode(link), EHubMode::Application);
     QVERIFY(!link.Busy());
   }
 };

@@ -13,37 +13,37 @@
 
 using Bytes = std::vector<std::uint8_t>;
 
-class FakeConnection : public THubConnection {
+class TFakeConnection : public THubConnection {
  public:
-  enum class Kind { Attach, Detach, Report };
-  struct Event {
-    Kind kind;
+  enum class EKind { Attach, Detach, Report };
+  struct TEvent {
+    EKind kind;
     bool canReadWrite = false;
     Bytes report;
     qint64 ms = 0;
   };
-  std::vector<Event> events;
+  std::vector<TEvent> events;
 
-  FakeConnection() { clock_.start(); }
+  TFakeConnection() { clock_.start(); }
 
   void Attach(bool canReadWrite) override {
-    events.push_back({Kind::Attach, canReadWrite, {}, clock_.elapsed()});
+    events.push_back({EKind::Attach, canReadWrite, {}, clock_.elapsed()});
   }
-  void Detach() override { events.push_back({Kind::Detach, false, {}, clock_.elapsed()}); }
+  void Detach() override { events.push_back({EKind::Detach, false, {}, clock_.elapsed()}); }
   void PushInputReport(const std::uint8_t* data, std::size_t size) override {
-    events.push_back({Kind::Report, false, Bytes(data, data + size), clock_.elapsed()});
+    events.push_back({EKind::Report, false, Bytes(data, data + size), clock_.elapsed()});
   }
 
-  int Count(Kind kind) const {
+  int Count(EKind kind) const {
     int c = 0;
-    for (const Event& e : events)
+    for (const TEvent& e : events)
       c += e.kind == kind;
     return c;
   }
   std::vector<Bytes> Reports(std::size_t from = 0) const {
     std::vector<Bytes> r;
     for (std::size_t i = from; i < events.size(); ++i) {
-      if (events[i].kind == Kind::Report)
+      if (events[i].kind == EKind::Report)
         r.push_back(events[i].report);
     }
     return r;
@@ -59,15 +59,21 @@ inline Bytes Frame(std::uint8_t command, const Bytes& data = {}) {
   return Bytes(f.begin(), f.end());
 }
 
+// The data bytes a request carries.
+inline Bytes RequestData(const RequestBuffer& request) {
+  const auto data = request.begin() + REQUEST_DATA_OFFSET;
+  return Bytes(data, data + static_cast<std::ptrdiff_t>(RequestLength(request)));
+}
+
 // Writes one report and returns what the hub pushed meanwhile (with latency 0: its reply).
-inline std::vector<Bytes> Write(THubEmulator& hub, FakeConnection& bus, const Bytes& report) {
+inline std::vector<Bytes> Write(THubEmulator& hub, TFakeConnection& bus, const Bytes& report) {
   const std::size_t before = bus.events.size();
   hub.HandleOutputReport(report.data(), report.size());
   return bus.Reports(before);
 }
 
 // One command on an instant hub: its single reply, or an empty report when none came.
-inline Bytes Exchange(THubEmulator& hub, FakeConnection& bus, std::uint8_t command,
+inline Bytes Exchange(THubEmulator& hub, TFakeConnection& bus, std::uint8_t command,
                       const Bytes& data = {}) {
   const std::vector<Bytes> r = Write(hub, bus, Frame(command, data));
   return r.size() == 1 ? r[0] : Bytes{};
@@ -85,10 +91,10 @@ inline THubEmulatorOptions InstantHub() {
 }
 
 // An emulated hub plugged into a fake bus.
-struct Hub {
-  FakeConnection bus;
+struct TTestHub {
+  TFakeConnection bus;
   THubEmulator hub;
-  explicit Hub(THubEmulatorOptions o = InstantHub()) : hub(o) {
+  explicit TTestHub(THubEmulatorOptions o = InstantHub()) : hub(o) {
     hub.SetConnection(&bus);
     hub.Plug();
   }

@@ -15,6 +15,14 @@ namespace {
 THubEmulatorOptions InMode(EHubMode mode) {
   THubEmulatorOptions o = InstantHub();
   o.mode = mode;
+  o.applicationVersion = 0x11140801;
+  o.bootloaderVersion = 0x01000300;
+  return o;
+}
+
+THubEmulatorOptions WithLatency(int ms) {
+  THubEmulatorOptions o = InstantHub();
+  o.replyLatencyMs = ms;
   return o;
 }
 
@@ -34,7 +42,7 @@ class HubCommandsTest : public QObject {
 
     const auto A = EHubMode::Application;
     const auto B = EHubMode::Bootloader;
-    // Default options: application 0x11140801, bootloader 0x01000300.
+    // InMode's versions, most significant byte first.
     const Bytes versions{0x11, 0x14, 0x08, 0x01, 0x01, 0x00, 0x03, 0x00};
     const Bytes leds{80, 70, 60, 50, 40, 30, 20, 10};
     const Bytes record{0, 0, 0, 0, 1, 2, 3, 4};
@@ -83,16 +91,17 @@ class HubCommandsTest : public QObject {
     QFETCH(Bytes, data);
     QFETCH(int, status);
     QFETCH(Bytes, reply);
-    Hub h(InMode(mode));
+    TTestHub h(InMode(mode));
     const Bytes r = Exchange(h.hub, h.bus, static_cast<std::uint8_t>(command), data);
     QCOMPARE(r.size(), std::size_t{64});
-    QCOMPARE(r[0], 0x55);
-    QCOMPARE(int(r[1]), 5 + int(reply.size()));
+    const std::size_t end = REPLY_DATA_OFFSET + reply.size();
+    QCOMPARE(r[REPLY_LEAD_OFFSET], 0x55);
+    QCOMPARE(int(r[REPLY_LENGTH_OFFSET]), 5 + int(reply.size()));
     QCOMPARE(r[2], 0);
-    QCOMPARE(int(r[3]), command);
-    QCOMPARE(int(r[4]), status);
-    QCOMPARE(Bytes(r.begin() + 5, r.begin() + 5 + reply.size()), reply);
-    for (std::size_t i = 5 + reply.size(); i < 64; ++i)
+    QCOMPARE(int(r[REPLY_COMMAND_OFFSET]), command);
+    QCOMPARE(int(r[REPLY_STATUS_OFFSET]), status);
+    QCOMPARE(Bytes(r.begin() + REPLY_DATA_OFFSET, r.begin() + end), reply);
+    for (std::size_t i = end; i < BUFFER_SIZE; ++i)
       QCOMPARE(r[i], 0);
     QCOMPARE(h.hub.Mode(), mode);
   }
@@ -119,28 +128,30 @@ class HubCommandsTest : public QObject {
     QTest::newRow("66-byte report") << longReport << 1 << 241;
     QTest::newRow("3-byte report") << Bytes{0, 0x55, 7} << 1 << 0;
     QTest::newRow("empty report") << Bytes{} << 1 << 0;
-    QTest::newRow("report id 1") << with(0, 1) << 1 << 241;
-    QTest::newRow("lead byte 0x54") << with(1, 0x54) << 1 << 241;
-    QTest::newRow("byte 3 not zero") << with(3, 1) << 1 << 241;
-    QTest::newRow("length byte 4") << with(2, 4) << 1 << 241;
-    QTest::newRow("length byte 65") << with(2, 65) << 1 << 241;
-    QTest::newRow("length byte one short") << with(2, 6) << 2 << 241;
-    QTest::newRow("CRC off by one") << with(7, good[7] ^ 1) << 2 << 241;
-    QTest::newRow("first data byte changed") << with(5, 3) << 2 << 241;
+    const std::size_t data = FRAME_DATA_OFFSET;
+    const std::size_t crc = FRAME_DATA_OFFSET + 2;
+    QTest::newRow("report id 1") << with(FRAME_REPORT_ID_OFFSET, 1) << 1 << 241;
+    QTest::newRow("lead byte 0x54") << with(FRAME_LEAD_OFFSET, 0x54) << 1 << 241;
+    QTest::newRow("byte 3 not zero") << with(FRAME_ZERO_OFFSET, 1) << 1 << 241;
+    QTest::newRow("length byte 4") << with(FRAME_LENGTH_OFFSET, 4) << 1 << 241;
+    QTest::newRow("length byte 65") << with(FRAME_LENGTH_OFFSET, 65) << 1 << 241;
+    QTest::newRow("length byte one short") << with(FRAME_LENGTH_OFFSET, 6) << 2 << 241;
+    QTest::newRow("CRC off by one") << with(crc, good[crc] ^ 1) << 2 << 241;
+    QTest::newRow("first data byte changed") << with(data, 3) << 2 << 241;
     // The CRC leaves the last data byte uncovered, so the hub cannot see this one.
-    QTest::newRow("last data byte changed") << with(6, 34) << 0 << 241;
-    QTest::newRow("command byte changed") << with(4, 242) << 2 << 242;
+    QTest::newRow("last data byte changed") << with(data + 1, 34) << 0 << 241;
+    QTest::newRow("command byte changed") << with(FRAME_COMMAND_OFFSET, 242) << 2 << 242;
   }
   void badFrames() {
     QFETCH(Bytes, report);
     QFETCH(int, status);
     QFETCH(int, echo);
-    Hub h;
+    TTestHub h;
     const std::vector<Bytes> r = Write(h.hub, h.bus, report);
     QCOMPARE(r.size(), std::size_t{1});
-    QCOMPARE(r[0][0], 0x55);
-    QCOMPARE(int(r[0][3]), echo);
-    QCOMPARE(int(r[0][4]), status);
+    QCOMPARE(r[0][REPLY_LEAD_OFFSET], 0x55);
+    QCOMPARE(int(r[0][REPLY_COMMAND_OFFSET]), echo);
+    QCOMPARE(int(r[0][REPLY_STATUS_OFFSET]), status);
     // A refused report changes nothing.
     const auto levels = THubEmulatorOptions{}.ledLevels;
     if (status != 0)
@@ -150,14 +161,14 @@ class HubCommandsTest : public QObject {
 
   // Levels set one by one come back in CMD_LED_ADJUST_BEGIN, channel c at reply byte 4 + c.
   void ledLevels() {
-    Hub h;
+    TTestHub h;
     QVERIFY(!h.hub.LedAdjusting());
-    QCOMPARE(Exchange(h.hub, h.bus, CMD_LED_ADJUST_BEGIN)[4], 0);
+    QCOMPARE(Exchange(h.hub, h.bus, CMD_LED_ADJUST_BEGIN)[REPLY_STATUS_OFFSET], 0);
     QVERIFY(h.hub.LedAdjusting());
     for (int c = 1; c <= 8; ++c) {
       const Bytes r = Exchange(h.hub, h.bus, CMD_SET_LED_LEVEL,
                                {std::uint8_t(c), std::uint8_t(c == 8 ? 100 : c * 11)});
-      QCOMPARE(r[4], 0);
+      QCOMPARE(r[REPLY_STATUS_OFFSET], 0);
     }
     const Bytes r = Exchange(h.hub, h.bus, CMD_LED_ADJUST_BEGIN);
     ReplyBuffer reply{};
@@ -165,20 +176,20 @@ class HubCommandsTest : public QObject {
     const std::array<std::uint8_t, 8> expected{11, 22, 33, 44, 55, 66, 77, 100};
     QCOMPARE(DecodeLedLevels(reply), expected);
     QCOMPARE(h.hub.LedLevels(), expected);
-    QCOMPARE(Exchange(h.hub, h.bus, CMD_LED_ADJUST_END)[4], 0);
+    QCOMPARE(Exchange(h.hub, h.bus, CMD_LED_ADJUST_END)[REPLY_STATUS_OFFSET], 0);
     QVERIFY(!h.hub.LedAdjusting());
   }
 
   // The readout as the program decodes it equals the charging state, and moves with time.
   void statusReadout() {
-    Hub h;
+    TTestHub h;
     // The reply's length byte and status, and the readout the program would decode.
     auto read = [&h](int& length, int& status) {
       const Bytes r = Exchange(h.hub, h.bus, CMD_READ_STATUS);
       ReplyBuffer reply{};
       std::copy(r.begin(), r.end(), reply.begin());
-      length = r[1];
-      status = r[4];
+      length = r[REPLY_LENGTH_OFFSET];
+      status = r[REPLY_STATUS_OFFSET];
       return DecodeStatusReply(reply);
     };
     int length = 0;
@@ -213,11 +224,11 @@ class HubCommandsTest : public QObject {
   void statusMovesWithTime() {
     THubEmulatorOptions o = InstantHub();
     o.statusTimeScale = 1000;  // a second per millisecond: well inside the first charge
-    Hub h(o);
+    TTestHub h(o);
     const Bytes first = Exchange(h.hub, h.bus, CMD_READ_STATUS);
     QTest::qWait(20);
     const Bytes later = Exchange(h.hub, h.bus, CMD_READ_STATUS);
-    QCOMPARE(later[4], 0);
+    QCOMPARE(later[REPLY_STATUS_OFFSET], 0);
     QVERIFY(Bytes(first.begin() + 5, first.begin() + 15) !=
             Bytes(later.begin() + 5, later.begin() + 15));
   }
@@ -270,15 +281,13 @@ class HubCommandsTest : public QObject {
   }
   void latency() {
     QFETCH(int, latencyMs);
-    THubEmulatorOptions o = InstantHub();
-    o.replyLatencyMs = latencyMs;
-    Hub h(o);
+    TTestHub h(WithLatency(latencyMs));
     QElapsedTimer clock;
     clock.start();
     const std::vector<Bytes> inside = Write(h.hub, h.bus, Frame(CMD_QUERY_MODE));
     QCOMPARE(inside.size(), std::size_t(latencyMs == 0 ? 1 : 0));
     QCOMPARE(h.hub.Transcript().back().replyDelivered, latencyMs == 0);
-    QTRY_COMPARE(h.bus.Count(FakeConnection::Kind::Report), 1);
+    QTRY_COMPARE(h.bus.Count(TFakeConnection::EKind::Report), 1);
     QVERIFY(clock.elapsed() >= latencyMs);
     QVERIFY(h.hub.Transcript().back().replyDelivered);
   }
@@ -286,9 +295,7 @@ class HubCommandsTest : public QObject {
   // A reply on its way is lost with the attachment it belongs to; an unplugged hub hears
   // nothing; plugging in again is a new attachment.
   void replyDiesWithAttachment() {
-    THubEmulatorOptions o = InstantHub();
-    o.replyLatencyMs = 20;
-    Hub h(o);
+    TTestHub h(WithLatency(20));
     Write(h.hub, h.bus, Frame(CMD_QUERY_MODE));
     h.hub.Unplug();
     QVERIFY(Write(h.hub, h.bus, Frame(CMD_QUERY_MODE)).empty());
@@ -296,10 +303,21 @@ class HubCommandsTest : public QObject {
     h.hub.Plug();
     QCOMPARE(h.hub.Attachments(), 2);
     QTest::qWait(60);
-    QCOMPARE(h.bus.Count(FakeConnection::Kind::Report), 0);
+    QCOMPARE(h.bus.Count(TFakeConnection::EKind::Report), 0);
     QVERIFY(!h.hub.Transcript()[0].replyDelivered);
-    QCOMPARE(h.bus.Count(FakeConnection::Kind::Attach), 2);
-    QCOMPARE(h.bus.Count(FakeConnection::Kind::Detach), 1);
+    QCOMPARE(h.bus.Count(TFakeConnection::EKind::Attach), 2);
+    QCOMPARE(h.bus.Count(TFakeConnection::EKind::Detach), 1);
+  }
+
+  // A reply still on its way when the transcript is cleared marks no later entry delivered.
+  void transcriptClearedMidReply() {
+    TTestHub h(WithLatency(20));
+    Write(h.hub, h.bus, Frame(CMD_QUERY_MODE));
+    h.hub.ClearTranscript();
+    h.hub.AddFault({EFaultKind::NoReply});
+    Write(h.hub, h.bus, Frame(CMD_QUERY_MODE));
+    QTRY_COMPARE(h.bus.Count(TFakeConnection::EKind::Report), 1);
+    QVERIFY(!h.hub.Transcript().at(0).replyDelivered);
   }
 };
 

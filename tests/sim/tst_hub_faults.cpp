@@ -69,7 +69,7 @@ class HubFaultsTest : public QObject {
   void occurrences() {
     QFETCH(THubFault, fault);
     QFETCH(QString, hits);
-    Hub h;
+    TTestHub h;
     h.hub.AddFault(fault);
     const std::uint8_t sequence[] = {CMD_QUERY_MODE, CMD_GET_VERSION, CMD_QUERY_MODE,
                                      CMD_QUERY_MODE, CMD_GET_VERSION, CMD_QUERY_MODE,
@@ -78,8 +78,8 @@ class HubFaultsTest : public QObject {
     for (std::uint8_t command : sequence) {
       const Bytes r = Exchange(h.hub, h.bus, command);
       QCOMPARE(r.size(), std::size_t{64});
-      QVERIFY(r[4] == 0 || r[4] == 0x33);
-      seen += r[4] == 0x33 ? '1' : '0';
+      QVERIFY(r[REPLY_STATUS_OFFSET] == 0 || r[REPLY_STATUS_OFFSET] == 0x33);
+      seen += r[REPLY_STATUS_OFFSET] == 0x33 ? '1' : '0';
     }
     QCOMPARE(seen, hits);
     // The transcript names the fault where it struck and only there.
@@ -114,12 +114,12 @@ class HubFaultsTest : public QObject {
     f.status = 0x09;
     QTest::newRow("status 9") << f << std::vector<Bytes>{Reply(CMD_SET_LED_LEVEL, 9)} << false;
     Bytes wrongLead = normal;
-    wrongLead[0] = 0xAA;
+    wrongLead[REPLY_LEAD_OFFSET] = 0xAA;
     QTest::newRow("lead 0xAA") << fault(EFaultKind::WrongLead) << std::vector<Bytes>{wrongLead}
                                << true;
     f = fault(EFaultKind::WrongLead);
     f.leadByte = 0x00;
-    wrongLead[0] = 0x00;
+    wrongLead[REPLY_LEAD_OFFSET] = 0x00;
     QTest::newRow("lead 0x00") << f << std::vector<Bytes>{wrongLead} << true;
     QTest::newRow("short report, 4 bytes")
         << fault(EFaultKind::ShortReport)
@@ -139,10 +139,10 @@ class HubFaultsTest : public QObject {
     QFETCH(bool, carriedOut);
     THubEmulatorOptions o = InstantHub();
     o.replyLatencyMs = 10;
-    Hub h(o);
+    TTestHub h(o);
     h.hub.AddFault(fault);
     auto send = [&](std::uint8_t command, const Bytes& data) {
-      const int before = h.bus.Count(FakeConnection::Kind::Report);
+      const int before = h.bus.Count(TFakeConnection::EKind::Report);
       Write(h.hub, h.bus, Frame(command, data));
       QTest::qWait(80);  // longer than every delay in the table
       return h.bus.Reports(0).size() - before;
@@ -200,20 +200,21 @@ class HubFaultsTest : public QObject {
     THubEmulatorOptions o = InstantHub();
     o.bootloaderSwitchDelayMs = 30;
     o.rebootDelayMs = 30;
-    Hub h(o);
+    TTestHub h(o);
     if (kind >= 0) {
       THubFault f = Fault(EFaultKind(kind), command, TOccurrence::Nth(2));
       f.delayMs = 150;
       h.hub.AddFault(f);
       // The first time is not hit.
       const Bytes r = Exchange(h.hub, h.bus, std::uint8_t(command));
-      QCOMPARE(r[4], 0);
+      QCOMPARE(r[REPLY_STATUS_OFFSET], 0);
       QTRY_COMPARE(h.hub.Attachments(), 2);
       QVERIFY(h.hub.Attached());
     }
     const int before = h.hub.Attachments();
     const std::size_t mark = h.bus.events.size();
-    QCOMPARE(Exchange(h.hub, h.bus, std::uint8_t(command))[4], 0);  // answered either way
+    QCOMPARE(Exchange(h.hub, h.bus, std::uint8_t(command))[REPLY_STATUS_OFFSET],
+             0);  // answered either way
     QTRY_VERIFY(!h.hub.Attached());
     if (comesBack) {
       QTRY_VERIFY_WITH_TIMEOUT(h.hub.Attached(), 2000);
@@ -224,10 +225,10 @@ class HubFaultsTest : public QObject {
     QCOMPARE(h.hub.Attachments(), before + (comesBack ? 1 : 0));
     const auto& ev = h.bus.events;
     QCOMPARE(ev.size(), mark + (comesBack ? 3 : 2));
-    QCOMPARE(ev[mark].kind, FakeConnection::Kind::Report);
-    QCOMPARE(ev[mark + 1].kind, FakeConnection::Kind::Detach);
+    QCOMPARE(ev[mark].kind, TFakeConnection::EKind::Report);
+    QCOMPARE(ev[mark + 1].kind, TFakeConnection::EKind::Detach);
     if (comesBack) {
-      QCOMPARE(ev[mark + 2].kind, FakeConnection::Kind::Attach);
+      QCOMPARE(ev[mark + 2].kind, TFakeConnection::EKind::Attach);
       QCOMPARE(ev[mark + 2].canReadWrite, canReadWrite);
       QVERIFY(ev[mark + 2].ms - ev[mark + 1].ms >= awayMs);
       QCOMPARE(h.hub.Mode(), command == CMD_REBOOT ? EHubMode::Application : EHubMode::Bootloader);
@@ -243,11 +244,11 @@ class HubFaultsTest : public QObject {
   }
   void vanishMidProgramming() {
     QFETCH(int, returnMs);
-    Hub h;
+    TTestHub h;
     THubFault f = Fault(EFaultKind::Vanish, CMD_PROGRAM_RECORD, TOccurrence::Nth(100));
     f.delayMs = returnMs;
     h.hub.AddFault(f);
-    QCOMPARE(Exchange(h.hub, h.bus, CMD_ENTER_BOOTLOADER)[4], 0);
+    QCOMPARE(Exchange(h.hub, h.bus, CMD_ENTER_BOOTLOADER)[REPLY_STATUS_OFFSET], 0);
     QTRY_COMPARE(h.hub.Attachments(), 2);
     QTRY_VERIFY(h.hub.Attached());
     const FirmwareLines image = LoadEmbeddedFirmware().Value();
@@ -255,9 +256,8 @@ class HubFaultsTest : public QObject {
     for (std::size_t i = 0; i < image.Count() && h.hub.Attached(); ++i) {
       const RequestBuffer load = LoadRecordRequest(*image.Record(i));
       const RequestBuffer program = ProgramRecordRequest(*image.Record(i));
-      Exchange(h.hub, h.bus, CMD_LOAD_RECORD, Bytes(load.begin() + 4, load.begin() + 4 + load[1]));
-      const Bytes r = Exchange(h.hub, h.bus, CMD_PROGRAM_RECORD,
-                               Bytes(program.begin() + 4, program.begin() + 4 + program[1]));
+      Exchange(h.hub, h.bus, CMD_LOAD_RECORD, RequestData(load));
+      const Bytes r = Exchange(h.hub, h.bus, CMD_PROGRAM_RECORD, RequestData(program));
       ++sent;
       if (r.empty())
         break;
@@ -273,13 +273,14 @@ class HubFaultsTest : public QObject {
     QTRY_VERIFY(h.hub.Attached());
     QCOMPARE(h.hub.Attachments(), 3);
     QCOMPARE(h.hub.Mode(), EHubMode::Bootloader);
-    QCOMPARE(Exchange(h.hub, h.bus, CMD_QUERY_MODE)[5], 1);
-    QCOMPARE(Exchange(h.hub, h.bus, CMD_GET_VERSION)[5], 0);
+    QCOMPARE(Exchange(h.hub, h.bus, CMD_QUERY_MODE)[MODE_OFFSET],
+             std::uint8_t(EHubMode::Bootloader));
+    QCOMPARE(Exchange(h.hub, h.bus, CMD_GET_VERSION)[VERSION_APPLICATION_OFFSET], 0);
   }
 
   // Outside programming a hub pulled out and back runs its application again.
   void vanishInApplication() {
-    Hub h;
+    TTestHub h;
     THubFault f = Fault(EFaultKind::Vanish, CMD_READ_STATUS, TOccurrence::Nth(1));
     f.delayMs = 10;
     h.hub.AddFault(f);
@@ -287,20 +288,20 @@ class HubFaultsTest : public QObject {
     QTRY_COMPARE(h.hub.Attachments(), 2);
     QTRY_VERIFY(h.hub.Attached());
     QCOMPARE(h.hub.Mode(), EHubMode::Application);
-    QCOMPARE(Exchange(h.hub, h.bus, CMD_READ_STATUS)[4], 0);
+    QCOMPARE(Exchange(h.hub, h.bus, CMD_READ_STATUS)[REPLY_STATUS_OFFSET], 0);
   }
 
   void removedFaultIsGone() {
-    Hub h;
+    TTestHub h;
     const int id = h.hub.AddFault(Fault(EFaultKind::NoReply, ANY_COMMAND, TOccurrence::Always()));
     const int other =
         h.hub.AddFault(Fault(EFaultKind::WrongLead, CMD_GET_VERSION, TOccurrence::Always()));
     QVERIFY(Exchange(h.hub, h.bus, CMD_QUERY_MODE).empty());
     h.hub.RemoveFault(id);
-    QCOMPARE(Exchange(h.hub, h.bus, CMD_QUERY_MODE)[0], 0x55);
-    QCOMPARE(Exchange(h.hub, h.bus, CMD_GET_VERSION)[0], 0xAA);
+    QCOMPARE(Exchange(h.hub, h.bus, CMD_QUERY_MODE)[REPLY_LEAD_OFFSET], 0x55);
+    QCOMPARE(Exchange(h.hub, h.bus, CMD_GET_VERSION)[REPLY_LEAD_OFFSET], 0xAA);
     h.hub.RemoveFault(other);
-    QCOMPARE(Exchange(h.hub, h.bus, CMD_GET_VERSION)[0], 0x55);
+    QCOMPARE(Exchange(h.hub, h.bus, CMD_GET_VERSION)[REPLY_LEAD_OFFSET], 0x55);
   }
 };
 

@@ -21,19 +21,19 @@ THubEmulatorOptions Quick(std::uint32_t version) {
   return o;
 }
 
-struct Rig {
+struct TRig {
   std::shared_ptr<TSimHidBus> bus = std::make_shared<TSimHidBus>();
   std::vector<std::unique_ptr<TSimulatedHub>> hubs;
   std::unique_ptr<THidDeviceController> controller;
   THubLink link;
   THidDevice* device = nullptr;
 
-  explicit Rig(std::initializer_list<std::uint32_t> versions) {
+  explicit TRig(std::initializer_list<std::uint32_t> versions) {
     for (std::uint32_t v : versions)
       hubs.push_back(std::make_unique<TSimulatedHub>(bus, Quick(v)));
     controller = std::make_unique<THidDeviceController>(nullptr, bus);
   }
-  ~Rig() { Release(); }
+  ~TRig() { Release(); }
 
   void Release() {
     link.SetCurrentDevice(nullptr);
@@ -96,7 +96,7 @@ class HubOnBusTest : public QObject {
 
   // Three hubs at once: each is listed with the hub's ids and answers its own version query.
   void versionReplies() {
-    Rig rig{0x11140801, 0x11150906, 0x01020304};
+    TRig rig{0x11140801, 0x11150906, 0x01020304};
     QCOMPARE(rig.controller->DeviceList().size(), std::size_t{3});
     for (const auto& hub : rig.hubs) {
       THidDevice* listed = rig.Listed(*hub);
@@ -118,23 +118,23 @@ class HubOnBusTest : public QObject {
   // Into the bootloader and back through the bus: every return is a new DevInst, and the
   // program reaches the hub again only through the new entry.
   void reEnumeration() {
-    Rig rig{0x11140801, 0x11140801};
+    TRig rig{0x11140801, 0x11140801};
     TSimulatedHub& hub = *rig.hubs[1];
     const std::uint32_t first = hub.DevInst();
     QVERIFY(rig.Use(hub));
-    QCOMPARE(QueryMode(rig.link), MODE_APPLICATION);
+    QCOMPARE(QueryMode(rig.link), EHubMode::Application);
     rig.link.SendFrame(CMD_ENTER_BOOTLOADER, MakeRequest());
     QTRY_COMPARE(hub.Emulator().Attachments(), 2);
     const std::uint32_t second = hub.DevInst();
     QVERIFY(second != first);
     QVERIFY(rig.Listed(hub));
     QVERIFY(rig.Use(hub));
-    QCOMPARE(QueryMode(rig.link), MODE_BOOTLOADER);
+    QCOMPARE(QueryMode(rig.link), EHubMode::Bootloader);
     rig.link.SendFrame(CMD_REBOOT, MakeRequest());
     QTRY_COMPARE(hub.Emulator().Attachments(), 3);
     QVERIFY(hub.DevInst() != second && hub.DevInst() != first);
     QVERIFY(rig.Use(hub));
-    QCOMPARE(QueryMode(rig.link), MODE_APPLICATION);
+    QCOMPARE(QueryMode(rig.link), EHubMode::Application);
     // The other hub saw nothing of it.
     QCOMPARE(rig.hubs[0]->Emulator().Attachments(), 1);
     QVERIFY(rig.hubs[0]->Emulator().Transcript().empty());
@@ -142,11 +142,11 @@ class HubOnBusTest : public QObject {
 
   // A whole update through the program's exchange, at the hub's usual reply latency.
   void updateThroughTheLink() {
-    Rig rig{0x11140801};
+    TRig rig{0x11140801};
     TSimulatedHub& hub = *rig.hubs[0];
     const FirmwareLines image = LoadEmbeddedFirmware().Value();
     QVERIFY(rig.Use(hub));
-    QCOMPARE(QueryMode(rig.link), MODE_APPLICATION);
+    QCOMPARE(QueryMode(rig.link), EHubMode::Application);
     QCOMPARE(rig.link.SendFrame(CMD_LED_ADJUST_BEGIN, MakeRequest()), 0);
     rig.link.SendFrame(CMD_ENTER_BOOTLOADER, MakeRequest());
     QTRY_COMPARE(hub.Emulator().Attachments(), 2);
@@ -169,7 +169,7 @@ class HubOnBusTest : public QObject {
 
   // A hub that comes back without access is listed, but cannot be opened for writing.
   void comesBackWithoutAccess() {
-    Rig rig{0x11140801};
+    TRig rig{0x11140801};
     TSimulatedHub& hub = *rig.hubs[0];
     THubFault f;
     f.kind = EFaultKind::NoAccess;

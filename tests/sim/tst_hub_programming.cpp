@@ -10,34 +10,32 @@
 
 namespace {
 
-struct Record {
+struct TRecord {
   Bytes load;
   Bytes program;
 };
 
 // The records of every line that holds a readable one, whether or not the lines make an image.
-std::vector<Record> ImageRecords(const std::vector<std::string>& lines) {
-  std::vector<Record> records;
+std::vector<TRecord> ImageRecords(const std::vector<std::string>& lines) {
+  std::vector<TRecord> records;
   for (const std::string& line : lines) {
     const auto parsed = ParseFirmwareLine(line);
     if (!parsed || !*parsed)
       continue;
-    const RequestBuffer load = LoadRecordRequest(**parsed);
-    const RequestBuffer program = ProgramRecordRequest(**parsed);
-    records.push_back({Bytes(load.begin() + 4, load.begin() + 4 + load[1]),
-                       Bytes(program.begin() + 4, program.begin() + 4 + program[1])});
+    records.push_back(
+        {RequestData(LoadRecordRequest(**parsed)), RequestData(ProgramRecordRequest(**parsed))});
   }
   return records;
 }
 
 // A record list changed on its way to the hub.
-using Mutation = std::function<void(std::vector<Record>&)>;
+using TMutation = std::function<void(std::vector<TRecord>&)>;
 
 // A plugged-in hub with the programming steps the update would take.
-struct Programmer : Hub {
+struct TProgrammer : TTestHub {
   int Status(std::uint8_t command, const Bytes& data = {}) {
     const Bytes r = Exchange(hub, bus, command, data);
-    return r.empty() ? -1 : r[4];
+    return r.empty() ? -1 : r[REPLY_STATUS_OFFSET];
   }
   // Sends a command that makes the hub re-enumerate and waits until it is back.
   bool Reset(std::uint8_t command) {
@@ -48,7 +46,7 @@ struct Programmer : Hub {
   }
   // Every pair (an empty half is left out) until the first status that is not 0, which comes
   // back as "index:command:status", as the update procedure gives up there.
-  QString Program(const std::vector<Record>& records) {
+  QString Program(const std::vector<TRecord>& records) {
     for (std::size_t i = 0; i < records.size(); ++i) {
       if (!records[i].load.empty()) {
         if (const int s = Status(CMD_LOAD_RECORD, records[i].load)) {
@@ -73,7 +71,7 @@ struct Programmer : Hub {
 
 }  // namespace
 
-Q_DECLARE_METATYPE(Mutation)
+Q_DECLARE_METATYPE(TMutation)
 
 // The application the emulated hub runs before the update.
 constexpr std::uint32_t OLD_VERSION = 0x11140801;
@@ -82,7 +80,7 @@ class HubProgrammingTest : public QObject {
   Q_OBJECT
 
   FirmwareLines image_;
-  std::vector<Record> records_;
+  std::vector<TRecord> records_;
 
  private slots:
   void initTestCase() {
@@ -96,7 +94,7 @@ class HubProgrammingTest : public QObject {
 
   // The whole update as the program runs it, and the transcript it leaves.
   void completeUpdate() {
-    Programmer h;
+    TProgrammer h;
     QCOMPARE(h.ReportedVersion(), OLD_VERSION);
     h.hub.ClearTranscript();
 
@@ -115,8 +113,8 @@ class HubProgrammingTest : public QObject {
 
     QCOMPARE(h.ReportedVersion(), BUILTIN_APP_VERSION);
     QCOMPARE(h.hub.Attachments(), 3);
-    QCOMPARE(h.bus.Count(FakeConnection::Kind::Attach), 3);
-    QCOMPARE(h.bus.Count(FakeConnection::Kind::Detach), 2);
+    QCOMPARE(h.bus.Count(TFakeConnection::EKind::Attach), 3);
+    QCOMPARE(h.bus.Count(TFakeConnection::EKind::Detach), 2);
 
     // The transcript: every command, its data, its attachment and mode, and the reply as sent.
     const auto& t = h.hub.Transcript();
@@ -144,7 +142,7 @@ class HubProgrammingTest : public QObject {
     expect(CMD_QUERY_MODE, {}, 1, A);
     expect(CMD_LED_ADJUST_BEGIN, {}, 1, A);
     expect(CMD_ENTER_BOOTLOADER, {}, 1, A);
-    for (const Record& r : records_) {
+    for (const TRecord& r : records_) {
       expect(CMD_LOAD_RECORD, r.load, 2, B);
       expect(CMD_PROGRAM_RECORD, r.program, 2, B);
     }
@@ -158,72 +156,72 @@ class HubProgrammingTest : public QObject {
   // Record sequences that must not give the hub a running application, and a few harmless
   // irregularities that must.
   void sequences_data() {
-    QTest::addColumn<Mutation>("mutation");
+    QTest::addColumn<TMutation>("mutation");
     QTest::addColumn<QString>("failure");
     QTest::addColumn<std::uint32_t>("version");  // afterwards; 0: in the bootloader
 
-    QTest::newRow("complete") << Mutation([](auto&) {}) << QString() << BUILTIN_APP_VERSION;
+    QTest::newRow("complete") << TMutation([](auto&) {}) << QString() << BUILTIN_APP_VERSION;
     QTest::newRow("last record missing")
-        << Mutation([](auto& r) { r.pop_back(); }) << QString() << 0u;
+        << TMutation([](auto& r) { r.pop_back(); }) << QString() << 0u;
     QTest::newRow("first record missing")
-        << Mutation([](auto& r) { r.erase(r.begin()); }) << QString() << 0u;
+        << TMutation([](auto& r) { r.erase(r.begin()); }) << QString() << 0u;
     QTest::newRow("middle record missing")
-        << Mutation([](auto& r) { r.erase(r.begin() + 300); }) << QString("300:program:7") << 0u;
+        << TMutation([](auto& r) { r.erase(r.begin() + 300); }) << QString("300:program:7") << 0u;
     QTest::newRow("two records swapped")
-        << Mutation([](auto& r) { std::swap(r[10], r[11]); }) << QString("10:program:7") << 0u;
+        << TMutation([](auto& r) { std::swap(r[10], r[11]); }) << QString("10:program:7") << 0u;
     // The frame's CRC leaves the last data byte uncovered; the record's checksum does not.
-    QTest::newRow("last data byte corrupted") << Mutation([](auto& r) {
+    QTest::newRow("last data byte corrupted") << TMutation([](auto& r) {
       r[42].load.back() ^= 0x01;
       r[42].program.back() ^= 0x01;
     }) << QString("42:program:8") << 0u;
     QTest::newRow("program differs from load")
-        << Mutation([](auto& r) { r[5].program.back() ^= 0x80; }) << QString("5:program:8") << 0u;
+        << TMutation([](auto& r) { r[5].program.back() ^= 0x80; }) << QString("5:program:8") << 0u;
     QTest::newRow("load of another record")
-        << Mutation([](auto& r) { r[7].load = r[6].load; }) << QString("7:program:8") << 0u;
+        << TMutation([](auto& r) { r[7].load = r[6].load; }) << QString("7:program:8") << 0u;
     QTest::newRow("program without load")
-        << Mutation([](auto& r) { r[7].load.clear(); }) << QString("7:program:7") << 0u;
+        << TMutation([](auto& r) { r[7].load.clear(); }) << QString("7:program:7") << 0u;
     // Refused before anything was written: the old application is untouched.
-    QTest::newRow("loads without data") << Mutation([](auto& r) {
+    QTest::newRow("loads without data") << TMutation([](auto& r) {
       r[0].load = {0, 0, 0, 0};
     }) << QString("0:load:4") << OLD_VERSION;
     // The repeat is refused before it writes anything, so the image stands.
-    QTest::newRow("the whole image twice") << Mutation([](auto& r) {
+    QTest::newRow("the whole image twice") << TMutation([](auto& r) {
       const auto copy = r;
       r.insert(r.end(), copy.begin(), copy.end());
     }) << QString("625:program:7") << BUILTIN_APP_VERSION;
     // Outside the application area nothing is written.
-    QTest::newRow("an extra record after the image") << Mutation([](auto& r) {
-      Record extra = r.back();
+    QTest::newRow("an extra record after the image") << TMutation([](auto& r) {
+      TRecord extra = r.back();
       extra.program[0] = static_cast<std::uint8_t>(extra.program[0] + 4);
       r.push_back(extra);
     }) << QString("625:program:6") << BUILTIN_APP_VERSION;
-    QTest::newRow("a record before the application area") << Mutation([](auto& r) {
+    QTest::newRow("a record before the application area") << TMutation([](auto& r) {
       r[0].program[0] = 0xF0;
       r[0].program[1] = 0x0F;
     }) << QString("0:program:6") << OLD_VERSION;
     // A retry after a lost reply sends the same request again.
-    QTest::newRow("a record repeated") << Mutation([](auto& r) {
-      r.insert(r.begin() + 100, Record{{}, r[99].program});
+    QTest::newRow("a record repeated") << TMutation([](auto& r) {
+      r.insert(r.begin() + 100, TRecord{{}, r[99].program});
     }) << QString() << BUILTIN_APP_VERSION;
-    QTest::newRow("a load repeated") << Mutation([](auto& r) {
-      r.insert(r.begin() + 100, Record{r[100].load, {}});
+    QTest::newRow("a load repeated") << TMutation([](auto& r) {
+      r.insert(r.begin() + 100, TRecord{r[100].load, {}});
     }) << QString() << BUILTIN_APP_VERSION;
   }
   void sequences() {
-    QFETCH(Mutation, mutation);
+    QFETCH(TMutation, mutation);
     QFETCH(QString, failure);
     QFETCH(std::uint32_t, version);
     const bool runs = version != 0;
-    std::vector<Record> records = records_;
+    std::vector<TRecord> records = records_;
     mutation(records);
-    Programmer h;
+    TProgrammer h;
     QVERIFY(h.Reset(CMD_ENTER_BOOTLOADER));
     QCOMPARE(h.Program(records), failure);
     QVERIFY(h.Reset(CMD_REBOOT));
     QCOMPARE(h.hub.Mode(), runs ? EHubMode::Application : EHubMode::Bootloader);
     QCOMPARE(h.ReportedVersion(), version);
     QCOMPARE(h.Status(CMD_QUERY_MODE), 0);
-    QCOMPARE(Exchange(h.hub, h.bus, CMD_QUERY_MODE)[5], runs ? 0 : 1);
+    QCOMPARE(Exchange(h.hub, h.bus, CMD_QUERY_MODE)[MODE_OFFSET], std::uint8_t(h.hub.Mode()));
     // A half-written hub stays in its bootloader however often it restarts.
     QVERIFY(h.Reset(CMD_REBOOT));
     QCOMPARE(h.hub.Mode(), runs ? EHubMode::Application : EHubMode::Bootloader);
@@ -234,7 +232,7 @@ class HubProgrammingTest : public QObject {
 
   // A failed update is repaired by a complete one, from the bootloader.
   void recoveryAfterFailedUpdate() {
-    Programmer h;
+    TProgrammer h;
     QVERIFY(h.Reset(CMD_ENTER_BOOTLOADER));
     h.Program({records_.begin(), records_.begin() + 200});
     QVERIFY(h.Reset(CMD_REBOOT));
@@ -250,7 +248,7 @@ class HubProgrammingTest : public QObject {
 
   // Entering the bootloader and rebooting without a record leaves the old application alone.
   void bootloaderRoundTripKeepsApplication() {
-    Programmer h;
+    TProgrammer h;
     QVERIFY(h.Reset(CMD_ENTER_BOOTLOADER));
     QVERIFY(h.Reset(CMD_REBOOT));
     QCOMPARE(h.hub.Mode(), EHubMode::Application);
@@ -260,7 +258,7 @@ class HubProgrammingTest : public QObject {
 
   // Only a firmware change brings the default LED levels; a plain restart keeps them.
   void ledLevelsAcrossRestarts() {
-    Programmer h;
+    TProgrammer h;
     QCOMPARE(h.Status(CMD_SET_LED_LEVEL, {4, 7}), 0);
     QVERIFY(h.Reset(CMD_REBOOT));
     QCOMPARE(h.hub.LedLevels()[3], 7);
@@ -288,7 +286,7 @@ class HubProgrammingTest : public QObject {
     QFETCH(bool, runs);
     const std::vector<std::string> small = SplitImageLines(text.toStdString());
     QCOMPARE(FirmwareLines::Parse(text.toStdString()).Ok(), runs);
-    Programmer h;
+    TProgrammer h;
     h.hub.SetFirmwareLines(small, 0x02030405);
     QVERIFY(h.Reset(CMD_ENTER_BOOTLOADER));
     // The embedded image is no longer the one the hub waits for.
