@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(arg, "--version") == 0) {
       std::printf("halvek-updater %s\nbuilt-in hub firmware %s\n", PROGRAM_VERSION,
-                  qPrintable(FormatVersion(VersionText(BUILTIN_APP_VERSION))));
+                  qPrintable(DottedVersion(BUILTIN_APP_VERSION)));
       return 0;
     }
     if (std::strcmp(arg, "--simulate") == 0) {

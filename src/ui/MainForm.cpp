@@ -222,7 +222,7 @@ QStringList TfrmMain::ReleaseNotes() {
   return {
       tr("Release Notes:"),
       QString(61, QLatin1Char('-')),
-      QStringLiteral("V1.1.15.0906"),
+      QStringLiteral("V") + DottedVersion(BUILTIN_APP_VERSION),
       tr("* Fixed bug that occurs during extended charging,"),
       tr("   e.g. leaving batteries in the Hub for over one "),
       tr("   week. "),
@@ -576,7 +576,7 @@ void TfrmMain::FormCreate(std::shared_ptr<THidPlatform> platform,
   pgcMain->tabBar()->setFocusPolicy(Qt::NoFocus);
   pgcMain->setFocusPolicy(Qt::NoFocus);
   pgcMain->setCurrentWidget(rztbshtHome);
-  lbl10->setText(tr("Version: ") + FormatVersion(VersionText(BUILTIN_APP_VERSION)));
+  lbl10->setText(tr("Version: ") + DottedVersion(BUILTIN_APP_VERSION));
   lbl10->adjustSize();
 }
 
@@ -850,7 +850,7 @@ void TfrmMain::ShowAbout() {
   auto* box = new QMessageBox(QMessageBox::Information, tr("About Halvek Hub Updater"),
                               tr("Halvek Hub Updater %1\nBuilt-in hub firmware %2")
                                   .arg(QString::fromLatin1(PROGRAM_VERSION),
-                                       FormatVersion(VersionText(BUILTIN_APP_VERSION))),
+                                       DottedVersion(BUILTIN_APP_VERSION)),
                               QMessageBox::Close, this);
   box->setObjectName(QStringLiteral("dlgAbout"));
   box->setInformativeText(
