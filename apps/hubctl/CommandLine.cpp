@@ -2,11 +2,13 @@
 
 #include <QRegularExpression>
 
+#include "HubctlTexts.h"
+
 namespace HubctlCommandLine {
 
 namespace {
 
-const QString PROGRAM = QStringLiteral("halvek-hubctl");
+const QString& PROGRAM = HubctlTexts::PROGRAM;
 const QStringList UPDATE_AND_AUTO{QStringLiteral("update"), QStringLiteral("auto")};
 
 TArgument Channel() {
@@ -23,6 +25,16 @@ TArgument Level() {
   return {
       .name = "LEVEL", .low = 0, .high = 100, .offered = levels, .range = "the level is 0 to 100"};
 }
+
+// "every second", "every 2 s": how often something is done every `ms` milliseconds.
+QString Every(int ms) {
+  constexpr int SECOND_MS = 1000;
+  if (ms == SECOND_MS)
+    return QStringLiteral("every second");
+  return ms % SECOND_MS == 0 ? QStringLiteral("every %1 s").arg(ms / SECOND_MS)
+                             : QStringLiteral("every %1 ms").arg(ms);
+}
+const QString WATCH_EVERY = Every(WATCH_INTERVAL_MS);
 
 }  // namespace
 
@@ -74,7 +86,7 @@ const std::vector<TOption>& Options() {
        .needs = "a file",
        .commands = UPDATE_AND_AUTO,
        .help = "append one JSON line per hub to FILE"},
-      {.name = "--watch", .commands = {"status"}, .help = "read every second"},
+      {.name = "--watch", .commands = {"status"}, .help = "read " + WATCH_EVERY},
       {.name = "--timeout",
        .valueName = "S",
        .value = EValue::Number,
@@ -126,7 +138,7 @@ const std::vector<TCommand>& Commands() {
            "unless --allow-older. With several hubs plugged in, --device chooses one and --all "
            "takes them all."},
       {.name = "status",
-       .summary = "the hub's charging data, once or every second",
+       .summary = "the hub's charging data, once or " + WATCH_EVERY,
        .description = "The hub's voltage, current, channel, state, batteries and counters."},
       {.name = "led",
        .summary = "reads the eight LED levels, or sets them",

@@ -7,10 +7,19 @@
 #include <QStringList>
 #include <cstdint>
 
+#include "HubctlJson.h"
 #include "protocol/Commands.h"
 #include "update/UpdateProcedure.h"
 
 namespace HubctlTexts {
+inline const QString PROGRAM = QStringLiteral("halvek-hubctl");
+// A line on stderr, named by the program that says it.
+inline QString Said(const QString& line) {
+  return PROGRAM + QStringLiteral(": ") + line;
+}
+// A signal ended a command that had nothing to wind down.
+inline const QString Interrupted = QStringLiteral("interrupted");
+
 // Ctrl-C during an update, by how far it has come.
 inline const QString InterruptBeforeSwitch = QStringLiteral(
     "interrupted: the update stops before the hub is switched into its bootloader; the hub is "
@@ -68,7 +77,7 @@ inline QString HubLine(const QJsonObject& hub, bool versions = true) {
     return value.isEmpty() ? QStringLiteral("unknown") : value;
   };
   const QString line = QStringLiteral("%1  port %2  serial %3")
-                           .arg(text("node"), text("port"), text("serialNumber"));
+                           .arg(text(HubctlJson::KEY_NODE), text("port"), text("serialNumber"));
   if (!versions)
     return line;
   return line + QStringLiteral("  application %1  bootloader %2")
@@ -235,7 +244,7 @@ inline QString NoHubWithin(int seconds) {
 
 // --version
 inline QString ProgramVersion(const QString& version) {
-  return QStringLiteral("halvek-hubctl ") + version;
+  return PROGRAM + QLatin1Char(' ') + version;
 }
 inline QString BuiltInFirmware(const QString& dotted, const QString& raw) {
   return QStringLiteral("built-in hub firmware %1 (%2)").arg(dotted, raw);

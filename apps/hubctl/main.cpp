@@ -10,6 +10,7 @@
 #include <QTextStream>
 
 #include "Hubctl.h"
+#include "HubctlTexts.h"
 
 namespace {
 int interruptPipe[2] = {-1, -1};
@@ -49,7 +50,7 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   // Signals reach the event loop through a pipe, so that a running update can wind down.
   if (pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-    return EXIT_ERROR;
+    return ExitStatus(EHubctlExit::Error);
   struct sigaction action = {};
   action.sa_handler = OnSignal;
   action.sa_flags = SA_RESTART;
@@ -65,13 +66,21 @@ int main(int argc, char** argv) {
         const auto kind =
             bytes[i] == CTRL_C_BYTE ? THubctl::EInterrupt::CtrlC : THubctl::EInterrupt::Soft;
         if (!hubctl.Interrupt(kind)) {
-          err << "\nhalvek-hubctl: interrupted\n";
+          err << '\n' << HubctlTexts::Said(HubctlTexts::Interrupted) << '\n';
           err.flush();
-          _exit(EXIT_INTERRUPTED);
+          _exit(ExitStatus(EHubctlExit::Interrupted));
         }
       }
     }
   });
 
-  return hubctl.Run(app.arguments().mid(1));
+  // What no step reports as a failure of its own (the device layer refusing to start) ends the
+  // program here, said like any other failure.
+  try {
+    return ExitStatus(hubctl.Run(app.arguments().mid(1)));
+  } catch (const std::exception& e) {
+    err << HubctlTexts::Said(HubctlTexts::CannotReachDevices(QString::fromLocal8Bit(e.what())))
+        << '\n';
+    return ExitStatus(EHubctlExit::Error);
+  }
 }
