@@ -3,6 +3,7 @@
 #include <QRegularExpression>
 
 #include "HubctlTexts.h"
+#include "base/Result.h"
 
 namespace HubctlCommandLine {
 
@@ -214,34 +215,45 @@ QString CommandList(const QStringList& commands) {
   return names.join(QString());
 }
 
-// The word's check against its argument; empty when it is good.
-QString CheckArgument(const TArgument& argument, const QString& word) {
-  if (argument.name == QLatin1String("COMMAND"))
-    return FindCommand(word) ? QString() : QStringLiteral("unknown command ") + word;
+// A usage error: the line the user reads.
+TError Wrong(const QString& line) {
+  return TError{line};
+}
+
+// The word's check against its argument.
+TResult<void> CheckArgument(const TArgument& argument, const QString& word) {
+  if (argument.name == QLatin1String("COMMAND")) {
+    if (!FindCommand(word))
+      return Wrong(QStringLiteral("unknown command ") + word);
+    return {};
+  }
   if (argument.words.contains(word) ||
       (argument.low <= argument.high && IsNumber(word, argument.low, argument.high))) {
     return {};
   }
-  return argument.range;
+  return Wrong(argument.range);
 }
 
-QString Check(TParsed& parsed) {
-  if (parsed.command.isEmpty())
-    return parsed.help ? QString() : QStringLiteral("no command given");
+TResult<void> Check(TParsed& parsed) {
+  if (parsed.command.isEmpty()) {
+    if (!parsed.help)
+      return Wrong(QStringLiteral("no command given"));
+    return {};
+  }
   const TCommand* command = FindCommand(parsed.command);
   if (!command)
-    return QStringLiteral("unknown command ") + parsed.command;
+    return Wrong(QStringLiteral("unknown command ") + parsed.command);
   if (parsed.command == QLatin1String("help")) {
     // `help update`: the help of update.
     parsed.help = true;
     if (parsed.arguments.size() > 1)
-      return command->argumentsError;
+      return Wrong(command->argumentsError);
     if (parsed.arguments.isEmpty()) {
       parsed.command.clear();
       return {};
     }
     if (!FindCommand(parsed.arguments[0]))
-      return QStringLiteral("unknown command ") + parsed.arguments[0];
+      return Wrong(QStringLiteral("unknown command ") + parsed.arguments[0]);
     parsed.command = parsed.arguments.takeFirst();
     return {};
   }
@@ -250,26 +262,28 @@ QString Check(TParsed& parsed) {
   for (auto it = parsed.values.cbegin(); it != parsed.values.cend(); ++it) {
     const TOption& option = *FindOption(it.key());
     if (!option.commands.isEmpty() && !option.commands.contains(parsed.command))
-      return QStringLiteral("%1 goes with %2").arg(option.name, CommandList(option.commands));
+      return Wrong(
+          QStringLiteral("%1 goes with %2").arg(option.name, CommandList(option.commands)));
     if (!option.withOption.isEmpty() && !parsed.Has(option.withOption)) {
-      return FindOption(option.withOption)->withOption == option.name
-                 ? QStringLiteral("%1 and %2 go together").arg(option.name, option.withOption)
-                 : QStringLiteral("%1 goes with %2").arg(option.name, option.withOption);
+      return Wrong(FindOption(option.withOption)->withOption == option.name
+                       ? QStringLiteral("%1 and %2 go together").arg(option.name, option.withOption)
+                       : QStringLiteral("%1 goes with %2").arg(option.name, option.withOption));
     }
     if (!option.excludes.isEmpty() && parsed.Has(option.excludes))
-      return QStringLiteral("%1 and %2 exclude each other").arg(option.name, option.excludes);
+      return Wrong(
+          QStringLiteral("%1 and %2 exclude each other").arg(option.name, option.excludes));
   }
   const auto& arguments = command->arguments;
   const int given = static_cast<int>(parsed.arguments.size());
   const int expected = static_cast<int>(arguments.size());
   if (given != expected && !(command->argumentsOptional && given == 0)) {
-    return expected == 0 ? QStringLiteral("unexpected ") + parsed.arguments.join(QLatin1Char(' '))
-                         : command->argumentsError;
+    return Wrong(expected == 0
+                     ? QStringLiteral("unexpected ") + parsed.arguments.join(QLatin1Char(' '))
+                     : command->argumentsError);
   }
   for (int i = 0; i < given; ++i) {
-    const QString error = CheckArgument(arguments[i], parsed.arguments[i]);
-    if (!error.isEmpty())
-      return error;
+    if (auto checked = CheckArgument(arguments[i], parsed.arguments[i]); !checked)
+      return checked;
   }
   return {};
 }
@@ -329,8 +343,10 @@ TParsed Parse(const QStringList& arguments) {
       parsed.json = true;
     parsed.values.insert(option->name, value);
   }
-  if (parsed.error.isEmpty() && !parsed.Has(QStringLiteral("--version")))
-    parsed.error = Check(parsed);
+  if (parsed.error.isEmpty() && !parsed.Has(QStringLiteral("--version"))) {
+    if (const auto checked = Check(parsed); !checked)
+      parsed.error = checked.Error().text;
+  }
   return parsed;
 }
 

@@ -635,8 +635,10 @@ std::optional<EHubctlExit> THubctl::LeftAlone(const TOptions& options,
   } else {
     Error(RESULT_IMAGE_OLDER, HubctlTexts::ImageOlder(DottedVersion(target), running));
   }
-  QJsonObject record = HubRecord(ids, result, HubctlTexts::ReasonOf(result, running), application,
-                                 clock.elapsed(), code);
+  QJsonObject record = HubRecord(
+      ids, result,
+      same ? HubctlTexts::AlreadyRunsReason(running) : HubctlTexts::NewerThanImageReason(running),
+      application, clock.elapsed(), code);
   record.insert("versionAfter", VersionText(*application));
   if (options.json) {
     QJsonObject object = record;
@@ -668,7 +670,7 @@ EHubctlExit THubctl::Update(const TOptions& options) {
   const EHubctlExit code = ExitCodeOf(result);
   const QString reason = result == EUpdateResult::Completed
                              ? QString()
-                             : HubctlTexts::ReasonOf(ResultName(result), {}, view_->LastPosition());
+                             : HubctlTexts::ReasonOf(result, view_->LastPosition());
   const QJsonObject record = HubRecord(ids, ResultName(result), reason, before, clock.elapsed(),
                                        code, &session_->Procedure().Record());
   if (result != EUpdateResult::Completed && result != EUpdateResult::Cancelled) {
@@ -1067,8 +1069,7 @@ EHubctlExit THubctl::Auto(const TOptions& options) {
     // The versions the run's checks found: before the update, and after.
     const auto versions = view_->TakeVersionsShown();
     const bool done = result == EUpdateResult::Completed;
-    const QString reason =
-        done ? QString() : HubctlTexts::ReasonOf(ResultName(result), {}, view_->LastPosition());
+    const QString reason = done ? QString() : HubctlTexts::ReasonOf(result, view_->LastPosition());
     const QJsonObject record =
         HubRecord(ids, ResultName(result), reason,
                   versions.empty() ? std::nullopt : std::optional(versions.front()),
@@ -1130,16 +1131,16 @@ EHubctlExit THubctl::ShowVersion(bool json) {
   return EHubctlExit::Ok;
 }
 
-QString THubctl::TellUdev() {
+TResult<void> THubctl::TellUdev() {
   QProcess reload;
   reload.start(env_.udevadm, {"control", "--reload-rules"});
   if (!reload.waitForStarted())
-    return HubctlTexts::NoUdevadm;
+    return TError{HubctlTexts::NoUdevadm};
   reload.waitForFinished();
   // udevadm's own words ("Failed to send reload request: No such file or directory") say
   // little: what they mean here is that no udev daemon runs.
   if (reload.exitStatus() != QProcess::NormalExit || reload.exitCode() != 0)
-    return HubctlTexts::NoUdevd;
+    return TError{HubctlTexts::NoUdevd};
   QProcess::execute(env_.udevadm, {"trigger", "--subsystem-match=hidraw", "--action=change"});
   return {};
 }
@@ -1156,18 +1157,18 @@ EHubctlExit THubctl::InstallUdevRule(const TOptions& options) {
   const bool dryRun = options.simulate;
   // What was done (or, with --simulate, would be), as a line or a JSON object.
   auto say = [&](const char* event, const QString& where, const QString& line,
-                 const QString& udev = QString()) {
+                 const TResult<void>& udev = {}) {
     if (options.json) {
       view_->EmitJson({{json::KEY_EVENT, event},
                        {"path", where},
                        {"simulate", dryRun},
-                       {"udevTold", udev.isEmpty() && !dryRun},
+                       {"udevTold", udev.Ok() && !dryRun},
                        {json::KEY_MESSAGE, line}});
     } else {
       view_->Print(line);
     }
-    if (!udev.isEmpty())
-      Notice(udev);
+    if (!udev)
+      Notice(udev.Error().text);
     return EHubctlExit::Ok;
   };
   const bool copied = QFileInfo::exists(path);
@@ -1213,10 +1214,10 @@ EHubctlExit THubctl::InstallUdevRule(const TOptions& options) {
     Error("cannot-write", HubctlTexts::CannotWrite(path, file.errorString()));
     return EHubctlExit::Error;
   }
-  const QString udev = env_.udevadm.isEmpty() ? QString() : TellUdev();
+  const TResult<void> udev = env_.udevadm.isEmpty() ? TResult<void>() : TellUdev();
   return say("installed", path,
              HubctlTexts::RuleInstalled(path) +
-                 (udev.isEmpty() ? QLatin1Char('\n') + HubctlTexts::PlugAgain : QString()),
+                 (udev ? QLatin1Char('\n') + HubctlTexts::PlugAgain : QString()),
              udev);
 }
 

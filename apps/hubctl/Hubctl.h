@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "HubctlExit.h"
+#include "base/Result.h"
 #include "hid/HidPlatform.h"
 #include "sim/HubEmulator.h"
 #include "update/FirmwareImage.h"
@@ -153,9 +154,9 @@ class THubctl : public QObject {
   // Appends a record to --log; a log that cannot be written is said, and stops nothing.
   void WriteLog(const TOptions& options, const QJsonObject& record);
   EHubctlExit InstallUdevRule(const TOptions& options);
-  // Has udev read the rules again and apply them to the hidraw nodes; empty when it did, else
-  // why not, in plain words.
-  QString TellUdev();
+  // Has udev read the rules again and apply them to the hidraw nodes; else why not, in plain
+  // words.
+  TResult<void> TellUdev();
   EHubctlExit ShowVersion(bool json);
   EHubctlExit UsageError(const QString& why);
 

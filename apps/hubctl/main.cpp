@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTextStream>
+#include <cerrno>
 
 #include "Hubctl.h"
 #include "HubctlTexts.h"
@@ -49,8 +50,11 @@ int main(int argc, char** argv) {
   // noticed instead, and the command ends with exit 1 once its work is done.
   signal(SIGPIPE, SIG_IGN);
   // Signals reach the event loop through a pipe, so that a running update can wind down.
-  if (pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+  if (pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    err << HubctlTexts::Said(SystemError(QStringLiteral("cannot watch for signals"), errno).text)
+        << '\n';
     return ExitStatus(EHubctlExit::Error);
+  }
   struct sigaction action = {};
   action.sa_handler = OnSignal;
   action.sa_flags = SA_RESTART;
