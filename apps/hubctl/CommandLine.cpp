@@ -2,6 +2,7 @@
 
 #include <QRegularExpression>
 
+#include "HubctlExit.h"
 #include "HubctlTexts.h"
 #include "base/Result.h"
 
@@ -423,12 +424,18 @@ QString Usage() {
   for (const TOption& option : Options())
     text += OptionRow(option, true);
   text += QStringLiteral(
-      "\nAn option's value may follow it or be joined to it (--log=FILE); -- ends the options.\n"
-      "\n"
-      "Exit codes: 0 success, 1 other error (the output could not be written, for one),\n"
-      "2 usage error, 3 no hub, 4 access denied, 5 update failed, 6 time-out (no answer, or\n"
-      "wait ran out), 7 hub in use by another program, 130 interrupted.\n"
-      "\n"
+      "\nAn option's value may follow it or be joined to it (--log=FILE); -- ends the "
+      "options.\n\n");
+  // A code stays on one line with the first word of its meaning.
+  QStringList codes;
+  for (const TExitCodeMeaning& exit : EXIT_CODES) {
+    codes << QString::number(ExitStatus(exit.code)) + QChar(0xA0) + QLatin1String(exit.meaning);
+  }
+  text += WrapWords(QStringLiteral("Exit codes: ") + codes.join(QStringLiteral(", ")) + '.', 78)
+              .join(QLatin1Char('\n'))
+              .replace(QChar(0xA0), QLatin1Char(' ')) +
+          QStringLiteral("\n\n");
+  text += QStringLiteral(
       "SIGHUP and SIGTERM act like a first Ctrl-C: an update in progress runs to its end.\n"
       "HALVEK_SIMULATE_FAST=1 with --simulate: short pauses and a hub that answers at once\n"
       "(for tests and demos). HALVEK_SIMULATE_FAULTS=\"2:no-reply@100,3:vanish@100\" with\n"

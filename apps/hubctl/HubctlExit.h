@@ -1,16 +1,32 @@
 #pragma once
-// halvek-hubctl's exit codes, also listed by --help.
+// halvek-hubctl's exit codes; EXIT_CODES says what each means, for --help.
 
 enum class EHubctlExit : int {
   Ok = 0,
-  Error = 1,          // anything not listed below
-  Usage = 2,          // the command line is wrong
-  NoHub = 3,          // no hub (or none at --device)
-  AccessDenied = 4,   // the hub's node cannot be opened for reading and writing
-  UpdateFailed = 5,   // an update did not complete
-  Timeout = 6,        // the hub did not answer, or `wait` ran out of time
-  HubInUse = 7,       // another program is updating the hub
-  Interrupted = 130,  // Ctrl-C
+  Error = 1,
+  Usage = 2,
+  NoHub = 3,
+  AccessDenied = 4,
+  UpdateFailed = 5,
+  Timeout = 6,
+  HubInUse = 7,
+  Interrupted = 130,
+};
+
+struct TExitCodeMeaning {
+  EHubctlExit code;
+  const char* meaning;
+};
+inline constexpr TExitCodeMeaning EXIT_CODES[] = {
+    {EHubctlExit::Ok, "success"},
+    {EHubctlExit::Error, "other error (the output could not be written, for one)"},
+    {EHubctlExit::Usage, "usage error"},
+    {EHubctlExit::NoHub, "no hub (or none at --device)"},
+    {EHubctlExit::AccessDenied, "access denied"},
+    {EHubctlExit::UpdateFailed, "update failed"},
+    {EHubctlExit::Timeout, "time-out (no answer, or wait ran out)"},
+    {EHubctlExit::HubInUse, "hub in use by another program"},
+    {EHubctlExit::Interrupted, "interrupted"},
 };
 
 // The number the process ends with.
