@@ -203,6 +203,17 @@ EHubctlExit THubctl::Run(const QStringList& arguments) {
   return code == EHubctlExit::Ok ? EHubctlExit::Error : code;
 }
 
+EHubctlExit THubctl::Failed(const std::exception& error) {
+  const QString line = HubctlTexts::CannotReachDevices(QString::fromLocal8Bit(error.what()));
+  if (!view_) {
+    Say(line);
+    return EHubctlExit::Error;
+  }
+  view_->SetQuiet(false);
+  Error(QStringLiteral("cannot-reach-devices"), line);
+  return EHubctlExit::Error;
+}
+
 EHubctlExit THubctl::UsageError(const QString& why) {
   Error(QStringLiteral("usage"), why);
   *env_.err << HubctlCommandLine::TryHelp() << '\n';

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QStringList>
 #include <QTextStream>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -100,6 +101,10 @@ class THubctl : public QObject {
   // could not be written makes a successful command end with EHubctlExit::Error, said on
   // stderr.
   EHubctlExit Run(const QStringList& arguments);
+
+  // What no step reports as a failure of its own (the device layer refusing to start), caught by
+  // main: said like any other failure, with --json as a "cannot-reach-devices" error.
+  EHubctlExit Failed(const std::exception& error);
 
   // Ctrl-C, or Soft: SIGHUP or SIGTERM, which act like a first Ctrl-C only.
   enum class EInterrupt { CtrlC, Soft };

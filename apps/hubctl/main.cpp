@@ -83,8 +83,6 @@ int main(int argc, char** argv) {
   try {
     return ExitStatus(hubctl.Run(app.arguments().mid(1)));
   } catch (const std::exception& e) {
-    err << HubctlTexts::Said(HubctlTexts::CannotReachDevices(QString::fromLocal8Bit(e.what())))
-        << '\n';
-    return ExitStatus(EHubctlExit::Error);
+    return ExitStatus(hubctl.Failed(e));
   }
 }
