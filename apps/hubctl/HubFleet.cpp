@@ -43,7 +43,7 @@ bool THubFleet::Start(const QString& node, const QString& key) {
     const QString line = HubctlTexts::CannotStart(node, h->process->errorString());
     if (view_.Style() == TTerminalView::EStyle::Json)
       view_.EmitJson({{HubctlJson::KEY_EVENT, HubctlJson::EVENT_ERROR},
-                      {HubctlJson::KEY_REASON, "cannot-start"},
+                      {HubctlJson::KEY_REASON, HubctlJson::REASON_CANNOT_START},
                       {HubctlJson::KEY_NODE, node},
                       {HubctlJson::KEY_MESSAGE, line}});
     else

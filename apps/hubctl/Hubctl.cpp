@@ -68,9 +68,9 @@ const char* ResultName(EUpdateResult result) {
     case EUpdateResult::Completed:
       return "completed";
     case EUpdateResult::BrokenImage:
-      return "broken-image";
+      return json::REASON_BROKEN_IMAGE;
     case EUpdateResult::NoDevice:
-      return "no-hub";
+      return json::REASON_NO_HUB;
     case EUpdateResult::LedLevelsNotRead:
       return "led-levels-not-read";
     case EUpdateResult::BootloaderNotFound:
@@ -94,7 +94,7 @@ const char* ResultName(EUpdateResult result) {
     case EUpdateResult::AlreadyRunning:
       return "already-running";
     case EUpdateResult::HubInUse:
-      return "hub-in-use";
+      return json::REASON_HUB_IN_USE;
   }
   return "error";
 }
@@ -210,12 +210,12 @@ EHubctlExit THubctl::Failed(const std::exception& error) {
     return EHubctlExit::Error;
   }
   view_->SetQuiet(false);
-  Error(QStringLiteral("cannot-reach-devices"), line);
+  Error(json::REASON_CANNOT_REACH_DEVICES, line);
   return EHubctlExit::Error;
 }
 
 EHubctlExit THubctl::UsageError(const QString& why) {
-  Error(QStringLiteral("usage"), why);
+  Error(json::REASON_USAGE, why);
   *env_.err << HubctlCommandLine::TryHelp() << '\n';
   env_.err->flush();
   return EHubctlExit::Usage;
@@ -283,7 +283,7 @@ EHubctlExit THubctl::RunCommand(const QStringList& arguments) {
     // Checked like the built-in image, before any hub is touched.
     image_ = LoadFirmwareFile(*options.image);
     if (!image_->IsValid()) {
-      Error(QStringLiteral("broken-image"),
+      Error(json::REASON_BROKEN_IMAGE,
             HubctlTexts::RefusingImage(QString::fromStdString(image_->Error())));
       return EHubctlExit::Usage;
     }
@@ -444,26 +444,26 @@ EHubctlExit THubctl::SelectHub(const TOptions& options) {
       }
     }
     if (index < 0) {
-      Error("no-hub", HubctlTexts::NoHubAt(options.device));
+      Error(json::REASON_NO_HUB, HubctlTexts::NoHubAt(options.device));
       return EHubctlExit::NoHub;
     }
   } else if (hubs.size() > 1) {
     return SeveralHubs();
   }
   if (index < 0) {
-    Error("no-hub", HubctlTexts::NoHubFound);
+    Error(json::REASON_NO_HUB, HubctlTexts::NoHubFound);
     return EHubctlExit::NoHub;
   }
   // Later device changes keep to this hub, whatever else is plugged in.
   session_->HoldHub(index);
   THidDevice* hub = hubs[index];
   if (!hub->CanReadWrite()) {
-    Error("access-denied", AccessDeniedLine(hub));
+    Error(json::REASON_ACCESS_DENIED, AccessDeniedLine(hub));
     return EHubctlExit::AccessDenied;
   }
   QString why;
   if (THubSession::InUseElsewhere(hub, &why)) {
-    Error("hub-in-use", HubctlTexts::HubInUse(CurrentNode(), why));
+    Error(json::REASON_HUB_IN_USE, HubctlTexts::HubInUse(CurrentNode(), why));
     return EHubctlExit::HubInUse;
   }
   return EHubctlExit::Ok;
@@ -498,7 +498,8 @@ EHubctlExit THubctl::SeveralHubs() {
     hubs.append(facts);
     lines << HubctlTexts::HubLine(facts);
   }
-  Error("several-hubs", HubctlTexts::SeveralHubs(static_cast<int>(lines.size())), {{"hubs", hubs}});
+  Error(json::REASON_SEVERAL_HUBS, HubctlTexts::SeveralHubs(static_cast<int>(lines.size())),
+        {{"hubs", hubs}});
   for (const QString& line : lines)
     *env_.err << "  " << line << '\n';
   env_.err->flush();
@@ -553,7 +554,7 @@ EHubctlExit THubctl::List(const TOptions& options) {
   }
   for (THidDevice* hub : session_->Hubs()) {
     if (!hub->CanReadWrite()) {
-      Error("access-denied", AccessDeniedLine(hub));
+      Error(json::REASON_ACCESS_DENIED, AccessDeniedLine(hub));
     }
   }
   return EHubctlExit::Ok;
@@ -574,12 +575,12 @@ EHubctlExit THubctl::Version(const TOptions& options) {
       THidDevice* hub = session_->Hubs()[i];
       QString why;
       if (!hub->CanReadWrite()) {
-        Error("access-denied", AccessDeniedLine(hub));
+        Error(json::REASON_ACCESS_DENIED, AccessDeniedLine(hub));
         code = EHubctlExit::AccessDenied;
         continue;
       }
       if (THubSession::InUseElsewhere(hub, &why)) {
-        Error("hub-in-use", HubctlTexts::HubInUse(IdsOf(hub).node, why));
+        Error(json::REASON_HUB_IN_USE, HubctlTexts::HubInUse(IdsOf(hub).node, why));
         code = EHubctlExit::HubInUse;
         continue;
       }
@@ -598,7 +599,7 @@ EHubctlExit THubctl::Version(const TOptions& options) {
       }
     }
     if (!version) {
-      Error("no-answer",
+      Error(json::REASON_NO_ANSWER,
             HubctlTexts::DidNotAnswer(facts.value(json::KEY_NODE).toString(CurrentNode())));
       code = EHubctlExit::Timeout;
       continue;
@@ -739,7 +740,8 @@ void THubctl::WriteLog(const TOptions& options, const QJsonObject& record) {
   if (!options.log)
     return;
   if (const auto written = AppendJsonLine(*options.log, record); !written)
-    Error("log-not-written", HubctlTexts::LogNotWritten(*options.log, written.Error().text));
+    Error(json::REASON_LOG_NOT_WRITTEN,
+          HubctlTexts::LogNotWritten(*options.log, written.Error().text));
 }
 
 QString THubctl::ChildProgram() const {
@@ -813,7 +815,7 @@ EHubctlExit THubctl::UpdateAll(const TOptions& options) {
                 QString::fromStdString(HubKey(hub)));
   }
   if (fleet.Running() == 0) {
-    Error("no-hub", HubctlTexts::NoHubFound);
+    Error(json::REASON_NO_HUB, HubctlTexts::NoHubFound);
     return EHubctlExit::NoHub;
   }
   onInterrupt_ = [&] { InterruptFleet(fleet); };
@@ -848,7 +850,7 @@ void THubctl::Summary(const THubTally& tally, const std::vector<QJsonObject>& re
                      {"failed", failed}});
   }
   if (!failures.isEmpty()) {
-    Error("hubs-failed", line);
+    Error(json::REASON_HUBS_FAILED, line);
   } else if (!json) {
     view_->Print(line);
   }
@@ -935,7 +937,7 @@ EHubctlExit THubctl::Status(const TOptions& options) {
   auto readOnce = [this, &options]() {
     const auto status = ReadHubStatus(session_->Link());
     if (!status) {
-      Error("no-answer", HubctlTexts::DidNotAnswer(CurrentNode()));
+      Error(json::REASON_NO_ANSWER, HubctlTexts::DidNotAnswer(CurrentNode()));
       return false;
     }
     if (options.json) {
@@ -990,7 +992,7 @@ EHubctlExit THubctl::Led(const TOptions& options) {
     leds.StartAdjust();
     leds.EndAdjust();
     if (!leds.LedLevelsRead()) {
-      Error("no-answer", HubctlTexts::NoLedLevels(node));
+      Error(json::REASON_NO_ANSWER, HubctlTexts::NoLedLevels(node));
       return EHubctlExit::Timeout;
     }
     if (options.json) {
@@ -1016,7 +1018,7 @@ EHubctlExit THubctl::Led(const TOptions& options) {
   }
   leds.EndAdjust();
   if (!answered) {
-    Error("no-answer", HubctlTexts::LevelNotTaken(node));
+    Error(json::REASON_NO_ANSWER, HubctlTexts::LevelNotTaken(node));
     return EHubctlExit::Timeout;
   }
   if (options.json)
@@ -1052,7 +1054,7 @@ EHubctlExit THubctl::Wait(const TOptions& options) {
   if (options.timeoutS) {
     timeout.setSingleShot(true);
     connect(&timeout, &QTimer::timeout, this, [&] {
-      Error("timeout", HubctlTexts::NoHubWithin(*options.timeoutS));
+      Error(json::REASON_TIMEOUT, HubctlTexts::NoHubWithin(*options.timeoutS));
       Finish(EHubctlExit::Timeout);
     });
     timeout.start(*options.timeoutS * 1000);
@@ -1160,7 +1162,7 @@ EHubctlExit THubctl::InstallUdevRule(const TOptions& options) {
   const QString ruleName = QStringLiteral("60-halvek-hub.rules");
   const auto rule = LoadEmbeddedResource(QStringLiteral("PACKAGING"), ruleName);
   if (!rule) {
-    Error("rule-missing", HubctlTexts::RuleMissing);
+    Error(json::REASON_RULE_MISSING, HubctlTexts::RuleMissing);
     return EHubctlExit::Error;
   }
   const QString path = QDir(env_.udevRulesDir).filePath(ruleName);
@@ -1186,7 +1188,7 @@ EHubctlExit THubctl::InstallUdevRule(const TOptions& options) {
   auto needsRoot = [&] {
     if (!env_.requireRoot || dryRun || geteuid() == 0)
       return false;
-    Error("needs-root", HubctlTexts::RuleNeedsRoot(options.remove));
+    Error(json::REASON_NEEDS_ROOT, HubctlTexts::RuleNeedsRoot(options.remove));
     return true;
   };
   if (options.remove) {
@@ -1198,7 +1200,7 @@ EHubctlExit THubctl::InstallUdevRule(const TOptions& options) {
       return say("removed", path, HubctlTexts::WouldRemove(path));
     QFile copy(path);
     if (!copy.remove()) {
-      Error("cannot-write", HubctlTexts::CannotRemove(path, copy.errorString()));
+      Error(json::REASON_CANNOT_WRITE, HubctlTexts::CannotRemove(path, copy.errorString()));
       return EHubctlExit::Error;
     }
     return say("removed", path, HubctlTexts::Removed(path), TellUdev());
@@ -1222,7 +1224,7 @@ EHubctlExit THubctl::InstallUdevRule(const TOptions& options) {
   QSaveFile file(path);
   if (!QDir().mkpath(env_.udevRulesDir) || !file.open(QIODevice::WriteOnly) ||
       file.write(*rule) != rule->size() || !file.flush() || !file.commit()) {
-    Error("cannot-write", HubctlTexts::CannotWrite(path, file.errorString()));
+    Error(json::REASON_CANNOT_WRITE, HubctlTexts::CannotWrite(path, file.errorString()));
     return EHubctlExit::Error;
   }
   const TResult<void> udev = env_.udevadm.isEmpty() ? TResult<void>() : TellUdev();

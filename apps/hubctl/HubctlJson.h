@@ -26,6 +26,23 @@ inline constexpr char KEY_POSITION[] = "position";
 inline constexpr char KEY_MAXIMUM[] = "maximum";
 inline constexpr char KEY_TIME[] = "time";
 
+// The reasons of "error" objects (beside an update's results), stable for scripts.
+inline constexpr char REASON_USAGE[] = "usage";
+inline constexpr char REASON_NO_HUB[] = "no-hub";
+inline constexpr char REASON_SEVERAL_HUBS[] = "several-hubs";
+inline constexpr char REASON_ACCESS_DENIED[] = "access-denied";
+inline constexpr char REASON_HUB_IN_USE[] = "hub-in-use";
+inline constexpr char REASON_NO_ANSWER[] = "no-answer";
+inline constexpr char REASON_TIMEOUT[] = "timeout";
+inline constexpr char REASON_BROKEN_IMAGE[] = "broken-image";
+inline constexpr char REASON_CANNOT_REACH_DEVICES[] = "cannot-reach-devices";
+inline constexpr char REASON_LOG_NOT_WRITTEN[] = "log-not-written";
+inline constexpr char REASON_HUBS_FAILED[] = "hubs-failed";
+inline constexpr char REASON_RULE_MISSING[] = "rule-missing";
+inline constexpr char REASON_NEEDS_ROOT[] = "needs-root";
+inline constexpr char REASON_CANNOT_WRITE[] = "cannot-write";
+inline constexpr char REASON_CANNOT_START[] = "cannot-start";
+
 // A record's time: UTC, to the millisecond, in ISO 8601.
 inline constexpr Qt::DateFormat RECORD_TIME_FORMAT = Qt::ISODateWithMs;
 inline QString RecordTime(const QDateTime& time) {
