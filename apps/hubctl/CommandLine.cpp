@@ -2,11 +2,15 @@
 
 #include <QRegularExpression>
 
+#include "HubctlExit.h"
+#include "HubctlTexts.h"
+#include "base/Result.h"
+
 namespace HubctlCommandLine {
 
 namespace {
 
-const QString PROGRAM = QStringLiteral("halvek-hubctl");
+const QString& PROGRAM = HubctlTexts::PROGRAM;
 const QStringList UPDATE_AND_AUTO{QStringLiteral("update"), QStringLiteral("auto")};
 
 TArgument Channel() {
@@ -23,6 +27,16 @@ TArgument Level() {
   return {
       .name = "LEVEL", .low = 0, .high = 100, .offered = levels, .range = "the level is 0 to 100"};
 }
+
+// "every second", "every 2 s": how often something is done every `ms` milliseconds.
+QString Every(int ms) {
+  constexpr int SECOND_MS = 1000;
+  if (ms == SECOND_MS)
+    return QStringLiteral("every second");
+  return ms % SECOND_MS == 0 ? QStringLiteral("every %1 s").arg(ms / SECOND_MS)
+                             : QStringLiteral("every %1 ms").arg(ms);
+}
+const QString WATCH_EVERY = Every(WATCH_INTERVAL_MS);
 
 }  // namespace
 
@@ -74,7 +88,7 @@ const std::vector<TOption>& Options() {
        .needs = "a file",
        .commands = UPDATE_AND_AUTO,
        .help = "append one JSON line per hub to FILE"},
-      {.name = "--watch", .commands = {"status"}, .help = "read every second"},
+      {.name = "--watch", .commands = {"status"}, .help = "read " + WATCH_EVERY},
       {.name = "--timeout",
        .valueName = "S",
        .value = EValue::Number,
@@ -126,7 +140,7 @@ const std::vector<TCommand>& Commands() {
            "unless --allow-older. With several hubs plugged in, --device chooses one and --all "
            "takes them all."},
       {.name = "status",
-       .summary = "the hub's charging data, once or every second",
+       .summary = "the hub's charging data, once or " + WATCH_EVERY,
        .description = "The hub's voltage, current, channel, state, batteries and counters."},
       {.name = "led",
        .summary = "reads the eight LED levels, or sets them",
@@ -202,34 +216,45 @@ QString CommandList(const QStringList& commands) {
   return names.join(QString());
 }
 
-// The word's check against its argument; empty when it is good.
-QString CheckArgument(const TArgument& argument, const QString& word) {
-  if (argument.name == QLatin1String("COMMAND"))
-    return FindCommand(word) ? QString() : QStringLiteral("unknown command ") + word;
+// A usage error: the line the user reads.
+TError Wrong(const QString& line) {
+  return TError{line};
+}
+
+// The word's check against its argument.
+TResult<void> CheckArgument(const TArgument& argument, const QString& word) {
+  if (argument.name == QLatin1String("COMMAND")) {
+    if (!FindCommand(word))
+      return Wrong(QStringLiteral("unknown command ") + word);
+    return {};
+  }
   if (argument.words.contains(word) ||
       (argument.low <= argument.high && IsNumber(word, argument.low, argument.high))) {
     return {};
   }
-  return argument.range;
+  return Wrong(argument.range);
 }
 
-QString Check(TParsed& parsed) {
-  if (parsed.command.isEmpty())
-    return parsed.help ? QString() : QStringLiteral("no command given");
+TResult<void> Check(TParsed& parsed) {
+  if (parsed.command.isEmpty()) {
+    if (!parsed.help)
+      return Wrong(QStringLiteral("no command given"));
+    return {};
+  }
   const TCommand* command = FindCommand(parsed.command);
   if (!command)
-    return QStringLiteral("unknown command ") + parsed.command;
+    return Wrong(QStringLiteral("unknown command ") + parsed.command);
   if (parsed.command == QLatin1String("help")) {
     // `help update`: the help of update.
     parsed.help = true;
     if (parsed.arguments.size() > 1)
-      return command->argumentsError;
+      return Wrong(command->argumentsError);
     if (parsed.arguments.isEmpty()) {
       parsed.command.clear();
       return {};
     }
     if (!FindCommand(parsed.arguments[0]))
-      return QStringLiteral("unknown command ") + parsed.arguments[0];
+      return Wrong(QStringLiteral("unknown command ") + parsed.arguments[0]);
     parsed.command = parsed.arguments.takeFirst();
     return {};
   }
@@ -238,26 +263,28 @@ QString Check(TParsed& parsed) {
   for (auto it = parsed.values.cbegin(); it != parsed.values.cend(); ++it) {
     const TOption& option = *FindOption(it.key());
     if (!option.commands.isEmpty() && !option.commands.contains(parsed.command))
-      return QStringLiteral("%1 goes with %2").arg(option.name, CommandList(option.commands));
+      return Wrong(
+          QStringLiteral("%1 goes with %2").arg(option.name, CommandList(option.commands)));
     if (!option.withOption.isEmpty() && !parsed.Has(option.withOption)) {
-      return FindOption(option.withOption)->withOption == option.name
-                 ? QStringLiteral("%1 and %2 go together").arg(option.name, option.withOption)
-                 : QStringLiteral("%1 goes with %2").arg(option.name, option.withOption);
+      return Wrong(FindOption(option.withOption)->withOption == option.name
+                       ? QStringLiteral("%1 and %2 go together").arg(option.name, option.withOption)
+                       : QStringLiteral("%1 goes with %2").arg(option.name, option.withOption));
     }
     if (!option.excludes.isEmpty() && parsed.Has(option.excludes))
-      return QStringLiteral("%1 and %2 exclude each other").arg(option.name, option.excludes);
+      return Wrong(
+          QStringLiteral("%1 and %2 exclude each other").arg(option.name, option.excludes));
   }
   const auto& arguments = command->arguments;
   const int given = static_cast<int>(parsed.arguments.size());
   const int expected = static_cast<int>(arguments.size());
   if (given != expected && !(command->argumentsOptional && given == 0)) {
-    return expected == 0 ? QStringLiteral("unexpected ") + parsed.arguments.join(QLatin1Char(' '))
-                         : command->argumentsError;
+    return Wrong(expected == 0
+                     ? QStringLiteral("unexpected ") + parsed.arguments.join(QLatin1Char(' '))
+                     : command->argumentsError);
   }
   for (int i = 0; i < given; ++i) {
-    const QString error = CheckArgument(arguments[i], parsed.arguments[i]);
-    if (!error.isEmpty())
-      return error;
+    if (auto checked = CheckArgument(arguments[i], parsed.arguments[i]); !checked)
+      return checked;
   }
   return {};
 }
@@ -317,8 +344,10 @@ TParsed Parse(const QStringList& arguments) {
       parsed.json = true;
     parsed.values.insert(option->name, value);
   }
-  if (parsed.error.isEmpty() && !parsed.Has(QStringLiteral("--version")))
-    parsed.error = Check(parsed);
+  if (parsed.error.isEmpty() && !parsed.Has(QStringLiteral("--version"))) {
+    if (const auto checked = Check(parsed); !checked)
+      parsed.error = checked.Error().text;
+  }
   return parsed;
 }
 
@@ -395,12 +424,18 @@ QString Usage() {
   for (const TOption& option : Options())
     text += OptionRow(option, true);
   text += QStringLiteral(
-      "\nAn option's value may follow it or be joined to it (--log=FILE); -- ends the options.\n"
-      "\n"
-      "Exit codes: 0 success, 1 other error (the output could not be written, for one),\n"
-      "2 usage error, 3 no hub, 4 access denied, 5 update failed, 6 time-out (no answer, or\n"
-      "wait ran out), 7 hub in use by another program, 130 interrupted.\n"
-      "\n"
+      "\nAn option's value may follow it or be joined to it (--log=FILE); -- ends the "
+      "options.\n\n");
+  // A code stays on one line with the first word of its meaning.
+  QStringList codes;
+  for (const TExitCodeMeaning& exit : EXIT_CODES) {
+    codes << QString::number(ExitStatus(exit.code)) + QChar(0xA0) + QLatin1String(exit.meaning);
+  }
+  text += WrapWords(QStringLiteral("Exit codes: ") + codes.join(QStringLiteral(", ")) + '.', 78)
+              .join(QLatin1Char('\n'))
+              .replace(QChar(0xA0), QLatin1Char(' ')) +
+          QStringLiteral("\n\n");
+  text += QStringLiteral(
       "SIGHUP and SIGTERM act like a first Ctrl-C: an update in progress runs to its end.\n"
       "HALVEK_SIMULATE_FAST=1 with --simulate: short pauses and a hub that answers at once\n"
       "(for tests and demos). HALVEK_SIMULATE_FAULTS=\"2:no-reply@100,3:vanish@100\" with\n"

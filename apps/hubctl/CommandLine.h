@@ -9,6 +9,9 @@
 
 namespace HubctlCommandLine {
 
+// status --watch reads the hub this often.
+inline constexpr int WATCH_INTERVAL_MS = 1000;
+
 // What an option's value is, for its check and its completion.
 enum class EValue { None, Text, File, Node, Number, Version };
 

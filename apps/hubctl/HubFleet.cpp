@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <algorithm>
 
+#include "HubctlJson.h"
 #include "HubctlTexts.h"
 #include "TerminalView.h"
 
@@ -35,14 +36,16 @@ bool THubFleet::Start(const QString& node, const QString& key) {
   connect(h->process, &QProcess::finished, this, [this, h](int code, QProcess::ExitStatus status) {
     ReadOutput(*h);
     ReadErrors(*h);
-    Ended(*h, status == QProcess::NormalExit ? code : 1);
+    Ended(*h, status == QProcess::NormalExit ? ExitCodeFromStatus(code) : EHubctlExit::Error);
   });
   h->process->start(program_, arguments_ + QStringList{"--json", "--device", node, "update"});
   if (!h->process->waitForStarted()) {
     const QString line = HubctlTexts::CannotStart(node, h->process->errorString());
     if (view_.Style() == TTerminalView::EStyle::Json)
-      view_.EmitJson(
-          {{"event", "error"}, {"reason", "cannot-start"}, {"node", node}, {"message", line}});
+      view_.EmitJson({{HubctlJson::KEY_EVENT, HubctlJson::EVENT_ERROR},
+                      {HubctlJson::KEY_REASON, HubctlJson::REASON_CANNOT_START},
+                      {HubctlJson::KEY_NODE, node},
+                      {HubctlJson::KEY_MESSAGE, line}});
     else
       view_.Print(line);
     delete h->process;
@@ -92,32 +95,33 @@ void THubFleet::ReadErrors(THub& hub) {
   while ((end = hub.pendingErrors.indexOf('\n')) >= 0) {
     QString line = QString::fromUtf8(hub.pendingErrors.left(end));
     hub.pendingErrors.remove(0, end + 1);
-    // The hub's own "halvek-hubctl: ..." lines, named by its node.
-    const QString program = QStringLiteral("halvek-hubctl: ");
+    // The hub's own lines, named by its node instead of the program.
+    const QString program = HubctlTexts::Said(QString());
     if (line.startsWith(program))
       line.remove(0, program.size());
-    view_.PrintError(program + hub.node + QStringLiteral(": ") + line);
+    view_.PrintError(HubctlTexts::Said(hub.node + QStringLiteral(": ") + line));
   }
 }
 
 void THubFleet::TakeLine(THub& hub, const QJsonObject& line) {
-  const QString event = line.value("event").toString();
-  if (event == "result")
+  namespace json = HubctlJson;
+  const QString event = line.value(json::KEY_EVENT).toString();
+  if (event == json::EVENT_RESULT)
     hub.record = line;
-  if (event == "error")
+  if (event == json::EVENT_ERROR)
     hub.lastError = line;
   if (view_.Style() == TTerminalView::EStyle::Json) {
     QJsonObject tagged = line;
-    tagged.insert("node", hub.node);
+    tagged.insert(json::KEY_NODE, hub.node);
     view_.EmitJson(tagged);
     return;
   }
   // Errors come on stderr (ReadErrors), once.
-  if (event == "log") {
-    view_.Print(QStringLiteral("%1: %2").arg(hub.node, line.value("text").toString()));
-  } else if (event == "progress") {
-    const int maximum = line.value("maximum").toInt();
-    const int percent = maximum > 0 ? line.value("position").toInt() * 100 / maximum : 0;
+  if (event == json::EVENT_LOG) {
+    view_.Print(QStringLiteral("%1: %2").arg(hub.node, line.value(json::KEY_TEXT).toString()));
+  } else if (event == json::EVENT_PROGRESS) {
+    const int maximum = line.value(json::KEY_MAXIMUM).toInt();
+    const int percent = maximum > 0 ? line.value(json::KEY_POSITION).toInt() * 100 / maximum : 0;
     if (view_.Style() == TTerminalView::EStyle::Plain) {
       // A line every tenth keeps logs short.
       if (percent / 10 != hub.percent / 10 && percent >= 10)
@@ -145,12 +149,12 @@ void THubFleet::ShowProgress() {
   view_.ShowProgressLines(lines);
 }
 
-void THubFleet::Ended(THub& hub, int exitCode) {
+void THubFleet::Ended(THub& hub, EHubctlExit exitCode) {
   if (!hub.running)
     return;
   hub.running = false;
   QJsonObject record = hub.record;
-  record.remove("event");
+  record.remove(HubctlJson::KEY_EVENT);
   if (view_.Style() == TTerminalView::EStyle::Terminal)
     ShowProgress();
   emit HubFinished(hub.node, exitCode, record, hub.lastError);

@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+#include "HubctlExit.h"
+
 class TTerminalView;
 
 class THubFleet : public QObject {
@@ -36,7 +38,7 @@ class THubFleet : public QObject {
   // A hub's update has ended: its exit code and its record (the child's result line; empty when
   // the child said nothing of its end: it crashed, or could not reach the hub), and the last
   // error it said (empty when none).
-  void HubFinished(const QString& node, int exitCode, const QJsonObject& record,
+  void HubFinished(const QString& node, EHubctlExit exitCode, const QJsonObject& record,
                    const QJsonObject& lastError);
 
  private:
@@ -54,7 +56,7 @@ class THubFleet : public QObject {
   void ReadOutput(THub& hub);
   void ReadErrors(THub& hub);
   void TakeLine(THub& hub, const QJsonObject& line);
-  void Ended(THub& hub, int exitCode);
+  void Ended(THub& hub, EHubctlExit exitCode);
   void ShowProgress();
 
   TTerminalView& view_;

@@ -25,9 +25,10 @@
 
 #include "CommandLine.h"
 #include "HubFleet.h"
+#include "HubctlJson.h"
 #include "HubctlTexts.h"
 #include "TerminalView.h"
-#include "base/ErrnoText.h"
+#include "base/Result.h"
 #include "hid/sim/SimHidBus.h"
 #include "protocol/Commands.h"
 #include "sim/SimulatedHub.h"
@@ -38,6 +39,8 @@
 #include "update/HubSession.h"
 #include "update/Texts.h"
 #include "update/Version.h"
+
+namespace json = HubctlJson;
 
 struct THubctl::TOptions {
   QString command;
@@ -65,9 +68,9 @@ const char* ResultName(EUpdateResult result) {
     case EUpdateResult::Completed:
       return "completed";
     case EUpdateResult::BrokenImage:
-      return "broken-image";
+      return json::REASON_BROKEN_IMAGE;
     case EUpdateResult::NoDevice:
-      return "no-hub";
+      return json::REASON_NO_HUB;
     case EUpdateResult::LedLevelsNotRead:
       return "led-levels-not-read";
     case EUpdateResult::BootloaderNotFound:
@@ -91,78 +94,75 @@ const char* ResultName(EUpdateResult result) {
     case EUpdateResult::AlreadyRunning:
       return "already-running";
     case EUpdateResult::HubInUse:
-      return "hub-in-use";
+      return json::REASON_HUB_IN_USE;
   }
   return "error";
 }
 
-int ExitCodeOf(EUpdateResult result) {
+EHubctlExit ExitCodeOf(EUpdateResult result) {
   switch (result) {
     case EUpdateResult::Completed:
-      return EXIT_OK;
+      return EHubctlExit::Ok;
     case EUpdateResult::Stopped:
     case EUpdateResult::Cancelled:
-      return EXIT_INTERRUPTED;
+      return EHubctlExit::Interrupted;
     case EUpdateResult::NoDevice:
-      return EXIT_NO_HUB;
+      return EHubctlExit::NoHub;
     case EUpdateResult::HubInUse:
-      return EXIT_HUB_IN_USE;
+      return EHubctlExit::HubInUse;
     default:
-      return EXIT_UPDATE_FAILED;
+      return EHubctlExit::UpdateFailed;
   }
 }
 
 const QStringList& LogRecordKeys() {
   static const QStringList keys = {
-      "time",          "host",         "programVersion", "imageVersion",
-      "imageSha256",   "node",         "port",           "serialNumber",
-      "versionBefore", "versionAfter", "ledLevelsSaved", "ledLevelsRestored",
-      "result",        "reason",       "durationMs",     "exitCode"};
+      json::KEY_TIME,   "host",           "programVersion", "imageVersion",
+      "imageSha256",    json::KEY_NODE,   "port",           "serialNumber",
+      "versionBefore",  "versionAfter",   "ledLevelsSaved", "ledLevelsRestored",
+      json::KEY_RESULT, json::KEY_REASON, "durationMs",     "exitCode"};
   return keys;
 }
 
-void THubTally::Add(int hubCode, const QString& result) {
+void THubTally::Add(EHubctlExit hubCode, const QString& result) {
   ++done_;
   if (result == RESULT_ALREADY_CURRENT || result == RESULT_IMAGE_OLDER) {
     ++leftAlone_;
     return;
   }
-  failed_ = failed_ || hubCode != EXIT_OK;
-  interrupted_ = interrupted_ || hubCode == EXIT_INTERRUPTED;
+  failed_ = failed_ || hubCode != EHubctlExit::Ok;
+  interrupted_ = interrupted_ || hubCode == EHubctlExit::Interrupted;
 }
 
-int THubTally::ExitCode() const {
+EHubctlExit THubTally::ExitCode() const {
   if (interrupted_)
-    return EXIT_INTERRUPTED;
-  return failed_ ? EXIT_UPDATE_FAILED : EXIT_OK;
+    return EHubctlExit::Interrupted;
+  return failed_ ? EHubctlExit::UpdateFailed : EHubctlExit::Ok;
 }
 
 namespace {
 
 // Appends `record` to the file at `path` as one JSON line, written whole in one write() to a
 // file opened for appending, so that concurrent writers and crashes never leave half a line.
-// False with `error` set when it could not be written.
-bool AppendJsonLine(const QString& path, const QJsonObject& record, QString& error) {
+TResult<void> AppendJsonLine(const QString& path, const QJsonObject& record) {
+  // The system's words alone: the log's line names the file.
+  auto failed = [](int error) { return TError{ErrnoText(error), error}; };
   const QByteArray line = QJsonDocument(record).toJson(QJsonDocument::Compact) + '\n';
   const int fd =
       open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    error = ErrnoText(errno);
-    return false;
-  }
+  if (fd < 0)
+    return failed(errno);
   const ssize_t written = write(fd, line.constData(), static_cast<size_t>(line.size()));
   const int writeErrno = errno;
   const bool closed = close(fd) == 0;
-  if (written != line.size()) {
-    error =
-        written < 0 ? ErrnoText(writeErrno) : QStringLiteral("only part of the line was written");
-    return false;
-  }
-  if (!closed) {
-    error = ErrnoText(errno);
-    return false;
-  }
-  return true;
+  const int closeErrno = errno;
+  if (written < 0)
+    return failed(writeErrno);
+  if (written != line.size())
+    return TError{QStringLiteral("only part of the line was written")};
+  if (!closed)
+    return failed(closeErrno);
+  return {};
 }
 
 QString Hex4(unsigned value) {
@@ -173,7 +173,7 @@ QString Hex4(unsigned value) {
 void AddVersion(QJsonObject& object, const QString& key, std::optional<std::uint32_t> version) {
   object.insert(key, version ? QJsonValue(VersionText(*version)) : QJsonValue());
   object.insert(key + QStringLiteral("Dotted"),
-                version ? QJsonValue(FormatVersion(VersionText(*version))) : QJsonValue());
+                version ? QJsonValue(DottedVersion(*version)) : QJsonValue());
 }
 
 QJsonValue OrNull(const QString& text) {
@@ -190,28 +190,38 @@ THubctl::~THubctl() {
   simulatedHubs_.clear();
 }
 
-int THubctl::Run(const QStringList& arguments) {
-  const int code = RunCommand(arguments);
+EHubctlExit THubctl::Run(const QStringList& arguments) {
+  const EHubctlExit code = RunCommand(arguments);
   env_.out->flush();
   QString error = view_ ? view_->OutputError() : QString();
   if (error.isEmpty() && env_.out->status() != QTextStream::Ok)
     error = TTerminalView::WriteErrorOf(*env_.out);
   if (error.isEmpty())
     return code;
-  *env_.err << "halvek-hubctl: " << HubctlTexts::CannotWriteOutput(error) << '\n';
-  env_.err->flush();
+  Say(HubctlTexts::CannotWriteOutput(error));
   // A failed command keeps its own code: it says more.
-  return code == EXIT_OK ? EXIT_ERROR : code;
+  return code == EHubctlExit::Ok ? EHubctlExit::Error : code;
 }
 
-int THubctl::UsageError(const QString& why) {
-  Error(QStringLiteral("usage"), why);
+EHubctlExit THubctl::Failed(const std::exception& error) {
+  const QString line = HubctlTexts::CannotReachDevices(QString::fromLocal8Bit(error.what()));
+  if (!view_) {
+    Say(line);
+    return EHubctlExit::Error;
+  }
+  view_->SetQuiet(false);
+  Error(json::REASON_CANNOT_REACH_DEVICES, line);
+  return EHubctlExit::Error;
+}
+
+EHubctlExit THubctl::UsageError(const QString& why) {
+  Error(json::REASON_USAGE, why);
   *env_.err << HubctlCommandLine::TryHelp() << '\n';
   env_.err->flush();
-  return EXIT_USAGE;
+  return EHubctlExit::Usage;
 }
 
-int THubctl::RunCommand(const QStringList& arguments) {
+EHubctlExit THubctl::RunCommand(const QStringList& arguments) {
   namespace cl = HubctlCommandLine;
   const cl::TParsed parsed = cl::Parse(arguments);
   // A bar needs a terminal that takes cursor movements and has room for it.
@@ -226,13 +236,13 @@ int THubctl::RunCommand(const QStringList& arguments) {
   if (parsed.help) {
     const cl::TCommand* command = cl::FindCommand(parsed.command);
     *env_.out << (command ? cl::CommandHelp(*command) : cl::Usage());
-    return EXIT_OK;
+    return EHubctlExit::Ok;
   }
   if (parsed.Has("--version"))
     return ShowVersion(parsed.json);
   if (parsed.command == "completion") {
     *env_.out << (parsed.arguments[0] == "zsh" ? cl::ZshCompletion() : cl::BashCompletion());
-    return EXIT_OK;
+    return EHubctlExit::Ok;
   }
 
   TOptions options;
@@ -273,8 +283,8 @@ int THubctl::RunCommand(const QStringList& arguments) {
     // Checked like the built-in image, before any hub is touched.
     TResult<FirmwareLines> image = LoadFirmwareFile(*options.image);
     if (!image) {
-      Error(QStringLiteral("broken-image"), HubctlTexts::RefusingImage(image.Error().text));
-      return EXIT_USAGE;
+      Error(json::REASON_BROKEN_IMAGE, HubctlTexts::RefusingImage(image.Error().text));
+      return EHubctlExit::Usage;
     }
     image_ = std::move(image).Value();
     QFile file(*options.image);
@@ -294,7 +304,7 @@ int THubctl::RunCommand(const QStringList& arguments) {
   return Dispatch(options);
 }
 
-int THubctl::Dispatch(const TOptions& options) {
+EHubctlExit THubctl::Dispatch(const TOptions& options) {
   std::shared_ptr<THidPlatform> platform = env_.platform;
   if (options.simulate) {
     if (qgetenv("HALVEK_SIMULATE_FAST") == "1") {
@@ -329,17 +339,11 @@ int THubctl::Dispatch(const TOptions& options) {
     session_->HoldNodeAtStart(std::string());
   // What discovery logs at start (a hub without access) the command reports itself, once.
   view_->SetQuiet(true);
-  try {
-    // A supplied image names the version the hub must come back with.
-    if (image_)
-      session_->Start(platform, image_, imageVersion_);
-    else
-      session_->Start(platform, env_.image, env_.imageVersion);
-  } catch (const std::exception& e) {
-    view_->SetQuiet(false);
-    Error("cannot-reach-devices", HubctlTexts::CannotReachDevices(e.what()));
-    return EXIT_ERROR;
-  }
+  // A supplied image names the version the hub must come back with.
+  if (image_)
+    session_->Start(platform, image_, imageVersion_);
+  else
+    session_->Start(platform, env_.image, env_.imageVersion);
   if (env_.autoTimerMs)
     session_->AutoTimer().setInterval(*env_.autoTimerMs);
   // Discovery's own greeting may still be queued: let it go out before the command.
@@ -397,20 +401,23 @@ void THubctl::Error(const QString& reason, const QString& line, const QJsonObjec
   view_->FinishProgress();
   if (view_->Style() == TTerminalView::EStyle::Json) {
     QJsonObject object = more;
-    object.insert("event", "error");
-    object.insert("reason", reason);
-    object.insert("message", line);
+    object.insert(json::KEY_EVENT, json::EVENT_ERROR);
+    object.insert(json::KEY_REASON, reason);
+    object.insert(json::KEY_MESSAGE, line);
     view_->EmitJson(object);
   }
-  *env_.err << "halvek-hubctl: " << line << '\n';
-  env_.err->flush();
+  Say(line);
 }
 
 void THubctl::Notice(const QString& line) {
   view_->FinishProgress();
   if (view_->Style() == TTerminalView::EStyle::Json)
-    view_->EmitJson({{"event", "notice"}, {"message", line}});
-  *env_.err << "halvek-hubctl: " << line << '\n';
+    view_->EmitJson({{json::KEY_EVENT, json::EVENT_NOTICE}, {json::KEY_MESSAGE, line}});
+  Say(line);
+}
+
+void THubctl::Say(const QString& line) {
+  *env_.err << HubctlTexts::Said(line) << '\n';
   env_.err->flush();
 }
 
@@ -426,7 +433,7 @@ THubctl::THubIds THubctl::IdsOf(const THidDevice* hub) {
           QString::fromStdString(PortOf(hub)), QString::fromStdString(SerialOf(hub))};
 }
 
-int THubctl::SelectHub(const TOptions& options) {
+EHubctlExit THubctl::SelectHub(const TOptions& options) {
   const auto& hubs = session_->Hubs();
   int index = hubs.empty() ? -1 : 0;
   if (!options.device.isEmpty()) {
@@ -437,35 +444,35 @@ int THubctl::SelectHub(const TOptions& options) {
       }
     }
     if (index < 0) {
-      Error("no-hub", HubctlTexts::NoHubAt(options.device));
-      return EXIT_NO_HUB;
+      Error(json::REASON_NO_HUB, HubctlTexts::NoHubAt(options.device));
+      return EHubctlExit::NoHub;
     }
   } else if (hubs.size() > 1) {
     return SeveralHubs();
   }
   if (index < 0) {
-    Error("no-hub", HubctlTexts::NoHubFound);
-    return EXIT_NO_HUB;
+    Error(json::REASON_NO_HUB, HubctlTexts::NoHubFound);
+    return EHubctlExit::NoHub;
   }
   // Later device changes keep to this hub, whatever else is plugged in.
   session_->HoldHub(index);
   THidDevice* hub = hubs[index];
   if (!hub->CanReadWrite()) {
-    Error("access-denied", AccessDeniedLine(hub));
-    return EXIT_ACCESS_DENIED;
+    Error(json::REASON_ACCESS_DENIED, AccessDeniedLine(hub));
+    return EHubctlExit::AccessDenied;
   }
   if (const auto holder = THubSession::HolderElsewhere(hub)) {
-    Error("hub-in-use", HubctlTexts::HubInUse(CurrentNode(), *holder));
-    return EXIT_HUB_IN_USE;
+    Error(json::REASON_HUB_IN_USE, HubctlTexts::HubInUse(CurrentNode(), *holder));
+    return EHubctlExit::HubInUse;
   }
-  return EXIT_OK;
+  return EHubctlExit::Ok;
 }
 
 QJsonObject THubctl::HubFacts(int index, std::optional<TVersionReply>* reply) {
   THidDevice* hub = session_->Hubs()[index];
   const THubIds ids = IdsOf(hub);
   QJsonObject facts{
-      {"node", ids.node}, {"port", OrNull(ids.port)}, {"serialNumber", OrNull(ids.serial)}};
+      {json::KEY_NODE, ids.node}, {"port", OrNull(ids.port)}, {"serialNumber", OrNull(ids.serial)}};
   std::optional<TVersionReply> version;
   // A hub another program updates is sent nothing.
   if (hub->CanReadWrite() && !THubSession::HolderElsewhere(hub) && session_->UseHub(index)) {
@@ -482,7 +489,7 @@ QJsonObject THubctl::HubFacts(int index, std::optional<TVersionReply>* reply) {
   return facts;
 }
 
-int THubctl::SeveralHubs() {
+EHubctlExit THubctl::SeveralHubs() {
   QJsonArray hubs;
   QStringList lines;
   for (int i = 0; i < static_cast<int>(session_->Hubs().size()); ++i) {
@@ -490,14 +497,15 @@ int THubctl::SeveralHubs() {
     hubs.append(facts);
     lines << HubctlTexts::HubLine(facts);
   }
-  Error("several-hubs", HubctlTexts::SeveralHubs(static_cast<int>(lines.size())), {{"hubs", hubs}});
+  Error(json::REASON_SEVERAL_HUBS, HubctlTexts::SeveralHubs(static_cast<int>(lines.size())),
+        {{"hubs", hubs}});
   for (const QString& line : lines)
     *env_.err << "  " << line << '\n';
   env_.err->flush();
-  return EXIT_USAGE;
+  return EHubctlExit::Usage;
 }
 
-int THubctl::List(const TOptions& options) {
+EHubctlExit THubctl::List(const TOptions& options) {
   THidDeviceController& controller = session_->Controller();
   QJsonArray devices;
   for (THidDevice* device : controller.DeviceList()) {
@@ -515,7 +523,7 @@ int THubctl::List(const TOptions& options) {
             ? HubctlTexts::ReadWrite
             : HubctlTexts::NoAccess(QString::fromStdString(device->OpenErrorText()));
     if (options.json) {
-      QJsonObject object{{"node", ids.node},
+      QJsonObject object{{json::KEY_NODE, ids.node},
                          {"vendor", Hex4(a.VendorID)},
                          {"product", Hex4(a.ProductID)},
                          {"inputLength", caps.InputReportByteLength},
@@ -545,17 +553,17 @@ int THubctl::List(const TOptions& options) {
   }
   for (THidDevice* hub : session_->Hubs()) {
     if (!hub->CanReadWrite()) {
-      Error("access-denied", AccessDeniedLine(hub));
+      Error(json::REASON_ACCESS_DENIED, AccessDeniedLine(hub));
     }
   }
-  return EXIT_OK;
+  return EHubctlExit::Ok;
 }
 
-int THubctl::Version(const TOptions& options) {
+EHubctlExit THubctl::Version(const TOptions& options) {
   const int count = static_cast<int>(session_->Hubs().size());
   // Several hubs and none chosen: every hub's versions.
   const bool every = options.device.isEmpty() && count > 1;
-  int code = EXIT_OK;
+  EHubctlExit code = EHubctlExit::Ok;
   for (int i = 0; i < (every ? count : 1); ++i) {
     std::optional<TVersionReply> version;
     QJsonObject facts;
@@ -565,13 +573,13 @@ int THubctl::Version(const TOptions& options) {
         break;
       THidDevice* hub = session_->Hubs()[i];
       if (!hub->CanReadWrite()) {
-        Error("access-denied", AccessDeniedLine(hub));
-        code = EXIT_ACCESS_DENIED;
+        Error(json::REASON_ACCESS_DENIED, AccessDeniedLine(hub));
+        code = EHubctlExit::AccessDenied;
         continue;
       }
       if (const auto holder = THubSession::HolderElsewhere(hub)) {
-        Error("hub-in-use", HubctlTexts::HubInUse(IdsOf(hub).node, *holder));
-        code = EXIT_HUB_IN_USE;
+        Error(json::REASON_HUB_IN_USE, HubctlTexts::HubInUse(IdsOf(hub).node, *holder));
+        code = EHubctlExit::HubInUse;
         continue;
       }
       facts = HubFacts(i, &version);
@@ -579,18 +587,19 @@ int THubctl::Version(const TOptions& options) {
         view_->Print((i > 0 ? QStringLiteral("\n") : QString()) +
                      HubctlTexts::HubLine(facts, false));
     } else {
-      if (const int refused = SelectHub(options))
+      if (const EHubctlExit refused = SelectHub(options); refused != EHubctlExit::Ok)
         return refused;
       version = session_->CheckVersion();
-      facts = QJsonObject{{"node", CurrentNode()}};
+      facts = QJsonObject{{json::KEY_NODE, CurrentNode()}};
       if (version) {
         AddVersion(facts, QStringLiteral("bootloader"), version->bootloader);
         AddVersion(facts, QStringLiteral("application"), version->application);
       }
     }
     if (!version) {
-      Error("no-answer", HubctlTexts::DidNotAnswer(facts.value("node").toString(CurrentNode())));
-      code = EXIT_TIMEOUT;
+      Error(json::REASON_NO_ANSWER,
+            HubctlTexts::DidNotAnswer(facts.value(json::KEY_NODE).toString(CurrentNode())));
+      code = EHubctlExit::Timeout;
       continue;
     }
     if (options.json) {
@@ -609,9 +618,9 @@ std::uint32_t THubctl::TargetVersion() const {
   return image_ ? imageVersion_ : env_.imageVersion.value_or(BUILTIN_APP_VERSION);
 }
 
-std::optional<int> THubctl::LeftAlone(const TOptions& options,
-                                      std::optional<std::uint32_t> application, const THubIds& ids,
-                                      const QElapsedTimer& clock) {
+std::optional<EHubctlExit> THubctl::LeftAlone(const TOptions& options,
+                                              std::optional<std::uint32_t> application,
+                                              const THubIds& ids, const QElapsedTimer& clock) {
   const std::uint32_t target = TargetVersion();
   if (!application || *application < target)
     return std::nullopt;
@@ -628,31 +637,33 @@ std::optional<int> THubctl::LeftAlone(const TOptions& options,
                             : TResult<std::optional<TLedLevels>>(std::nullopt);
       kept && *kept)
     return std::nullopt;
-  const QString running = FormatVersion(VersionText(*application));
+  const QString running = DottedVersion(*application);
   const QString result = same ? RESULT_ALREADY_CURRENT : RESULT_IMAGE_OLDER;
-  const int code = same ? EXIT_OK : EXIT_USAGE;
+  const EHubctlExit code = same ? EHubctlExit::Ok : EHubctlExit::Usage;
   if (same) {
     if (!options.json)
       view_->Print(HubctlTexts::AlreadyRuns(running));
   } else {
-    Error(RESULT_IMAGE_OLDER, HubctlTexts::ImageOlder(FormatVersion(VersionText(target)), running));
+    Error(RESULT_IMAGE_OLDER, HubctlTexts::ImageOlder(DottedVersion(target), running));
   }
-  QJsonObject record = HubRecord(ids, result, HubctlTexts::ReasonOf(result, running), application,
-                                 clock.elapsed(), code);
+  QJsonObject record = HubRecord(
+      ids, result,
+      same ? HubctlTexts::AlreadyRunsReason(running) : HubctlTexts::NewerThanImageReason(running),
+      application, clock.elapsed(), code);
   record.insert("versionAfter", VersionText(*application));
   if (options.json) {
     QJsonObject object = record;
-    object.insert("event", "result");
+    object.insert(json::KEY_EVENT, json::EVENT_RESULT);
     view_->EmitJson(object);
   }
   WriteLog(options, record);
   return code;
 }
 
-int THubctl::Update(const TOptions& options) {
+EHubctlExit THubctl::Update(const TOptions& options) {
   if (options.all)
     return UpdateAll(options);
-  if (const int code = SelectHub(options))
+  if (const EHubctlExit code = SelectHub(options); code != EHubctlExit::Ok)
     return code;
   QElapsedTimer clock;
   clock.start();
@@ -664,20 +675,13 @@ int THubctl::Update(const TOptions& options) {
   if (const auto code = LeftAlone(options, before, ids, clock))
     return *code;
   onInterrupt_ = [this] { InterruptUpdate(); };
-  EUpdateResult result = EUpdateResult::Error;
-  QString thrown;
-  try {
-    result = session_->RunUpdate();
-  } catch (const std::exception& e) {
-    thrown = e.what();
-  }
+  const EUpdateResult result = session_->RunUpdate();
   onInterrupt_ = nullptr;
   view_->FinishProgress();
-  const int code = ExitCodeOf(result);
-  const QString reason = result == EUpdateResult::Completed ? QString()
-                         : thrown.isEmpty()
-                             ? HubctlTexts::ReasonOf(ResultName(result), {}, view_->LastPosition())
-                             : thrown;
+  const EHubctlExit code = ExitCodeOf(result);
+  const QString reason = result == EUpdateResult::Completed
+                             ? QString()
+                             : HubctlTexts::ReasonOf(result, view_->LastPosition());
   const QJsonObject record = HubRecord(ids, ResultName(result), reason, before, clock.elapsed(),
                                        code, &session_->Procedure().Record());
   if (result != EUpdateResult::Completed && result != EUpdateResult::Cancelled) {
@@ -686,7 +690,7 @@ int THubctl::Update(const TOptions& options) {
   }
   if (options.json) {
     QJsonObject object = record;
-    object.insert("event", "result");
+    object.insert(json::KEY_EVENT, json::EVENT_RESULT);
     if (image_)
       object.insert("image", *options.image);
     AddVersion(object, QStringLiteral("imageVersion"), TargetVersion());
@@ -697,26 +701,26 @@ int THubctl::Update(const TOptions& options) {
 }
 
 QJsonObject THubctl::HubRecord(const THubIds& ids, const QString& result, const QString& reason,
-                               std::optional<std::uint32_t> before, qint64 durationMs, int exitCode,
-                               const TUpdateRecord* done) const {
+                               std::optional<std::uint32_t> before, qint64 durationMs,
+                               EHubctlExit exitCode, const TUpdateRecord* done) const {
   QJsonObject record;
   for (const QString& key : LogRecordKeys())
     record.insert(key, QJsonValue());
-  record.insert("time", QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
+  record.insert(json::KEY_TIME, json::RecordTime(QDateTime::currentDateTimeUtc()));
   record.insert("host", OrNull(QSysInfo::machineHostName()));
   record.insert("programVersion", PROGRAM_VERSION);
   record.insert("imageVersion", VersionText(TargetVersion()));
   record.insert("imageSha256", OrNull(imageSha256_));
-  record.insert("node", OrNull(ids.node));
+  record.insert(json::KEY_NODE, OrNull(ids.node));
   record.insert("port", OrNull(ids.port));
   record.insert("serialNumber", OrNull(ids.serial));
   if (before)
     record.insert("versionBefore", VersionText(*before));
-  record.insert("result", result);
-  record.insert("reason", OrNull(reason));
+  record.insert(json::KEY_RESULT, result);
+  record.insert(json::KEY_REASON, OrNull(reason));
   if (durationMs >= 0)
     record.insert("durationMs", durationMs);
-  record.insert("exitCode", exitCode);
+  record.insert("exitCode", ExitStatus(exitCode));
   if (done) {
     if (done->applicationAfter)
       record.insert("versionAfter", VersionText(*done->applicationAfter));
@@ -732,9 +736,11 @@ QJsonObject THubctl::HubRecord(const THubIds& ids, const QString& result, const 
 }
 
 void THubctl::WriteLog(const TOptions& options, const QJsonObject& record) {
-  QString error;
-  if (options.log && !AppendJsonLine(*options.log, record, error))
-    Error("log-not-written", HubctlTexts::LogNotWritten(*options.log, error));
+  if (!options.log)
+    return;
+  if (const auto written = AppendJsonLine(*options.log, record); !written)
+    Error(json::REASON_LOG_NOT_WRITTEN,
+          HubctlTexts::LogNotWritten(*options.log, written.Error().text));
 }
 
 QString THubctl::ChildProgram() const {
@@ -766,7 +772,7 @@ QStringList THubctl::ChildArguments(const TOptions& options) const {
   return arguments;
 }
 
-QJsonObject THubctl::FleetRecord(const TOptions& options, const QString& node, int code,
+QJsonObject THubctl::FleetRecord(const TOptions& options, const QString& node, EHubctlExit code,
                                  const QJsonObject& record, const QJsonObject& lastError) {
   if (!record.isEmpty())
     return record;
@@ -780,25 +786,26 @@ QJsonObject THubctl::FleetRecord(const TOptions& options, const QString& node, i
   THubIds ids = IdsOf(hub);
   ids.node = node;
   const QJsonObject made =
-      HubRecord(ids, lastError.value("reason").toString(QStringLiteral("error")),
-                lastError.value("message").toString(), std::nullopt, -1, code);
+      HubRecord(ids, lastError.value(json::KEY_REASON).toString(QStringLiteral("error")),
+                lastError.value(json::KEY_MESSAGE).toString(), std::nullopt, -1, code);
   WriteLog(options, made);
   return made;
 }
 
-int THubctl::UpdateAll(const TOptions& options) {
+EHubctlExit THubctl::UpdateAll(const TOptions& options) {
   THubFleet fleet(*view_, ChildProgram(), ChildArguments(options));
   THubTally tally;
   std::vector<QJsonObject> records;
   connect(&fleet, &THubFleet::HubFinished, this,
-          [&](const QString& node, int code, const QJsonObject& childRecord,
+          [&](const QString& node, EHubctlExit code, const QJsonObject& childRecord,
               const QJsonObject& lastError) {
             const QJsonObject record = FleetRecord(options, node, code, childRecord, lastError);
             records.push_back(record);
             if (!options.json) {
-              view_->Print(QStringLiteral("%1: %2").arg(node, record.value("result").toString()));
+              view_->Print(
+                  QStringLiteral("%1: %2").arg(node, record.value(json::KEY_RESULT).toString()));
             }
-            tally.Add(code, record.value("result").toString());
+            tally.Add(code, record.value(json::KEY_RESULT).toString());
             if (fleet.Running() == 0)
               Finish(tally.ExitCode());
           });
@@ -807,11 +814,11 @@ int THubctl::UpdateAll(const TOptions& options) {
                 QString::fromStdString(HubKey(hub)));
   }
   if (fleet.Running() == 0) {
-    Error("no-hub", HubctlTexts::NoHubFound);
-    return EXIT_NO_HUB;
+    Error(json::REASON_NO_HUB, HubctlTexts::NoHubFound);
+    return EHubctlExit::NoHub;
   }
   onInterrupt_ = [&] { InterruptFleet(fleet); };
-  const int code = RunLoopUntilDone();
+  const EHubctlExit code = RunLoopUntilDone();
   Summary(tally, records, options.json);
   return code;
 }
@@ -821,33 +828,34 @@ void THubctl::Summary(const THubTally& tally, const std::vector<QJsonObject>& re
   QJsonArray failed;
   int updated = 0;
   for (const QJsonObject& record : records) {
-    const QString result = record.value("result").toString();
+    const QString result = record.value(json::KEY_RESULT).toString();
     if (result == QLatin1String("completed")) {
       ++updated;
     } else if (result != RESULT_ALREADY_CURRENT && result != RESULT_IMAGE_OLDER) {
-      const QString reason = record.value("reason").toString(result);
-      failures << QStringLiteral("%1 (%2)").arg(record.value("node").toString(), reason);
-      failed.append(QJsonObject{
-          {"node", record.value("node")}, {"result", result}, {"reason", record.value("reason")}});
+      const QString reason = record.value(json::KEY_REASON).toString(result);
+      failures << QStringLiteral("%1 (%2)").arg(record.value(json::KEY_NODE).toString(), reason);
+      failed.append(QJsonObject{{json::KEY_NODE, record.value(json::KEY_NODE)},
+                                {json::KEY_RESULT, result},
+                                {json::KEY_REASON, record.value(json::KEY_REASON)}});
     }
   }
   const int count = static_cast<int>(records.size());
   const QString line = HubctlTexts::FleetSummary(count, updated, tally.LeftAlone(), failures);
   if (json) {
-    view_->EmitJson({{"event", "summary"},
+    view_->EmitJson({{json::KEY_EVENT, json::EVENT_SUMMARY},
                      {"hubs", count},
                      {"updated", updated},
                      {"leftAlone", tally.LeftAlone()},
                      {"failed", failed}});
   }
   if (!failures.isEmpty()) {
-    Error("hubs-failed", line);
+    Error(json::REASON_HUBS_FAILED, line);
   } else if (!json) {
     view_->Print(line);
   }
 }
 
-int THubctl::AutoParallel(const TOptions& options) {
+EHubctlExit THubctl::AutoParallel(const TOptions& options) {
   THubFleet fleet(*view_, ChildProgram(), ChildArguments(options));
   THubTally tally;
   std::vector<QJsonObject> records;
@@ -877,21 +885,23 @@ int THubctl::AutoParallel(const TOptions& options) {
     }
   };
   connect(&fleet, &THubFleet::HubFinished, this,
-          [&](const QString& node, int code, const QJsonObject& childRecord,
+          [&](const QString& node, EHubctlExit code, const QJsonObject& childRecord,
               const QJsonObject& lastError) {
             const QJsonObject record = FleetRecord(options, node, code, childRecord, lastError);
-            const QString result = record.value("result").toString();
+            const QString result = record.value(json::KEY_RESULT).toString();
             records.push_back(record);
             tally.Add(code, result);
             if (options.json) {
-              view_->EmitJson({{"event", "hub"}, {"node", node}, {"result", result}});
+              view_->EmitJson({{json::KEY_EVENT, json::EVENT_HUB},
+                               {json::KEY_NODE, node},
+                               {json::KEY_RESULT, result}});
             } else {
               view_->Print(HubctlTexts::HubDone(tally.Done(), node, result));
             }
             // Nobody reads any more: the updates under way end, no more hubs are taken on.
             const bool unread = !view_->OutputError().isEmpty();
             if (fleet.Running() == 0 && unread) {
-              Finish(EXIT_ERROR);
+              Finish(EHubctlExit::Error);
               return;
             }
             stopping = stopping || unread;
@@ -914,19 +924,19 @@ int THubctl::AutoParallel(const TOptions& options) {
     view_->Print(HubctlTexts::WaitingForHubs);
   // Hubs already plugged in when we start are to be updated too.
   startNew();
-  const int code = RunLoopUntilDone();
+  const EHubctlExit code = RunLoopUntilDone();
   if (!records.empty())
     Summary(tally, records, options.json);
   return code;
 }
 
-int THubctl::Status(const TOptions& options) {
-  if (const int code = SelectHub(options))
+EHubctlExit THubctl::Status(const TOptions& options) {
+  if (const EHubctlExit code = SelectHub(options); code != EHubctlExit::Ok)
     return code;
   auto readOnce = [this, &options]() {
     const auto status = ReadHubStatus(session_->Link());
     if (!status) {
-      Error("no-answer", HubctlTexts::DidNotAnswer(CurrentNode()));
+      Error(json::REASON_NO_ANSWER, HubctlTexts::DidNotAnswer(CurrentNode()));
       return false;
     }
     if (options.json) {
@@ -948,10 +958,10 @@ int THubctl::Status(const TOptions& options) {
   };
   const bool ok = readOnce();
   if (!options.watch)
-    return ok ? EXIT_OK : EXIT_TIMEOUT;
+    return ok ? EHubctlExit::Ok : EHubctlExit::Timeout;
 
   QTimer timer;
-  timer.setInterval(1000);
+  timer.setInterval(HubctlCommandLine::WATCH_INTERVAL_MS);
   connect(&timer, &QTimer::timeout, this, [&] {
     if (!session_->Busy()) {
       if (!options.json)
@@ -960,19 +970,19 @@ int THubctl::Status(const TOptions& options) {
     }
     // Nobody reads any more (`| head`): nothing left to watch for.
     if (!view_->OutputError().isEmpty())
-      Finish(EXIT_ERROR);
+      Finish(EHubctlExit::Error);
   });
   if (!view_->OutputError().isEmpty())
-    return EXIT_ERROR;
+    return EHubctlExit::Error;
   timer.start();
-  onInterrupt_ = [this] { Finish(EXIT_INTERRUPTED); };
+  onInterrupt_ = [this] { Finish(EHubctlExit::Interrupted); };
   return RunLoopUntilDone();
 }
 
-int THubctl::Led(const TOptions& options) {
+EHubctlExit THubctl::Led(const TOptions& options) {
   // The words were checked against the table: CHANNEL (1-8 or all) and LEVEL, or none.
   const QStringList& args = options.arguments;
-  if (const int code = SelectHub(options))
+  if (const EHubctlExit code = SelectHub(options); code != EHubctlExit::Ok)
     return code;
   TLedAdjuster& leds = session_->Leds();
   const QString node = CurrentNode();
@@ -981,8 +991,8 @@ int THubctl::Led(const TOptions& options) {
     leds.StartAdjust();
     leds.EndAdjust();
     if (!leds.LedLevelsRead()) {
-      Error("no-answer", HubctlTexts::NoLedLevels(node));
-      return EXIT_TIMEOUT;
+      Error(json::REASON_NO_ANSWER, HubctlTexts::NoLedLevels(node));
+      return EHubctlExit::Timeout;
     }
     if (options.json) {
       QJsonArray red, green;
@@ -990,12 +1000,12 @@ int THubctl::Led(const TOptions& options) {
         red.append(leds.Level(channel));
         green.append(leds.Level(channel + 4));
       }
-      view_->EmitJson({{"node", node}, {"red", red}, {"green", green}});
+      view_->EmitJson({{json::KEY_NODE, node}, {"red", red}, {"green", green}});
     } else {
       for (int led = 1; led <= 4; ++led)
         view_->Print(HubctlTexts::LedLine(led, leds.Level(led), leds.Level(led + 4)));
     }
-    return EXIT_OK;
+    return EHubctlExit::Ok;
   }
   const bool all = args[0] == "all";
   const int from = all ? 1 : args[0].toInt();
@@ -1007,17 +1017,17 @@ int THubctl::Led(const TOptions& options) {
   }
   leds.EndAdjust();
   if (!answered) {
-    Error("no-answer", HubctlTexts::LevelNotTaken(node));
-    return EXIT_TIMEOUT;
+    Error(json::REASON_NO_ANSWER, HubctlTexts::LevelNotTaken(node));
+    return EHubctlExit::Timeout;
   }
   if (options.json)
-    view_->EmitJson({{"node", node}, {"set", true}});
-  return EXIT_OK;
+    view_->EmitJson({{json::KEY_NODE, node}, {"set", true}});
+  return EHubctlExit::Ok;
 }
 
-int THubctl::Wait(const TOptions& options) {
-  // EXIT_OK once the hub is there; with several and none chosen, what SelectHub says.
-  auto found = [this, &options]() -> std::optional<int> {
+EHubctlExit THubctl::Wait(const TOptions& options) {
+  // EHubctlExit::Ok once the hub is there; with several and none chosen, what SelectHub says.
+  auto found = [this, &options]() -> std::optional<EHubctlExit> {
     for (THidDevice* hub : session_->Hubs()) {
       const QString node = QString::fromStdString(hub->InterfaceInfo().DevicePath);
       if (!options.device.isEmpty() && node != options.device)
@@ -1025,11 +1035,11 @@ int THubctl::Wait(const TOptions& options) {
       if (options.device.isEmpty() && session_->Hubs().size() > 1)
         return SeveralHubs();
       if (options.json) {
-        view_->EmitJson({{"event", "hub"}, {"node", node}});
+        view_->EmitJson({{json::KEY_EVENT, json::EVENT_HUB}, {json::KEY_NODE, node}});
       } else {
         view_->Print(node);
       }
-      return EXIT_OK;
+      return EHubctlExit::Ok;
     }
     return std::nullopt;
   };
@@ -1043,16 +1053,16 @@ int THubctl::Wait(const TOptions& options) {
   if (options.timeoutS) {
     timeout.setSingleShot(true);
     connect(&timeout, &QTimer::timeout, this, [&] {
-      Error("timeout", HubctlTexts::NoHubWithin(*options.timeoutS));
-      Finish(EXIT_TIMEOUT);
+      Error(json::REASON_TIMEOUT, HubctlTexts::NoHubWithin(*options.timeoutS));
+      Finish(EHubctlExit::Timeout);
     });
     timeout.start(*options.timeoutS * 1000);
   }
-  onInterrupt_ = [this] { Finish(EXIT_INTERRUPTED); };
+  onInterrupt_ = [this] { Finish(EHubctlExit::Interrupted); };
   return RunLoopUntilDone();
 }
 
-int THubctl::Auto(const TOptions& options) {
+EHubctlExit THubctl::Auto(const TOptions& options) {
   if (options.parallel)
     return AutoParallel(options);
   THubTally tally;
@@ -1066,13 +1076,12 @@ int THubctl::Auto(const TOptions& options) {
     }
   });
   connect(session_.get(), &THubSession::AutoUpdateFinished, this, [&](EUpdateResult result) {
-    const int code = ExitCodeOf(result);
+    const EHubctlExit code = ExitCodeOf(result);
     tally.Add(code);
     // The versions the run's checks found: before the update, and after.
     const auto versions = view_->TakeVersionsShown();
     const bool done = result == EUpdateResult::Completed;
-    const QString reason =
-        done ? QString() : HubctlTexts::ReasonOf(ResultName(result), {}, view_->LastPosition());
+    const QString reason = done ? QString() : HubctlTexts::ReasonOf(result, view_->LastPosition());
     const QJsonObject record =
         HubRecord(ids, ResultName(result), reason,
                   versions.empty() ? std::nullopt : std::optional(versions.front()),
@@ -1080,9 +1089,12 @@ int THubctl::Auto(const TOptions& options) {
     WriteLog(options, record);
     const QString node = ids.node.isEmpty() ? QStringLiteral("?") : ids.node;
     if (!done && result != EUpdateResult::Cancelled)
-      Error(ResultName(result), HubctlTexts::AutoNotUpdated(node, reason), {{"node", node}});
+      Error(ResultName(result), HubctlTexts::AutoNotUpdated(node, reason),
+            {{json::KEY_NODE, node}});
     if (options.json) {
-      view_->EmitJson({{"event", "hub"}, {"node", node}, {"result", ResultName(result)}});
+      view_->EmitJson({{json::KEY_EVENT, json::EVENT_HUB},
+                       {json::KEY_NODE, node},
+                       {json::KEY_RESULT, ResultName(result)}});
     } else {
       view_->Print(HubctlTexts::HubDone(tally.Done(), node, ResultName(result)));
     }
@@ -1092,7 +1104,7 @@ int THubctl::Auto(const TOptions& options) {
     }
     // Nobody reads any more: no more hubs are taken on.
     if (!view_->OutputError().isEmpty()) {
-      Finish(EXIT_ERROR);
+      Finish(EHubctlExit::Error);
       return;
     }
   });
@@ -1101,10 +1113,10 @@ int THubctl::Auto(const TOptions& options) {
       InterruptUpdate();
       // Leave once that update has ended.
       connect(session_.get(), &THubSession::AutoUpdateFinished, this,
-              [this] { Finish(EXIT_INTERRUPTED); });
+              [this] { Finish(EHubctlExit::Interrupted); });
       return;
     }
-    Finish(EXIT_INTERRUPTED);
+    Finish(EHubctlExit::Interrupted);
   };
   if (!options.json)
     view_->Print(HubctlTexts::WaitingForHubs);
@@ -1116,79 +1128,79 @@ int THubctl::Auto(const TOptions& options) {
   return RunLoopUntilDone();
 }
 
-int THubctl::ShowVersion(bool json) {
+EHubctlExit THubctl::ShowVersion(bool json) {
   if (json) {
     QJsonObject object{{"program", "halvek-hubctl"}, {"version", PROGRAM_VERSION}};
     AddVersion(object, QStringLiteral("builtIn"), BUILTIN_APP_VERSION);
     *env_.out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
   } else {
     *env_.out << HubctlTexts::ProgramVersion(PROGRAM_VERSION) << '\n'
-              << HubctlTexts::BuiltInFirmware(FormatVersion(VersionText(BUILTIN_APP_VERSION)),
+              << HubctlTexts::BuiltInFirmware(DottedVersion(BUILTIN_APP_VERSION),
                                               VersionText(BUILTIN_APP_VERSION))
               << '\n';
   }
   env_.out->flush();
-  return EXIT_OK;
+  return EHubctlExit::Ok;
 }
 
-QString THubctl::TellUdev() {
+TResult<void> THubctl::TellUdev() {
   QProcess reload;
   reload.start(env_.udevadm, {"control", "--reload-rules"});
   if (!reload.waitForStarted())
-    return HubctlTexts::NoUdevadm;
+    return TError{HubctlTexts::NoUdevadm};
   reload.waitForFinished();
   // udevadm's own words ("Failed to send reload request: No such file or directory") say
   // little: what they mean here is that no udev daemon runs.
   if (reload.exitStatus() != QProcess::NormalExit || reload.exitCode() != 0)
-    return HubctlTexts::NoUdevd;
+    return TError{HubctlTexts::NoUdevd};
   QProcess::execute(env_.udevadm, {"trigger", "--subsystem-match=hidraw", "--action=change"});
   return {};
 }
 
-int THubctl::InstallUdevRule(const TOptions& options) {
+EHubctlExit THubctl::InstallUdevRule(const TOptions& options) {
   const QString ruleName = QStringLiteral("60-halvek-hub.rules");
   const auto rule = LoadEmbeddedResource(QStringLiteral("PACKAGING"), ruleName);
   if (!rule) {
-    Error("rule-missing", HubctlTexts::RuleMissing);
-    return EXIT_ERROR;
+    Error(json::REASON_RULE_MISSING, HubctlTexts::RuleMissing);
+    return EHubctlExit::Error;
   }
   const QString path = QDir(env_.udevRulesDir).filePath(ruleName);
   const QString packaged = QDir(env_.packageRulesDir).filePath(ruleName);
   const bool dryRun = options.simulate;
   // What was done (or, with --simulate, would be), as a line or a JSON object.
   auto say = [&](const char* event, const QString& where, const QString& line,
-                 const QString& udev = QString()) {
+                 const TResult<void>& udev = {}) {
     if (options.json) {
-      view_->EmitJson({{"event", event},
+      view_->EmitJson({{json::KEY_EVENT, event},
                        {"path", where},
                        {"simulate", dryRun},
-                       {"udevTold", udev.isEmpty() && !dryRun},
-                       {"message", line}});
+                       {"udevTold", udev.Ok() && !dryRun},
+                       {json::KEY_MESSAGE, line}});
     } else {
       view_->Print(line);
     }
-    if (!udev.isEmpty())
-      Notice(udev);
-    return EXIT_OK;
+    if (!udev)
+      Notice(udev.Error().text);
+    return EHubctlExit::Ok;
   };
   const bool copied = QFileInfo::exists(path);
   auto needsRoot = [&] {
     if (!env_.requireRoot || dryRun || geteuid() == 0)
       return false;
-    Error("needs-root", HubctlTexts::RuleNeedsRoot(options.remove));
+    Error(json::REASON_NEEDS_ROOT, HubctlTexts::RuleNeedsRoot(options.remove));
     return true;
   };
   if (options.remove) {
     if (!copied)
       return say("not-installed", path, HubctlTexts::NoCopy(path));
     if (needsRoot())
-      return EXIT_ACCESS_DENIED;
+      return EHubctlExit::AccessDenied;
     if (dryRun)
       return say("removed", path, HubctlTexts::WouldRemove(path));
     QFile copy(path);
     if (!copy.remove()) {
-      Error("cannot-write", HubctlTexts::CannotRemove(path, copy.errorString()));
-      return EXIT_ERROR;
+      Error(json::REASON_CANNOT_WRITE, HubctlTexts::CannotRemove(path, copy.errorString()));
+      return EHubctlExit::Error;
     }
     return say("removed", path, HubctlTexts::Removed(path), TellUdev());
   }
@@ -1203,7 +1215,7 @@ int THubctl::InstallUdevRule(const TOptions& options) {
   if (existing.open(QIODevice::ReadOnly) && existing.readAll() == *rule)
     return say("already-installed", path, HubctlTexts::AlreadyInstalled(path));
   if (needsRoot())
-    return EXIT_ACCESS_DENIED;
+    return EHubctlExit::AccessDenied;
   if (dryRun)
     return say("installed", path, HubctlTexts::WouldInstall(path));
   // Written beside the rule and renamed over it: a full disk leaves the old rule (or none),
@@ -1211,13 +1223,13 @@ int THubctl::InstallUdevRule(const TOptions& options) {
   QSaveFile file(path);
   if (!QDir().mkpath(env_.udevRulesDir) || !file.open(QIODevice::WriteOnly) ||
       file.write(*rule) != rule->size() || !file.flush() || !file.commit()) {
-    Error("cannot-write", HubctlTexts::CannotWrite(path, file.errorString()));
-    return EXIT_ERROR;
+    Error(json::REASON_CANNOT_WRITE, HubctlTexts::CannotWrite(path, file.errorString()));
+    return EHubctlExit::Error;
   }
-  const QString udev = env_.udevadm.isEmpty() ? QString() : TellUdev();
+  const TResult<void> udev = env_.udevadm.isEmpty() ? TResult<void>() : TellUdev();
   return say("installed", path,
              HubctlTexts::RuleInstalled(path) +
-                 (udev.isEmpty() ? QLatin1Char('\n') + HubctlTexts::PlugAgain : QString()),
+                 (udev ? QLatin1Char('\n') + HubctlTexts::PlugAgain : QString()),
              udev);
 }
 
@@ -1256,10 +1268,10 @@ bool THubctl::Interrupt(EInterrupt kind) {
   return true;
 }
 
-int THubctl::RunLoopUntilDone() {
+EHubctlExit THubctl::RunLoopUntilDone() {
   QEventLoop loop;
   loop_ = &loop;
-  loopResult_ = EXIT_OK;
+  loopResult_ = EHubctlExit::Ok;
   loop.exec();
   loop_ = nullptr;
   onInterrupt_ = nullptr;
@@ -1267,7 +1279,7 @@ int THubctl::RunLoopUntilDone() {
   return loopResult_;
 }
 
-void THubctl::Finish(int code) {
+void THubctl::Finish(EHubctlExit code) {
   loopResult_ = code;
   if (loop_)
     loop_->quit();

@@ -6,11 +6,14 @@
 #include <QObject>
 #include <QStringList>
 #include <QTextStream>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
+#include "HubctlExit.h"
+#include "base/Result.h"
 #include "hid/HidPlatform.h"
 #include "sim/HubEmulator.h"
 #include "update/FirmwareImage.h"
@@ -23,22 +26,9 @@ class THubFleet;
 class THubSession;
 class TTerminalView;
 
-// Exit codes, also listed by --help.
-enum EHubctlExit {
-  EXIT_OK = 0,
-  EXIT_ERROR = 1,          // anything not listed below
-  EXIT_USAGE = 2,          // the command line is wrong
-  EXIT_NO_HUB = 3,         // no hub (or none at --device)
-  EXIT_ACCESS_DENIED = 4,  // the hub's node cannot be opened for reading and writing
-  EXIT_UPDATE_FAILED = 5,  // an update did not complete
-  EXIT_TIMEOUT = 6,        // the hub did not answer, or `wait` ran out of time
-  EXIT_HUB_IN_USE = 7,     // another program is updating the hub
-  EXIT_INTERRUPTED = 130,  // Ctrl-C
-};
-
 // How an update ended, as its JSON result names it, and the exit code it gives.
 const char* ResultName(EUpdateResult result);
-int ExitCodeOf(EUpdateResult result);
+EHubctlExit ExitCodeOf(EUpdateResult result);
 // The results of an update that left the hub alone (its version, by the rules of --force and
 // --allow-older).
 inline constexpr char RESULT_ALREADY_CURRENT[] = "already-current";
@@ -52,13 +42,13 @@ class THubTally {
  public:
   // One hub done, with its own exit code and result: an interrupted hub interrupts the run
   // (Ctrl-C reaches the hubs' own processes), a hub left alone by the version rules is no
-  // failure, anything else but EXIT_OK is.
-  void Add(int hubCode, const QString& result = QString());
+  // failure, anything else but EHubctlExit::Ok is.
+  void Add(EHubctlExit hubCode, const QString& result = QString());
   // The run itself was interrupted.
   void Interrupt() { interrupted_ = true; }
   int Done() const { return done_; }
   int LeftAlone() const { return leftAlone_; }
-  int ExitCode() const;
+  EHubctlExit ExitCode() const;
 
  private:
   int done_ = 0;
@@ -108,8 +98,13 @@ class THubctl : public QObject {
   ~THubctl() override;
 
   // Runs one command line (without the program name); returns the exit code. An output that
-  // could not be written makes a successful command end with EXIT_ERROR, said on stderr.
-  int Run(const QStringList& arguments);
+  // could not be written makes a successful command end with EHubctlExit::Error, said on
+  // stderr.
+  EHubctlExit Run(const QStringList& arguments);
+
+  // What no step reports as a failure of its own (the device layer refusing to start), caught by
+  // main: said like any other failure, with --json as a "cannot-reach-devices" error.
+  EHubctlExit Failed(const std::exception& error);
 
   // Ctrl-C, or Soft: SIGHUP or SIGTERM, which act like a first Ctrl-C only.
   enum class EInterrupt { CtrlC, Soft };
@@ -128,18 +123,18 @@ class THubctl : public QObject {
 
  private:
   struct TOptions;
-  int RunCommand(const QStringList& arguments);
-  int Dispatch(const TOptions& options);
-  int List(const TOptions& options);
-  int Version(const TOptions& options);
-  int Update(const TOptions& options);
-  int Status(const TOptions& options);
-  int Led(const TOptions& options);
-  int Wait(const TOptions& options);
-  int Auto(const TOptions& options);
+  EHubctlExit RunCommand(const QStringList& arguments);
+  EHubctlExit Dispatch(const TOptions& options);
+  EHubctlExit List(const TOptions& options);
+  EHubctlExit Version(const TOptions& options);
+  EHubctlExit Update(const TOptions& options);
+  EHubctlExit Status(const TOptions& options);
+  EHubctlExit Led(const TOptions& options);
+  EHubctlExit Wait(const TOptions& options);
+  EHubctlExit Auto(const TOptions& options);
   // update --all, auto --parallel: one child process per hub (see THubFleet).
-  int UpdateAll(const TOptions& options);
-  int AutoParallel(const TOptions& options);
+  EHubctlExit UpdateAll(const TOptions& options);
+  EHubctlExit AutoParallel(const TOptions& options);
   // The program and arguments of a hub's child process.
   QString ChildProgram() const;
   QStringList ChildArguments(const TOptions& options) const;
@@ -153,47 +148,50 @@ class THubctl : public QObject {
   // The record of one hub (for --json and --log): every key of LogRecordKeys, null where
   // unknown (an empty reason, a negative duration); `done`: what the update did.
   QJsonObject HubRecord(const THubIds& ids, const QString& result, const QString& reason,
-                        std::optional<std::uint32_t> before, qint64 durationMs, int exitCode,
-                        const TUpdateRecord* done = nullptr) const;
+                        std::optional<std::uint32_t> before, qint64 durationMs,
+                        EHubctlExit exitCode, const TUpdateRecord* done = nullptr) const;
   // update --all, auto --parallel: a hub's record, made (and logged) here when its process
   // left none; `lastError` is the last error it said.
-  QJsonObject FleetRecord(const TOptions& options, const QString& node, int code,
+  QJsonObject FleetRecord(const TOptions& options, const QString& node, EHubctlExit code,
                           const QJsonObject& record, const QJsonObject& lastError);
   // The version the hub must report after the update.
   std::uint32_t TargetVersion() const;
   // Appends a record to --log; a log that cannot be written is said, and stops nothing.
   void WriteLog(const TOptions& options, const QJsonObject& record);
-  int InstallUdevRule(const TOptions& options);
-  // Has udev read the rules again and apply them to the hidraw nodes; empty when it did, else
-  // why not, in plain words.
-  QString TellUdev();
-  int ShowVersion(bool json);
-  int UsageError(const QString& why);
+  EHubctlExit InstallUdevRule(const TOptions& options);
+  // Has udev read the rules again and apply them to the hidraw nodes; else why not, in plain
+  // words.
+  TResult<void> TellUdev();
+  EHubctlExit ShowVersion(bool json);
+  EHubctlExit UsageError(const QString& why);
 
-  // Picks the hub (--device, or the only one) and makes it current. EXIT_OK or why not.
-  int SelectHub(const TOptions& options);
+  // Picks the hub (--device, or the only one) and makes it current. EHubctlExit::Ok or why not.
+  EHubctlExit SelectHub(const TOptions& options);
   // Several hubs and none chosen: says so and lists them.
-  int SeveralHubs();
+  EHubctlExit SeveralHubs();
   // A listed hub's node, port, serial number and (when it answers) versions; the reply goes to
   // `reply` when given.
   QJsonObject HubFacts(int index, std::optional<TVersionReply>* reply = nullptr);
   // Whether the version rules leave the current hub, running `application`, alone: then said,
   // recorded, and the exit code.
-  std::optional<int> LeftAlone(const TOptions& options, std::optional<std::uint32_t> application,
-                               const THubIds& ids, const QElapsedTimer& clock);
+  std::optional<EHubctlExit> LeftAlone(const TOptions& options,
+                                       std::optional<std::uint32_t> application, const THubIds& ids,
+                                       const QElapsedTimer& clock);
   // update --all, auto --parallel: the closing line, with the failures and the hubs left alone.
   void Summary(const THubTally& tally, const std::vector<QJsonObject>& records, bool json);
   // Ctrl-C during an update: what it may still do depends on how far the update has come.
   void InterruptUpdate();
   QString CurrentNode() const;
   void PlugSimulatedHub();
-  int RunLoopUntilDone();
-  void Finish(int code);
+  EHubctlExit RunLoopUntilDone();
+  void Finish(EHubctlExit code);
   // A failure: one line on stderr and, with --json, an "error" object with a stable reason.
   void Error(const QString& reason, const QString& line, const QJsonObject& more = {});
   // Something the user should know that is no failure (Ctrl-C's effect): stderr, and with
   // --json a "notice" object.
   void Notice(const QString& line);
+  // One line on stderr, named by the program.
+  void Say(const QString& line);
 
   THubctlEnvironment env_;
   std::unique_ptr<TTerminalView> view_;
@@ -202,7 +200,7 @@ class THubctl : public QObject {
   std::unique_ptr<THubSession> session_;
   std::function<void()> onInterrupt_;
   class QEventLoop* loop_ = nullptr;
-  int loopResult_ = EXIT_OK;
+  EHubctlExit loopResult_ = EHubctlExit::Ok;
   int interrupts_ = 0;
   // update --image: the supplied image (checked) and the version the hub must report after it.
   std::optional<FirmwareLines> image_;

@@ -2,15 +2,23 @@
 // What halvek-hubctl itself says (beside the update's own texts in update/Texts.h).
 
 #include <QJsonObject>
-#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
 
+#include "HubctlJson.h"
 #include "protocol/Commands.h"
 #include "update/UpdateProcedure.h"
 
 namespace HubctlTexts {
+inline const QString PROGRAM = QStringLiteral("halvek-hubctl");
+// A line on stderr, named by the program that says it.
+inline QString Said(const QString& line) {
+  return PROGRAM + QStringLiteral(": ") + line;
+}
+// A signal ended a command that had nothing to wind down.
+inline const QString Interrupted = QStringLiteral("interrupted");
+
 // Ctrl-C during an update, by how far it has come.
 inline const QString InterruptBeforeSwitch = QStringLiteral(
     "interrupted: the update stops before the hub is switched into its bootloader; the hub is "
@@ -68,7 +76,7 @@ inline QString HubLine(const QJsonObject& hub, bool versions = true) {
     return value.isEmpty() ? QStringLiteral("unknown") : value;
   };
   const QString line = QStringLiteral("%1  port %2  serial %3")
-                           .arg(text("node"), text("port"), text("serialNumber"));
+                           .arg(text(HubctlJson::KEY_NODE), text("port"), text("serialNumber"));
   if (!versions)
     return line;
   return line + QStringLiteral("  application %1  bootloader %2")
@@ -86,28 +94,44 @@ inline QString ImageOlder(const QString& image, const QString& running) {
       .arg(image, running);
 }
 
-// Why a hub was not updated, in a few words (the log's and the summary's reason). `version`:
-// what the hub runs, for the results that leave it alone; `line`: the image line last sent.
-inline QString ReasonOf(const QString& result, const QString& version, int line = -1) {
-  if (result == QLatin1String("already-current"))
-    return QStringLiteral("already runs %1").arg(version);
-  if (result == QLatin1String("image-older"))
-    return QStringLiteral("runs %1, newer than the image").arg(version);
-  if (result == QLatin1String("record-failed"))
-    return QStringLiteral("no record taken at line %1 of the image").arg(line + 1);
-  if (result == QLatin1String("stopped"))
-    return QStringLiteral("stopped at line %1 of the image").arg(line + 1);
-  static const QMap<QString, QString> reasons{
-      {"broken-image", "the image is broken"},
-      {"no-hub", "no hub"},
-      {"led-levels-not-read", "did not give its LED levels"},
-      {"not-found-after-bootloader-switch", "not back after the switch into its bootloader"},
-      {"not-found-after-reboot", "not back after its restart"},
-      {"not-updated", "does not run the image's version after the update"},
-      {"cancelled", "cancelled before the switch into its bootloader"},
-      {"already-running", "another update was running"},
-      {"hub-in-use", "in use by another program"}};
-  return reasons.value(result, QStringLiteral("error"));
+// Why the version rules left a hub alone, in a few words: it runs `version`, the image's or a
+// newer one.
+inline QString AlreadyRunsReason(const QString& version) {
+  return QStringLiteral("already runs %1").arg(version);
+}
+inline QString NewerThanImageReason(const QString& version) {
+  return QStringLiteral("runs %1, newer than the image").arg(version);
+}
+
+// Why a hub was not updated, in a few words (the log's and the summary's reason). `line`: the
+// image line last sent.
+inline QString ReasonOf(EUpdateResult result, int line) {
+  switch (result) {
+    case EUpdateResult::RecordFailed:
+      return QStringLiteral("no record taken at line %1 of the image").arg(line + 1);
+    case EUpdateResult::Stopped:
+      return QStringLiteral("stopped at line %1 of the image").arg(line + 1);
+    case EUpdateResult::BrokenImage:
+      return QStringLiteral("the image is broken");
+    case EUpdateResult::NoDevice:
+      return QStringLiteral("no hub");
+    case EUpdateResult::LedLevelsNotRead:
+      return QStringLiteral("did not give its LED levels");
+    case EUpdateResult::BootloaderNotFound:
+      return QStringLiteral("not back after the switch into its bootloader");
+    case EUpdateResult::NotFoundAfterReboot:
+      return QStringLiteral("not back after its restart");
+    case EUpdateResult::NotUpdated:
+      return QStringLiteral("does not run the image's version after the update");
+    case EUpdateResult::Cancelled:
+      return QStringLiteral("cancelled before the switch into its bootloader");
+    case EUpdateResult::AlreadyRunning:
+      return QStringLiteral("another update was running");
+    case EUpdateResult::HubInUse:
+      return QStringLiteral("in use by another program");
+    default:
+      return QStringLiteral("error");
+  }
 }
 
 // A failed update: the state the hub is left in and the next step. `chosen`: the hub was one
@@ -235,7 +259,7 @@ inline QString NoHubWithin(int seconds) {
 
 // --version
 inline QString ProgramVersion(const QString& version) {
-  return QStringLiteral("halvek-hubctl ") + version;
+  return PROGRAM + QLatin1Char(' ') + version;
 }
 inline QString BuiltInFirmware(const QString& dotted, const QString& raw) {
   return QStringLiteral("built-in hub firmware %1 (%2)").arg(dotted, raw);

@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <algorithm>
 
+#include "HubctlJson.h"
 #include "update/Texts.h"
 
 TTerminalView::TTerminalView(QTextStream& out, QTextStream& err, EStyle style, int columns)
@@ -99,7 +100,7 @@ void TTerminalView::AppendLog(const QString& line) {
   if (quiet_)
     return;
   if (style_ == EStyle::Json) {
-    EmitJson({{"event", "log"}, {"text", line}});
+    EmitJson({{HubctlJson::KEY_EVENT, HubctlJson::EVENT_LOG}, {HubctlJson::KEY_TEXT, line}});
   } else {
     Print(line);
   }
@@ -121,7 +122,9 @@ void TTerminalView::SetProgress(int position, int maximum) {
       }
       lastShown_ = percent;
       jsonProgressShown_.start();
-      EmitJson({{"event", "progress"}, {"position", position}, {"maximum", maximum}});
+      EmitJson({{HubctlJson::KEY_EVENT, HubctlJson::EVENT_PROGRESS},
+                {HubctlJson::KEY_POSITION, position},
+                {HubctlJson::KEY_MAXIMUM, maximum}});
       return;
     case EStyle::Plain:
       // A line every tenth keeps logs short.

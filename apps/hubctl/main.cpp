@@ -8,8 +8,10 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTextStream>
+#include <cerrno>
 
 #include "Hubctl.h"
+#include "HubctlTexts.h"
 
 namespace {
 int interruptPipe[2] = {-1, -1};
@@ -48,8 +50,11 @@ int main(int argc, char** argv) {
   // noticed instead, and the command ends with exit 1 once its work is done.
   signal(SIGPIPE, SIG_IGN);
   // Signals reach the event loop through a pipe, so that a running update can wind down.
-  if (pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-    return EXIT_ERROR;
+  if (pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    err << HubctlTexts::Said(SystemError(QStringLiteral("cannot watch for signals"), errno).text)
+        << '\n';
+    return ExitStatus(EHubctlExit::Error);
+  }
   struct sigaction action = {};
   action.sa_handler = OnSignal;
   action.sa_flags = SA_RESTART;
@@ -65,13 +70,19 @@ int main(int argc, char** argv) {
         const auto kind =
             bytes[i] == CTRL_C_BYTE ? THubctl::EInterrupt::CtrlC : THubctl::EInterrupt::Soft;
         if (!hubctl.Interrupt(kind)) {
-          err << "\nhalvek-hubctl: interrupted\n";
+          err << '\n' << HubctlTexts::Said(HubctlTexts::Interrupted) << '\n';
           err.flush();
-          _exit(EXIT_INTERRUPTED);
+          _exit(ExitStatus(EHubctlExit::Interrupted));
         }
       }
     }
   });
 
-  return hubctl.Run(app.arguments().mid(1));
+  // What no step reports as a failure of its own (the device layer refusing to start) ends the
+  // program here, said like any other failure.
+  try {
+    return ExitStatus(hubctl.Run(app.arguments().mid(1)));
+  } catch (const std::exception& e) {
+    return ExitStatus(hubctl.Failed(e));
+  }
 }

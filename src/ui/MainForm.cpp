@@ -218,7 +218,7 @@ class TPageControl : public QTabWidget {
 }  // namespace
 
 QString TfrmMain::BuiltInVersion() {
-  return FormatVersion(VersionText(BUILTIN_APP_VERSION));
+  return DottedVersion(BUILTIN_APP_VERSION);
 }
 
 QStringList TfrmMain::HelpLines() {

@@ -263,8 +263,8 @@ EUpdateResult TUpdateProcedure::Finish() {
   } else if (mode != EHubMode::Application || !version) {
     what = Texts::FirmwareNotSaid;
   } else if (version->application != targetVersion_) {
-    what = Texts::OtherApplication(FormatVersion(VersionText(version->application)),
-                                   FormatVersion(VersionText(targetVersion_)));
+    what = Texts::OtherApplication(DottedVersion(version->application),
+                                   DottedVersion(targetVersion_));
   }
   if (!what.isEmpty()) {
     view_.AppendLog(Texts::NotUpdated(what));

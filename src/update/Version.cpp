@@ -15,6 +15,10 @@ QString FormatVersion(const QString& text) {
   return text.mid(0, 1) + '.' + text.mid(1, 1) + '.' + text.mid(2, 2) + '.' + text.mid(4, 4);
 }
 
+QString DottedVersion(std::uint32_t version) {
+  return FormatVersion(VersionText(version));
+}
+
 std::optional<std::uint32_t> ParseDottedVersion(const QString& text) {
   static const QRegularExpression dotted(QRegularExpression::anchoredPattern(
       QStringLiteral("([0-9A-Fa-f])\\.([0-9A-Fa-f])\\.([0-9A-Fa-f]{2})\\.([0-9A-Fa-f]{4})")));
@@ -33,9 +37,9 @@ bool IsUpdateAvailable(std::uint32_t application) {
 }
 
 QStringList VersionLines(const TVersionReply& reply) {
-  return {Texts::BootloaderLabel + FormatVersion(VersionText(reply.bootloader)),
-          Texts::AppLabel + FormatVersion(VersionText(reply.application)),
-          Texts::CurrentAppLabel + FormatVersion(VersionText(BUILTIN_APP_VERSION)),
+  return {Texts::BootloaderLabel + DottedVersion(reply.bootloader),
+          Texts::AppLabel + DottedVersion(reply.application),
+          Texts::CurrentAppLabel + DottedVersion(BUILTIN_APP_VERSION),
           IsUpdateAvailable(reply.application) ? Texts::UpdateAvailable : Texts::NoUpdateAvailable};
 }
 

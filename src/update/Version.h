@@ -12,6 +12,8 @@
 QString VersionText(std::uint32_t version);
 // "11150906" -> "1.1.15.0906"; any text not 8 characters long comes back unchanged.
 QString FormatVersion(const QString& text);
+// 0x11150906 -> "1.1.15.0906": how a version is shown to the user.
+QString DottedVersion(std::uint32_t version);
 // "1.1.15.0906" -> 0x11150906: the dotted form only (hex digits, either case); none for any
 // other text.
 std::optional<std::uint32_t> ParseDottedVersion(const QString& text);

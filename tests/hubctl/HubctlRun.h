@@ -9,7 +9,7 @@
 #include "Hubctl.h"
 
 struct THubctlOutcome {
-  int code = -1;
+  EHubctlExit code = ExitCodeFromStatus(-1);  // -1: the command did not end
   QString out;
   QString err;
   QString All() const { return out + err; }

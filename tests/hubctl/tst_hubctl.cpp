@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "HubctlJson.h"
 #include "HubctlRun.h"
 #include "TerminalView.h"
 #include "hid/sim/SimHidBus.h"
@@ -21,9 +22,11 @@
 #include "update/BuildConfig.h"
 #include "update/FirmwareImage.h"
 #include "update/Texts.h"
+#include "update/Version.h"
 
 namespace {
 
+namespace json = HubctlJson;
 using Outcome = THubctlOutcome;
 
 // The keys of `object`, and of the objects within it, that are not camelCase or that the man
@@ -79,61 +82,78 @@ class HubctlTest : public QObject {
  private slots:
   void commands_data() {
     QTest::addColumn<QStringList>("args");
-    QTest::addColumn<int>("code");
+    QTest::addColumn<EHubctlExit>("code");
     QTest::addColumn<QString>("outPattern");  // a regular expression the output must match
     QTest::newRow("list")
-        << QStringList{"--simulate", "list"} << 0
+        << QStringList{"--simulate", "list"} << EHubctlExit::Ok
         << R"(^sim:hidraw\d+\s+FFF0:0018\s+in 65\s+out 65\s+read/write\s+hub  port sim-port-1  )"
            R"(serial unknown\n$)";
-    QTest::newRow("version") << QStringList{"--simulate", "version"} << 0
+    QTest::newRow("version") << QStringList{"--simulate", "version"} << EHubctlExit::Ok
                              << "^Bootloader :0.1.00.0300\nApp        :1.1.14.0801\n"
-                                "Current App:1.1.15.0906\nUpdate available.\n$";
-    QTest::newRow("status") << QStringList{"--simulate", "status"} << 0
+                                "Current App:" +
+                                    QRegularExpression::escape(DottedVersion(BUILTIN_APP_VERSION)) +
+                                    "\nUpdate available.\n$";
+    QTest::newRow("status") << QStringList{"--simulate", "status"} << EHubctlExit::Ok
                             << R"(^Voltage   \d+ mV\nCurrent   \d+ mA\nChannel   \d+\n)";
-    QTest::newRow("led read") << QStringList{"--simulate", "led"} << 0
+    QTest::newRow("led read") << QStringList{"--simulate", "led"} << EHubctlExit::Ok
                               << "^LED1  red  80  green  40\nLED2  red  70  green  30\n";
-    QTest::newRow("led set") << QStringList{"--simulate", "led", "3", "40"} << 0 << "^$";
-    QTest::newRow("led set all") << QStringList{"led", "all", "0", "--simulate"} << 0 << "^$";
+    QTest::newRow("led set") << QStringList{"--simulate", "led", "3", "40"} << EHubctlExit::Ok
+                             << "^$";
+    QTest::newRow("led set all") << QStringList{"led", "all", "0", "--simulate"} << EHubctlExit::Ok
+                                 << "^$";
     QTest::newRow("wait, hub present")
-        << QStringList{"--simulate", "wait"} << 0 << R"(^sim:hidraw\d+\n$)";
+        << QStringList{"--simulate", "wait"} << EHubctlExit::Ok << R"(^sim:hidraw\d+\n$)";
     QTest::newRow("--device unknown")
-        << QStringList{"--simulate", "--device", "/dev/x", "version"} << 3 << "^$";
-    QTest::newRow("help") << QStringList{"--help"} << 0 << "^Usage: halvek-hubctl";
+        << QStringList{"--simulate", "--device", "/dev/x", "version"} << EHubctlExit::NoHub << "^$";
+    QTest::newRow("help") << QStringList{"--help"} << EHubctlExit::Ok << "^Usage: halvek-hubctl";
     QTest::newRow("version of the program")
-        << QStringList{"--version"} << 0
-        << R"(^halvek-hubctl \d+\.\d+\.\d+\nbuilt-in hub firmware 1\.1\.15\.0906 \(11150906\)\n$)";
-    QTest::newRow("no command") << QStringList{} << 2 << "^$";
-    QTest::newRow("unknown command") << QStringList{"flash"} << 2 << "^$";
-    QTest::newRow("unknown option") << QStringList{"--fast", "list"} << 2 << "^$";
-    QTest::newRow("channel 9") << QStringList{"--simulate", "led", "9", "10"} << 2 << "^$";
-    QTest::newRow("level 101") << QStringList{"--simulate", "led", "1", "101"} << 2 << "^$";
-    QTest::newRow("level not a number") << QStringList{"--simulate", "led", "1", "x"} << 2 << "^$";
-    QTest::newRow("--watch with version") << QStringList{"--watch", "version"} << 2 << "^$";
-    QTest::newRow("--count 0") << QStringList{"auto", "--count", "0"} << 2 << "^$";
-    QTest::newRow("extra argument") << QStringList{"version", "now"} << 2 << "^$";
+        << QStringList{"--version"} << EHubctlExit::Ok
+        << R"(^halvek-hubctl \d+\.\d+\.\d+\nbuilt-in hub firmware )" +
+               QRegularExpression::escape(DottedVersion(BUILTIN_APP_VERSION)) + " \\(" +
+               VersionText(BUILTIN_APP_VERSION) + "\\)\n$";
+    QTest::newRow("no command") << QStringList{} << EHubctlExit::Usage << "^$";
+    QTest::newRow("unknown command") << QStringList{"flash"} << EHubctlExit::Usage << "^$";
+    QTest::newRow("unknown option") << QStringList{"--fast", "list"} << EHubctlExit::Usage << "^$";
+    QTest::newRow("channel 9") << QStringList{"--simulate", "led", "9", "10"} << EHubctlExit::Usage
+                               << "^$";
+    QTest::newRow("level 101") << QStringList{"--simulate", "led", "1", "101"} << EHubctlExit::Usage
+                               << "^$";
+    QTest::newRow("level not a number")
+        << QStringList{"--simulate", "led", "1", "x"} << EHubctlExit::Usage << "^$";
+    QTest::newRow("--watch with version")
+        << QStringList{"--watch", "version"} << EHubctlExit::Usage << "^$";
+    QTest::newRow("--count 0") << QStringList{"auto", "--count", "0"} << EHubctlExit::Usage << "^$";
+    QTest::newRow("extra argument") << QStringList{"version", "now"} << EHubctlExit::Usage << "^$";
     QTest::newRow("--device empty")
-        << QStringList{"--simulate", "--device", "", "update"} << 2 << "^$";
+        << QStringList{"--simulate", "--device", "", "update"} << EHubctlExit::Usage << "^$";
     QTest::newRow("led, one argument too many")
-        << QStringList{"--simulate", "led", "1", "50", "7"} << 2 << "^$";
+        << QStringList{"--simulate", "led", "1", "50", "7"} << EHubctlExit::Usage << "^$";
     // The conventions: -V, --option=value, --, help COMMAND, COMMAND --help.
-    QTest::newRow("-V") << QStringList{"-V"} << 0 << R"(^halvek-hubctl \d+\.\d+\.\d+\n)";
+    QTest::newRow("-V") << QStringList{"-V"} << EHubctlExit::Ok
+                        << R"(^halvek-hubctl \d+\.\d+\.\d+\n)";
     QTest::newRow("--option=value")
-        << QStringList{"--simulate", "--hubs=2", "--device=sim:hidraw2", "led"} << 0 << "^LED1";
+        << QStringList{"--simulate", "--hubs=2", "--device=sim:hidraw2", "led"} << EHubctlExit::Ok
+        << "^LED1";
     QTest::newRow("-- ends the options")
-        << QStringList{"--simulate", "--", "led", "all", "30"} << 0 << "^$";
-    QTest::newRow("help COMMAND") << QStringList{"help", "led"} << 0
+        << QStringList{"--simulate", "--", "led", "all", "30"} << EHubctlExit::Ok << "^$";
+    QTest::newRow("help COMMAND") << QStringList{"help", "led"} << EHubctlExit::Ok
                                   << R"(^Usage: halvek-hubctl \[OPTIONS\] led \[CHANNEL LEVEL\]\n)";
     QTest::newRow("COMMAND --help")
-        << QStringList{"update", "--help"} << 0
+        << QStringList{"update", "--help"} << EHubctlExit::Ok
         << R"(^Usage: halvek-hubctl \[OPTIONS\] update \[--all\].*\n(.*\n)*Options of update:\n)";
-    QTest::newRow("help of an unknown command") << QStringList{"help", "flash"} << 2 << "^$";
-    QTest::newRow("a switch with a value") << QStringList{"status", "--watch=yes"} << 2 << "^$";
-    QTest::newRow("--timeout=") << QStringList{"wait", "--timeout="} << 2 << "^$";
-    QTest::newRow("--force with auto alone") << QStringList{"auto", "--force"} << 2 << "^$";
-    QTest::newRow("--remove with update") << QStringList{"update", "--remove"} << 2 << "^$";
-    QTest::newRow("completion, no shell") << QStringList{"completion"} << 2 << "^$";
+    QTest::newRow("help of an unknown command")
+        << QStringList{"help", "flash"} << EHubctlExit::Usage << "^$";
+    QTest::newRow("a switch with a value")
+        << QStringList{"status", "--watch=yes"} << EHubctlExit::Usage << "^$";
+    QTest::newRow("--timeout=") << QStringList{"wait", "--timeout="} << EHubctlExit::Usage << "^$";
+    QTest::newRow("--force with auto alone")
+        << QStringList{"auto", "--force"} << EHubctlExit::Usage << "^$";
+    QTest::newRow("--remove with update")
+        << QStringList{"update", "--remove"} << EHubctlExit::Usage << "^$";
+    QTest::newRow("completion, no shell")
+        << QStringList{"completion"} << EHubctlExit::Usage << "^$";
     QTest::newRow("completion zsh")
-        << QStringList{"completion", "zsh"} << 0 << "^#compdef halvek-hubctl\n";
+        << QStringList{"completion", "zsh"} << EHubctlExit::Ok << "^#compdef halvek-hubctl\n";
   }
 
   // A watch on the hub named by --device stays with it when another hub is plugged in.
@@ -159,7 +179,7 @@ class HubctlTest : public QObject {
         n += e.command == CMD_READ_STATUS;
       return n;
     };
-    QCOMPARE(out.code, int(EXIT_INTERRUPTED));
+    QCOMPARE(out.code, EHubctlExit::Interrupted);
     QVERIFY(later.Emulator().Attached());
     QVERIFY2(statusReads(named.Emulator()) >= 3, qPrintable(out.out + out.err));
     QCOMPARE(statusReads(first.Emulator()), 0);
@@ -167,13 +187,14 @@ class HubctlTest : public QObject {
   }
   void commands() {
     QFETCH(QStringList, args);
-    QFETCH(int, code);
+    QFETCH(EHubctlExit, code);
     QFETCH(QString, outPattern);
     const Outcome o = RunHubctl(args);
-    QVERIFY2(o.code == code, qPrintable(QString("exit %1, stderr: %2").arg(o.code).arg(o.err)));
+    QVERIFY2(o.code == code,
+             qPrintable(QString("exit %1, stderr: %2").arg(ExitStatus(o.code)).arg(o.err)));
     QVERIFY2(QRegularExpression(outPattern).match(o.out).hasMatch(), qPrintable(o.out));
     // A usage error is one line and where to look, never the whole usage.
-    if (code == EXIT_USAGE) {
+    if (code == EHubctlExit::Usage) {
       QVERIFY2(QRegularExpression(R"(^halvek-hubctl: [^\n]+\nTry 'halvek-hubctl --help'\.\n$)")
                    .match(o.err)
                    .hasMatch(),
@@ -208,30 +229,33 @@ class HubctlTest : public QObject {
   void jsonErrors_data() {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("fault");  // on CMD_PROGRAM_RECORD (1) or CMD_READ_STATUS (2)
-    QTest::addColumn<int>("code");
+    QTest::addColumn<EHubctlExit>("code");
     QTest::addColumn<QString>("reason");
     const QStringList json{"--simulate", "--json"};
-    QTest::newRow("unknown option") << (json + QStringList{"--fast", "list"}) << 0 << 2 << "usage";
-    QTest::newRow("bad level") << (json + QStringList{"led", "1", "101"}) << 0 << 2 << "usage";
+    QTest::newRow("unknown option")
+        << (json + QStringList{"--fast", "list"}) << 0 << EHubctlExit::Usage << "usage";
+    QTest::newRow("bad level") << (json + QStringList{"led", "1", "101"}) << 0 << EHubctlExit::Usage
+                               << "usage";
     QTest::newRow("json after the error")
-        << QStringList{"--bogus", "--json", "list"} << 0 << 2 << "usage";
-    QTest::newRow("no hub at --device")
-        << (json + QStringList{"--device", "/dev/x", "status"}) << 0 << 3 << "no-hub";
-    QTest::newRow("several hubs") << (json + QStringList{"--hubs", "2", "status"}) << 0 << 2
-                                  << "several-hubs";
+        << QStringList{"--bogus", "--json", "list"} << 0 << EHubctlExit::Usage << "usage";
+    QTest::newRow("no hub at --device") << (json + QStringList{"--device", "/dev/x", "status"}) << 0
+                                        << EHubctlExit::NoHub << "no-hub";
+    QTest::newRow("several hubs") << (json + QStringList{"--hubs", "2", "status"}) << 0
+                                  << EHubctlExit::Usage << "several-hubs";
     QTest::newRow("record not taken")
-        << (json + QStringList{"update"}) << 1 << 5 << "record-failed";
-    QTest::newRow("silent hub") << (json + QStringList{"status"}) << 2 << 6 << "no-answer";
-    QTest::newRow("auto, record not taken")
-        << (json + QStringList{"auto", "--count", "1"}) << 1 << 5 << "record-failed";
+        << (json + QStringList{"update"}) << 1 << EHubctlExit::UpdateFailed << "record-failed";
+    QTest::newRow("silent hub") << (json + QStringList{"status"}) << 2 << EHubctlExit::Timeout
+                                << "no-answer";
+    QTest::newRow("auto, record not taken") << (json + QStringList{"auto", "--count", "1"}) << 1
+                                            << EHubctlExit::UpdateFailed << "record-failed";
     QTest::newRow("broken image") << (json + QStringList{"update", "--image", "/",
                                                          "--image-version", "1.1.15.0906"})
-                                  << 0 << 2 << "broken-image";
+                                  << 0 << EHubctlExit::Usage << "broken-image";
   }
   void jsonErrors() {
     QFETCH(QStringList, args);
     QFETCH(int, fault);
-    QFETCH(int, code);
+    QFETCH(EHubctlExit, code);
     QFETCH(QString, reason);
     const Outcome o = RunHubctl(args, [&](THubctlEnvironment& env) {
       env.onSimulatedHub = [fault](THubEmulator& hub) {
@@ -241,18 +265,19 @@ class HubctlTest : public QObject {
           hub.AddFault({EFaultKind::NoReply, CMD_READ_STATUS, TOccurrence::Always()});
       };
     });
-    QVERIFY2(o.code == code, qPrintable(QString("exit %1: %2").arg(o.code).arg(o.All())));
+    QVERIFY2(o.code == code,
+             qPrintable(QString("exit %1: %2").arg(ExitStatus(o.code)).arg(o.All())));
     QJsonObject error;
     for (const QString& line : o.out.split('\n', Qt::SkipEmptyParts)) {
       const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
       QVERIFY2(!object.isEmpty() && NonCamelKeys(object).isEmpty(), qPrintable(line));
-      if (object["event"] == "error" && error.isEmpty())
+      if (object[json::KEY_EVENT] == json::EVENT_ERROR && error.isEmpty())
         error = object;
     }
-    QVERIFY2(error["reason"].toString() == reason, qPrintable(o.out));
-    QVERIFY(!error["message"].toString().isEmpty());
+    QVERIFY2(error[json::KEY_REASON].toString() == reason, qPrintable(o.out));
+    QVERIFY(!error[json::KEY_MESSAGE].toString().isEmpty());
     // The same words on stderr, for the person watching.
-    QVERIFY2(o.err.contains(error["message"].toString()), qPrintable(o.err));
+    QVERIFY2(o.err.contains(error[json::KEY_MESSAGE].toString()), qPrintable(o.err));
     if (reason == "several-hubs")
       QCOMPARE(error["hubs"].toArray().size(), 2);
   }
@@ -260,7 +285,7 @@ class HubctlTest : public QObject {
     QFETCH(QStringList, args);
     QFETCH(QString, key);
     const Outcome o = RunHubctl(args);
-    QCOMPARE(o.code, 0);
+    QCOMPARE(o.code, EHubctlExit::Ok);
     const QStringList lines = o.out.split('\n', Qt::SkipEmptyParts);
     QVERIFY(!lines.isEmpty());
     QJsonObject last;
@@ -276,7 +301,7 @@ class HubctlTest : public QObject {
       QVERIFY2(NonCamelKeys(QJsonDocument::fromJson(line.toUtf8()).object()).isEmpty(),
                qPrintable(line));
     if (key == "result")
-      QCOMPARE(last["result"].toString(), QStringLiteral("completed"));
+      QCOMPARE(last[json::KEY_RESULT].toString(), QStringLiteral("completed"));
     if (key == "devices")
       QCOMPARE(last["devices"].toArray()[0].toObject()["hub"].toBool(), true);
     // Versions come raw and dotted.
@@ -284,11 +309,11 @@ class HubctlTest : public QObject {
       QCOMPARE(last["application"].toString(), QStringLiteral("11140801"));
       QCOMPARE(last["applicationDotted"].toString(), QStringLiteral("1.1.14.0801"));
       QCOMPARE(last["bootloaderDotted"].toString(), QStringLiteral("0.1.00.0300"));
-      QCOMPARE(last["builtInDotted"].toString(), QStringLiteral("1.1.15.0906"));
+      QCOMPARE(last["builtInDotted"].toString(), DottedVersion(BUILTIN_APP_VERSION));
     }
     if (key == "builtInDotted") {
-      QCOMPARE(last["builtIn"].toString(), QStringLiteral("11150906"));
-      QCOMPARE(last["builtInDotted"].toString(), QStringLiteral("1.1.15.0906"));
+      QCOMPARE(last["builtIn"].toString(), VersionText(BUILTIN_APP_VERSION));
+      QCOMPARE(last["builtInDotted"].toString(), DottedVersion(BUILTIN_APP_VERSION));
     }
   }
 
@@ -305,7 +330,7 @@ class HubctlTest : public QObject {
     const QStringList lines = out.split('\n', Qt::SkipEmptyParts);
     QVERIFY2(!lines.isEmpty() && lines.size() <= 3, qPrintable(out));
     const QJsonObject last = QJsonDocument::fromJson(lines.last().toUtf8()).object();
-    QCOMPARE(last["position"].toInt(), RECORDS);
+    QCOMPARE(last[json::KEY_POSITION].toInt(), RECORDS);
     // After a pause the next percent shows at once.
     QTest::qWait(120);
     view.SetProgress(1, 2);
@@ -346,7 +371,7 @@ class HubctlTest : public QObject {
       env.program = HUBCTL_BINARY;
     });
     qunsetenv("HALVEK_SIMULATE_FAST");
-    QVERIFY2(o.code == 0, qPrintable(o.All()));
+    QVERIFY2(o.code == EHubctlExit::Ok, qPrintable(o.All()));
     QCOMPARE(o.err.contains('['), bar);
     QCOMPARE(o.err.contains('\x1b'), bar && all);
     int widest = 0;
@@ -361,7 +386,7 @@ class HubctlTest : public QObject {
   void imageFromFile_data() {
     QTest::addColumn<QStringList>("args");  // IMAGE stands for the file written from `content`
     QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<int>("code");
+    QTest::addColumn<EHubctlExit>("code");
     QTest::addColumn<QString>("errPart");
     QFile shipped(FIRMWARE_IMAGE_FILE);
     QVERIFY(shipped.open(QIODevice::ReadOnly));
@@ -370,47 +395,50 @@ class HubctlTest : public QObject {
     broken.replace(broken.indexOf("\n:1") + 4, 2, "ZZ");  // the second line's count
     const QStringList update{"--simulate", "update", "--image", "IMAGE", "--image-version"};
     QTest::newRow("good image, new version")
-        << (update + QStringList{"1.2.16.0001"}) << good << 0 << "";
-    QTest::newRow("lower-case version") << (update + QStringList{"1.2.1a.00ff"}) << good << 0 << "";
-    QTest::newRow("broken line") << (update + QStringList{"1.2.16.0001"}) << broken << 2
-                                 << "firmware image line 2";
-    QTest::newRow("empty file") << (update + QStringList{"1.2.16.0001"}) << QByteArray() << 2
-                                << "empty";
+        << (update + QStringList{"1.2.16.0001"}) << good << EHubctlExit::Ok << "";
+    QTest::newRow("lower-case version")
+        << (update + QStringList{"1.2.1a.00ff"}) << good << EHubctlExit::Ok << "";
+    QTest::newRow("broken line") << (update + QStringList{"1.2.16.0001"}) << broken
+                                 << EHubctlExit::Usage << "firmware image line 2";
+    QTest::newRow("empty file") << (update + QStringList{"1.2.16.0001"}) << QByteArray()
+                                << EHubctlExit::Usage << "empty";
     QTest::newRow("no records") << (update + QStringList{"1.2.16.0001"})
-                                << QByteArray(":9030000FC\r\n") << 2 << "no records";
+                                << QByteArray(":9030000FC\r\n") << EHubctlExit::Usage
+                                << "no records";
     QTest::newRow("missing file") << QStringList{"--simulate",      "update",
                                                  "--image",         "/nonexistent/app.txt",
                                                  "--image-version", "1.2.16.0001"}
-                                  << good << 2 << "no such file";
+                                  << good << EHubctlExit::Usage << "no such file";
     QTest::newRow("a directory") << QStringList{"--simulate", "update",          "--image",
                                                 "/",          "--image-version", "1.2.16.0001"}
-                                 << good << 2 << "not a regular file";
-    QTest::newRow("version missing")
-        << QStringList{"--simulate", "update", "--image", "IMAGE"} << good << 2 << "together";
+                                 << good << EHubctlExit::Usage << "not a regular file";
+    QTest::newRow("version missing") << QStringList{"--simulate", "update", "--image", "IMAGE"}
+                                     << good << EHubctlExit::Usage << "together";
     QTest::newRow("version without value")
-        << QStringList{"--simulate", "update", "--image", "IMAGE", "--image-version"} << good << 2
-        << "--image-version needs";
+        << QStringList{"--simulate", "update", "--image", "IMAGE", "--image-version"} << good
+        << EHubctlExit::Usage << "--image-version needs";
     QTest::newRow("image missing")
-        << QStringList{"--simulate", "update", "--image-version", "1.2.16.0001"} << good << 2
-        << "together";
+        << QStringList{"--simulate", "update", "--image-version", "1.2.16.0001"} << good
+        << EHubctlExit::Usage << "together";
     QTest::newRow("version undotted")
-        << (update + QStringList{"12160001"}) << good << 2 << "X.X.XX.XXXX";
+        << (update + QStringList{"12160001"}) << good << EHubctlExit::Usage << "X.X.XX.XXXX";
     QTest::newRow("version short")
-        << (update + QStringList{"1.2.16"}) << good << 2 << "X.X.XX.XXXX";
+        << (update + QStringList{"1.2.16"}) << good << EHubctlExit::Usage << "X.X.XX.XXXX";
     QTest::newRow("version not hex")
-        << (update + QStringList{"1.2.16.000G"}) << good << 2 << "X.X.XX.XXXX";
+        << (update + QStringList{"1.2.16.000G"}) << good << EHubctlExit::Usage << "X.X.XX.XXXX";
     QTest::newRow("version with newline")
-        << (update + QStringList{"1.2.16.0001\n"}) << good << 2 << "X.X.XX.XXXX";
-    QTest::newRow("version empty") << (update + QStringList{""}) << good << 2 << "X.X.XX.XXXX";
+        << (update + QStringList{"1.2.16.0001\n"}) << good << EHubctlExit::Usage << "X.X.XX.XXXX";
+    QTest::newRow("version empty")
+        << (update + QStringList{""}) << good << EHubctlExit::Usage << "X.X.XX.XXXX";
     QTest::newRow("with another command")
         << QStringList{"--simulate", "version",         "--image",
                        "IMAGE",      "--image-version", "1.2.16.0001"}
-        << good << 2 << "goes with update and auto";
+        << good << EHubctlExit::Usage << "goes with update and auto";
   }
   void imageFromFile() {
     QFETCH(QStringList, args);
     QFETCH(QByteArray, content);
-    QFETCH(int, code);
+    QFETCH(EHubctlExit, code);
     QFETCH(QString, errPart);
     QTemporaryDir dir;
     const QString path = dir.filePath("app.txt");
@@ -426,9 +454,9 @@ class HubctlTest : public QObject {
         version = hub->Emulator().ApplicationVersion();
       }
     });
-    QVERIFY2(o.code == code, qPrintable(QString("exit %1: %2").arg(o.code).arg(o.err)));
+    QVERIFY2(o.code == code, qPrintable(QString("exit %1: %2").arg(ExitStatus(o.code)).arg(o.err)));
     QVERIFY2(o.err.contains(errPart), qPrintable(o.err));
-    if (code == 0) {
+    if (code == EHubctlExit::Ok) {
       const QString given = args.last().remove('.');
       QCOMPARE(version, given.toUInt(nullptr, 16));
     } else {
@@ -451,7 +479,7 @@ class HubctlTest : public QObject {
                           FirmwareLines::Parse(image.readAll().toStdString()).Value(), 0x12160002);
                     };
                   });
-    QCOMPARE(o.code, 5);
+    QCOMPARE(o.code, EHubctlExit::UpdateFailed);
     QVERIFY2(o.out.contains("the hub runs application 1.2.16.0002, not 1.2.16.0001"),
              qPrintable(o.out));
     QVERIFY(o.out.contains(R"("result":"not-updated")"));
@@ -463,29 +491,31 @@ class HubctlTest : public QObject {
   void versionRules_data() {
     QTest::addColumn<QString>("imageVersion");
     QTest::addColumn<QStringList>("extra");
-    QTest::addColumn<int>("code");
+    QTest::addColumn<EHubctlExit>("code");
     QTest::addColumn<QString>("result");
     QTest::addColumn<QString>("said");
-    QTest::newRow("same version") << "1.1.14.0801" << QStringList{} << 0 << "already-current"
+    QTest::newRow("same version") << "1.1.14.0801" << QStringList{} << EHubctlExit::Ok
+                                  << "already-current"
                                   << "The hub already runs 1.1.14.0801.";
     QTest::newRow("same version, --force")
-        << "1.1.14.0801" << QStringList{"--force"} << 0 << "completed"
+        << "1.1.14.0801" << QStringList{"--force"} << EHubctlExit::Ok << "completed"
         << "Update completed.";
-    QTest::newRow("older image") << "1.1.13.0000" << QStringList{} << 2 << "image-older"
+    QTest::newRow("older image") << "1.1.13.0000" << QStringList{} << EHubctlExit::Usage
+                                 << "image-older"
                                  << "--allow-older";
     QTest::newRow("older image, --allow-older")
-        << "1.1.13.0000" << QStringList{"--allow-older"} << 0 << "completed"
+        << "1.1.13.0000" << QStringList{"--allow-older"} << EHubctlExit::Ok << "completed"
         << "Update completed.";
     QTest::newRow("older image, --force only")
-        << "1.1.13.0000" << QStringList{"--force"} << 2 << "image-older"
+        << "1.1.13.0000" << QStringList{"--force"} << EHubctlExit::Usage << "image-older"
         << "older";
-    QTest::newRow("newer image") << "1.1.15.0906" << QStringList{} << 0 << "completed"
+    QTest::newRow("newer image") << "1.1.15.0906" << QStringList{} << EHubctlExit::Ok << "completed"
                                  << "Update completed.";
   }
   void versionRules() {
     QFETCH(QString, imageVersion);
     QFETCH(QStringList, extra);
-    QFETCH(int, code);
+    QFETCH(EHubctlExit, code);
     QFETCH(QString, result);
     QFETCH(QString, said);
     QTemporaryDir dir;
@@ -497,14 +527,15 @@ class HubctlTest : public QObject {
                                 {}, {}, [&](THubctl& h) {
                                   records = h.SimulatedHubs()[0]->Emulator().Programmed().size();
                                 });
-    QVERIFY2(o.code == code, qPrintable(QString("exit %1: %2").arg(o.code).arg(o.All())));
+    QVERIFY2(o.code == code,
+             qPrintable(QString("exit %1: %2").arg(ExitStatus(o.code)).arg(o.All())));
     QVERIFY2(o.All().contains(said), qPrintable(o.All()));
     QCOMPARE(records > 0, result == "completed");
     QFile file(log);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QJsonObject record = QJsonDocument::fromJson(file.readLine()).object();
-    QCOMPARE(record["result"].toString(), result);
-    QCOMPARE(record["exitCode"].toInt(), code);
+    QCOMPARE(record[json::KEY_RESULT].toString(), result);
+    QCOMPARE(record["exitCode"].toInt(), ExitStatus(code));
     QCOMPARE(record["versionBefore"].toString(), QStringLiteral("11140801"));
   }
 
@@ -512,35 +543,36 @@ class HubctlTest : public QObject {
   // chooses; version shows them all.
   void severalHubs_data() {
     QTest::addColumn<QStringList>("args");
-    QTest::addColumn<int>("code");
+    QTest::addColumn<EHubctlExit>("code");
     QTest::addColumn<QString>("pattern");  // in stdout and stderr
     const QStringList two{"--simulate", "--hubs", "2"};
     const QString listed =
         R"(2 hubs are plugged in.*\n  sim:hidraw1  port sim-port-1  serial unknown  )"
         R"(application 1\.1\.14\.0801  bootloader 0\.1\.00\.0300\n  sim:hidraw2 )";
-    QTest::newRow("update") << (two + QStringList{"update"}) << 2 << listed;
-    QTest::newRow("status") << (two + QStringList{"status"}) << 2 << listed;
-    QTest::newRow("led") << (two + QStringList{"led", "1", "5"}) << 2 << listed;
-    QTest::newRow("wait") << (two + QStringList{"wait"}) << 2 << listed;
-    QTest::newRow("--device chooses")
-        << (two + QStringList{"--device", "sim:hidraw2", "status"}) << 0 << "^Voltage";
+    QTest::newRow("update") << (two + QStringList{"update"}) << EHubctlExit::Usage << listed;
+    QTest::newRow("status") << (two + QStringList{"status"}) << EHubctlExit::Usage << listed;
+    QTest::newRow("led") << (two + QStringList{"led", "1", "5"}) << EHubctlExit::Usage << listed;
+    QTest::newRow("wait") << (two + QStringList{"wait"}) << EHubctlExit::Usage << listed;
+    QTest::newRow("--device chooses") << (two + QStringList{"--device", "sim:hidraw2", "status"})
+                                      << EHubctlExit::Ok << "^Voltage";
     QTest::newRow("version shows every hub")
-        << (two + QStringList{"version"}) << 0
+        << (two + QStringList{"version"}) << EHubctlExit::Ok
         << R"(^sim:hidraw1  port sim-port-1  serial unknown\nBootloader.*\n(.*\n){3}\n)"
            R"(sim:hidraw2  port sim-port-2)";
-    QTest::newRow("list shows every hub")
-        << (two + QStringList{"list"}) << 0 << R"(hub  port sim-port-1.*\n.*hub  port sim-port-2)";
+    QTest::newRow("list shows every hub") << (two + QStringList{"list"}) << EHubctlExit::Ok
+                                          << R"(hub  port sim-port-1.*\n.*hub  port sim-port-2)";
   }
   void severalHubs() {
     QFETCH(QStringList, args);
-    QFETCH(int, code);
+    QFETCH(EHubctlExit, code);
     QFETCH(QString, pattern);
     std::vector<std::size_t> sent;
     const Outcome o = RunHubctl(args, {}, {}, [&](THubctl& h) {
       for (const auto& hub : h.SimulatedHubs())
         sent.push_back(hub->Emulator().Programmed().size());
     });
-    QVERIFY2(o.code == code, qPrintable(QString("exit %1: %2").arg(o.code).arg(o.All())));
+    QVERIFY2(o.code == code,
+             qPrintable(QString("exit %1: %2").arg(ExitStatus(o.code)).arg(o.All())));
     QVERIFY2(QRegularExpression(pattern).match(o.out + o.err).hasMatch(), qPrintable(o.All()));
     QCOMPARE(sent, (std::vector<std::size_t>{0, 0}));
   }
@@ -550,7 +582,7 @@ class HubctlTest : public QObject {
     const Outcome o = RunHubctl({"--simulate", "update"}, {}, {}, [&](THubctl& h) {
       version = h.SimulatedHubs()[0]->Emulator().ApplicationVersion();
     });
-    QCOMPARE(o.code, 0);
+    QCOMPARE(o.code, EHubctlExit::Ok);
     const QStringList lines = o.out.split('\n', Qt::SkipEmptyParts);
     QStringList log;
     for (const QString& l : lines) {
@@ -567,28 +599,31 @@ class HubctlTest : public QObject {
   void failures_data() {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<int>("setup");
-    QTest::addColumn<int>("code");
+    QTest::addColumn<EHubctlExit>("code");
     QTest::addColumn<QString>("errPart");
     // One line on stderr: the hub's state and the next step.
     QTest::newRow("record not taken")
-        << QStringList{"--simulate", "update"} << 0 << 5
+        << QStringList{"--simulate", "update"} << 0 << EHubctlExit::UpdateFailed
         << "no record taken at line 5 of the image); the hub waits in its bootloader: run "
            "'halvek-hubctl update' again\n";
     QTest::newRow("record not taken, hub chosen")
-        << QStringList{"--simulate", "--device", "sim:hidraw1", "update"} << 0 << 5
+        << QStringList{"--simulate", "--device", "sim:hidraw1", "update"} << 0
+        << EHubctlExit::UpdateFailed
         << "bootloader: run 'halvek-hubctl --device NODE update' again";
-    QTest::newRow("no hub") << QStringList{"version"} << 1 << 3 << "no hub found";
-    QTest::newRow("no hub, update") << QStringList{"update"} << 1 << 3 << "no hub found";
-    QTest::newRow("access denied") << QStringList{"version"} << 2 << 4 << "install-udev-rule";
-    QTest::newRow("silent hub") << QStringList{"--simulate", "status"} << 3 << 6
+    QTest::newRow("no hub") << QStringList{"version"} << 1 << EHubctlExit::NoHub << "no hub found";
+    QTest::newRow("no hub, update")
+        << QStringList{"update"} << 1 << EHubctlExit::NoHub << "no hub found";
+    QTest::newRow("access denied")
+        << QStringList{"version"} << 2 << EHubctlExit::AccessDenied << "install-udev-rule";
+    QTest::newRow("silent hub") << QStringList{"--simulate", "status"} << 3 << EHubctlExit::Timeout
                                 << "did not answer";
-    QTest::newRow("wait times out")
-        << QStringList{"wait", "--timeout", "1"} << 1 << 6 << "no hub within 1 s";
+    QTest::newRow("wait times out") << QStringList{"wait", "--timeout", "1"} << 1
+                                    << EHubctlExit::Timeout << "no hub within 1 s";
   }
   void failures() {
     QFETCH(QStringList, args);
     QFETCH(int, setup);
-    QFETCH(int, code);
+    QFETCH(EHubctlExit, code);
     QFETCH(QString, errPart);
     auto bus = std::make_shared<TSimHidBus>();
     std::unique_ptr<TSimulatedHub> lockedHub;
@@ -617,7 +652,8 @@ class HubctlTest : public QObject {
         };
       }
     });
-    QVERIFY2(o.code == code, qPrintable(QString("exit %1: %2 %3").arg(o.code).arg(o.out, o.err)));
+    QVERIFY2(o.code == code,
+             qPrintable(QString("exit %1: %2 %3").arg(ExitStatus(o.code)).arg(o.out, o.err)));
     QVERIFY2(o.err.contains(errPart), qPrintable(o.err));
     if (setup == 0)
       QVERIFY(o.out.contains(Texts::Timeout));
@@ -628,33 +664,36 @@ class HubctlTest : public QObject {
   // A run over several hubs: interrupted says more than failed, failed more than success, in
   // whatever order the hubs end; a hub's own reason (no hub, in use) is a failure of the run.
   void tally_data() {
-    QTest::addColumn<QList<int>>("hubs");
+    QTest::addColumn<QList<EHubctlExit>>("hubs");
     QTest::addColumn<bool>("interrupted");
-    QTest::addColumn<int>("code");
-    QTest::newRow("none") << QList<int>{} << false << int(EXIT_OK);
-    QTest::newRow("all updated") << QList<int>{EXIT_OK, EXIT_OK} << false << int(EXIT_OK);
-    QTest::newRow("failed last") << QList<int>{EXIT_OK, EXIT_UPDATE_FAILED} << false
-                                 << int(EXIT_UPDATE_FAILED);
-    QTest::newRow("failed first") << QList<int>{EXIT_UPDATE_FAILED, EXIT_OK} << false
-                                  << int(EXIT_UPDATE_FAILED);
-    QTest::newRow("in use, no hub")
-        << QList<int>{EXIT_HUB_IN_USE, EXIT_NO_HUB} << false << int(EXIT_UPDATE_FAILED);
+    QTest::addColumn<EHubctlExit>("code");
+    QTest::newRow("none") << QList<EHubctlExit>{} << false << EHubctlExit::Ok;
+    QTest::newRow("all updated") << QList<EHubctlExit>{EHubctlExit::Ok, EHubctlExit::Ok} << false
+                                 << EHubctlExit::Ok;
+    QTest::newRow("failed last") << QList<EHubctlExit>{EHubctlExit::Ok, EHubctlExit::UpdateFailed}
+                                 << false << EHubctlExit::UpdateFailed;
+    QTest::newRow("failed first") << QList<EHubctlExit>{EHubctlExit::UpdateFailed, EHubctlExit::Ok}
+                                  << false << EHubctlExit::UpdateFailed;
+    QTest::newRow("in use, no hub") << QList<EHubctlExit>{EHubctlExit::HubInUse, EHubctlExit::NoHub}
+                                    << false << EHubctlExit::UpdateFailed;
     QTest::newRow("interrupted, all updated")
-        << QList<int>{EXIT_OK} << true << int(EXIT_INTERRUPTED);
+        << QList<EHubctlExit>{EHubctlExit::Ok} << true << EHubctlExit::Interrupted;
     QTest::newRow("interrupted, one failed")
-        << QList<int>{EXIT_UPDATE_FAILED, EXIT_OK} << true << int(EXIT_INTERRUPTED);
+        << QList<EHubctlExit>{EHubctlExit::UpdateFailed, EHubctlExit::Ok} << true
+        << EHubctlExit::Interrupted;
     // A hub's own process stopped by a signal: the run was interrupted, whoever sent it.
-    QTest::newRow("a hub interrupted") << QList<int>{EXIT_OK, EXIT_INTERRUPTED, EXIT_UPDATE_FAILED}
-                                       << false << int(EXIT_INTERRUPTED);
+    QTest::newRow("a hub interrupted")
+        << QList<EHubctlExit>{EHubctlExit::Ok, EHubctlExit::Interrupted, EHubctlExit::UpdateFailed}
+        << false << EHubctlExit::Interrupted;
   }
   void tally() {
-    QFETCH(QList<int>, hubs);
+    QFETCH(QList<EHubctlExit>, hubs);
     QFETCH(bool, interrupted);
-    QFETCH(int, code);
+    QFETCH(EHubctlExit, code);
     THubTally tally;
     if (interrupted)
       tally.Interrupt();
-    for (int hub : hubs)
+    for (EHubctlExit hub : hubs)
       tally.Add(hub);
     QCOMPARE(tally.Done(), int(hubs.size()));
     QCOMPARE(tally.ExitCode(), code);
@@ -666,7 +705,7 @@ class HubctlTest : public QObject {
     QTimer::singleShot(200, [&] { hub = std::make_unique<TSimulatedHub>(bus); });
     const Outcome o = RunHubctl({"wait", "--timeout", "20"},
                                 [&](THubctlEnvironment& env) { env.platform = bus; });
-    QCOMPARE(o.code, 0);
+    QCOMPARE(o.code, EHubctlExit::Ok);
     QVERIFY(o.out.startsWith("sim:hidraw"));
   }
 
@@ -682,7 +721,8 @@ class HubctlTest : public QObject {
           for (const auto& hub : h.SimulatedHubs())
             versions.push_back(hub->Emulator().ApplicationVersion());
         });
-    QCOMPARE(o.code, 130);  // ended by the interrupt while waiting for more hubs
+    QCOMPARE(o.code,
+             EHubctlExit::Interrupted);  // ended by the interrupt while waiting for more hubs
     QCOMPARE(o.out.count(QRegularExpression("hub \\d+ at sim:hidraw\\d+: completed\n")), 2);
     QVERIFY2(o.out.contains("hub 2 at"), qPrintable(o.out));
     QCOMPARE(versions, (std::vector<std::uint32_t>{BUILTIN_APP_VERSION, BUILTIN_APP_VERSION}));
@@ -699,10 +739,11 @@ class HubctlTest : public QObject {
         return keys;
       }());
       QCOMPARE(record["versionBefore"].toString(), QStringLiteral("11140801"));
-      QCOMPARE(record["versionAfter"].toString(), QStringLiteral("11150906"));
+      QCOMPARE(record["versionAfter"].toString(), VersionText(BUILTIN_APP_VERSION));
       // The node the hub had when it was plugged in, as the run's own line names it.
-      QVERIFY(o.out.contains(
-          QStringLiteral("hub %1 at %2: completed").arg(i + 1).arg(record["node"].toString())));
+      QVERIFY(o.out.contains(QStringLiteral("hub %1 at %2: completed")
+                                 .arg(i + 1)
+                                 .arg(record[json::KEY_NODE].toString())));
       QVERIFY(record["durationMs"].toInt() > 0);
     }
   }
@@ -711,14 +752,14 @@ class HubctlTest : public QObject {
   // is left in its bootloader.
   void interruptUpdate_data() {
     QTest::addColumn<int>("interrupts");
-    QTest::addColumn<int>("code");
+    QTest::addColumn<EHubctlExit>("code");
     QTest::addColumn<bool>("completed");
-    QTest::newRow("once") << 1 << 0 << true;
-    QTest::newRow("twice") << 2 << 130 << false;
+    QTest::newRow("once") << 1 << EHubctlExit::Ok << true;
+    QTest::newRow("twice") << 2 << EHubctlExit::Interrupted << false;
   }
   void interruptUpdate() {
     QFETCH(int, interrupts);
-    QFETCH(int, code);
+    QFETCH(EHubctlExit, code);
     QFETCH(bool, completed);
     QTimer poll;
     bool inBootloader = false;
@@ -758,7 +799,7 @@ class HubctlTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT((out += p.readAllStandardOutput()).contains("Voltage"), 5000);
     ::kill(static_cast<pid_t>(p.processId()), SIGINT);
     QVERIFY(p.waitForFinished(5000));
-    QCOMPARE(p.exitCode(), 130);
+    QCOMPARE(p.exitCode(), ExitStatus(EHubctlExit::Interrupted));
   }
 
   // The rule grants the seat's user access to the hub's hidraw node only, never to everyone.
@@ -871,7 +912,7 @@ class HubctlTest : public QObject {
       env.udevadm = udevadm;
       env.requireRoot = false;
     });
-    QVERIFY2(o.code == 0, qPrintable(o.All()));
+    QVERIFY2(o.code == EHubctlExit::Ok, qPrintable(o.All()));
     QVERIFY2(o.All().contains(said), qPrintable(o.All()));
     QFile result(copy);
     const QByteArray now = result.open(QIODevice::ReadOnly) ? result.readAll() : QByteArray();
@@ -901,7 +942,7 @@ class HubctlTest : public QObject {
     });
     setrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, previousHandler);
-    QVERIFY2(o.code == 1, qPrintable(o.out + o.err));
+    QVERIFY2(o.code == EHubctlExit::Error, qPrintable(o.out + o.err));
     QVERIFY(o.err.contains("cannot write"));
     QVERIFY(old.open(QIODevice::ReadOnly));
     QCOMPARE(old.readAll(), QByteArray("# old rule\n"));

@@ -24,8 +24,11 @@
 #include <map>
 #include <memory>
 
+#include "HubctlJson.h"
 #include "HubctlRun.h"
+#include "HubctlTexts.h"
 #include "update/EmbeddedFirmware.h"
+#include "update/Version.h"
 
 #ifdef HALVEK_FLEET_LINUX
 #include "HidrawTestbed.h"
@@ -60,6 +63,8 @@ std::string LoadFile(const QString& path) {
   return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
 }
 #endif
+
+namespace json = HubctlJson;
 
 constexpr std::uint32_t NEW_VERSION = 0x11150906;
 
@@ -143,7 +148,7 @@ class HubctlFleetTest : public QObject {
     TOutcome o;
     // A short image keeps the updates quick.
     const QString image = ShortImage(dir_->filePath("short.txt"));
-    const QStringList imageArgs{"--image", image, "--image-version", "1.1.15.0906"};
+    const QStringList imageArgs{"--image", image, "--image-version", DottedVersion(NEW_VERSION)};
 #ifdef HALVEK_FLEET_LINUX
     TRig rig(hubs);
     for (int i = 0; i < hubs; ++i)
@@ -203,7 +208,7 @@ class HubctlFleetTest : public QObject {
       loop.exec();
     if (process.state() != QProcess::NotRunning)
       return o;
-    o.code = process.exitCode();
+    o.code = ExitCodeFromStatus(process.exitCode());
     o.out = QString::fromUtf8(process.readAllStandardOutput());
     o.err = QString::fromUtf8(process.readAllStandardError());
 #endif
@@ -231,22 +236,22 @@ class HubctlFleetTest : public QObject {
     QTest::addColumn<int>("hubs");
     QTest::addColumn<int>("failing");
     QTest::addColumn<int>("unplugged");
-    QTest::addColumn<int>("code");
+    QTest::addColumn<EHubctlExit>("code");
     // Each hub's result, by its place.
     QTest::addColumn<QStringList>("results");
 #ifndef HALVEK_FLEET_LINUX
-    QTest::newRow("three hubs") << 3 << 0 << 0 << int(EXIT_OK)
+    QTest::newRow("three hubs") << 3 << 0 << 0 << EHubctlExit::Ok
                                 << QStringList{"completed", "completed", "completed"};
 #endif
     QTest::newRow("one failing, one unplugged, two updated")
-        << 4 << 2 << 3 << int(EXIT_UPDATE_FAILED)
+        << 4 << 2 << 3 << EHubctlExit::UpdateFailed
         << QStringList{"completed", "record-failed", "record-failed", "completed"};
   }
   void all() {
     QFETCH(int, hubs);
     QFETCH(int, failing);
     QFETCH(int, unplugged);
-    QFETCH(int, code);
+    QFETCH(EHubctlExit, code);
     QFETCH(QStringList, results);
     const QString log = dir_->filePath("updates.log");
     {
@@ -257,7 +262,8 @@ class HubctlFleetTest : public QObject {
     }
     QStringList nodes;
     const TOutcome o = RunAll(hubs, failing, unplugged, {"--log", log}, nodes);
-    QVERIFY2(o.code == code, qPrintable(QString("exit %1:\n%2%3").arg(o.code).arg(o.out, o.err)));
+    QVERIFY2(o.code == code,
+             qPrintable(QString("exit %1:\n%2%3").arg(ExitStatus(o.code)).arg(o.out, o.err)));
 
     QString problem;
     const auto lines = LogLines(log, problem);
@@ -266,7 +272,7 @@ class HubctlFleetTest : public QObject {
     QVERIFY(lines[0].value("earlier").toBool());
     std::map<QString, QJsonObject> byNode;
     for (std::size_t i = 1; i < lines.size(); ++i)
-      byNode[lines[i].value("node").toString()] = lines[i];
+      byNode[lines[i].value(json::KEY_NODE).toString()] = lines[i];
     for (int i = 0; i < hubs; ++i) {
       QVERIFY2(byNode.count(nodes[i]), qPrintable(nodes[i] + " has no record"));
       const QJsonObject& record = byNode[nodes[i]];
@@ -275,17 +281,21 @@ class HubctlFleetTest : public QObject {
         QVERIFY2(record.contains(key), qPrintable(key));
       QCOMPARE(record.size(), int(LogRecordKeys().size()));
       QCOMPARE(record.value("imageSha256").toString().size(), 64);
-      QCOMPARE(record.value("exitCode").toInt(), results[i] == "completed" ? 0 : 5);
-      QCOMPARE(record.value("reason").isNull(), results[i] == "completed");
-      QCOMPARE(record.value("result").toString(), results[i]);
+      QCOMPARE(ExitCodeFromStatus(record.value("exitCode").toInt()),
+               results[i] == "completed" ? EHubctlExit::Ok : EHubctlExit::UpdateFailed);
+      QCOMPARE(record.value(json::KEY_REASON).isNull(), results[i] == "completed");
+      QCOMPARE(record.value(json::KEY_RESULT).toString(), results[i]);
       QVERIFY(!record.value("port").toString().isEmpty());
-      QVERIFY(!record.value("time").toString().isEmpty());
+      // A time that reads back as one.
+      QVERIFY(
+          QDateTime::fromString(record.value(json::KEY_TIME).toString(), json::RECORD_TIME_FORMAT)
+              .isValid());
       QVERIFY(record.value("durationMs").toInt() > 0);
       QCOMPARE(record.value("ledLevelsSaved").toArray().size(), 8);
       const bool completed = results[i] == "completed";
       QCOMPARE(record.value("ledLevelsRestored").toBool(), completed);
       if (completed) {
-        QCOMPARE(record.value("versionAfter").toString(), QStringLiteral("11150906"));
+        QCOMPARE(record.value("versionAfter").toString(), VersionText(NEW_VERSION));
         QCOMPARE(record.value("versionBefore").toString(), QStringLiteral("11140801"));
       }
       // Every hub's own lines name it.
@@ -293,9 +303,9 @@ class HubctlFleetTest : public QObject {
     }
     // The closing line names every hub that failed, and why; each failed hub's own line on
     // stderr names it, once.
-    if (code != EXIT_OK) {
+    if (code != EHubctlExit::Ok) {
       QCOMPARE(o.err.count(
-                   QStringLiteral("halvek-hubctl: %1: the update failed").arg(nodes[failing - 1])),
+                   HubctlTexts::Said(nodes[failing - 1] + QStringLiteral(": the update failed"))),
                1);
       QVERIFY2(QRegularExpression(QStringLiteral("2 of %1 hubs failed: .*%2 \\(no record taken")
                                       .arg(hubs)
@@ -331,7 +341,7 @@ class HubctlFleetTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(LogLines(log, problem).size() == 2, 30000);
     problem.clear();
     for (const QJsonObject& line : LogLines(log, problem))
-      QCOMPARE(line.value("result").toString(), QStringLiteral("completed"));
+      QCOMPARE(line.value(json::KEY_RESULT).toString(), QStringLiteral("completed"));
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
 #endif
   }
@@ -342,16 +352,16 @@ class HubctlFleetTest : public QObject {
     const QString log = dir_->filePath("auto.log");
     QStringList nodes;
     const TOutcome o = Run(3, 0, 0, {"auto", "--parallel", "--count", "4", "--log", log}, 3, nodes);
-    QVERIFY2(o.code == EXIT_INTERRUPTED,
-             qPrintable(QString("exit %1:\n%2%3").arg(o.code).arg(o.out, o.err)));
+    QVERIFY2(o.code == EHubctlExit::Interrupted,
+             qPrintable(QString("exit %1:\n%2%3").arg(ExitStatus(o.code)).arg(o.out, o.err)));
     QString problem;
     const auto lines = LogLines(log, problem);
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
     QStringList updated;
     for (const QJsonObject& line : lines) {
-      QVERIFY2(line.value("result").toString() == QStringLiteral("completed"),
+      QVERIFY2(line.value(json::KEY_RESULT).toString() == QStringLiteral("completed"),
                qPrintable(o.out + o.err));
-      updated << line.value("node").toString();
+      updated << line.value(json::KEY_NODE).toString();
     }
     updated.sort();
     nodes.sort();
@@ -362,17 +372,17 @@ class HubctlFleetTest : public QObject {
   // stops between two records.
   void interrupt_data() {
     QTest::addColumn<int>("times");
-    QTest::addColumn<int>("code");
+    QTest::addColumn<EHubctlExit>("code");
     QTest::addColumn<QString>("result");
-    QTest::newRow("once") << 1 << int(EXIT_OK) << "completed";
-    QTest::newRow("twice") << 2 << int(EXIT_INTERRUPTED) << "stopped";
+    QTest::newRow("once") << 1 << EHubctlExit::Ok << "completed";
+    QTest::newRow("twice") << 2 << EHubctlExit::Interrupted << "stopped";
   }
   void interrupt() {
 #ifdef HALVEK_FLEET_LINUX
     QSKIP("the same code as with emulated hubs");
 #else
     QFETCH(int, times);
-    QFETCH(int, code);
+    QFETCH(EHubctlExit, code);
     QFETCH(QString, result);
     constexpr int hubs = 3;
     const QString log = dir_->filePath("updates.log");
@@ -411,14 +421,14 @@ class HubctlFleetTest : public QObject {
     loop.exec();
     QVERIFY(process.state() == QProcess::NotRunning);
     QVERIFY(sent);
-    QVERIFY2(process.exitCode() == code,
+    QVERIFY2(ExitCodeFromStatus(process.exitCode()) == code,
              qPrintable(QString("exit %1:\n%2").arg(process.exitCode()).arg(out)));
     QString problem;
     const auto lines = LogLines(log, problem);
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
     QCOMPARE(int(lines.size()), hubs);
     for (const QJsonObject& line : lines)
-      QCOMPARE(line.value("result").toString(), result);
+      QCOMPARE(line.value(json::KEY_RESULT).toString(), result);
 #endif
   }
 
@@ -430,7 +440,7 @@ class HubctlFleetTest : public QObject {
     QStringList nodes;
     const TOutcome o =
         RunAll(2, 0, 0, {"--log", dir_->filePath("no such directory/updates.log")}, nodes);
-    QVERIFY2(o.code == EXIT_OK, qPrintable(o.err));
+    QVERIFY2(o.code == EHubctlExit::Ok, qPrintable(o.err));
     QVERIFY2(o.err.contains("cannot write the log"), qPrintable(o.err));
     QCOMPARE(o.out.count(": completed"), 2);
   }

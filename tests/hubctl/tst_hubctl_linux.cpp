@@ -99,7 +99,7 @@ class HubctlLinuxTest : public QObject {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<bool>("upToDate");  // the hub already runs the built-in version
     QTest::addColumn<QString>("outPattern");
-    const QString builtIn = FormatVersion(VersionText(BUILTIN_APP_VERSION));
+    const QString builtIn = DottedVersion(BUILTIN_APP_VERSION);
     QTest::newRow("list")
         << QStringList{"list"} << false
         << R"(^/dev/hidraw0\s+FFF0:0018\s+in 65\s+out 65\s+read/write\s+hub  port )"
@@ -125,7 +125,8 @@ class HubctlLinuxTest : public QObject {
     hub.emulator.Plug();
     QVERIFY(AddKeyboard());
     const Outcome o = RunHubctl(args);
-    QVERIFY2(o.code == EXIT_OK, qPrintable(QString("exit %1: %2").arg(o.code).arg(o.err)));
+    QVERIFY2(o.code == EHubctlExit::Ok,
+             qPrintable(QString("exit %1: %2").arg(ExitStatus(o.code)).arg(o.err)));
     QVERIFY2(QRegularExpression(outPattern).match(o.out).hasMatch(), qPrintable(o.out));
     QVERIFY2(o.err.isEmpty(), qPrintable(o.err));
   }
@@ -136,7 +137,8 @@ class HubctlLinuxTest : public QObject {
     THub hub(*testbed_, FastHub());
     hub.emulator.Plug();
     const Outcome o = RunHubctl({"update"});
-    QVERIFY2(o.code == EXIT_OK, qPrintable(QString("exit %1: %2").arg(o.code).arg(o.err)));
+    QVERIFY2(o.code == EHubctlExit::Ok,
+             qPrintable(QString("exit %1: %2").arg(ExitStatus(o.code)).arg(o.err)));
     QCOMPARE(LogLines(o.out), (QStringList{Texts::EnterBootloaderMode, Texts::Programming,
                                            Texts::Reboot, Texts::Ok, Texts::UpdateCompleted}));
     QCOMPARE(hub.emulator.Attachments(), 3);
@@ -163,8 +165,8 @@ class HubctlLinuxTest : public QObject {
     // Back from its bootloader the hub is listed after the other one: only its USB port
     // (HID_PHYS) tells it apart.
     QCOMPARE(recordsToOther, 0);
-    QVERIFY2(o.code == EXIT_OK,
-             qPrintable(QString("exit %1: %2 %3").arg(o.code).arg(o.out, o.err)));
+    QVERIFY2(o.code == EHubctlExit::Ok,
+             qPrintable(QString("exit %1: %2 %3").arg(ExitStatus(o.code)).arg(o.out, o.err)));
     QCOMPARE(named.emulator.ApplicationVersion(), BUILTIN_APP_VERSION);
     QCOMPARE(named.emulator.Attachments(), 3);
     QCOMPARE(other.emulator.Attachments(), 1);
@@ -187,8 +189,8 @@ class HubctlLinuxTest : public QObject {
       TAsOrdinaryUser user;
       o = RunHubctl(args);
     }
-    QVERIFY2(o.code == EXIT_ACCESS_DENIED,
-             qPrintable(QString("exit %1: %2 %3").arg(o.code).arg(o.out, o.err)));
+    QVERIFY2(o.code == EHubctlExit::AccessDenied,
+             qPrintable(QString("exit %1: %2 %3").arg(ExitStatus(o.code)).arg(o.out, o.err)));
     QVERIFY2(o.err.contains("/dev/hidraw0") && o.err.contains("install-udev-rule"),
              qPrintable(o.err));
     QCOMPARE(o.err.count('\n'), 1);
@@ -207,7 +209,7 @@ class HubctlLinuxTest : public QObject {
       TAsOrdinaryUser user;
       o = RunHubctl({"list"});
     }
-    QCOMPARE(o.code, EXIT_OK);
+    QCOMPARE(o.code, EHubctlExit::Ok);
     QVERIFY2(QRegularExpression(R"(^/dev/hidraw0\s+FFF0:0018\s+in 65\s+out 65\s+)"
                                 R"(no access \(Permission denied\)\s+hub  port \S+  serial )"
                                 R"(unknown\n$)")
@@ -225,12 +227,12 @@ class HubctlLinuxTest : public QObject {
     QVERIFY(testbed_->Add(hidtest::Record(41, "0003:FFF0:0018.0029", 41, "0003:0000FFF0:00000018",
                                           KEYBOARD_DESCRIPTOR, "0100")));
     const Outcome list = RunHubctl({"list"});
-    QCOMPARE(list.code, int(EXIT_OK));
+    QCOMPARE(list.code, EHubctlExit::Ok);
     QVERIFY2(list.out.contains("FFF0:0018  in 9    out 2    read/write  not a hub: report lengths "
                                "9/2, a hub's are 65/65"),
              qPrintable(list.out));
     const Outcome update = RunHubctl({"update"});
-    QVERIFY2(update.code == EXIT_NO_HUB, qPrintable(update.out + update.err));
+    QVERIFY2(update.code == EHubctlExit::NoHub, qPrintable(update.out + update.err));
   }
 
   // While another program updates the hub (holds its lock on the port, or on the node: a pty
@@ -268,15 +270,15 @@ class HubctlLinuxTest : public QObject {
     const Outcome o = RunHubctl(args);
     holder.kill();
     holder.waitForFinished();
-    QVERIFY2(o.code == EXIT_HUB_IN_USE,
-             qPrintable(QString("exit %1: %2 %3").arg(o.code).arg(o.out, o.err)));
+    QVERIFY2(o.code == EHubctlExit::HubInUse,
+             qPrintable(QString("exit %1: %2 %3").arg(ExitStatus(o.code)).arg(o.out, o.err)));
     QVERIFY2((o.out + o.err).contains("in use by another program"), qPrintable(o.out + o.err));
     // Not even a greeting.
     QVERIFY(hub.emulator.Transcript().empty());
     QCOMPARE(hub.emulator.ApplicationVersion(), FastHub().applicationVersion);
     // Once the other program is done, the update goes through.
     const Outcome after = RunHubctl(args);
-    QVERIFY2(after.code == EXIT_OK, qPrintable(after.err));
+    QVERIFY2(after.code == EHubctlExit::Ok, qPrintable(after.err));
   }
 
   // The hub drops off the bus during the update, for good or back in its bootloader at once: the
@@ -318,8 +320,8 @@ class HubctlLinuxTest : public QObject {
     hub.emulator.AddFault(fault);
     hub.emulator.Plug();
     const Outcome o = RunHubctl({"update"});
-    QVERIFY2(o.code == EXIT_UPDATE_FAILED,
-             qPrintable(QString("exit %1: %2 %3").arg(o.code).arg(o.out, o.err)));
+    QVERIFY2(o.code == EHubctlExit::UpdateFailed,
+             qPrintable(QString("exit %1: %2 %3").arg(ExitStatus(o.code)).arg(o.out, o.err)));
     QVERIFY2(LogLines(o.out) == log, qPrintable(o.out + o.err));
     QCOMPARE(hub.emulator.Attached(), backAfterMs >= 0);
   }

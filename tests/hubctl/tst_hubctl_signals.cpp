@@ -11,6 +11,8 @@
 #include <QProcess>
 #include <QTest>
 
+#include "HubctlExit.h"
+#include "HubctlTexts.h"
 #include "update/Texts.h"
 
 namespace {
@@ -154,8 +156,10 @@ class HubctlSignalsTest : public QObject {
     QVERIFY(child.Finish());
     const QString errors = child.Errors();
     QCOMPARE(child.Process().exitStatus(), QProcess::NormalExit);
-    QVERIFY2(child.Process().exitCode() == 1, qPrintable(errors));
-    QVERIFY2(errors.contains("halvek-hubctl: cannot write the output"), qPrintable(errors));
+    QVERIFY2(ExitCodeFromStatus(child.Process().exitCode()) == EHubctlExit::Error,
+             qPrintable(errors));
+    QVERIFY2(errors.contains(HubctlTexts::Said(HubctlTexts::CannotWriteOutput(QString()))),
+             qPrintable(errors));
     // An update went on to its end: nothing was stopped.
     QVERIFY2(!errors.contains("stopped"), qPrintable(errors));
   }
@@ -164,21 +168,23 @@ class HubctlSignalsTest : public QObject {
   // update always runs to its end; only Ctrl-C pressed again stops it.
   void signalsDuringProgramming_data() {
     QTest::addColumn<QList<int>>("sent");
-    QTest::addColumn<int>("code");
+    QTest::addColumn<EHubctlExit>("code");
     QTest::addColumn<bool>("completed");
-    QTest::newRow("SIGHUP") << QList<int>{SIGHUP} << 0 << true;
-    QTest::newRow("SIGTERM") << QList<int>{SIGTERM} << 0 << true;
-    QTest::newRow("SIGTERM twice") << QList<int>{SIGTERM, SIGTERM} << 0 << true;
-    QTest::newRow("SIGHUP twice") << QList<int>{SIGHUP, SIGHUP} << 0 << true;
-    QTest::newRow("SIGHUP then SIGTERM") << QList<int>{SIGHUP, SIGTERM} << 0 << true;
-    QTest::newRow("Ctrl-C then SIGTERM") << QList<int>{SIGINT, SIGTERM} << 0 << true;
-    QTest::newRow("Ctrl-C twice") << QList<int>{SIGINT, SIGINT} << 130 << false;
+    QTest::newRow("SIGHUP") << QList<int>{SIGHUP} << EHubctlExit::Ok << true;
+    QTest::newRow("SIGTERM") << QList<int>{SIGTERM} << EHubctlExit::Ok << true;
+    QTest::newRow("SIGTERM twice") << QList<int>{SIGTERM, SIGTERM} << EHubctlExit::Ok << true;
+    QTest::newRow("SIGHUP twice") << QList<int>{SIGHUP, SIGHUP} << EHubctlExit::Ok << true;
+    QTest::newRow("SIGHUP then SIGTERM") << QList<int>{SIGHUP, SIGTERM} << EHubctlExit::Ok << true;
+    QTest::newRow("Ctrl-C then SIGTERM") << QList<int>{SIGINT, SIGTERM} << EHubctlExit::Ok << true;
+    QTest::newRow("Ctrl-C twice") << QList<int>{SIGINT, SIGINT} << EHubctlExit::Interrupted
+                                  << false;
     // Told to press Ctrl-C again to stop, the user did.
-    QTest::newRow("SIGTERM then Ctrl-C") << QList<int>{SIGTERM, SIGINT} << 130 << false;
+    QTest::newRow("SIGTERM then Ctrl-C")
+        << QList<int>{SIGTERM, SIGINT} << EHubctlExit::Interrupted << false;
   }
   void signalsDuringProgramming() {
     QFETCH(QList<int>, sent);
-    QFETCH(int, code);
+    QFETCH(EHubctlExit, code);
     QFETCH(bool, completed);
     TChild child;
     QVERIFY(child.Start({"update"}));
@@ -191,7 +197,7 @@ class HubctlSignalsTest : public QObject {
     QVERIFY(child.Finish());
     const QString errors = child.Errors();
     QCOMPARE(child.Process().exitStatus(), QProcess::NormalExit);
-    QVERIFY2(child.Process().exitCode() == code, qPrintable(errors));
+    QVERIFY2(ExitCodeFromStatus(child.Process().exitCode()) == code, qPrintable(errors));
     QVERIFY2(errors.contains("goes on to its end"), qPrintable(errors));
     QCOMPARE(child.Output().contains(Texts::UpdateCompleted), completed);
   }
@@ -211,7 +217,7 @@ class HubctlSignalsTest : public QObject {
     child.Signal(number);
     QVERIFY(child.Finish(5000));
     QCOMPARE(child.Process().exitStatus(), QProcess::NormalExit);
-    QCOMPARE(child.Process().exitCode(), 130);
+    QCOMPARE(ExitCodeFromStatus(child.Process().exitCode()), EHubctlExit::Interrupted);
   }
 };
 

@@ -179,7 +179,7 @@ struct TFaultRow {
   std::function<void(TRig&)> arrange;
   // Called every millisecond during the run, with the first hub's emulator.
   std::function<void(TRig&, THubctl&)> during;
-  int code = EXIT_OK;
+  EHubctlExit code = EHubctlExit::Ok;
   // A line (or part of one) the user must see.
   QString said;
   EAfter after = EAfter::Updated;
@@ -274,27 +274,27 @@ std::map<QString, TFaultRow> Rows() {
       1,
       Plant(THubFault{F::LateReturn, CMD_ENTER_BOOTLOADER, TOccurrence::Nth(1), LATE_MS}),
       {},
-      EXIT_OK,
+      EHubctlExit::Ok,
       Texts::UpdateCompleted,
       EAfter::Updated};
   rows["slow back from reboot"] = {
       1,
       Plant(THubFault{F::LateReturn, CMD_REBOOT, TOccurrence::Nth(1), LATE_MS}),
       {},
-      EXIT_OK,
+      EHubctlExit::Ok,
       Texts::UpdateCompleted,
       EAfter::Updated};
   rows["never back from bootloader switch"] = {
       1,
       Plant(THubFault{F::NoReturn, CMD_ENTER_BOOTLOADER, TOccurrence::Nth(1)}),
       {},
-      EXIT_UPDATE_FAILED,
+      EHubctlExit::UpdateFailed,
       Texts::EnterBootloaderError,
       EAfter::Gone};
   rows["never back from reboot"] = {1,
                                     Plant(THubFault{F::NoReturn, CMD_REBOOT, TOccurrence::Nth(1)}),
                                     {},
-                                    EXIT_UPDATE_FAILED,
+                                    EHubctlExit::UpdateFailed,
                                     Texts::UpdateFailedRetry,
                                     EAfter::Gone};
   // Without a serial number a hub in another socket may be another hub: never called updated,
@@ -302,7 +302,7 @@ std::map<QString, TFaultRow> Rows() {
   rows["back in another socket"] = {1,
                                     [](TRig& rig) { rig.MoveTo(0, "usb-0000:00:14.0-7/input0"); },
                                     {},
-                                    EXIT_UPDATE_FAILED,
+                                    EHubctlExit::UpdateFailed,
                                     Texts::BackInOtherSocket,
                                     EAfter::Updated,
                                     true,
@@ -310,7 +310,7 @@ std::map<QString, TFaultRow> Rows() {
   rows["back without a port"] = {1,
                                  [](TRig& rig) { rig.MoveTo(0, QString()); },
                                  {},
-                                 EXIT_UPDATE_FAILED,
+                                 EHubctlExit::UpdateFailed,
                                  Texts::BackInOtherSocket,
                                  EAfter::Updated,
                                  true,
@@ -324,20 +324,20 @@ std::map<QString, TFaultRow> Rows() {
   rows["another hub plugged in during the bootloader switch"] = {
       .hubs = 2,
       .arrange = SecondHubWhenGone(1, {F::NoReturn, CMD_ENTER_BOOTLOADER, TOccurrence::Nth(1)}),
-      .code = EXIT_UPDATE_FAILED,
+      .code = EHubctlExit::UpdateFailed,
       .said = Texts::NotInBootloader,
       .after = EAfter::Gone};
   rows["another hub plugged in during the reboot"] = {
       .hubs = 2,
       .arrange = SecondHubWhenGone(2, {F::NoReturn, CMD_REBOOT, TOccurrence::Nth(1)}),
-      .code = EXIT_UPDATE_FAILED,
+      .code = EHubctlExit::UpdateFailed,
       .said = Texts::BackInOtherSocket,
       .after = EAfter::Gone,
       .configure = OthersUpdated(false)};
   rows["another hub with its own serial number plugged in during the reboot"] = {
       .hubs = 2,
       .arrange = SecondHubWhenGone(2, {F::NoReturn, CMD_REBOOT, TOccurrence::Nth(1)}),
-      .code = EXIT_UPDATE_FAILED,
+      .code = EHubctlExit::UpdateFailed,
       .said = Texts::UpdateFailedRetry,
       .after = EAfter::Gone,
       .configure = OthersUpdated(true)};
@@ -355,14 +355,14 @@ std::map<QString, TFaultRow> Rows() {
       2,
       [](TRig& rig) { rig.MoveTo(0, "usb-0000:00:14.0-7/input0"); },
       {},
-      EXIT_UPDATE_FAILED,
+      EHubctlExit::UpdateFailed,
       Texts::EnterBootloaderError,
       EAfter::Bootloader,
       true};
   rows["reboot not carried out"] = {1,
                                     Plant(THubFault{F::NoReply, CMD_REBOOT, TOccurrence::Always()}),
                                     {},
-                                    EXIT_UPDATE_FAILED,
+                                    EHubctlExit::UpdateFailed,
                                     NOT_UPDATED_BOOTLOADER,
                                     EAfter::Bootloader};
   // The hub dropping off the bus.
@@ -370,28 +370,28 @@ std::map<QString, TFaultRow> Rows() {
       1,
       Plant(THubFault{F::Vanish, CMD_LED_ADJUST_BEGIN, TOccurrence::Nth(1), -1}),
       {},
-      EXIT_UPDATE_FAILED,
+      EHubctlExit::UpdateFailed,
       Texts::UpdateFailedRetry,
       EAfter::Gone};
   rows["vanish while programming"] = {
       1,
       Plant(THubFault{F::Vanish, CMD_PROGRAM_RECORD, TOccurrence::Nth(3), -1}),
       {},
-      EXIT_UPDATE_FAILED,
+      EHubctlExit::UpdateFailed,
       Texts::Timeout,
       EAfter::Gone};
   rows["vanish while programming, back at once"] = {
       1,
       Plant(THubFault{F::Vanish, CMD_PROGRAM_RECORD, TOccurrence::Nth(3), 30}),
       {},
-      EXIT_UPDATE_FAILED,
+      EHubctlExit::UpdateFailed,
       Texts::Timeout,
       EAfter::Bootloader};
   rows["no access after bootloader switch"] = {
       1,
       Plant(THubFault{F::NoAccess, CMD_ENTER_BOOTLOADER, TOccurrence::Nth(1)}),
       {},
-      EXIT_UPDATE_FAILED,
+      EHubctlExit::UpdateFailed,
       QStringLiteral("install-udev-rule"),
       EAfter::Bootloader,
       false,
@@ -399,7 +399,7 @@ std::map<QString, TFaultRow> Rows() {
   rows["no access after reboot"] = {1,
                                     Plant(THubFault{F::NoAccess, CMD_REBOOT, TOccurrence::Nth(1)}),
                                     {},
-                                    EXIT_UPDATE_FAILED,
+                                    EHubctlExit::UpdateFailed,
                                     QStringLiteral("install-udev-rule"),
                                     EAfter::Updated,
                                     false,
@@ -409,48 +409,48 @@ std::map<QString, TFaultRow> Rows() {
       1,
       Plant(THubFault{F::NoReply, CMD_QUERY_MODE, TOccurrence::Nth(1)}),
       {},
-      EXIT_OK,
+      EHubctlExit::Ok,
       Texts::UpdateCompleted,
       EAfter::Updated};
   rows["LED levels unanswered"] = {
       1,
       Plant(THubFault{F::NoReply, CMD_LED_ADJUST_BEGIN, TOccurrence::Always()}),
       {},
-      EXIT_UPDATE_FAILED,
+      EHubctlExit::UpdateFailed,
       Texts::UpdateFailedRetry,
       EAfter::Untouched};
   rows["LED levels refused"] = {
       1,
       Plant(THubFault{F::ErrorStatus, CMD_LED_ADJUST_BEGIN, TOccurrence::Always()}),
       {},
-      EXIT_UPDATE_FAILED,
+      EHubctlExit::UpdateFailed,
       Texts::UpdateFailedRetry,
       EAfter::Untouched};
   rows["LED levels late once"] = {
       1,
       Plant(THubFault{F::DelayReply, CMD_LED_ADJUST_BEGIN, TOccurrence::Nth(1), 150}),
       {},
-      EXIT_OK,
+      EHubctlExit::Ok,
       Texts::UpdateCompleted,
       EAfter::Updated};
   rows["record lost once"] = {1,
                               Plant(THubFault{F::NoReply, CMD_PROGRAM_RECORD, TOccurrence::Nth(3)}),
                               {},
-                              EXIT_OK,
+                              EHubctlExit::Ok,
                               Texts::UpdateCompleted,
                               EAfter::Updated};
   rows["record reply late once"] = {
       1,
       Plant(THubFault{F::DelayReply, CMD_PROGRAM_RECORD, TOccurrence::Nth(3), 150}),
       {},
-      EXIT_OK,
+      EHubctlExit::Ok,
       Texts::UpdateCompleted,
       EAfter::Updated};
   rows["record refused"] = {
       1,
       Plant(THubFault{F::ErrorStatus, CMD_LOAD_RECORD, TOccurrence::Nth(3)}),
       {},
-      EXIT_UPDATE_FAILED,
+      EHubctlExit::UpdateFailed,
       Texts::Timeout + "\n" +
           Texts::Refused("CMD_LOAD_RECORD",
                          QString("record 3 of %1").arg(SmallImage().RecordCount()), 0xFF),
@@ -458,23 +458,23 @@ std::map<QString, TFaultRow> Rows() {
   rows["bootloader switch refused"] = {
       .arrange = Plant(THubFault{F::ErrorStatus, CMD_ENTER_BOOTLOADER, TOccurrence::Nth(1), 0,
                                  HUB_STATUS_WRONG_MODE}),
-      .code = EXIT_UPDATE_FAILED,
+      .code = EHubctlExit::UpdateFailed,
       .said = Texts::EnterBootloaderError + "\n" +
               Texts::Refused("CMD_ENTER_BOOTLOADER", {}, HUB_STATUS_WRONG_MODE),
       .after = EAfter::Untouched};
   rows["LED level refused after the reboot"] = {
       .during = AfterReboot({{F::ErrorStatus, CMD_SET_LED_LEVEL, TOccurrence::Nth(3), 0, 0x06}}),
-      .code = EXIT_UPDATE_FAILED,
+      .code = EHubctlExit::UpdateFailed,
       .said = Texts::Refused("CMD_SET_LED_LEVEL", "channel 3", 0x06) + "\n" +
               Texts::LedLevelsNotRestored};
   rows["unplugged during the LED restore"] = {
       .during = AfterReboot({{F::Vanish, CMD_SET_LED_LEVEL, TOccurrence::Nth(3), -1}}),
-      .code = EXIT_UPDATE_FAILED,
+      .code = EHubctlExit::UpdateFailed,
       .said = Texts::LedLevelsNotRestored,
       .after = EAfter::Gone};
   rows["final mode query refused"] = {
       .during = AfterReboot({{F::ErrorStatus, CMD_QUERY_MODE, TOccurrence::Always()}}),
-      .code = EXIT_UPDATE_FAILED,
+      .code = EHubctlExit::UpdateFailed,
       .said = Texts::NotUpdated(Texts::FirmwareNotSaid)};
   rows["second update asked for while switching"] = {
       .during = Once(CMD_ENTER_BOOTLOADER,
@@ -486,14 +486,14 @@ std::map<QString, TFaultRow> Rows() {
       1,
       Plant(THubFault{F::NoReply, CMD_PROGRAM_RECORD, TOccurrence::FromNth(3)}),
       {},
-      EXIT_UPDATE_FAILED,
+      EHubctlExit::UpdateFailed,
       Texts::Timeout,
       EAfter::Bootloader};
   rows["garbled lead byte"] = {
       1,
       Plant(THubFault{F::WrongLead, CMD_PROGRAM_RECORD, TOccurrence::FromNth(2)}),
       {},
-      EXIT_UPDATE_FAILED,
+      EHubctlExit::UpdateFailed,
       Texts::Timeout,
       EAfter::Bootloader};
   // The first mode reply comes after its wait, during the next exchange, which takes a while.
@@ -511,25 +511,25 @@ std::map<QString, TFaultRow> Rows() {
   rows["LED levels reply short"] = {
       .arrange = Plant(
           THubFault{F::ShortReport, CMD_LED_ADJUST_BEGIN, TOccurrence::Always(), 0, 0xFF, 0xAA, 7}),
-      .code = EXIT_UPDATE_FAILED,
+      .code = EHubctlExit::UpdateFailed,
       .said = Texts::UpdateFailedRetry,
       .after = EAfter::Untouched};
   rows["LED levels reply says no data"] = {
       .arrange = Plant(
           THubFault{F::LengthByte, CMD_LED_ADJUST_BEGIN, TOccurrence::Always(), 0, 0xFF, 0xAA, 5}),
-      .code = EXIT_UPDATE_FAILED,
+      .code = EHubctlExit::UpdateFailed,
       .said = Texts::UpdateFailedRetry,
       .after = EAfter::Untouched};
   rows["LED levels reply names another command"] = {
       .arrange = Plant(THubFault{F::WrongEcho, CMD_LED_ADJUST_BEGIN, TOccurrence::Always(), 0, 0xFF,
                                  0xAA, 4, CMD_QUERY_MODE}),
-      .code = EXIT_UPDATE_FAILED,
+      .code = EHubctlExit::UpdateFailed,
       .said = Texts::UpdateFailedRetry,
       .after = EAfter::Untouched};
   rows["stale reply"] = {1,
                          Plant(THubFault{F::StaleReply, CMD_LOAD_RECORD, TOccurrence::Nth(2)}),
                          {},
-                         EXIT_OK,
+                         EHubctlExit::Ok,
                          Texts::UpdateCompleted,
                          EAfter::Updated};
   // What the hub runs afterwards.
@@ -537,35 +537,39 @@ std::map<QString, TFaultRow> Rows() {
       1,
       [](TRig& rig) { rig.Hub().SetFirmwareImage(SmallImage(5), NEW_VERSION); },
       {},
-      EXIT_UPDATE_FAILED,
+      EHubctlExit::UpdateFailed,
       NOT_UPDATED_BOOTLOADER,
       EAfter::Bootloader};
   rows["back with the old version"] = {
       1,
       [](TRig& rig) { rig.Hub().SetFirmwareImage(rig.image, OLD_VERSION); },
       {},
-      EXIT_UPDATE_FAILED,
+      EHubctlExit::UpdateFailed,
       Texts::NotUpdated("the hub runs application 1.1.14.0801, not 1.1.15.0906"),
       EAfter::Untouched};
   // Ctrl-C at each stage.
   rows["Ctrl-C while reading LED levels"] = {1,
                                              {},
                                              InterruptAt(CMD_LED_ADJUST_BEGIN, 1),
-                                             EXIT_INTERRUPTED,
+                                             EHubctlExit::Interrupted,
                                              Texts::UpdateCancelled,
                                              EAfter::Untouched};
-  rows["Ctrl-C while programming"] = {
-      1, {}, InterruptAt(CMD_PROGRAM_RECORD, 1), EXIT_OK, Texts::UpdateCompleted, EAfter::Updated};
+  rows["Ctrl-C while programming"] = {1,
+                                      {},
+                                      InterruptAt(CMD_PROGRAM_RECORD, 1),
+                                      EHubctlExit::Ok,
+                                      Texts::UpdateCompleted,
+                                      EAfter::Updated};
   rows["Ctrl-C twice while programming"] = {1,
                                             {},
                                             InterruptAt(CMD_PROGRAM_RECORD, 2),
-                                            EXIT_INTERRUPTED,
+                                            EHubctlExit::Interrupted,
                                             Texts::UpdateStopped,
                                             EAfter::Bootloader};
   rows["Ctrl-C twice while rebooting"] = {1,
                                           {},
                                           InterruptAt(CMD_REBOOT, 2),
-                                          EXIT_OK,
+                                          EHubctlExit::Ok,
                                           QStringLiteral("the hub has all of its new firmware"),
                                           EAfter::Updated};
   return rows;
@@ -629,11 +633,11 @@ class UpdateFaultsTest : public QObject {
       hidtest::SetPermissionOverride(true);
 #endif
     }
-    const QString what = QString("exit %1\n%2").arg(o.code).arg(o.All());
+    const QString what = QString("exit %1\n%2").arg(ExitStatus(o.code)).arg(o.All());
     QVERIFY2(o.code == row.code, qPrintable(what));
     QVERIFY2(o.All().contains(row.said), qPrintable(what));
     // Success is said only where the hub runs the new firmware.
-    QCOMPARE(o.out.contains(Texts::UpdateCompleted), row.code == EXIT_OK);
+    QCOMPARE(o.out.contains(Texts::UpdateCompleted), row.code == EHubctlExit::Ok);
     THubEmulator& hub = rig.Hub();
     switch (row.after) {
       case EAfter::Untouched:
@@ -653,7 +657,7 @@ class UpdateFaultsTest : public QObject {
         QCOMPARE(hub.ApplicationVersion(), NEW_VERSION);
         break;
     }
-    if (row.code == EXIT_OK) {
+    if (row.code == EHubctlExit::Ok) {
       QCOMPARE(hub.LedLevels(), START_LEVELS);
     }
     // The other hubs were only asked, never changed.
@@ -678,8 +682,9 @@ class UpdateFaultsTest : public QObject {
     const QStringList again =
         row.hubs > 1 ? QStringList{"--device", rig.Node(0), "update"} : QStringList{"update"};
     const TOutcome retry = RunHubctl(rig, state_->path(), again);
-    QVERIFY2(retry.code == EXIT_OK,
-             qPrintable(QString("retry: exit %1\n%2").arg(retry.code).arg(retry.All())));
+    QVERIFY2(
+        retry.code == EHubctlExit::Ok,
+        qPrintable(QString("retry: exit %1\n%2").arg(ExitStatus(retry.code)).arg(retry.All())));
     QCOMPARE(hub.Mode(), EHubMode::Application);
     QCOMPARE(hub.ApplicationVersion(), NEW_VERSION);
     QCOMPARE(hub.LedLevels(), START_LEVELS);

@@ -262,7 +262,7 @@ class TestUiAccess : public QObject {
     auto* about = form.findChild<QMessageBox*>("dlgAbout");
     QVERIFY(about);
     QVERIFY(about->text().contains(QLatin1String(PROGRAM_VERSION)));
-    QVERIFY(about->text().contains(FormatVersion(VersionText(BUILTIN_APP_VERSION))));
+    QVERIFY(about->text().contains(DottedVersion(BUILTIN_APP_VERSION)));
     actions[1]->trigger();
     auto* help = form.findChild<QTextBrowser*>();
     QVERIFY(help && help->toPlainText().contains(QStringLiteral("When an update goes wrong")));

@@ -307,8 +307,7 @@ class TestUiUpdate : public QObject {
     QCOMPARE(std::count(sent.begin(), sent.end(), CMD_ENTER_BOOTLOADER), 1);
     QCOMPARE(std::count(sent.begin(), sent.end(), CMD_REBOOT), 1);
     QCOMPARE(hub.ApplicationVersion(), UiRig::SMALL_VERSION);
-    QVERIFY(rig.form->mmoUpdate->toPlainText().contains(
-        FormatVersion(VersionText(UiRig::SMALL_VERSION))));
+    QVERIFY(rig.form->mmoUpdate->toPlainText().contains(DottedVersion(UiRig::SMALL_VERSION)));
     if (how == "close") {
       QVERIFY(closeRefused);
       QTRY_VERIFY(!rig.form->isVisible());
@@ -367,8 +366,7 @@ class TestUiUpdate : public QObject {
       return o;
     };
     const QString boot = QStringLiteral("Bootloader :0.1.00.0300");
-    const QString current =
-        QStringLiteral("Current App:") + FormatVersion(VersionText(BUILTIN_APP_VERSION));
+    const QString current = QStringLiteral("Current App:") + DottedVersion(BUILTIN_APP_VERSION);
     // The hub's application just below, at and just above the built-in one.
     const struct {
       const char* name;
@@ -381,7 +379,7 @@ class TestUiUpdate : public QObject {
       QTest::newRow(r.name) << app(r.version)
                             << QStringList{boot,
                                            QStringLiteral("App        :") +
-                                               FormatVersion(VersionText(r.version)),
+                                               DottedVersion(r.version),
                                            current, r.verdict}
                             << QStringLiteral("APP版本：") + VersionText(r.version);
     }

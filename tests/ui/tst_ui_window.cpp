@@ -82,7 +82,7 @@ class TestUiWindow : public QObject {
     QCOMPARE(TfrmMain::HelpLines().size(), 14);
     QCOMPARE(form.mmo1->toPlainText().split(QLatin1Char('\n')), TfrmMain::ReleaseNotes());
     // The release notes and the version label name the firmware the build carries.
-    const QString builtIn = FormatVersion(VersionText(BUILTIN_APP_VERSION));
+    const QString builtIn = DottedVersion(BUILTIN_APP_VERSION);
     QVERIFY(form.mmo1->toPlainText().contains(builtIn));
     QCOMPARE(form.lbl10->text(), QStringLiteral("Version: ") + builtIn);
     QVERIFY(QFontInfo(form.mmoUpdate->font()).fixedPitch());

@@ -72,7 +72,7 @@ class TestUpdaterCli : public QObject {
     const QString usage = QString::fromUtf8(UPDATER_USAGE);
     const QString version =
         QStringLiteral("halvek-updater %1\nbuilt-in hub firmware %2\n")
-            .arg(QLatin1String(PROGRAM_VERSION), FormatVersion(VersionText(BUILTIN_APP_VERSION)));
+            .arg(QLatin1String(PROGRAM_VERSION), DottedVersion(BUILTIN_APP_VERSION));
     const QString noWindow = QStringLiteral("halvek-updater: cannot open its window: ");
     const QString display = UnusedDisplay();
     QTest::newRow("--help") << QStringList{"--help"} << QStringList{} << 0 << usage << QString();

@@ -261,8 +261,6 @@ class FirmwareTest : public QObject {
     QVERIFY(!LoadEmbeddedResource("APP", "appbin2").has_value());
     QVERIFY(!LoadEmbeddedResource("SKIN", "appbin").has_value());
   }
-
-  void builtInVersion() { QCOMPARE(BUILTIN_APP_VERSION, 0x11150906u); }
 };
 
 QTEST_GUILESS_MAIN(FirmwareTest)

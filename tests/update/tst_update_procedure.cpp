@@ -242,7 +242,7 @@ class UpdateProcedureTest : public QObject {
         << int(EFault::BackWithOldVersion)
         << QStringList{Texts::EnterBootloaderMode, Texts::Programming, Texts::Reboot, Texts::Ok,
                        Texts::NotUpdated("the hub runs application 1.1.14.0801, not " +
-                                         FormatVersion(VersionText(BUILTIN_APP_VERSION)))}
+                                         DottedVersion(BUILTIN_APP_VERSION))}
         << Texts::StatusFailed << true << true;
   }
   void failures() {
