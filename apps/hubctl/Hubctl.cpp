@@ -27,6 +27,7 @@
 #include "HubFleet.h"
 #include "HubctlTexts.h"
 #include "TerminalView.h"
+#include "base/ErrnoText.h"
 #include "hid/sim/SimHidBus.h"
 #include "protocol/Commands.h"
 #include "sim/SimulatedHub.h"
@@ -34,7 +35,6 @@
 #include "update/BuildConfig.h"
 #include "update/EmbeddedFirmware.h"
 #include "update/EmbeddedResource.h"
-#include "base/ErrnoText.h"
 #include "update/HubSession.h"
 #include "update/Texts.h"
 #include "update/Version.h"
@@ -415,7 +415,7 @@ void THubctl::Notice(const QString& line) {
 }
 
 QString THubctl::CurrentNode() const {
-  auto* device = dynamic_cast<THidDevice*>(session_->Link().CurrentDevice());
+  auto* device = session_->CurrentHub();
   return device ? QString::fromStdString(device->InterfaceInfo().DevicePath) : QString();
 }
 
@@ -626,7 +626,7 @@ std::optional<int> THubctl::LeftAlone(const TOptions& options,
   // An update cut short after programming left the hub's LED levels kept, not back on the hub:
   // the update runs again, and writes them back.
   QString error;
-  const auto* hub = dynamic_cast<const THidDevice*>(session_->Link().CurrentDevice());
+  const auto* hub = session_->CurrentHub();
   if (hub && session_->LevelStore().Load(HubIdentity(hub), error))
     return std::nullopt;
   const QString running = FormatVersion(VersionText(*application));
@@ -658,7 +658,7 @@ int THubctl::Update(const TOptions& options) {
   QElapsedTimer clock;
   clock.start();
   // The hub's device object goes with its first restart: what names it is taken now.
-  const THubIds ids = IdsOf(dynamic_cast<THidDevice*>(session_->Link().CurrentDevice()));
+  const THubIds ids = IdsOf(session_->CurrentHub());
   std::optional<std::uint32_t> before;
   if (const auto version = session_->CheckVersion())
     before = version->application;
@@ -1062,7 +1062,7 @@ int THubctl::Auto(const TOptions& options) {
   QElapsedTimer clock;
   connect(session_.get(), &THubSession::HubsChanged, this, [&] {
     if (!session_->Procedure().Running()) {
-      ids = IdsOf(dynamic_cast<THidDevice*>(session_->Link().CurrentDevice()));
+      ids = IdsOf(session_->CurrentHub());
       clock.start();
     }
   });
@@ -1109,7 +1109,7 @@ int THubctl::Auto(const TOptions& options) {
   };
   if (!options.json)
     view_->Print(HubctlTexts::WaitingForHubs);
-  ids = IdsOf(dynamic_cast<THidDevice*>(session_->Link().CurrentDevice()));
+  ids = IdsOf(session_->CurrentHub());
   clock.start();
   session_->SetAutoUpdate(true);
   // Hubs already plugged in when we start are to be updated too, each once.

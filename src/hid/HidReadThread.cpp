@@ -33,9 +33,9 @@ void THidDeviceReadThread::RequestTermination() {
   device_->WakeReader();
 }
 
-void THidDeviceReadThread::Pause() {
+void THidDeviceReadThread::BackOff() {
   std::unique_lock lock(pauseMutex_);
-  pauseWake_.wait_for(lock, std::chrono::milliseconds(device_->ReaderSleepTime()),
+  pauseWake_.wait_for(lock, std::chrono::milliseconds(ERROR_BACKOFF_MS),
                       [this] { return terminated_.load(); });
 }
 
@@ -51,7 +51,7 @@ void THidDeviceReadThread::Run() {
 
 void THidDeviceReadThread::Loop() {
   THidHandOver& handOver = THidHandOver::Instance();
-  // One rescan per hang-up: a node that keeps failing must not rescan at every slice.
+  // One rescan per hang-up: a node that keeps failing must not rescan at every back-off.
   bool lossReported = false;
   while (!terminated_) {
     // The lengths may have been read again since the start (a descriptor written late).
@@ -61,27 +61,23 @@ void THidDeviceReadThread::Loop() {
     std::fill_n(reportBuffer_.begin(), len, 0);
     if (len == 0) {
       // No report lengths known: there is nothing to read, and asking again at once would spin.
-      Pause();
+      BackOff();
       continue;
     }
-    int error = 0;
-    std::shared_ptr<THidPlatformHandle> handle = device_->StartRead(error);
+    std::shared_ptr<THidPlatformHandle> handle = device_->StartRead();
     if (!handle) {
-      lastError_ = static_cast<std::uint32_t>(error);
-      const std::uint32_t code = lastError_;
-      handOver.Run([this, code] { device_->DeliverReadError(code); });
-      // The device is gone or closed; try again after one slice instead of at once.
-      Pause();
+      // The device is gone or closed; try again after a while instead of at once.
+      BackOff();
       continue;
     }
     std::size_t got = 0;
     std::uint64_t epoch = 0;
+    int error = 0;
     switch (device_->ReadOne(*handle, terminated_, reportBuffer_.data(), len, got, epoch, error)) {
       case THidDevice::EReadOutcome::Report:
         lossReported = false;
-        bytesRead_ = static_cast<std::uint32_t>(got);
-        if (bytesRead_ > 0) {
-          const std::uint32_t n = bytesRead_;
+        if (got > 0) {
+          const auto n = static_cast<std::uint32_t>(got);
           handOver.Run(
               [this, n, epoch] { device_->DeliverReport(reportBuffer_.data(), n, epoch); });
         }
@@ -89,26 +85,24 @@ void THidDeviceReadThread::Loop() {
       case THidDevice::EReadOutcome::Lost: {
         if (error == EBADF) {
           // Our own close raced the read: not a hang-up.
-          Pause();
+          BackOff();
           break;
         }
         // A hung-up node stays hung up: the next round opens afresh, which fails while the
         // device is gone.
         device_->DropReadHandle(handle.get());
-        lastError_ = static_cast<std::uint32_t>(error);
         if (!lossReported) {
           lossReported = true;
-          const std::uint32_t code = lastError_;
-          handOver.Run([this, code] { device_->DeliverLoss(code); });
+          handOver.Run([this] { device_->DeliverLoss(); });
         }
         // The read fails at once for as long as the device is gone: wait before the next.
-        Pause();
+        BackOff();
         break;
       }
       case THidDevice::EReadOutcome::Nothing:
         // The handle was closed under the wait. Whatever closed it, going round at once could
-        // only find the same closed handle: wait one slice (a stop still ends it at once).
-        Pause();
+        // only find the same closed handle: back off (a stop still ends it at once).
+        BackOff();
         break;
       case THidDevice::EReadOutcome::Stopped:
         break;
