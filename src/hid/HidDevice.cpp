@@ -178,7 +178,11 @@ void THidDevice::StartReader() {
   if (!dataHandler_ || !present_ || !claimed_ || reader_ || !CanReadWrite())
     return;
   THidHandOver::Instance();  // made on this thread, the one that serves it
-  reader_ = std::make_unique<THidDeviceReadThread>(this);
+  reader_ = std::make_unique<THidDeviceReadThread>(this);  // fetches the report lengths
+  // The node only queues input for handles already open: opened here, not by the reader, a
+  // reply to a write made right after this call is not lost.
+  if (ReaderCaps().InputReportByteLength > 0)
+    StartRead();
   reader_->Start();
 }
 

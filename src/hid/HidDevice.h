@@ -48,9 +48,7 @@ class THidDevice : public THidReportDevice {
   }
   std::string OpenErrorText() const;
 
-  // Handles.
-  void CloseIoHandle();
-  void CloseReadHandle();
+  // Handles open now: the device opens them on demand and closes them when done.
   bool IoHandleOpen() const { return io_ != nullptr; }
   bool ReadHandleOpen() const;
 
@@ -62,11 +60,8 @@ class THidDevice : public THidReportDevice {
   void DeliverPendingInput() override;
 
   // Starts a reader when a data handler is set, the device is present, claimed and writable,
-  // and no reader exists (an ended one still counts until StopReader).
+  // and no reader exists (an ended one still counts until the data handler is cleared).
   void StartReader();
-  // Ends the reader and waits for it, running queued hand-overs meanwhile. Must not be called
-  // from this device's own data handler.
-  void StopReader();
   bool HasReader() const { return reader_ != nullptr; }
   // True while the reader exists and has not ended (an exception in a step ends it).
   bool ReaderRunning() const;
@@ -118,6 +113,11 @@ class THidDevice : public THidReportDevice {
   void DeliverLoss();
 
   bool OpenIoHandle();
+  void CloseIoHandle();
+  void CloseReadHandle();
+  // Ends the reader and waits for it, running queued hand-overs meanwhile. Must not be called
+  // from this device's own data handler.
+  void StopReader();
   void ProbeAccess() const;
   // What a read/write open told of the access.
   void NoteAccess(const THidPlatform::THandleResult& open) const;
