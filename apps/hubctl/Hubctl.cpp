@@ -422,7 +422,7 @@ void THubctl::Say(const QString& line) {
 }
 
 QString THubctl::CurrentNode() const {
-  auto* device = dynamic_cast<THidDevice*>(session_->Link().CurrentDevice());
+  auto* device = session_->CurrentHub();
   return device ? QString::fromStdString(device->InterfaceInfo().DevicePath) : QString();
 }
 
@@ -632,7 +632,7 @@ std::optional<EHubctlExit> THubctl::LeftAlone(const TOptions& options,
     return std::nullopt;
   // An update cut short after programming left the hub's LED levels kept, not back on the hub:
   // the update runs again, and writes them back.
-  const auto* hub = dynamic_cast<const THidDevice*>(session_->Link().CurrentDevice());
+  const auto* hub = session_->CurrentHub();
   if (const auto kept = hub ? session_->LevelStore().Load(HubIdentity(hub))
                             : TResult<std::optional<TLedLevels>>(std::nullopt);
       kept && *kept)
@@ -668,7 +668,7 @@ EHubctlExit THubctl::Update(const TOptions& options) {
   QElapsedTimer clock;
   clock.start();
   // The hub's device object goes with its first restart: what names it is taken now.
-  const THubIds ids = IdsOf(dynamic_cast<THidDevice*>(session_->Link().CurrentDevice()));
+  const THubIds ids = IdsOf(session_->CurrentHub());
   std::optional<std::uint32_t> before;
   if (const auto version = session_->CheckVersion())
     before = version->application;
@@ -1071,7 +1071,7 @@ EHubctlExit THubctl::Auto(const TOptions& options) {
   QElapsedTimer clock;
   connect(session_.get(), &THubSession::HubsChanged, this, [&] {
     if (!session_->Procedure().Running()) {
-      ids = IdsOf(dynamic_cast<THidDevice*>(session_->Link().CurrentDevice()));
+      ids = IdsOf(session_->CurrentHub());
       clock.start();
     }
   });
@@ -1120,7 +1120,7 @@ EHubctlExit THubctl::Auto(const TOptions& options) {
   };
   if (!options.json)
     view_->Print(HubctlTexts::WaitingForHubs);
-  ids = IdsOf(dynamic_cast<THidDevice*>(session_->Link().CurrentDevice()));
+  ids = IdsOf(session_->CurrentHub());
   clock.start();
   session_->SetAutoUpdate(true);
   // Hubs already plugged in when we start are to be updated too, each once.

@@ -99,15 +99,13 @@ bool Exchanges(THidDeviceController& controller, int count, const char* label) {
   const std::vector<THidDevice*>& list = controller.DeviceList();
   for (std::size_t i = 0; i < list.size() && !hub; ++i) {
     if (list[i]->Attributes().VendorID == 0xFFF0) {
-      controller.ClaimDeviceAt(hub, static_cast<int>(i), true);
+      hub = controller.ClaimDeviceAt(static_cast<int>(i));
     }
   }
   if (!hub) {
     std::fprintf(stderr, "no hub listed\n");
     return false;
   }
-  hub->SetInputBufferCount(128);
-  hub->SetReadBufferCount(128);
   TReceiver receiver;
   hub->SetDataHandler(THidDataEvent::Bind<&TReceiver::Data>(&receiver));
   std::uint8_t frame[65] = {0, 0x55, 5, 0, 4};
@@ -122,8 +120,7 @@ bool Exchanges(THidDeviceController& controller, int count, const char* label) {
     const std::uint64_t before = receiver.reports;
     clock.start();
     hub->DiscardPendingInput();
-    std::uint32_t written = 0;
-    if (!hub->WriteReport(frame, sizeof frame, written)) {
+    if (!hub->WriteReport(frame, sizeof frame)) {
       std::fprintf(stderr, "write failed\n");
       return false;
     }
@@ -170,10 +167,8 @@ void Rescans(THidDeviceController& controller, const char* label) {
   const std::vector<THidPnPInfo> infos = controller.Platform().Enumerate();
   clock.start();
   for (int i = 0; i < RESCANS; ++i) {
-    for (const THidPnPInfo& info : infos) {
-      int error = 0;
-      controller.Platform().Open(info, EHidAccess::ReadWrite, error);
-    }
+    for (const THidPnPInfo& info : infos)
+      (void)controller.Platform().Open(info, EHidAccess::ReadWrite);
   }
   const double probeMs = static_cast<double>(clock.nsecsElapsed()) / 1e6 / RESCANS;
   std::printf("%-6s   of which enumeration %.3f ms, opening every node once %.3f ms\n", label,

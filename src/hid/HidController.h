@@ -1,10 +1,8 @@
 #pragma once
 // The program's one view of the attached HID devices: an ordered list of THidDevice objects kept
-// in step with arrivals and removals, claiming and releasing entries, and the defaults that new
-// devices take. Runs on the UI thread.
+// in step with arrivals and removals, claiming and releasing entries. Runs on the UI thread.
 
 #include <QObject>
-#include <QString>
 #include <QTimer>
 #include <cstdint>
 #include <memory>
@@ -12,95 +10,64 @@
 
 #include "hid/HidDevice.h"
 #include "hid/HidPlatform.h"
-#include "hid/HidTypes.h"
-
-class THidDeviceController;
-using TNotifyEvent = THandler<void(THidDeviceController*)>;
 
 class THidDeviceController : public QObject {
   Q_OBJECT
 
  public:
-  static constexpr std::int32_t DEFAULT_DEV_THREAD_SLEEP_TIME = 100;
   // Where the platform cannot tell of changes, the list is rescanned this often.
-  static constexpr std::int32_t FALLBACK_RESCAN_INTERVAL_MS = 2000;
+  static constexpr int FALLBACK_RESCAN_INTERVAL_MS = 2000;
 
   // Scans the devices and starts listening for changes. A null platform means
-  // THidPlatform::Default(). Throws EControllerError when a controller already exists.
+  // THidPlatform::Default(). One controller at a time: the devices' readers and the platform's
+  // notices assume it, so a second one is a programming error and stops the program.
   explicit THidDeviceController(QObject* owner = nullptr,
                                 std::shared_ptr<THidPlatform> platform = nullptr);
-  // Destroys unclaimed entries; claimed ones are detached and marked unplugged, and live on
-  // for their claimers (delete them when done).
+  // Destroys unclaimed entries; claimed ones are marked unplugged and live on for their
+  // claimers (delete them when done).
   ~THidDeviceController() override;
 
+  // How many controllers exist now (0 or 1).
   static int ControllerInstances();
-  // Version, SetVersion and the OnArrival, OnRemoval and OnDeviceDataError pairs are not used by
-  // this program. They stay because they are part of the interface this device layer has
-  // always offered, which code written against it expects.
-  QString Version() const { return QStringLiteral("1.0.22"); }
-  void SetVersion(const QString&) {}
 
   const std::vector<THidDevice*>& DeviceList() const { return deviceList_; }
-  bool ChangeReported() const { return changeReported_; }
   THidPlatform& Platform() const { return *platform_; }
 
-  // Rescans and brings the list in step: removals, arrivals, listed devices whose access or
-  // identity changed, OnDeviceChange.
+  // Looks at the devices again and brings the list in step: removals, arrivals, listed devices
+  // whose access or identity changed. Emits DevicesChanged when anything changed, and after
+  // the first rescan whatever it found, so that a new listener learns the list. A command, not
+  // an event: the name is the one the hub's documents give it.
   void DeviceChange();
-  // Claims the first unclaimed entry; false with device = null when there is none.
-  bool ClaimNextDevice(THidDevice*& device);
-  bool ClaimDeviceAt(THidDevice*& device, int index, bool allowed);
+  // Claims the first unclaimed entry; null when there is none.
+  THidDevice* ClaimNextDevice();
+  // Claims the entry at `index`; null when there is none or it is claimed already.
+  THidDevice* ClaimDeviceAt(int index);
   // Gives a claimed device back; the object is destroyed and device set to null. A present
-  // device gets a fresh object in its place.
+  // device gets a fresh object in its place, without a data handler.
   void ReleaseDevice(THidDevice*& device);
-  // Runs OnEnumerate over the present entries; returns how many were visited.
-  int EnumerateDevices();
 
-  const THidPlugEvent& OnArrival() const { return onArrival_; }
-  void SetOnArrival(const THidPlugEvent& h) { onArrival_ = h; }
-  const THidPlugEvent& OnRemoval() const { return onRemoval_; }
-  void SetOnRemoval(const THidPlugEvent& h) { onRemoval_ = h; }
-  const THidEnumerateEvent& OnEnumerate() const { return onEnumerate_; }
-  void SetOnEnumerate(const THidEnumerateEvent& h) { onEnumerate_ = h; }
-  const TNotifyEvent& OnDeviceChange() const { return onDeviceChange_; }
-  // A new function reports the current list at once, change or not.
-  void SetOnDeviceChange(const TNotifyEvent& h);
-  const THidDataEvent& OnDeviceData() const { return onDeviceData_; }
-  void SetOnDeviceData(const THidDataEvent& h);
-  const THidDataErrorEvent& OnDeviceDataError() const { return onDeviceDataError_; }
-  void SetOnDeviceDataError(const THidDataErrorEvent& h);
-  const THidPlugEvent& OnDeviceUnplug() const { return onDeviceUnplug_; }
-  void SetOnDeviceUnplug(const THidPlugEvent& h);
-  std::int32_t DevThreadSleepTime() const { return devThreadSleepTime_; }
-  void SetDevThreadSleepTime(std::int32_t ms);
+ Q_SIGNALS:
+  // The list changed (see DeviceChange). Listeners may claim and release entries.
+  void DevicesChanged();
 
  private:
-  friend class THidDevice;
-
   // New objects for the interfaces not listed yet; `found` gets the DevInst of every interface
   // that is there (listed or new).
   std::vector<std::unique_ptr<THidDevice>> ScanDevices(std::vector<std::uint32_t>& found);
-  void RunDeviceChangeNotice();
+  // A new entry for the interface, or none when it cannot be opened or identified (a later
+  // scan tries again).
+  std::unique_ptr<THidDevice> MakeDevice(std::unique_ptr<THidPnPInfo> info);
   // A device's reader found its node hung up: rescan soon, from the event loop, unless a rescan
-  // runs before that anyway.
-  void RequestRescan();
-  template <typename Handler, typename... Args>
-  auto FireDeviceEvent(const Handler& handler, THidDevice* device, Args... args);
+  // runs before that anyway. Not at once: a listener may release that device, whose reader
+  // waits for this call to return.
+  void DeviceLost(THidDevice* device);
 
   std::shared_ptr<THidPlatform> platform_;
   bool available_ = false;
   std::vector<THidDevice*> deviceList_;
-  bool changeReported_ = false;
+  bool rescanned_ = false;
   // Listed devices that regained access or whose identity was read again in the last scan.
   bool listedChanged_ = false;
   bool rescanRequested_ = false;
   QTimer fallbackRescan_;
-  std::int32_t devThreadSleepTime_ = DEFAULT_DEV_THREAD_SLEEP_TIME;
-  THidPlugEvent onArrival_;
-  THidPlugEvent onRemoval_;
-  THidEnumerateEvent onEnumerate_;
-  TNotifyEvent onDeviceChange_;
-  THidDataEvent onDeviceData_;
-  THidDataErrorEvent onDeviceDataError_;
-  THidPlugEvent onDeviceUnplug_;
 };

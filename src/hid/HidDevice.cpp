@@ -2,28 +2,30 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <system_error>
 
-#include "hid/HidController.h"
 #include "hid/HidHandOver.h"
 #include "hid/HidReadThread.h"
 
-THidDevice::THidDevice(std::unique_ptr<THidPnPInfo> info, THidDeviceController* controller,
-                       std::shared_ptr<THidPlatform> platform)
-    : platform_(std::move(platform)), info_(std::move(info)), controller_(controller) {
-  if (controller_) {
-    // Not claimed yet, so no reader starts here.
-    SetDataHandler(controller_->OnDeviceData());
-    unplugHandler_ = controller_->OnDeviceUnplug();
-  }
+THidDevice::THidDevice(std::unique_ptr<THidPnPInfo> info, std::shared_ptr<THidPlatform> platform,
+                       THidLostEvent lost)
+    : platform_(std::move(platform)), info_(std::move(info)), lost_(lost) {}
+
+TResult<std::unique_ptr<THidDevice>> THidDevice::Make(std::unique_ptr<THidPnPInfo> info,
+                                                      std::shared_ptr<THidPlatform> platform,
+                                                      THidLostEvent lost) {
+  std::unique_ptr<THidDevice> device(new THidDevice(std::move(info), std::move(platform), lost));
   // Opening other devices for writing can wake them from their sleep, and fails on nodes the
   // user may not open anyway: only proving that the node is there.
-  int error = 0;
-  if (!platform_->Open(*info_, EHidAccess::None, error))
-    throw EControllerError(HID_ERR_CANNOT_OPEN);
-  attributes_.Size = 12;
-  if (!platform_->GetAttributes(*info_, attributes_))
-    throw EControllerError(HID_ERR_CANNOT_IDENTIFY);
+  if (THidPlatform::THandleResult probe = device->platform_->Open(*device->info_, EHidAccess::None);
+      !probe) {
+    return probe.Error();
+  }
+  device->attributes_.Size = 12;
+  if (!device->platform_->GetAttributes(*device->info_, device->attributes_)) {
+    return TError{QString::fromStdString(device->info_->DevicePath) +
+                  QStringLiteral(": cannot read its identity")};
+  }
+  return device;
 }
 
 THidDevice::~THidDevice() {
@@ -32,47 +34,44 @@ THidDevice::~THidDevice() {
 
 void THidDevice::Teardown() {
   SetDataHandler({});
-  unplugHandler_ = {};
   CloseIoHandle();
   CloseReadHandle();
 }
 
+std::unique_ptr<THidPnPInfo> THidDevice::TakeInterfaceInfo() {
+  Teardown();
+  return std::move(info_);
+}
+
 std::string THidDevice::OpenErrorText() const {
   const int error = OpenError();
-  return error ? std::generic_category().message(error) : std::string();
+  return error ? ErrnoText(error).toStdString() : std::string();
 }
 
 void THidDevice::ProbeAccess() const {
   // A device found gone keeps what was known: there is nothing left to open.
   if (accessKnown_ || !present_)
     return;
-  int error = 0;
-  std::unique_ptr<THidPlatformHandle> handle =
-      platform_->Open(*info_, EHidAccess::ReadWrite, error);
-  NoteAccess(handle != nullptr, error);
+  THidPlatform::THandleResult handle = platform_->Open(*info_, EHidAccess::ReadWrite);
+  NoteAccess(handle);
   if (handle)
-    handle->Close();
+    (*handle)->Close();
 }
 
-void THidDevice::NoteAccess(bool canReadWrite, int error) const {
+void THidDevice::NoteAccess(const THidPlatform::THandleResult& open) const {
   accessKnown_ = true;
-  canReadWrite_ = canReadWrite;
-  openError_ = canReadWrite ? 0 : error;
+  canReadWrite_ = open.Ok();
+  openError_ = open ? 0 : open.Error().code;
 }
 
 bool THidDevice::OpenIoHandle() {
   if (IsUsable() && !io_) {
-    int error = 0;
-    io_ = platform_->Open(*info_, EHidAccess::ReadWrite, error);
-    NoteAccess(io_ != nullptr, error);
-    if (!io_) {
-      lastError_ = static_cast<std::uint32_t>(error);
-      io_ = platform_->Open(*info_, EHidAccess::None, error);
-    }
-    if (io_) {
-      // 0 only reads the current length back.
-      inputBufferCount_ = io_->SetQueueLength(inputBufferCount_);
-    }
+    THidPlatform::THandleResult open = platform_->Open(*info_, EHidAccess::ReadWrite);
+    NoteAccess(open);
+    if (!open)
+      open = platform_->Open(*info_, EHidAccess::None);
+    if (open)
+      io_ = std::move(*open);
   }
   return io_ != nullptr;
 }
@@ -82,30 +81,21 @@ void THidDevice::CloseIoHandle() {
     io_->Close();
     io_.reset();
   }
-  inputBufferCount_ = 0;
 }
 
-std::shared_ptr<THidPlatformHandle> THidDevice::StartRead(int& error) {
+std::shared_ptr<THidPlatformHandle> THidDevice::StartRead() {
   // Tested under the lock: MarkUnplugged clears IsPresent under it before it closes the
   // handle, so a reader can never open a fresh handle on a device found gone.
   std::lock_guard lock(ioMutex_);
-  if (!IsUsable()) {
-    error = present_ ? EBADF : ENODEV;
+  if (!IsUsable())
     return nullptr;
-  }
   if (!read_) {
-    std::unique_ptr<THidPlatformHandle> handle = platform_->Open(*info_, EHidAccess::Read, error);
-    if (!handle)
+    THidPlatform::THandleResult open = platform_->Open(*info_, EHidAccess::Read);
+    if (!open)
       return nullptr;
-    readBufferCount_ = handle->SetQueueLength(readBufferCount_);
-    read_ = std::move(handle);
+    read_ = std::move(*open);
   }
   return read_;
-}
-
-bool THidDevice::OpenReadHandle() {
-  int error = 0;
-  return StartRead(error) != nullptr;
 }
 
 bool THidDevice::ReadHandleOpen() const {
@@ -120,25 +110,6 @@ void THidDevice::CloseReadHandle() {
     read_->Close();
     read_.reset();
   }
-  readBufferCount_ = 0;
-}
-
-void THidDevice::SetInputBufferCount(std::uint32_t count) {
-  if (count != inputBufferCount_ && OpenIoHandle())
-    inputBufferCount_ = io_->SetQueueLength(count);
-}
-
-void THidDevice::SetReadBufferCount(std::uint32_t count) {
-  if (count == readBufferCount_ || !OpenReadHandle())
-    return;
-  std::lock_guard lock(ioMutex_);
-  if (read_)
-    readBufferCount_ = read_->SetQueueLength(count);
-}
-
-void THidDevice::SetReaderSleepTime(std::int32_t ms) {
-  if (ms >= MIN_READER_SLEEP_TIME && ms <= MAX_READER_SLEEP_TIME)
-    readerSleepTime_ = ms;
 }
 
 void THidDevice::FetchCaps() {
@@ -165,27 +136,17 @@ HIDP_CAPS THidDevice::QueryCaps() {
   return caps_;
 }
 
-bool THidDevice::WriteReport(const std::uint8_t* buffer, std::uint32_t count,
-                             std::uint32_t& written) {
-  written = 0;
-  if (!IsUsable()) {
-    lastError_ = present_ ? EBADF : ENODEV;
-    errno = static_cast<int>(lastError_);
-    return false;
-  }
-  if (!OpenIoHandle()) {
-    errno = static_cast<int>(lastError_);
-    return false;
-  }
-  std::size_t done = 0;
-  int error = 0;
-  if (!io_->Write(buffer, count, done, error)) {
-    lastError_ = static_cast<std::uint32_t>(error);
-    errno = error;
-    return false;
-  }
-  written = static_cast<std::uint32_t>(done);
-  return true;
+TResult<void> THidDevice::WriteReport(const std::uint8_t* buffer, std::uint32_t count) {
+  // Every exchange writes: the device's name is only made into a text on failure.
+  const auto path = [this] { return QString::fromStdString(info_->DevicePath); };
+  if (!IsUsable())
+    return SystemError(path(), present_ ? EBADF : ENODEV);
+  // Without the right to write, the refused open says why.
+  if (!OpenIoHandle() || !canReadWrite_)
+    return SystemError(path(), openError_ ? openError_ : EBADF);
+  if (TResult<void> written = io_->Write(buffer, count); !written)
+    return written.Error().Prefixed(path());
+  return {};
 }
 
 void THidDevice::SetDataHandler(const THidDataEvent& handler) {
@@ -208,11 +169,20 @@ void THidDevice::DeliverPendingInput() {
   THidHandOver::Instance().RunQueued();
 }
 
+void THidDevice::Claim() {
+  claimed_ = true;
+  StartReader();
+}
+
 void THidDevice::StartReader() {
   if (!dataHandler_ || !present_ || !claimed_ || reader_ || !CanReadWrite())
     return;
   THidHandOver::Instance();  // made on this thread, the one that serves it
-  reader_ = std::make_unique<THidDeviceReadThread>(this);
+  reader_ = std::make_unique<THidDeviceReadThread>(this);  // fetches the report lengths
+  // The node only queues input for handles already open: opened here, not by the reader, a
+  // reply to a write made right after this call is not lost.
+  if (ReaderCaps().InputReportByteLength > 0)
+    StartRead();
   reader_->Start();
 }
 
@@ -307,17 +277,10 @@ void THidDevice::DeliverReport(const std::uint8_t* buffer, std::uint32_t bytesRe
   dataHandler_(this, buffer[0], buffer + 1, static_cast<std::uint16_t>(bytesRead - 1));
 }
 
-void THidDevice::DeliverReadError(std::uint32_t error) {
-  if (dataErrorHandler_)
-    dataErrorHandler_(this, error);
-}
-
-void THidDevice::DeliverLoss(std::uint32_t error) {
-  // The rescan must not run here: its handlers may release this device, whose StopReader would
-  // then wait for the reader that waits for this step.
-  if (present_ && controller_)
-    controller_->RequestRescan();
-  DeliverReadError(error);
+void THidDevice::DeliverLoss() {
+  // A device found gone already needs no second look.
+  if (present_ && lost_)
+    lost_(this);
 }
 
 void THidDevice::DropReadHandle(const THidPlatformHandle* handle) {
@@ -337,12 +300,15 @@ bool NoReports(const HIDP_CAPS& caps) {
 
 }  // namespace
 
+bool THidDevice::StillThere() const {
+  return platform_->Open(*info_, EHidAccess::None).Ok();
+}
+
 bool THidDevice::RetryAccess(bool& regained) {
-  int error = 0;
-  if (std::unique_ptr<THidPlatformHandle> probe =
-          platform_->Open(*info_, EHidAccess::ReadWrite, error)) {
-    probe->Close();
-    NoteAccess(true, 0);
+  THidPlatform::THandleResult probe = platform_->Open(*info_, EHidAccess::ReadWrite);
+  if (probe) {
+    (*probe)->Close();
+    NoteAccess(probe);
     regained = true;
     // A handle opened without rights cannot write: the next write opens a real one.
     if (io_)
@@ -350,10 +316,9 @@ bool THidDevice::RetryAccess(bool& regained) {
     StartReader();
     return true;
   }
-  const int refused = error;
-  if (!platform_->Open(*info_, EHidAccess::None, error))
+  if (!StillThere())
     return false;
-  NoteAccess(false, refused);
+  NoteAccess(probe);
   return true;
 }
 
@@ -398,9 +363,4 @@ void THidDevice::MarkUnplugged() {
   }
   CloseIoHandle();
   CloseReadHandle();
-  // Cleared first, so that it runs once even if it throws.
-  const THidPlugEvent handler = unplugHandler_;
-  unplugHandler_ = {};
-  if (handler)
-    handler(this);
 }

@@ -3,7 +3,7 @@
 // report lengths, open handles for reading and writing, and the notice that devices changed.
 // Two implementations: hidraw through libudev (hid/linux) and a simulated bus (hid/sim).
 //
-// Error codes are errno values throughout.
+// Failures carry the errno behind them (TError::code); ReadInput's error is an errno too.
 
 #include <cstddef>
 #include <cstdint>
@@ -43,7 +43,7 @@ enum class EHidAccess {
   None,       // attribute queries only: succeeds when the device exists
 };
 
-// An open device. Write, Discard, SetQueueLength and Close come from the UI thread; WaitInput
+// An open device. Write, Discard and Close come from the UI thread; WaitInput
 // and ReadInput from the reader; Wake and Close may race with WaitInput and must wake it.
 class THidPlatformHandle {
  public:
@@ -62,8 +62,7 @@ class THidPlatformHandle {
   virtual ~THidPlatformHandle() = default;
 
   // Writes one output report, byte 0 the report id. Blocks until done.
-  virtual bool Write(const std::uint8_t* data, std::size_t size, std::size_t& written,
-                     int& error) = 0;
+  virtual TResult<void> Write(const std::uint8_t* data, std::size_t size) = 0;
   // Blocks until one of EWait happens.
   virtual EWait WaitInput() = 0;
   // Takes one input report without blocking. A report longer than capacity is cut.
@@ -76,8 +75,6 @@ class THidPlatformHandle {
   // Ends the handle's use: a waiting WaitInput returns Closed, later calls fail. Thread-safe;
   // the system resource goes when the object is destroyed.
   virtual void Close() = 0;
-  // Asks for a queue of n input reports; returns the length in effect.
-  virtual std::uint32_t SetQueueLength(std::uint32_t n) = 0;
 };
 
 class THidPlatform {
@@ -89,9 +86,9 @@ class THidPlatform {
   virtual bool Available() = 0;
   // Every present HID interface, in a stable order.
   virtual std::vector<THidPnPInfo> Enumerate() = 0;
-  // Opens the interface. On failure returns null with error set (EACCES/EPERM: no rights).
-  virtual std::unique_ptr<THidPlatformHandle> Open(const THidPnPInfo& info, EHidAccess access,
-                                                   int& error) = 0;
+  // Opens the interface. The error's code is EACCES/EPERM when the user has no rights.
+  using THandleResult = TResult<std::unique_ptr<THidPlatformHandle>>;
+  virtual THandleResult Open(const THidPnPInfo& info, EHidAccess access) = 0;
   virtual bool GetAttributes(const THidPnPInfo& info, HIDD_ATTRIBUTES& attributes) = 0;
   // Report lengths, from the device's report descriptor.
   virtual bool GetCaps(const THidPnPInfo& info, HIDP_CAPS& caps) = 0;

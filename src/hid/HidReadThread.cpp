@@ -9,7 +9,6 @@
 THidDeviceReadThread::THidDeviceReadThread(THidDevice* device)
     : device_(device),
       reportStep_(&DeliverReportStep, this, &EndAfterRaise),
-      readErrorStep_(&DeliverReadErrorStep, this),
       lossStep_(&DeliverLossStep, this) {
   reportBuffer_.resize(device_->QueryCaps().InputReportByteLength);
 }
@@ -37,9 +36,9 @@ void THidDeviceReadThread::RequestTermination() {
   device_->WakeReader();
 }
 
-void THidDeviceReadThread::Pause() {
+void THidDeviceReadThread::BackOff() {
   std::unique_lock lock(pauseMutex_);
-  pauseWake_.wait_for(lock, std::chrono::milliseconds(device_->ReaderSleepTime()),
+  pauseWake_.wait_for(lock, std::chrono::milliseconds(ERROR_BACKOFF_MS),
                       [this] { return terminated_.load(); });
 }
 
@@ -48,14 +47,9 @@ void THidDeviceReadThread::DeliverReportStep(void* reader) {
   r.device_->DeliverReport(r.reportBuffer_.data(), r.reportBytes_, r.reportEpoch_);
 }
 
-void THidDeviceReadThread::DeliverReadErrorStep(void* reader) {
-  THidDeviceReadThread& r = *static_cast<THidDeviceReadThread*>(reader);
-  r.device_->DeliverReadError(r.errorCode_);
-}
-
 void THidDeviceReadThread::DeliverLossStep(void* reader) {
   THidDeviceReadThread& r = *static_cast<THidDeviceReadThread*>(reader);
-  r.device_->DeliverLoss(r.errorCode_);
+  r.device_->DeliverLoss();
 }
 
 void THidDeviceReadThread::EndAfterRaise(void* reader) {
@@ -74,27 +68,23 @@ void THidDeviceReadThread::Run() {
 
 void THidDeviceReadThread::Loop() {
   THidHandOver& handOver = THidHandOver::Instance();
-  // One rescan per hang-up: a node that keeps failing must not rescan at every slice.
+  // One rescan per hang-up: a node that keeps failing must not rescan at every back-off.
   bool lossReported = false;
   while (!terminated_) {
     // The lengths may have been read again since the start (a descriptor written late).
     const std::size_t len = device_->ReaderCaps().InputReportByteLength;
     if (len == 0) {
       // No report lengths known: there is nothing to read, and asking again at once would spin.
-      Pause();
+      BackOff();
+      continue;
+    }
+    std::shared_ptr<THidPlatformHandle> handle = device_->StartRead();
+    if (!handle) {
+      // The device is gone or closed; try again after a while instead of at once.
+      BackOff();
       continue;
     }
     int error = 0;
-    std::shared_ptr<THidPlatformHandle> handle = device_->StartRead(error);
-    if (!handle) {
-      lastError_ = static_cast<std::uint32_t>(error);
-      errorCode_ = lastError_;
-      if (!handOver.Run(readErrorStep_))
-        return;
-      // The device is gone or closed; try again after one slice instead of at once.
-      Pause();
-      continue;
-    }
     THidDevice::EReadOutcome outcome = device_->WaitReport(*handle, terminated_, error);
     std::size_t got = 0;
     std::uint64_t epoch = 0;
@@ -111,9 +101,8 @@ void THidDeviceReadThread::Loop() {
     switch (outcome) {
       case THidDevice::EReadOutcome::Report:
         lossReported = false;
-        bytesRead_ = static_cast<std::uint32_t>(got);
-        if (bytesRead_ > 0) {
-          reportBytes_ = bytesRead_;
+        if (got > 0) {
+          reportBytes_ = static_cast<std::uint32_t>(got);
           reportEpoch_ = epoch;
           handOver.Post(reportStep_);
         }
@@ -123,27 +112,25 @@ void THidDeviceReadThread::Loop() {
       case THidDevice::EReadOutcome::Lost: {
         if (error == EBADF) {
           // Our own close raced the read: not a hang-up.
-          Pause();
+          BackOff();
           break;
         }
         // A hung-up node stays hung up: the next round opens afresh, which fails while the
         // device is gone.
         device_->DropReadHandle(handle.get());
-        lastError_ = static_cast<std::uint32_t>(error);
         if (!lossReported) {
           lossReported = true;
-          errorCode_ = lastError_;
           if (!handOver.Run(lossStep_))
             return;
         }
         // The read fails at once for as long as the device is gone: wait before the next.
-        Pause();
+        BackOff();
         break;
       }
       case THidDevice::EReadOutcome::Nothing:
         // The handle was closed under the wait. Whatever closed it, going round at once could
-        // only find the same closed handle: wait one slice (a stop still ends it at once).
-        Pause();
+        // only find the same closed handle: back off (a stop still ends it at once).
+        BackOff();
         break;
       case THidDevice::EReadOutcome::Stopped:
         break;

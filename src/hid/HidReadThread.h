@@ -18,6 +18,10 @@ class THidDevice;
 // request). A plain std::thread: it needs no event loop of its own.
 class THidDeviceReadThread {
  public:
+  // How long the reader waits before trying again when a read could not be made (no report
+  // lengths known, no handle, the node hung up): going round at once would spin.
+  static constexpr int ERROR_BACKOFF_MS = 100;
+
   explicit THidDeviceReadThread(THidDevice* device);
   ~THidDeviceReadThread();
   THidDeviceReadThread(const THidDeviceReadThread&) = delete;
@@ -30,24 +34,19 @@ class THidDeviceReadThread {
   // Asks the reader to end; it notices at once, also in the middle of a wait.
   void RequestTermination();
   bool Ended() const { return ended_; }
-  std::uint32_t BytesRead() const { return bytesRead_; }
-  std::uint32_t LastError() const { return lastError_; }
 
  private:
   void Run();
   void Loop();
   // The steps handed to the UI thread; `context` is the reader.
   static void DeliverReportStep(void* reader);
-  static void DeliverReadErrorStep(void* reader);
   static void DeliverLossStep(void* reader);
   static void EndAfterRaise(void* reader);
-  // Waits one ReaderSleepTime, or less when termination is requested.
-  void Pause();
+  // Waits ERROR_BACKOFF_MS, or less when termination is requested.
+  void BackOff();
 
   THidDevice* device_;
   std::vector<std::uint8_t> reportBuffer_;
-  std::uint32_t bytesRead_ = 0;
-  std::uint32_t lastError_ = 0;
   std::atomic<bool> terminated_{false};
   std::atomic<bool> ended_{false};
   std::mutex pauseMutex_;
@@ -57,9 +56,7 @@ class THidDeviceReadThread {
   // What the queued steps deliver. Written by the reader before it queues the step, read on the
   // UI thread while it runs; the reader waits for the step before it writes them again.
   THidHandOver::TStep reportStep_;
-  THidHandOver::TStep readErrorStep_;
   THidHandOver::TStep lossStep_;
   std::uint32_t reportBytes_ = 0;
   std::uint64_t reportEpoch_ = 0;
-  std::uint32_t errorCode_ = 0;
 };

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "hid/HidTypes.h"
+#include "hid/HidCaps.h"
 
 // Per report type the largest report over all report ids, in bytes rounded up, plus one for the
 // report-id byte (also without ids); 0 where the type has no reports. Lengths cover the whole

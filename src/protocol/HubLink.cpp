@@ -81,8 +81,7 @@ EFrameFailure THubLink::Attempt(std::uint8_t command, const RequestBuffer& reque
   const std::uint32_t count = std::min<std::uint32_t>(caps.OutputReportByteLength, FRAME_SIZE);
   // A reply that came in before this request cannot be its answer.
   device->DiscardPendingInput();
-  std::uint32_t written = 0;
-  if (!device->WriteReport(frame.data(), count, written))
+  if (!device->WriteReport(frame.data(), count))
     return EFrameFailure::WriteFailed;
   ++framesWritten_;
   PauseAfterWrite();

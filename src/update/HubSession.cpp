@@ -23,8 +23,7 @@ QString NotAHubReason(THidDevice* device) {
   // From the report descriptor, without opening the device: a hub without access is still
   // a hub. Lengths that cannot be read do not count against it.
   HIDP_CAPS caps;
-  THidDeviceController* controller = device->Controller();
-  if (!controller || !controller->Platform().GetCaps(device->InterfaceInfo(), caps))
+  if (!device->Platform().GetCaps(device->InterfaceInfo(), caps))
     return {};
   if (caps.InputReportByteLength != FRAME_SIZE || caps.OutputReportByteLength != FRAME_SIZE) {
     return QStringLiteral("report lengths %1/%2, a hub's are %3/%3")
@@ -124,72 +123,62 @@ void THubSession::Start(std::shared_ptr<THidPlatform> platform,
                         std::optional<TResult<FirmwareLines>> image,
                         std::optional<std::uint32_t> imageVersion) {
   controller_ = std::make_unique<THidDeviceController>(this, std::move(platform));
-  controller_->SetOnDeviceChange(TNotifyEvent::Bind<&THubSession::HidDeviceChange>(this));
-  controller_->EnumerateDevices();
+  connect(controller_.get(), &THidDeviceController::DevicesChanged, this,
+          &THubSession::HidDeviceChange);
+  // The first rescan reports the list as it is.
+  controller_->DeviceChange();
   image_ = image ? std::move(*image) : LoadEmbeddedFirmware();
   update_.SetTargetVersion(imageVersion.value_or(BUILTIN_APP_VERSION));
   tmrAuto_.start();
 }
 
-void THubSession::HidDeviceChange(THidDeviceController* controller) {
+void THubSession::HidDeviceChange() {
   std::vector<std::uint32_t> before;
   for (THidDevice* hub : hubs_)
     before.push_back(hub->InterfaceInfo().DevInst);
-  try {
-    link_.SetCurrentDevice(nullptr);
-    for (THidDevice*& hub : hubs_)
-      controller->ReleaseDevice(hub);
-    hubs_.clear();
-    selected_ = -1;
+  link_.SetCurrentDevice(nullptr);
+  for (THidDevice*& hub : hubs_)
+    controller_->ReleaseDevice(hub);
+  hubs_.clear();
+  selected_ = -1;
 
-    std::vector<THidDevice*> others;
-    THidDevice* device = nullptr;
-    while (controller->ClaimNextDevice(device)) {
-      if (!IsHub(device)) {
-        others.push_back(device);
-        continue;
-      }
-      hubs_.push_back(device);
-      device->SetInputBufferCount(HUB_QUEUE_LENGTH);
-      device->SetReadBufferCount(HUB_QUEUE_LENGTH);
-    }
-    // Other devices go straight back: we never talk to them, and an unplugged one kept
-    // claimed would be reported as removed again at every later change.
-    for (THidDevice*& other : others)
-      controller->ReleaseDevice(other);
+  std::vector<THidDevice*> others;
+  while (THidDevice* device = controller_->ClaimNextDevice())
+    (IsHub(device) ? hubs_ : others).push_back(device);
+  // Other devices go straight back: we never talk to them, and an unplugged one kept
+  // claimed would be reported as removed again at every later change.
+  for (THidDevice*& other : others)
+    controller_->ReleaseDevice(other);
 
-    QueueNewHubs(before);
-    if (holdNode_) {
-      // Nodes are reused after a re-plug: the node names the hub at the first listing only.
-      held_ = THubTarget{};
-      for (THidDevice* hub : hubs_) {
-        if (hub->InterfaceInfo().DevicePath == *holdNode_)
-          held_ = THubTarget{hub->InterfaceInfo().DevInst, PortOf(hub)};
-      }
-      holdNode_.reset();
+  QueueNewHubs(before);
+  if (holdNode_) {
+    // Nodes are reused after a re-plug: the node names the hub at the first listing only.
+    held_ = THubTarget{};
+    for (THidDevice* hub : hubs_) {
+      if (hub->InterfaceInfo().DevicePath == *holdNode_)
+        held_ = THubTarget{hub->InterfaceInfo().DevInst, PortOf(hub)};
     }
-    view_.ShowIndicator(1);
-    selected_ = PreferredHub();
-    if (selected_ >= 0) {
-      THidDevice* hub = hubs_[selected_];
-      link_.SetCurrentDevice(hub);
-      hub->SetDataHandler(link_.DataHandler());
-      view_.ShowIndicator(0);
-      if (!hub->CanReadWrite()) {
-        view_.AppendLog(AccessDeniedLine(hub));
-      }
-      // Greets once the exchange in flight, if any, has read its own reply. Never a hub being
-      // updated: it may be resetting, and the update does its own talking.
-      if (!update_.Running())
-        link_.RunWhenIdle([this] { Greet(); });
-    }
-    // Only a hub plugged in is one to update: not a rebuild for another device, nor the hub
-    // being updated coming back from its resets.
-    if (!autoQueue_.empty())
-      autoUpdatePending_ = true;
-  } catch (...) {
-    // Runs unattended: whatever was listed before the failure stays listed.
+    holdNode_.reset();
   }
+  view_.ShowIndicator(1);
+  selected_ = PreferredHub();
+  if (selected_ >= 0) {
+    THidDevice* hub = hubs_[selected_];
+    link_.SetCurrentDevice(hub);
+    hub->SetDataHandler(link_.DataHandler());
+    view_.ShowIndicator(0);
+    if (!hub->CanReadWrite()) {
+      view_.AppendLog(AccessDeniedLine(hub));
+    }
+    // Greets once the exchange in flight, if any, has read its own reply. Never a hub being
+    // updated: it may be resetting, and the update does its own talking.
+    if (!update_.Running())
+      link_.RunWhenIdle([this] { Greet(); });
+  }
+  // Only a hub plugged in is one to update: not a rebuild for another device, nor the hub
+  // being updated coming back from its resets.
+  if (!autoQueue_.empty())
+    autoUpdatePending_ = true;
   emit HubsChanged();
 }
 
@@ -213,13 +202,19 @@ void THubSession::QueueNewHubs(const std::vector<std::uint32_t>& before) {
   }
 }
 
+THidDevice* THubSession::CurrentHub() const {
+  // The link's device is always one of the listed hubs: a rebuild of the list clears it first.
+  const auto it = std::find(hubs_.begin(), hubs_.end(), link_.CurrentDevice());
+  return it == hubs_.end() ? nullptr : *it;
+}
+
 std::string THubSession::CurrentIdentity() const {
-  const auto* hub = dynamic_cast<const THidDevice*>(link_.CurrentDevice());
+  const THidDevice* hub = CurrentHub();
   return hub ? HubIdentity(hub) : std::string();
 }
 
 void THubSession::Greet() {
-  auto* hub = dynamic_cast<THidDevice*>(link_.CurrentDevice());
+  THidDevice* hub = CurrentHub();
   if (!hub || update_.Running() || HolderElsewhere(hub))
     return;
   // The wait may rebuild the list and free this object: what follows goes by the identity.
@@ -342,7 +337,7 @@ EHubReturn THubSession::RefindUpdatedHub(int waitMs) {
     connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     QTimer rescan;
     rescan.setInterval(RESCAN_WHILE_WAITING_MS);
-    connect(&rescan, &QTimer::timeout, this, [this] { controller_->DeviceChange(); });
+    connect(&rescan, &QTimer::timeout, controller_.get(), &THidDeviceController::DeviceChange);
     const auto changed = connect(this, &THubSession::HubsChanged, &loop, [&] {
       if (tryFind()) {
         found = true;
@@ -368,7 +363,7 @@ EHubReturn THubSession::RefindUpdatedHub(int waitMs) {
   updating_->acceptOld = false;
   if (!found)
     return EHubReturn::Gone;
-  auto* hub = static_cast<THidDevice*>(link_.CurrentDevice());
+  THidDevice* hub = CurrentHub();
   const std::string serial = SerialOf(hub);
   const std::string port = PortOf(hub);
   // Its own serial number, or its own socket: the hub that left. Anything else was taken as the
@@ -396,7 +391,7 @@ EHubReturn THubSession::RefindUpdatedHub(int waitMs) {
 EUpdateResult THubSession::RunUpdate() {
   if (update_.Running())
     return update_.Run();  // says that it is refused
-  auto* hub = dynamic_cast<THidDevice*>(link_.CurrentDevice());
+  THidDevice* hub = CurrentHub();
   // One updater per hub on the machine; held until this update has ended, however it ends.
   if (hub) {
     const TResult<void> locked = updateLock_.Acquire(HubKey(hub), hub->InterfaceInfo().DevicePath);

@@ -46,7 +46,6 @@ class THubSession : public QObject {
 
  public:
   static constexpr int AUTO_TIMER_INTERVAL_MS = 1500;
-  static constexpr std::uint32_t HUB_QUEUE_LENGTH = 128;
   // While waiting for a hub to come back, how often to enumerate afresh.
   static constexpr int RESCAN_WHILE_WAITING_MS = 1000;
 
@@ -76,6 +75,8 @@ class THubSession : public QObject {
   // list), and the selected one (-1 for none).
   const std::vector<THidDevice*>& Hubs() const { return hubs_; }
   int SelectedHub() const { return selected_; }
+  // The listed hub that is the link's current device; null for none.
+  THidDevice* CurrentHub() const;
   // Selects the listed hub and makes it the current device with its reader running (what the
   // version check does with the selected entry). False for an index that is not listed.
   bool UseHub(int index);
@@ -91,9 +92,9 @@ class THubSession : public QObject {
   // True while an exchange or an update is under way: timer ticks skip, clicks wait.
   bool Busy() const { return link_.Busy() || update_.Running(); }
 
-  // The device-change handler: gives the hubs back, claims every device again, lists the hubs,
-  // makes the first one current and greets it.
-  void HidDeviceChange(THidDeviceController* controller);
+  // What a change of the device list does: gives the hubs back, claims every device again,
+  // lists the hubs, makes the first one current and greets it.
+  void HidDeviceChange();
   // Makes the preferred listed hub the current device: the one being updated while an update
   // runs, else the held one, else the first; keeps the current one when there is none.
   void FindHubDevice();

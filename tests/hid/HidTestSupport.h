@@ -31,24 +31,15 @@ inline TSimHidBus::TDeviceConfig DeviceConfig(
   return config;
 }
 
-// Records every handler call as a short line.
+// Records what the data handler is given, and the lists a controller reports.
 struct TRecorder {
   QStringList events;
-  std::vector<Bytes> reports;  // ReportID followed by the data
-  std::vector<std::uint32_t> errors;
+  std::vector<Bytes> reports;               // ReportID followed by the data
   std::function<void(THidDevice*)> onData;  // runs inside the data handler
 
   // Devices are named by letter: product id 0x000A is "A", 0x000B "B"...
   static QString Name(THidDevice* d) {
     return QString(QChar('A' + d->Attributes().ProductID - 0x0A));
-  }
-  void Arrival(THidDevice* d) { events << "arr:" + Name(d); }
-  void Removal(THidDevice* d) { events << "rem:" + Name(d); }
-  void Unplug(THidDevice* d) { events << "unplug:" + Name(d); }
-  void Change(THidDeviceController*) { events << "chg"; }
-  bool Enumerate(THidDevice* d, std::int32_t idx) {
-    events << QString("enum:%1@%2").arg(Name(d)).arg(idx);
-    return enumerateGoesOn;
   }
   void Data(THidDevice* d, std::uint8_t id, const std::uint8_t* data, std::uint16_t size) {
     Bytes r{id};
@@ -57,20 +48,9 @@ struct TRecorder {
     if (onData)
       onData(d);
   }
-  void DataError(THidDevice*, std::uint32_t error) { errors.push_back(error); }
-  bool enumerateGoesOn = true;
-
-  THidPlugEvent ArrivalHandler() { return THidPlugEvent::Bind<&TRecorder::Arrival>(this); }
-  THidPlugEvent RemovalHandler() { return THidPlugEvent::Bind<&TRecorder::Removal>(this); }
-  THidPlugEvent UnplugHandler() { return THidPlugEvent::Bind<&TRecorder::Unplug>(this); }
-  TNotifyEvent ChangeHandler() { return TNotifyEvent::Bind<&TRecorder::Change>(this); }
-  THidEnumerateEvent EnumerateHandler() {
-    return THidEnumerateEvent::Bind<&TRecorder::Enumerate>(this);
-  }
   THidDataEvent DataHandler() { return THidDataEvent::Bind<&TRecorder::Data>(this); }
-  THidDataErrorEvent DataErrorHandler() {
-    return THidDataErrorEvent::Bind<&TRecorder::DataError>(this);
-  }
+  // Every DevicesChanged of `controller` adds the list it reports, as "[A Bc]".
+  void Listen(THidDeviceController& controller);
 };
 
 // Waits, without processing events, until n hand-overs are queued.
@@ -97,6 +77,11 @@ inline QString DescribeList(const THidDeviceController& controller) {
     parts << s;
   }
   return parts.join(' ');
+}
+
+inline void TRecorder::Listen(THidDeviceController& controller) {
+  QObject::connect(&controller, &THidDeviceController::DevicesChanged, &controller,
+                   [this, &controller] { events << "[" + DescribeList(controller) + "]"; });
 }
 
 }  // namespace hidtest

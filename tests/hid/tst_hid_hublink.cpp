@@ -54,9 +54,7 @@ struct TLinkFixture {
       }
     });
     controller = std::make_unique<THidDeviceController>(nullptr, bus);
-    controller->ClaimNextDevice(device);
-    device->SetInputBufferCount(128);
-    device->SetReadBufferCount(128);
+    device = controller->ClaimNextDevice();
     device->SetDataHandler(link.DataHandler());
     link.SetCurrentDevice(device);
   }

@@ -7,6 +7,7 @@
 #include <QThread>
 #include <QTimer>
 #include <cerrno>
+#include <ctime>
 #include <stdexcept>
 
 #include "HidTestSupport.h"
@@ -32,7 +33,7 @@ struct TFixture {
     id = bus->Attach(config);
     controller = std::make_unique<THidDeviceController>(nullptr, bus);
     if (claim)
-      controller->ClaimNextDevice(device);
+      device = controller->ClaimNextDevice();
   }
   ~TFixture() {
     if (device)
@@ -83,16 +84,15 @@ class HidReaderTest : public QObject {
   // Every report is delivered once, in order, on the UI thread.
   void deliveryOrder() {
     TFixture f;
-    f.device->SetReadBufferCount(128);
-    QCOMPARE(f.device->ReadBufferCount(), 128u);
     bool onUiThread = true;
     f.rec.onData = [&](THidDevice*) { onUiThread &= QThread::currentThread() == thread(); };
     f.device->SetDataHandler(f.rec.DataHandler());
     QVERIFY(f.ReaderListening());
-    for (int i = 0; i < 100; ++i)
+    // Fewer than the 64 reports a hidraw node keeps.
+    for (int i = 0; i < 60; ++i)
       f.Push(Bytes(65, static_cast<std::uint8_t>(i)));
-    QTRY_COMPARE(f.rec.reports.size(), std::size_t{100});
-    for (int i = 0; i < 100; ++i)
+    QTRY_COMPARE(f.rec.reports.size(), std::size_t{60});
+    for (int i = 0; i < 60; ++i)
       QCOMPARE(f.rec.reports[i][1], std::uint8_t(i));
     QVERIFY(onUiThread);
   }
@@ -124,7 +124,7 @@ class HidReaderTest : public QObject {
       d->SetDataHandler(rec.DataHandler());
     THidDevice* claimed = nullptr;
     if (claim)
-      QVERIFY(controller.ClaimNextDevice(claimed));
+      QVERIFY((claimed = controller.ClaimNextDevice()));
     QCOMPARE(d->HasReader(), reader);
     if (claimed)
       controller.ReleaseDevice(claimed);
@@ -137,7 +137,7 @@ class HidReaderTest : public QObject {
     THidDevice* d = f.controller->DeviceList()[0];
     d->SetDataHandler(f.rec.DataHandler());
     QVERIFY(!d->HasReader());
-    QVERIFY(f.controller->ClaimNextDevice(f.device));
+    QVERIFY((f.device = f.controller->ClaimNextDevice()));
     QVERIFY(d->ReaderRunning());
     TRecorder other;
     d->SetDataHandler(other.DataHandler());
@@ -150,10 +150,9 @@ class HidReaderTest : public QObject {
     QVERIFY(!d->HasReader());
   }
 
-  // Stopping while a read waits is immediate, however long the sleep slice.
+  // Stopping while a read waits is immediate.
   void stopWhileReading() {
     TFixture f;
-    f.device->SetReaderSleepTime(10000);
     f.device->SetDataHandler(f.rec.DataHandler());
     QVERIFY(f.ReaderListening());
     QElapsedTimer t;
@@ -195,10 +194,9 @@ class HidReaderTest : public QObject {
     const TSimDeviceId a = bus->Attach(DeviceConfig(1, 0x0A));
     const TSimDeviceId b = bus->Attach(DeviceConfig(1, 0x0B));
     THidDeviceController controller(nullptr, bus);
-    THidDevice* da = nullptr;
-    THidDevice* db = nullptr;
-    QVERIFY(controller.ClaimNextDevice(da));
-    QVERIFY(controller.ClaimNextDevice(db));
+    THidDevice* da = controller.ClaimNextDevice();
+    THidDevice* db = controller.ClaimNextDevice();
+    QVERIFY(da && db);
     TRecorder ra, rb;
     bool innerSeen = false;
     ra.onData = [&](THidDevice*) {
@@ -254,30 +252,24 @@ class HidReaderTest : public QObject {
     QTRY_COMPARE(calls, 2);  // the report waiting in the queue
   }
 
-  // After the rescan has found the device gone: writes fail, and the error handler hears of
-  // every refused read, one per sleep slice (no spinning), until the release.
-  void unpluggedReadErrors() {
+  // After the rescan has found the device gone: writes fail saying so, and the reader, which
+  // can no longer read, backs off instead of spinning until the release.
+  void unpluggedBacksOff() {
     TFixture f;
-    f.device->SetReaderSleepTime(20);
-    f.device->SetDataErrorHandler(f.rec.DataErrorHandler());
-    f.device->SetUnplugHandler(f.rec.UnplugHandler());
     f.device->SetDataHandler(f.rec.DataHandler());
     QVERIFY(f.ReaderListening());
     f.bus->Detach(f.id);
-    QTRY_COMPARE(f.rec.events, QStringList{"unplug:A"});
-    QVERIFY(!f.device->IsPresent());
+    QTRY_VERIFY(!f.device->IsPresent());
     const std::uint8_t report[65] = {};
-    std::uint32_t n = 0;
-    QVERIFY(!f.device->WriteReport(report, 65, n));
-    QCOMPARE(f.device->LastError(), std::uint32_t(ENODEV));
-    QTRY_VERIFY(f.rec.errors.size() >= 3);
-    QCOMPARE(f.rec.errors[0], std::uint32_t(ENODEV));
-    const std::size_t seen = f.rec.errors.size();
-    QEventLoop loop;  // serves hand-overs as fast as they come
-    QTimer::singleShot(200, &loop, &QEventLoop::quit);
-    loop.exec();
-    // 200 ms at 20 ms per slice: about 10 more; a reader that spins would report thousands.
-    QVERIFY2(f.rec.errors.size() - seen < 50, qPrintable(QString::number(f.rec.errors.size())));
+    const TResult<void> written = f.device->WriteReport(report, 65);
+    QVERIFY(!written);
+    QCOMPARE(written.Error().code, ENODEV);
+    const std::clock_t cpu = std::clock();
+    QTest::qWait(300);
+    // A reader going round without a pause would take most of a core meanwhile.
+    const double cpuMs = 1000.0 * static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC;
+    QVERIFY2(cpuMs < 100, qPrintable(QString::number(cpuMs)));
+    QVERIFY(f.device->ReaderRunning());
     f.controller->ReleaseDevice(f.device);
   }
 
@@ -317,51 +309,10 @@ class HidReaderTest : public QObject {
   // Without report lengths there is nothing to read; the reader waits quietly.
   void noInputLength() {
     TFixture f(true, HIDP_CAPS{});
-    f.device->SetReaderSleepTime(10);
-    f.device->SetDataErrorHandler(f.rec.DataErrorHandler());
     f.device->SetDataHandler(f.rec.DataHandler());
     QTest::qWait(50);
     QVERIFY(f.device->ReaderRunning());
     QCOMPARE(f.bus->OpenReadHandles(f.id), std::size_t{0});
-    QVERIFY(f.rec.errors.empty());
-  }
-
-  // Only 10 to 10000 ms are taken.
-  void readerSleepTimeBounds_data() {
-    QTest::addColumn<int>("value");
-    QTest::addColumn<int>("result");
-    QTest::newRow("9") << 9 << 100;
-    QTest::newRow("10") << 10 << 10;
-    QTest::newRow("10000") << 10000 << 10000;
-    QTest::newRow("10001") << 10001 << 100;
-    QTest::newRow("negative") << -5 << 100;
-  }
-  void readerSleepTimeBounds() {
-    QFETCH(int, value);
-    QFETCH(int, result);
-    TFixture f;
-    f.device->SetReaderSleepTime(value);
-    QCOMPARE(f.device->ReaderSleepTime(), result);
-  }
-
-  // Queue lengths: setting the value already held opens nothing; otherwise the handle opens
-  // and the value is read back; closing resets it.
-  void queueLengths() {
-    TFixture f;
-    const std::size_t opens = f.bus->OpenCount(f.id);
-    f.device->SetInputBufferCount(0);
-    QCOMPARE(f.bus->OpenCount(f.id), opens);
-    QVERIFY(!f.device->IoHandleOpen());
-    f.device->SetInputBufferCount(128);
-    QVERIFY(f.device->IoHandleOpen());
-    QCOMPARE(f.device->InputBufferCount(), 128u);
-    f.device->SetReadBufferCount(128);
-    QVERIFY(f.device->ReadHandleOpen());
-    QCOMPARE(f.device->ReadBufferCount(), 128u);
-    f.device->CloseIoHandle();
-    f.device->CloseReadHandle();
-    QCOMPARE(f.device->InputBufferCount(), 0u);
-    QCOMPARE(f.device->ReadBufferCount(), 0u);
   }
 
   // Report lengths need a usable device: an unclaimed one reports zeros.
@@ -369,7 +320,7 @@ class HidReaderTest : public QObject {
     TFixture f(false);
     THidDevice* d = f.controller->DeviceList()[0];
     QCOMPARE(d->QueryCaps().InputReportByteLength, std::uint16_t{0});
-    QVERIFY(f.controller->ClaimNextDevice(f.device));
+    QVERIFY((f.device = f.controller->ClaimNextDevice()));
     const HIDP_CAPS caps = d->QueryCaps();
     QCOMPARE(caps.InputReportByteLength, std::uint16_t{65});
     QCOMPARE(caps.OutputReportByteLength, std::uint16_t{65});

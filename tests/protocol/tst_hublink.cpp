@@ -27,7 +27,7 @@ struct TFixture : TScriptedLink {
 
 class TThrowingDevice : public ScriptedDevice {
  public:
-  bool WriteReport(const std::uint8_t*, std::uint32_t, std::uint32_t&) override {
+  TResult<void> WriteReport(const std::uint8_t*, std::uint32_t) override {
     throw std::runtime_error("device vanished");
   }
 };

@@ -49,7 +49,8 @@ struct TRig {
         continue;
       if (!list[i]->CanReadWrite())
         return false;
-      if (!controller->ClaimDeviceAt(device, int(i), true))
+      device = controller->ClaimDeviceAt(int(i));
+      if (!device)
         return false;
       device->SetDataHandler(link.DataHandler());
       link.SetCurrentDevice(device);

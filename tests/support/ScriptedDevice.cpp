@@ -2,6 +2,7 @@
 
 #include <QTimer>
 #include <algorithm>
+#include <cerrno>
 
 #include "protocol/Frame.h"
 
@@ -28,18 +29,16 @@ void ScriptedDevice::Queue(Bytes report, int delayMs) {
   });
 }
 
-bool ScriptedDevice::WriteReport(const std::uint8_t* buffer, std::uint32_t count,
-                                 std::uint32_t& written) {
+TResult<void> ScriptedDevice::WriteReport(const std::uint8_t* buffer, std::uint32_t count) {
   if (failWrites)
-    return false;
+    return SystemError(QStringLiteral("scripted write"), EIO);
   Bytes frame(buffer, buffer + count);
   writes.push_back(frame);
-  written = count;
   if (onWrite) {
     for (Answer& a : onWrite(frame))
       Queue(std::move(a.report), a.delayMs);
   }
-  return true;
+  return {};
 }
 
 void ScriptedDevice::DiscardPendingInput() {

@@ -35,8 +35,7 @@ class ScriptedDevice : public THidReportDevice {
   int DiscardCount() const { return discards_; }
 
   HIDP_CAPS QueryCaps() override { return caps; }
-  bool WriteReport(const std::uint8_t* buffer, std::uint32_t count,
-                   std::uint32_t& written) override;
+  TResult<void> WriteReport(const std::uint8_t* buffer, std::uint32_t count) override;
   void SetDataHandler(const THidDataEvent& handler) override { handler_ = handler; }
   void DiscardPendingInput() override;
 

@@ -60,8 +60,6 @@ constexpr int WAKE_POLL_MS = 100;
 
 // Large enough for any report descriptor the kernel hands out (HID_MAX_DESCRIPTOR_SIZE).
 constexpr std::size_t MAX_DESCRIPTOR_SIZE = 4096;
-// The kernel keeps this many input reports per open hidraw file; it cannot be changed.
-constexpr std::uint32_t HIDRAW_QUEUE_LENGTH = 64;
 
 std::string Text(const char* s) {
   return s ? std::string(s) : std::string();
@@ -117,24 +115,15 @@ class THidrawHandle : public THidPlatformHandle {
       ::close(wakeFd_);
   }
 
-  bool Write(const std::uint8_t* data, std::size_t size, std::size_t& written,
-             int& error) override {
-    written = 0;
-    if (closed_ || fd_ < 0) {
-      error = EBADF;
-      return false;
-    }
+  TResult<void> Write(const std::uint8_t* data, std::size_t size) override {
+    if (closed_ || fd_ < 0)
+      return SystemError(QStringLiteral("write"), EBADF);
     for (;;) {
-      const ssize_t n = ::write(fd_, data, size);
-      if (n >= 0) {
-        written = static_cast<std::size_t>(n);
-        return true;
-      }
+      if (::write(fd_, data, size) >= 0)
+        return {};
       if (errno != EINTR)
-        break;
+        return SystemError(QStringLiteral("write"), errno);
     }
-    error = errno;
-    return false;
   }
 
   EWait WaitInput() override {
@@ -225,12 +214,6 @@ class THidrawHandle : public THidPlatformHandle {
     Wake();
   }
 
-  std::uint32_t SetQueueLength(std::uint32_t n) override {
-    if (n != 0)
-      queueLength_ = n;
-    return queueLength_;
-  }
-
  private:
   // Only the reader asks; the answer does not change while the handle is open.
   bool UsesReportIds() {
@@ -250,17 +233,13 @@ class THidrawHandle : public THidPlatformHandle {
   // Set by Wake until a wait has seen it; the eventfd only interrupts the poll.
   std::atomic<bool> woken_{false};
   int reportIds_ = -1;
-  // hidraw cannot change it: the requested value is stored as the read-back.
-  std::uint32_t queueLength_ = HIDRAW_QUEUE_LENGTH;
 };
 
 // Opened without rights: only a proof that the node exists.
 class TProbeHandle : public THidPlatformHandle {
  public:
-  bool Write(const std::uint8_t*, std::size_t, std::size_t& written, int& error) override {
-    written = 0;
-    error = EBADF;
-    return false;
+  TResult<void> Write(const std::uint8_t*, std::size_t) override {
+    return SystemError(QStringLiteral("write"), EBADF);
   }
   EWait WaitInput() override { return EWait::Closed; }
   ERead ReadInput(std::uint8_t*, std::size_t, std::size_t& got, int& error) override {
@@ -271,14 +250,6 @@ class TProbeHandle : public THidPlatformHandle {
   void DiscardInput() override {}
   void Wake() override {}
   void Close() override {}
-  std::uint32_t SetQueueLength(std::uint32_t n) override {
-    if (n != 0)
-      queueLength_ = n;
-    return queueLength_;
-  }
-
- private:
-  std::uint32_t queueLength_ = HIDRAW_QUEUE_LENGTH;
 };
 
 }  // namespace
@@ -339,26 +310,23 @@ std::vector<THidPnPInfo> TLinuxHidPlatform::Enumerate() {
   return list;
 }
 
-std::unique_ptr<THidPlatformHandle> TLinuxHidPlatform::Open(const THidPnPInfo& info,
-                                                            EHidAccess access, int& error) {
+THidPlatform::THandleResult TLinuxHidPlatform::Open(const THidPnPInfo& info, EHidAccess access) {
+  const QString path = QString::fromStdString(info.DevicePath);
   if (access == EHidAccess::None) {
     struct stat st;
-    if (::stat(info.DevicePath.c_str(), &st) != 0) {
-      error = errno;
-      return nullptr;
-    }
-    return std::make_unique<TProbeHandle>();
+    if (::stat(info.DevicePath.c_str(), &st) != 0)
+      return SystemError(path, errno);
+    return std::unique_ptr<THidPlatformHandle>(std::make_unique<TProbeHandle>());
   }
   const bool reader = access == EHidAccess::Read;
   // The reader waits in poll() and must never block in read(): a discard may have emptied the
   // queue between the two.
   const int flags = reader ? O_RDONLY | O_NONBLOCK | O_CLOEXEC : O_RDWR | O_CLOEXEC;
   const int fd = ::open(info.DevicePath.c_str(), flags);
-  if (fd < 0) {
-    error = errno;
-    return nullptr;
-  }
-  return std::make_unique<THidrawHandle>(fd, reader, info.SysPath);
+  if (fd < 0)
+    return SystemError(path, errno);
+  return std::unique_ptr<THidPlatformHandle>(
+      std::make_unique<THidrawHandle>(fd, reader, info.SysPath));
 }
 
 bool TLinuxHidPlatform::GetAttributes(const THidPnPInfo& info, HIDD_ATTRIBUTES& attributes) {

@@ -23,8 +23,7 @@ class TLinuxHidPlatform : public THidPlatform {
 
   bool Available() override;
   std::vector<THidPnPInfo> Enumerate() override;
-  std::unique_ptr<THidPlatformHandle> Open(const THidPnPInfo& info, EHidAccess access,
-                                           int& error) override;
+  THandleResult Open(const THidPnPInfo& info, EHidAccess access) override;
   bool GetAttributes(const THidPnPInfo& info, HIDD_ATTRIBUTES& attributes) override;
   bool GetCaps(const THidPnPInfo& info, HIDP_CAPS& caps) override;
   // Starts the udev monitor on the calling thread's event loop; false (logged once) when

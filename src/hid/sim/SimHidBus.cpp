@@ -10,7 +10,8 @@
 
 namespace {
 
-constexpr std::uint32_t DEFAULT_QUEUE_LENGTH = 64;
+// Input reports kept per read handle, as many as hidraw keeps.
+constexpr std::uint32_t QUEUE_LENGTH = 64;
 
 class TSimHandle;
 
@@ -55,32 +56,21 @@ class TSimHandle : public THidPlatformHandle {
 
   ~TSimHandle() override { Close(); }
 
-  bool Write(const std::uint8_t* data, std::size_t size, std::size_t& written,
-             int& error) override {
-    written = 0;
+  TResult<void> Write(const std::uint8_t* data, std::size_t size) override {
     TSimHidBus::TOutputCallback callback;
     {
       std::lock_guard lock(state_->mutex);
-      if (closed_) {
-        error = EBADF;
-        return false;
-      }
-      if (lost_) {
-        error = ENODEV;
-        return false;
-      }
-      if (access_ != EHidAccess::ReadWrite) {
-        error = EBADF;
-        return false;
-      }
+      if (closed_ || access_ != EHidAccess::ReadWrite)
+        return SystemError(QStringLiteral("write"), EBADF);
+      if (lost_)
+        return SystemError(QStringLiteral("write"), ENODEV);
       const TSimHidBus::TState::Device& device = state_->devices.at(id_);
       callback = device.onOutput;
     }
     // Outside the lock: the emulator answers from here.
     if (callback)
       callback(data, size);
-    written = size;
-    return true;
+    return {};
   }
 
   EWait WaitInput() override {
@@ -132,18 +122,11 @@ class TSimHandle : public THidPlatformHandle {
     changed_.notify_all();
   }
 
-  std::uint32_t SetQueueLength(std::uint32_t n) override {
-    std::lock_guard lock(state_->mutex);
-    if (n != 0)
-      queueLength_ = n;
-    return queueLength_;
-  }
-
   // Under the bus lock.
   // Only the reader's handles take input: the program never reads the others.
   bool ReadsInput() const { return access_ == EHidAccess::Read && !closed_ && !lost_; }
   void Push(const std::uint8_t* report, std::size_t size) {
-    while (queue_.size() >= queueLength_)
+    while (queue_.size() >= QUEUE_LENGTH)
       queue_.pop_front();
     queue_.emplace_back(report, report + size);
     changed_.notify_all();
@@ -165,7 +148,6 @@ class TSimHandle : public THidPlatformHandle {
   EHidAccess access_;
   std::condition_variable changed_;
   std::deque<std::vector<std::uint8_t>> queue_;
-  std::uint32_t queueLength_ = DEFAULT_QUEUE_LENGTH;
   bool closed_ = false;
   bool woken_ = false;
   bool lost_ = false;
@@ -349,26 +331,23 @@ std::vector<THidPnPInfo> TSimHidBus::Enumerate() {
   return list;
 }
 
-std::unique_ptr<THidPlatformHandle> TSimHidBus::Open(const THidPnPInfo& info, EHidAccess access,
-                                                     int& error) {
+THidPlatform::THandleResult TSimHidBus::Open(const THidPnPInfo& info, EHidAccess access) {
   std::lock_guard lock(state_->mutex);
+  const QString path = QString::fromStdString(info.DevicePath);
   TState::Device* device = state_->Find(info);
-  if (!device) {
-    error = ENOENT;
-    return nullptr;
-  }
+  if (!device)
+    return SystemError(path, ENOENT);
   ++device->opensByKind[access];
   const EAccess rights = device->config.Access;
   if (rights == EAccess::None ||
       (rights == EAccess::AttributesOnly && access != EHidAccess::None)) {
-    error = EACCES;
-    return nullptr;
+    return SystemError(path, EACCES);
   }
   ++device->openCount;
   auto handle = std::make_unique<TSimHandle>(
       state_, static_cast<TSimDeviceId>(std::stoul(info.SysPath)), access);
   device->handles.push_back(handle.get());
-  return handle;
+  return std::unique_ptr<THidPlatformHandle>(std::move(handle));
 }
 
 bool TSimHidBus::GetAttributes(const THidPnPInfo& info, HIDD_ATTRIBUTES& attributes) {

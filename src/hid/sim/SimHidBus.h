@@ -112,8 +112,7 @@ class TSimHidBus : public THidPlatform {
   // THidPlatform.
   bool Available() override;
   std::vector<THidPnPInfo> Enumerate() override;
-  std::unique_ptr<THidPlatformHandle> Open(const THidPnPInfo& info, EHidAccess access,
-                                           int& error) override;
+  THandleResult Open(const THidPnPInfo& info, EHidAccess access) override;
   bool GetAttributes(const THidPnPInfo& info, HIDD_ATTRIBUTES& attributes) override;
   bool GetCaps(const THidPnPInfo& info, HIDP_CAPS& caps) override;
   bool SetChangeNotice(std::function<void()> notice) override;
