@@ -223,11 +223,6 @@ void THubLink::RunIdleActions() {
 }
 
 EHubMode QueryMode(THubLink& link) {
-  int result = -1;
-  try {
-    result = link.SendFrame(CMD_QUERY_MODE, MakeRequest());
-  } catch (...) {
-    return EHubMode::Application;
-  }
+  const int result = link.SendFrame(CMD_QUERY_MODE, MakeRequest());
   return ModeFromReply(result, link.Reply());
 }
