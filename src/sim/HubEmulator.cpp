@@ -92,7 +92,15 @@ THubEmulator::THubEmulator(THubEmulatorOptions options, QObject* parent)
       ledLevels_(options.ledLevels),
       charge_(options.statusSeed) {
   clock_.start();
-  SetFirmwareImage(LoadEmbeddedFirmware().Value(), BUILTIN_APP_VERSION);
+  // Read once per program: a fleet of emulated hubs would otherwise parse it once per hub.
+  static const TImage builtIn = [] {
+    const FirmwareLines image = LoadEmbeddedFirmware().Value();
+    std::vector<std::string> lines;
+    for (std::size_t i = 0; i < image.Count(); ++i)
+      lines.push_back(image.Line(i));
+    return ReadImage(lines, BUILTIN_APP_VERSION);
+  }();
+  image_ = builtIn;
 }
 
 THubEmulator::~THubEmulator() = default;
@@ -105,28 +113,31 @@ void THubEmulator::SetFirmwareImage(const FirmwareLines& image, std::uint32_t ve
 }
 
 void THubEmulator::SetFirmwareLines(const std::vector<std::string>& lines, std::uint32_t version) {
-  imageRecords_.clear();
-  imageChecksums_.clear();
+  image_ = ReadImage(lines, version);
+}
+
+THubEmulator::TImage THubEmulator::ReadImage(const std::vector<std::string>& lines,
+                                             std::uint32_t version) {
   // The hub judges the image by its own checks, not by the program's verdict on it.
-  imageValid_ = false;
-  imageEnded_ = false;
-  imageVersion_ = version;
+  TImage image;
+  image.version = version;
   bool unreadable = false;
   for (const std::string& line : lines) {
     if (line.empty())
       continue;
-    imageEnded_ = line.size() > 1 && line[1] == '9';
+    image.ended = line.size() > 1 && line[1] == '9';
     const auto parsed = ParseFirmwareLine(line);
     if (parsed && *parsed) {
       const FirmwareRecord& r = **parsed;
-      imageRecords_.push_back({r.address, r.data});
+      image.records.push_back({r.address, r.data});
       if (const auto checksum = LineChecksum(line))
-        imageChecksums_[r.address] = *checksum;
+        image.checksums[r.address] = *checksum;
     } else if (line.size() > 1 && line[1] == '1') {
       unreadable = true;  // a record nobody could read
     }
   }
-  imageValid_ = !imageRecords_.empty() && !unreadable;
+  image.valid = !image.records.empty() && !unreadable;
+  return image;
 }
 
 // ---- bus -------------------------------------------------------------------------------------
@@ -407,9 +418,9 @@ THubEmulator::TOutcome THubEmulator::Execute(std::uint8_t command,
       if (!app && erasedThisSession_) {
         // The application runs only if what was written is the image, whole and in order, and
         // the image came to its end record.
-        appValid_ = imageValid_ && imageEnded_ && flash_ == imageRecords_;
+        appValid_ = image_.valid && image_.ended && flash_ == image_.records;
         if (appValid_) {
-          appVersion_ = imageVersion_;
+          appVersion_ = image_.version;
           ledLevels_ = options_.defaultLedLevels;
         }
       }
@@ -522,8 +533,8 @@ THubEmulator::TOutcome THubEmulator::ProgramRecord(const std::vector<std::uint8_
   } else if (const auto [first, last] = ApplicationArea();
              record.address < first || record.address + record.data.size() - 1 > last) {
     out.status = HUB_STATUS_BAD_ARGUMENT;
-  } else if (const auto sum = imageChecksums_.find(record.address);
-             sum != imageChecksums_.end() &&
+  } else if (const auto sum = image_.checksums.find(record.address);
+             sum != image_.checksums.end() &&
              sum->second != RecordChecksum(record.address, record.data)) {
     out.status = HUB_STATUS_RECORD_MISMATCH;
   } else if (nextAddress_ && record.address != *nextAddress_) {

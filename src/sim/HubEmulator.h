@@ -197,11 +197,16 @@ class THubEmulator : public QObject {
   std::optional<THubStatus> fixedStatus_;
   qint64 statusClockMs_ = 0;
 
-  std::vector<TProgrammedRecord> imageRecords_;
-  std::map<std::uint16_t, std::uint8_t> imageChecksums_;  // by record address, from its line
-  bool imageValid_ = false;
-  bool imageEnded_ = false;
-  std::uint32_t imageVersion_ = 0;
+  // The image whose arrival makes the hub run its version, as the hub read it.
+  struct TImage {
+    std::vector<TProgrammedRecord> records;
+    std::map<std::uint16_t, std::uint8_t> checksums;  // by record address, from its line
+    bool valid = false;
+    bool ended = false;
+    std::uint32_t version = 0;
+  };
+  static TImage ReadImage(const std::vector<std::string>& lines, std::uint32_t version);
+  TImage image_;
 
   // Bootloader session: from one attachment to the next.
   std::optional<std::vector<std::uint8_t>> loaded_;
