@@ -61,20 +61,23 @@ std::optional<std::uint8_t> LineChecksum(const std::string& line) {
   return count ? byteAt(2 + 2 * std::size_t{*count}) : std::nullopt;
 }
 
+// The image built into the program, parsed once for all emulated hubs.
+const FirmwareLines& BuiltInImage() {
+  static const FirmwareLines image = LoadEmbeddedFirmware().Value();
+  return image;
+}
+
+std::vector<std::string> LinesOf(const FirmwareLines& image) {
+  std::vector<std::string> lines;
+  for (std::size_t i = 0; i < image.Count(); ++i)
+    lines.push_back(image.Line(i));
+  return lines;
+}
+
 // The bootloader's application area, first and last byte: where the built-in image lies.
 std::pair<std::uint32_t, std::uint32_t> ApplicationArea() {
-  static const auto area = [] {
-    const FirmwareLines image = LoadEmbeddedFirmware().Value();
-    std::pair<std::uint32_t, std::uint32_t> span{0xFFFF, 0};
-    for (std::size_t i = 0; i < image.Count(); ++i) {
-      if (const auto& r = image.Record(i)) {
-        span.first = std::min<std::uint32_t>(span.first, r->address);
-        span.second = std::max<std::uint32_t>(span.second, r->address + r->data.size() - 1);
-      }
-    }
-    return span;
-  }();
-  return area;
+  const TFirmwareArea area = BuiltInImage().Area().value_or(TFirmwareArea{0xFFFF, 0});
+  return {area.first, area.last};
 }
 
 bool FaultMatches(const THubFault& fault, std::uint8_t command) {
@@ -93,23 +96,14 @@ THubEmulator::THubEmulator(THubEmulatorOptions options, QObject* parent)
       charge_(options.statusSeed) {
   clock_.start();
   // Read once per program: a fleet of emulated hubs would otherwise parse it once per hub.
-  static const TImage builtIn = [] {
-    const FirmwareLines image = LoadEmbeddedFirmware().Value();
-    std::vector<std::string> lines;
-    for (std::size_t i = 0; i < image.Count(); ++i)
-      lines.push_back(image.Line(i));
-    return ReadImage(lines, BUILTIN_APP_VERSION);
-  }();
+  static const TImage builtIn = ReadImage(LinesOf(BuiltInImage()), BUILTIN_APP_VERSION);
   image_ = builtIn;
 }
 
 THubEmulator::~THubEmulator() = default;
 
 void THubEmulator::SetFirmwareImage(const FirmwareLines& image, std::uint32_t version) {
-  std::vector<std::string> lines;
-  for (std::size_t i = 0; i < image.Count(); ++i)
-    lines.push_back(image.Line(i));
-  SetFirmwareLines(lines, version);
+  SetFirmwareLines(LinesOf(image), version);
 }
 
 void THubEmulator::SetFirmwareLines(const std::vector<std::string>& lines, std::uint32_t version) {
