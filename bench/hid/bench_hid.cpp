@@ -1,6 +1,7 @@
 // HID layer timings: the exchange round trip (WriteReport to the data handler's run, with the
-// device answering at once), its CPU time and the UI thread's wake-ups, and DeviceChange with
-// 64 HID devices present.
+// device answering at once), its CPU time and the UI thread's wake-ups, the same exchange as
+// the updater makes it (through the link, with its 2 ms pause), and DeviceChange with 64 HID
+// devices present.
 //
 //   bench_hid sim [exchanges]                       on the simulated bus
 //   umockdev-wrapper bench_hid linux [exchanges]    on the hidraw platform under umockdev
@@ -25,6 +26,7 @@
 #include "hid/linux/LinuxHidPlatform.h"
 #include "hid/sim/SimHidBus.h"
 #include "protocol/HubDevice.h"
+#include "protocol/HubLink.h"
 
 #ifdef HALVEK_HAVE_UMOCKDEV
 #include <unistd.h>
@@ -56,6 +58,7 @@ constexpr int WARMUP = 200;
 constexpr int SIM_EXCHANGES = 5000;
 constexpr int LINUX_EXCHANGES = 2000;
 constexpr int RESCANS = 200;
+constexpr int LINK_EXCHANGES = 1000;
 
 struct TReceiver {
   QEventLoop* loop = nullptr;
@@ -91,6 +94,32 @@ double Percentile(std::vector<double> v, double p) {
   std::sort(v.begin(), v.end());
   const std::size_t i = std::min(v.size() - 1, static_cast<std::size_t>(p * (v.size() - 1)));
   return v[i];
+}
+
+// Exchanges as the updater makes them: SendFrame's write, 2 ms pause and reply. The reply's
+// command byte names another command, which a hub that has not echoed one yet may send.
+bool LinkExchanges(THidDevice& hub, const char* label) {
+  THubLink link;
+  link.SetCurrentDevice(&hub);
+  hub.SetDataHandler(link.DataHandler());
+  for (int i = 0; i < WARMUP; ++i)
+    (void)link.SendFrame(CMD_LED_ADJUST_END, MakeRequest());
+  const TUsage start = Usage();
+  for (int i = 0; i < LINK_EXCHANGES; ++i) {
+    if (link.SendFrame(CMD_LED_ADJUST_END, MakeRequest()) != 0) {
+      std::fprintf(stderr, "no reply through the link\n");
+      return false;
+    }
+  }
+  const TUsage end = Usage();
+  std::printf(
+      "%-6s   through the link (2 ms pause each), %d exchanges: CPU per exchange %.1f us in the "
+      "process, %.1f us on the UI thread; UI thread waits %.2f; allocations %.2f\n",
+      label, LINK_EXCHANGES, (end.processCpuUs - start.processCpuUs) / LINK_EXCHANGES,
+      (end.threadCpuUs - start.threadCpuUs) / LINK_EXCHANGES,
+      static_cast<double>(end.threadSwitches - start.threadSwitches) / LINK_EXCHANGES,
+      static_cast<double>(end.allocations - start.allocations) / LINK_EXCHANGES);
+  return true;
 }
 
 // Writes a frame and runs the event loop until the answer has reached the handler.
@@ -132,7 +161,6 @@ bool Exchanges(THidDeviceController& controller, int count, const char* label) {
       micros.push_back(us);
   }
   const TUsage end = Usage();
-  controller.ReleaseDevice(hub);
   std::printf(
       "%-6s exchange round trip (write to handler), %d exchanges: p50 %.1f us, p99 %.1f us\n",
       label, count, Percentile(micros, 0.50), Percentile(micros, 0.99));
@@ -147,7 +175,9 @@ bool Exchanges(THidDeviceController& controller, int count, const char* label) {
   // The simulated bus's queue entry is among them.
   std::printf("%-6s   allocations per exchange (whole process): %.2f\n", label,
               static_cast<double>(end.allocations - start.allocations) / count);
-  return true;
+  const bool linked = LinkExchanges(*hub, label);
+  controller.ReleaseDevice(hub);
+  return linked;
 }
 
 void Rescans(THidDeviceController& controller, const char* label) {

@@ -167,6 +167,47 @@ void THidDevice::DiscardPendingInput() {
 
 void THidDevice::DeliverPendingInput() {
   THidHandOver::Instance().RunQueued();
+  if (!reader_ || !reader_->BeginOwnRead())
+    return;
+  // The reader holds: what waits is read here, in order, as the reader would have.
+  std::shared_ptr<THidPlatformHandle> handle = StartRead();
+  std::vector<std::uint8_t>& buffer = reader_->OwnReadBuffer();
+  const std::size_t len = std::min<std::size_t>(ReaderCaps().InputReportByteLength, buffer.size());
+  bool lost = !handle;
+  bool raised = false;
+  while (handle && len > 0 && !raised) {
+    std::size_t got = 0;
+    std::uint64_t epoch = 0;
+    int error = 0;
+    std::fill_n(buffer.begin(), len, 0);
+    const EReadOutcome outcome = ReadOne(*handle, buffer.data(), len, got, epoch, error);
+    if (outcome == EReadOutcome::Lost)
+      lost = true;
+    if (outcome != EReadOutcome::Report)
+      break;
+    if (got == 0)
+      continue;
+    // As in the hand-over: a handler that raises ends this device's reading.
+    try {
+      DeliverReport(buffer.data(), static_cast<std::uint32_t>(got), epoch);
+    } catch (...) {
+      raised = true;
+    }
+  }
+  reader_->EndOwnRead();
+  if (raised)
+    reader_->RequestTermination();
+  else if (lost)
+    reader_->Release();  // a hang-up is the reader's to find and report
+}
+
+void THidDevice::HoldReader(bool hold) {
+  if (!reader_)
+    return;
+  if (hold)
+    reader_->Hold();
+  else
+    reader_->Release();
 }
 
 void THidDevice::Claim() {
@@ -208,16 +249,19 @@ void THidDevice::WakeReader() {
 }
 
 THidDevice::EReadOutcome THidDevice::WaitReport(THidPlatformHandle& handle,
-                                                const std::atomic<bool>& terminated, int& error) {
+                                                const std::atomic<bool>& terminated,
+                                                const std::atomic<bool>& holdAsked, int& error) {
   for (;;) {
-    if (terminated)
+    // Looked at once the handle is open: a stop or hold asked before it was has woken nothing.
+    if (terminated || holdAsked)
       return EReadOutcome::Stopped;
     const THidPlatformHandle::EWait wait = handle.WaitInput();
-    if (terminated)
+    if (terminated || holdAsked)
       return EReadOutcome::Stopped;
     switch (wait) {
       case THidPlatformHandle::EWait::Woken:
-        continue;  // a stale wake-up from an earlier stop
+        // A stop or a hold: the reader looks at both before it waits again.
+        return EReadOutcome::Stopped;
       case THidPlatformHandle::EWait::Closed:
         return EReadOutcome::Nothing;
       case THidPlatformHandle::EWait::Lost:

@@ -58,6 +58,7 @@ class THidDevice : public THidReportDevice {
   void SetDataHandler(const THidDataEvent& handler) override;
   void DiscardPendingInput() override;
   void DeliverPendingInput() override;
+  void HoldReader(bool hold) override;
 
   // Starts a reader when a data handler is set, the device is present, claimed and writable,
   // and no reader exists (an ended one still counts until the data handler is cleared).
@@ -100,9 +101,9 @@ class THidDevice : public THidReportDevice {
   // cannot be opened.
   std::shared_ptr<THidPlatformHandle> StartRead();
   // Waits until a report can be read (Report), or the handle is closed, the device lost or the
-  // reader stopped.
+  // reader stopped or held.
   EReadOutcome WaitReport(THidPlatformHandle& handle, const std::atomic<bool>& terminated,
-                          int& error);
+                          const std::atomic<bool>& holdAsked, int& error);
   // Reads the report WaitReport found, with the discard count it is delivered against.
   EReadOutcome ReadOne(THidPlatformHandle& handle, std::uint8_t* buffer, std::size_t count,
                        std::size_t& got, std::uint64_t& epoch, int& error);

@@ -11,6 +11,7 @@ THidDeviceReadThread::THidDeviceReadThread(THidDevice* device)
       reportStep_(&DeliverReportStep, this, &EndAfterRaise),
       lossStep_(&DeliverLossStep, this) {
   reportBuffer_.resize(device_->QueryCaps().InputReportByteLength);
+  ownBuffer_.resize(reportBuffer_.size());
 }
 
 THidDeviceReadThread::~THidDeviceReadThread() {
@@ -39,7 +40,68 @@ void THidDeviceReadThread::RequestTermination() {
 void THidDeviceReadThread::BackOff() {
   std::unique_lock lock(pauseMutex_);
   pauseWake_.wait_for(lock, std::chrono::milliseconds(ERROR_BACKOFF_MS),
-                      [this] { return terminated_.load(); });
+                      [this] { return terminated_ || holdAsked_; });
+}
+
+bool THidDeviceReadThread::Hold() {
+  std::uint64_t holdsBefore = 0;
+  {
+    std::lock_guard lock(pauseMutex_);
+    holdAsked_ = true;
+    lastUse_ = std::chrono::steady_clock::now();
+    if (held_)
+      return true;
+    holdsBefore = holds_;
+  }
+  // It may be waiting for input, backing off, or handing over a report: the last one is
+  // delivered before it holds. Its hold may already have ended when this thread gets to run
+  // again (a busy machine): what counts is that it began.
+  pauseWake_.notify_all();
+  device_->WakeReader();
+  THidHandOver::Instance().ServeUntil([&] { return holds_ != holdsBefore || ended_; });
+  return held_;
+}
+
+void THidDeviceReadThread::Release() {
+  {
+    std::lock_guard lock(pauseMutex_);
+    if (!holdAsked_)
+      return;
+    holdAsked_ = false;
+  }
+  pauseWake_.notify_all();
+}
+
+bool THidDeviceReadThread::BeginOwnRead() {
+  std::lock_guard lock(pauseMutex_);
+  ownRead_ = held_ && holdAsked_;
+  return ownRead_;
+}
+
+void THidDeviceReadThread::EndOwnRead() {
+  std::lock_guard lock(pauseMutex_);
+  ownRead_ = false;
+  lastUse_ = std::chrono::steady_clock::now();
+}
+
+void THidDeviceReadThread::WaitWhileHeld() {
+  std::unique_lock lock(pauseMutex_);
+  held_ = true;
+  ++holds_;
+  lock.unlock();
+  THidHandOver::Instance().Notify();
+  lock.lock();
+  const auto idle = std::chrono::milliseconds(HOLD_IDLE_MS);
+  while (holdAsked_ && !terminated_) {
+    // A hold the UI thread stopped using (the exchanges ended) ends here, so that reports
+    // that come later are delivered as usual.
+    if (!ownRead_ && std::chrono::steady_clock::now() - lastUse_ >= idle) {
+      holdAsked_ = false;
+      break;
+    }
+    pauseWake_.wait_until(lock, lastUse_ + idle);
+  }
+  held_ = false;
 }
 
 void THidDeviceReadThread::DeliverReportStep(void* reader) {
@@ -71,6 +133,10 @@ void THidDeviceReadThread::Loop() {
   // One rescan per hang-up: a node that keeps failing must not rescan at every back-off.
   bool lossReported = false;
   while (!terminated_) {
+    if (holdAsked_) {
+      WaitWhileHeld();
+      continue;
+    }
     // The lengths may have been read again since the start (a descriptor written late).
     const std::size_t len = device_->ReaderCaps().InputReportByteLength;
     if (len == 0) {
@@ -85,7 +151,7 @@ void THidDeviceReadThread::Loop() {
       continue;
     }
     int error = 0;
-    THidDevice::EReadOutcome outcome = device_->WaitReport(*handle, terminated_, error);
+    THidDevice::EReadOutcome outcome = device_->WaitReport(*handle, terminated_, holdAsked_, error);
     std::size_t got = 0;
     std::uint64_t epoch = 0;
     if (outcome == THidDevice::EReadOutcome::Report) {

@@ -2,6 +2,7 @@
 // The reader thread of an open device.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -16,11 +17,16 @@ class THidDevice;
 // data handler; it waits for the handler of the last report only before it reads the next one
 // into the same buffer (by then that handler has normally run: a reply comes after the
 // request). A plain std::thread: it needs no event loop of its own.
+//
+// During a run of exchanges the UI thread may hold the reader: it then waits without reading,
+// and the UI thread reads the replies itself right after its pause. A reply then costs no
+// wake-up of this thread and no hand-over. A hold not used for HOLD_IDLE_MS ends by itself.
 class THidDeviceReadThread {
  public:
   // How long the reader waits before trying again when a read could not be made (no report
   // lengths known, no handle, the node hung up): going round at once would spin.
   static constexpr int ERROR_BACKOFF_MS = 100;
+  static constexpr int HOLD_IDLE_MS = 50;
 
   explicit THidDeviceReadThread(THidDevice* device);
   ~THidDeviceReadThread();
@@ -35,6 +41,16 @@ class THidDeviceReadThread {
   void RequestTermination();
   bool Ended() const { return ended_; }
 
+  // UI side. Hold: waits until the reader holds (running the hand-overs queued meanwhile); false
+  // when it has ended. Release: the reader reads again.
+  bool Hold();
+  void Release();
+  // UI side: a read of its own may start only while the reader holds; End marks the hold used.
+  bool BeginOwnRead();
+  void EndOwnRead();
+  // The UI thread's buffer for its own reads.
+  std::vector<std::uint8_t>& OwnReadBuffer() { return ownBuffer_; }
+
  private:
   void Run();
   void Loop();
@@ -42,8 +58,10 @@ class THidDeviceReadThread {
   static void DeliverReportStep(void* reader);
   static void DeliverLossStep(void* reader);
   static void EndAfterRaise(void* reader);
-  // Waits ERROR_BACKOFF_MS, or less when termination is requested.
+  // Waits ERROR_BACKOFF_MS, or less when termination or a hold is requested.
   void BackOff();
+  // Waits while held: until released, stopped, or the hold went unused for HOLD_IDLE_MS.
+  void WaitWhileHeld();
 
   THidDevice* device_;
   std::vector<std::uint8_t> reportBuffer_;
@@ -51,6 +69,13 @@ class THidDeviceReadThread {
   std::atomic<bool> ended_{false};
   std::mutex pauseMutex_;
   std::condition_variable pauseWake_;
+  // The hold, changed under pauseMutex_; the flags are also read without it, to end a wait.
+  std::atomic<bool> holdAsked_{false};
+  std::atomic<bool> held_{false};
+  std::atomic<std::uint64_t> holds_{0};  // holds begun, for Hold's wait
+  bool ownRead_ = false;
+  std::chrono::steady_clock::time_point lastUse_;
+  std::vector<std::uint8_t> ownBuffer_;
   std::thread thread_;
 
   // What the queued steps deliver. Written by the reader before it queues the step, read on the

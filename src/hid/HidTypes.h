@@ -63,4 +63,8 @@ class THidReportDevice {
   // Hands reports already read to the data handler now, on this thread, instead of at the next
   // turn of the event loop. A device whose reports only come through the event loop has none.
   virtual void DeliverPendingInput() {}
+  // While held, the device's reader does not read: DeliverPendingInput reads what waits itself,
+  // which spares the reader a wake-up per report in a run of exchanges. A hold left unused ends
+  // by itself after a short while.
+  virtual void HoldReader(bool) {}
 };

@@ -81,6 +81,8 @@ EFrameFailure THubLink::Attempt(std::uint8_t command, const RequestBuffer& reque
   const std::uint32_t count = std::min<std::uint32_t>(caps.OutputReportByteLength, FRAME_SIZE);
   // A reply that came in before this request cannot be its answer.
   device->DiscardPendingInput();
+  // The reply is read here after the pause, not by the reader (see WaitReply).
+  device->HoldReader(true);
   if (!device->WriteReport(frame.data(), count))
     return EFrameFailure::WriteFailed;
   ++framesWritten_;
@@ -112,18 +114,21 @@ bool THubLink::HasReply() const {
 int THubLink::WaitReply() {
   reply_.fill(0);
   replySize_ = 0;
-  // The reply normally came during the pause: take it without a turn of the event loop, which
-  // costs more than the rest of the exchange. The loop still turns at least every
-  // EVENT_SLICE_MS, so that the window, signals and device notices are served during a long
-  // run of exchanges.
+  // The reply normally came during the pause: read it here, without a turn of the event loop
+  // and without waking the reader, each of which costs more than the rest of the exchange. The
+  // loop still turns at least every EVENT_SLICE_MS, so that the window, signals and device
+  // notices are served during a long run of exchanges.
   if (!eventsServed_.isValid() || eventsServed_.hasExpired(EVENT_SLICE_MS)) {
     QCoreApplication::processEvents();
     eventsServed_.start();
-  } else if (currentDevice_) {
-    currentDevice_->DeliverPendingInput();
   }
+  if (currentDevice_)
+    currentDevice_->DeliverPendingInput();
   if (HasReply())
     return 0;
+  // A late reply: the reader takes it, and the loop below hears of it.
+  if (currentDevice_)
+    currentDevice_->HoldReader(false);
   QElapsedTimer clock;
   clock.start();
   QEventLoop loop;

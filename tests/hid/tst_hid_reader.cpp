@@ -13,6 +13,7 @@
 #include "HidTestSupport.h"
 #include "hid/HidController.h"
 #include "hid/HidHandOver.h"
+#include "hid/HidReadThread.h"
 #include "hid/sim/SimHidBus.h"
 
 using namespace hidtest;
@@ -292,18 +293,52 @@ class HidReaderTest : public QObject {
   }
 
   // DeliverPendingInput hands a report that waits in the hand-over to the handler at once,
-  // without the event loop; reports read after it still come through the event loop.
+  // without the event loop; reports read after it still come through the event loop. While the
+  // reader is held, DeliverPendingInput reads every waiting report itself, in order; a hold left
+  // unused ends by itself and the reader delivers again.
+  void deliverPendingInput_data() {
+    QTest::addColumn<bool>("hold");
+    QTest::addColumn<bool>("deliver");
+    QTest::newRow("handed over") << false << true;
+    QTest::newRow("held: read here") << true << true;
+    QTest::newRow("held, unused: the reader goes on") << true << false;
+  }
   void deliverPendingInput() {
+    QFETCH(bool, hold);
+    QFETCH(bool, deliver);
     TFixture f;
+    f.device->SetDataHandler(f.rec.DataHandler());
+    QVERIFY(f.ReaderListening());
+    f.device->HoldReader(hold);
+    for (std::uint8_t i = 1; i <= 3; ++i)
+      f.Push(Bytes(65, i));
+    if (!hold)
+      QVERIFY(WaitUntilHandOverPending(1));
+    if (deliver) {
+      f.device->DeliverPendingInput();
+      // A reader that is not held has handed over one report at most.
+      QCOMPARE(f.rec.reports.size(), std::size_t{hold ? 3u : 1u});
+    }
+    QTRY_COMPARE(f.rec.reports.size(), std::size_t{3});
+    for (std::uint8_t i = 1; i <= 3; ++i)
+      QCOMPARE(f.rec.reports[i - 1][1], i);
+    f.Push(Bytes(65, 4));
+    QTRY_COMPARE(f.rec.reports.size(), std::size_t{4});
+  }
+
+  // A hold that began and ended while the UI thread was busy in a slow handler still counts:
+  // Hold returns rather than wait for a hold that has come and gone, and nothing is lost.
+  void holdWhileAHandlerIsSlow() {
+    TFixture f;
+    f.rec.onData = [](THidDevice*) { QThread::msleep(3 * THidDeviceReadThread::HOLD_IDLE_MS); };
     f.device->SetDataHandler(f.rec.DataHandler());
     QVERIFY(f.ReaderListening());
     f.Push(Bytes(65, 1));
     QVERIFY(WaitUntilHandOverPending(1));
-    f.device->DeliverPendingInput();
+    f.device->HoldReader(true);
     QCOMPARE(f.rec.reports.size(), std::size_t{1});
     f.Push(Bytes(65, 2));
     QTRY_COMPARE(f.rec.reports.size(), std::size_t{2});
-    QCOMPARE(f.rec.reports[1][1], std::uint8_t{2});
   }
 
   // Without report lengths there is nothing to read; the reader waits quietly.

@@ -1,8 +1,8 @@
 #include "hid/sim/SimHidBus.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
-#include <deque>
 #include <map>
 #include <string>
 
@@ -15,12 +15,36 @@ constexpr std::uint32_t QUEUE_LENGTH = 64;
 
 class TSimHandle;
 
+// The reports queued for one handle, in slots that keep their storage: a report costs no
+// allocation once each slot has held one.
+class TReportRing {
+ public:
+  bool empty() const { return count_ == 0; }
+  std::size_t size() const { return count_; }
+  const std::vector<std::uint8_t>& front() const { return slots_[head_]; }
+  void pop() {
+    head_ = (head_ + 1) % QUEUE_LENGTH;
+    --count_;
+  }
+  void push(const std::uint8_t* report, std::size_t size) {
+    slots_[(head_ + count_) % QUEUE_LENGTH].assign(report, report + size);
+    ++count_;
+  }
+  void clear() { head_ = count_ = 0; }
+
+ private:
+  std::array<std::vector<std::uint8_t>, QUEUE_LENGTH> slots_;
+  std::size_t head_ = 0;
+  std::size_t count_ = 0;
+};
+
 }  // namespace
 
 struct TSimHidBus::TState {
   struct Device {
     TDeviceConfig config;
-    TOutputCallback onOutput;
+    // Shared, so that a write takes it out of the lock without copying what it captured.
+    std::shared_ptr<const TOutputCallback> onOutput;
     bool attached = false;
     std::uint32_t devInst = 0;
     std::size_t openCount = 0;
@@ -57,7 +81,7 @@ class TSimHandle : public THidPlatformHandle {
   ~TSimHandle() override { Close(); }
 
   TResult<void> Write(const std::uint8_t* data, std::size_t size) override {
-    TSimHidBus::TOutputCallback callback;
+    std::shared_ptr<const TSimHidBus::TOutputCallback> callback;
     {
       std::lock_guard lock(state_->mutex);
       if (closed_ || access_ != EHidAccess::ReadWrite)
@@ -68,8 +92,8 @@ class TSimHandle : public THidPlatformHandle {
       callback = device.onOutput;
     }
     // Outside the lock: the emulator answers from here.
-    if (callback)
-      callback(data, size);
+    if (callback && *callback)
+      (*callback)(data, size);
     return {};
   }
 
@@ -98,7 +122,7 @@ class TSimHandle : public THidPlatformHandle {
     const std::vector<std::uint8_t>& report = queue_.front();
     got = std::min(capacity, report.size());
     std::copy_n(report.begin(), got, buffer);
-    queue_.pop_front();
+    queue_.pop();
     return ERead::Report;
   }
 
@@ -126,9 +150,9 @@ class TSimHandle : public THidPlatformHandle {
   // Only the reader's handles take input: the program never reads the others.
   bool ReadsInput() const { return access_ == EHidAccess::Read && !closed_ && !lost_; }
   void Push(const std::uint8_t* report, std::size_t size) {
-    while (queue_.size() >= QUEUE_LENGTH)
-      queue_.pop_front();
-    queue_.emplace_back(report, report + size);
+    if (queue_.size() >= QUEUE_LENGTH)
+      queue_.pop();
+    queue_.push(report, size);
     changed_.notify_all();
   }
   void MarkLost() {
@@ -147,7 +171,7 @@ class TSimHandle : public THidPlatformHandle {
   TSimDeviceId id_;
   EHidAccess access_;
   std::condition_variable changed_;
-  std::deque<std::vector<std::uint8_t>> queue_;
+  TReportRing queue_;
   bool closed_ = false;
   bool woken_ = false;
   bool lost_ = false;
@@ -202,7 +226,7 @@ TSimDeviceId TSimHidBus::Attach(const TDeviceConfig& config, TOutputCallback onO
     id = state_->nextId++;
     TState::Device& device = state_->devices[id];
     device.config = config;
-    device.onOutput = std::move(onOutput);
+    device.onOutput = std::make_shared<const TOutputCallback>(std::move(onOutput));
     device.attached = true;
     device.devInst = state_->nextDevInst++;
   }
