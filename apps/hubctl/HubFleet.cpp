@@ -22,7 +22,8 @@ THubFleet::~THubFleet() {
   }
 }
 
-bool THubFleet::Start(const QString& node, const QString& key) {
+bool THubFleet::Start(const QString& node, const QString& key,
+                      const QProcessEnvironment& environment) {
   auto hub = std::make_unique<THub>();
   hub->node = node;
   hub->key = key;
@@ -38,6 +39,11 @@ bool THubFleet::Start(const QString& node, const QString& key) {
     ReadErrors(*h);
     Ended(*h, status == QProcess::NormalExit ? ExitCodeFromStatus(code) : EHubctlExit::Error);
   });
+  if (!environment.isEmpty()) {
+    QProcessEnvironment own = QProcessEnvironment::systemEnvironment();
+    own.insert(environment);
+    h->process->setProcessEnvironment(own);
+  }
   h->process->start(program_, arguments_ + QStringList{"--json", "--device", node, "update"});
   if (!h->process->waitForStarted()) {
     const QString line = HubctlTexts::CannotStart(node, h->process->errorString());

@@ -42,6 +42,12 @@
 
 namespace json = HubctlJson;
 
+namespace {
+// Names, by its number from 1, the one emulated hub a process of update --all or auto --parallel
+// plugs in under --simulate: the one at its --device node.
+constexpr char OWN_SIMULATED_HUB[] = "HALVEK_SIMULATE_HUB";
+}  // namespace
+
 struct THubctl::TOptions {
   QString command;
   QStringList arguments;
@@ -321,8 +327,7 @@ EHubctlExit THubctl::Dispatch(const TOptions& options) {
     }
     bus_ = std::make_shared<TSimHidBus>();
     platform = bus_;
-    for (int i = 0; i < options.hubs.value_or(1); ++i)
-      PlugSimulatedHub();
+    PlugSimulatedHubs(options);
   }
   session_ = std::make_unique<THubSession>(*view_);
   if (env_.levelStoreDirectory)
@@ -365,7 +370,35 @@ EHubctlExit THubctl::Dispatch(const TOptions& options) {
   return Auto(options);
 }
 
-void THubctl::PlugSimulatedHub() {
+void THubctl::PlugSimulatedHubs(const TOptions& options) {
+  const int count = options.hubs.value_or(1);
+  // A hub's own process in update --all or auto --parallel: that hub alone. The others are other
+  // processes' business, and building every hub in every process slowed the whole fleet's start.
+  bool named = false;
+  const int own = qEnvironmentVariableIntValue(OWN_SIMULATED_HUB, &named);
+  const bool alone = named && !options.device.isEmpty() && own >= 1 && own <= count;
+  for (int number = 1; number <= count; ++number) {
+    if (!alone || number == own) {
+      PlugSimulatedHub(number);
+      continue;
+    }
+    // The bus numbers its devices in the order they are plugged in: the others' numbers are
+    // used up, so that the hub keeps the node and port the whole fleet's list gave it, and
+    // comes back from its restarts under the nodes it would have had there.
+    bus_->Detach(bus_->Attach({}), false);
+  }
+}
+
+QProcessEnvironment THubctl::ChildEnvironment(const THidDevice* hub) const {
+  QProcessEnvironment environment;
+  for (std::size_t i = 0; i < simulatedHubs_.size(); ++i) {
+    if (simulatedHubs_[i]->DevInst() == hub->InterfaceInfo().DevInst)
+      environment.insert(OWN_SIMULATED_HUB, QString::number(i + 1));
+  }
+  return environment;
+}
+
+void THubctl::PlugSimulatedHub(int number) {
   auto hub = std::make_unique<TSimulatedHub>(bus_, env_.simulatedHub);
   // An emulated hub takes a supplied image as the real one would: running its version after.
   if (image_)
@@ -373,9 +406,8 @@ void THubctl::PlugSimulatedHub() {
   if (env_.onSimulatedHub)
     env_.onSimulatedHub(hub->Emulator());
   // HALVEK_SIMULATE_FAULTS="2:no-reply@100,3:vanish@100": the second hub stops answering from
-  // the 100th record programmed, the third drops off the bus for good at it. Every process of
-  // update --all makes the same hubs, so each plants the same faults.
-  const int number = static_cast<int>(simulatedHubs_.size()) + 1;
+  // the 100th record programmed, the third drops off the bus for good at it. A hub's own process
+  // in update --all plants the faults of its number.
   for (const QString& item : QString::fromLocal8Bit(qgetenv("HALVEK_SIMULATE_FAULTS")).split(',')) {
     static const QRegularExpression form(QStringLiteral("^(\\d+):(no-reply|vanish)@(\\d+)$"));
     const auto match = form.match(item.trimmed());
@@ -756,7 +788,7 @@ void THubctl::InterruptFleet(THubFleet& fleet) {
 QStringList THubctl::ChildArguments(const TOptions& options) const {
   QStringList arguments;
   if (options.simulate) {
-    // The child makes the same emulated hubs and takes the one at its node.
+    // The child takes the emulated hub at its node, named by its number in ChildEnvironment.
     arguments << "--simulate"
               << "--hubs" << QString::number(options.hubs.value_or(1));
   }
@@ -811,7 +843,7 @@ EHubctlExit THubctl::UpdateAll(const TOptions& options) {
           });
   for (THidDevice* hub : session_->Hubs()) {
     fleet.Start(QString::fromStdString(hub->InterfaceInfo().DevicePath),
-                QString::fromStdString(HubKey(hub)));
+                QString::fromStdString(HubKey(hub)), ChildEnvironment(hub));
   }
   if (fleet.Running() == 0) {
     Error(json::REASON_NO_HUB, HubctlTexts::NoHubFound);
@@ -881,7 +913,7 @@ EHubctlExit THubctl::AutoParallel(const TOptions& options) {
         continue;
       }
       updated << key;
-      fleet.Start(node, key);
+      fleet.Start(node, key, ChildEnvironment(hub));
     }
   };
   connect(&fleet, &THubFleet::HubFinished, this,

@@ -4,6 +4,7 @@
 
 #include <QJsonObject>
 #include <QObject>
+#include <QProcessEnvironment>
 #include <QStringList>
 #include <QTextStream>
 #include <exception>
@@ -182,7 +183,13 @@ class THubctl : public QObject {
   // Ctrl-C during an update: what it may still do depends on how far the update has come.
   void InterruptUpdate();
   QString CurrentNode() const;
-  void PlugSimulatedHub();
+  // --simulate: the emulated hubs of --hubs, or a hub's own process's one hub.
+  void PlugSimulatedHubs(const TOptions& options);
+  // The hub numbered `number` from 1 (HALVEK_SIMULATE_FAULTS names hubs by it).
+  void PlugSimulatedHub(int number);
+  // update --all, auto --parallel under --simulate: what tells the child which emulated hub is
+  // `hub` (empty for a hub that is none).
+  QProcessEnvironment ChildEnvironment(const THidDevice* hub) const;
   EHubctlExit RunLoopUntilDone();
   void Finish(EHubctlExit code);
   // A failure: one line on stderr and, with --json, an "error" object with a stable reason.
