@@ -543,8 +543,9 @@ EHubctlExit THubctl::List(const TOptions& options) {
   for (THidDevice* device : controller.DeviceList()) {
     if (!device->IsPresent())
       continue;
-    HIDP_CAPS caps;
-    controller.Platform().GetCaps(device->InterfaceInfo(), caps);
+    // Lengths that cannot be read show as 0.
+    const TResult<HIDP_CAPS> read = controller.Platform().GetCaps(device->InterfaceInfo());
+    const HIDP_CAPS caps = read ? *read : HIDP_CAPS{};
     const auto& a = device->Attributes();
     const bool hub = IsHub(device);
     // A device with the hub's ids that is not taken for one says why.

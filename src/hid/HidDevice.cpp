@@ -20,11 +20,13 @@ TResult<std::unique_ptr<THidDevice>> THidDevice::Make(std::unique_ptr<THidPnPInf
       !probe) {
     return probe.Error();
   }
-  device->attributes_.Size = 12;
-  if (!device->platform_->GetAttributes(*device->info_, device->attributes_)) {
-    return TError{QString::fromStdString(device->info_->DevicePath) +
-                  QStringLiteral(": cannot read its identity")};
+  TResult<HIDD_ATTRIBUTES> attributes = device->platform_->GetAttributes(*device->info_);
+  if (!attributes) {
+    return attributes.Error().Prefixed(QString::fromStdString(device->info_->DevicePath) +
+                                       QStringLiteral(": cannot read its identity"));
   }
+  device->attributes_ = *attributes;
+  device->attributes_.Size = 12;
   return device;
 }
 
@@ -120,12 +122,11 @@ void THidDevice::FetchCaps() {
   }
   if (!OpenIoHandle())
     return;
-  HIDP_CAPS caps;
-  const bool ok = platform_->GetCaps(*info_, caps);
+  const TResult<HIDP_CAPS> caps = platform_->GetCaps(*info_);
   {
     std::lock_guard lock(ioMutex_);
-    capsFetched_ = ok;
-    caps_ = ok ? caps : HIDP_CAPS{};
+    capsFetched_ = caps.Ok();
+    caps_ = caps ? *caps : HIDP_CAPS{};
   }
   CloseIoHandle();
 }
@@ -383,19 +384,22 @@ bool THidDevice::RefreshIdentity(const THidPnPInfo& fresh) {
     info_->Properties = fresh.Properties;
     changed = true;
   }
-  HIDD_ATTRIBUTES attributes = attributes_;
-  if (platform_->GetAttributes(*info_, attributes) &&
-      (attributes.VendorID != attributes_.VendorID ||
-       attributes.ProductID != attributes_.ProductID ||
-       attributes.VersionNumber != attributes_.VersionNumber)) {
-    attributes_ = attributes;
+  const TResult<HIDD_ATTRIBUTES> attributes = platform_->GetAttributes(*info_);
+  if (attributes && (attributes->VendorID != attributes_.VendorID ||
+                     attributes->ProductID != attributes_.ProductID ||
+                     attributes->VersionNumber != attributes_.VersionNumber)) {
+    attributes_.VendorID = attributes->VendorID;
+    attributes_.ProductID = attributes->ProductID;
+    attributes_.VersionNumber = attributes->VersionNumber;
     changed = true;
   }
-  HIDP_CAPS caps;
-  if (emptyCaps && platform_->GetCaps(*info_, caps) && !NoReports(caps)) {
-    std::lock_guard lock(ioMutex_);
-    caps_ = caps;
-    changed = true;
+  if (emptyCaps) {
+    const TResult<HIDP_CAPS> caps = platform_->GetCaps(*info_);
+    if (caps && !NoReports(*caps)) {
+      std::lock_guard lock(ioMutex_);
+      caps_ = *caps;
+      changed = true;
+    }
   }
   return changed;
 }

@@ -89,9 +89,10 @@ class THidPlatform {
   // Opens the interface. The error's code is EACCES/EPERM when the user has no rights.
   using THandleResult = TResult<std::unique_ptr<THidPlatformHandle>>;
   virtual THandleResult Open(const THidPnPInfo& info, EHidAccess access) = 0;
-  virtual bool GetAttributes(const THidPnPInfo& info, HIDD_ATTRIBUTES& attributes) = 0;
+  // Vendor, product and version, without opening the device.
+  virtual TResult<HIDD_ATTRIBUTES> GetAttributes(const THidPnPInfo& info) = 0;
   // Report lengths, from the device's report descriptor.
-  virtual bool GetCaps(const THidPnPInfo& info, HIDP_CAPS& caps) = 0;
+  virtual TResult<HIDP_CAPS> GetCaps(const THidPnPInfo& info) = 0;
   // The notice run on the UI thread after HID devices were added, removed or changed (rights
   // set by udev): once per burst of changes. An empty function removes it. Returns false when
   // no notices can come (no monitor): the caller then has to look again by itself.

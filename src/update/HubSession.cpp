@@ -22,13 +22,13 @@ QString NotAHubReason(THidDevice* device) {
     return QStringLiteral("not the hub's vendor and product ids");
   // From the report descriptor, without opening the device: a hub without access is still
   // a hub. Lengths that cannot be read do not count against it.
-  HIDP_CAPS caps;
-  if (!device->Platform().GetCaps(device->InterfaceInfo(), caps))
+  const TResult<HIDP_CAPS> caps = device->Platform().GetCaps(device->InterfaceInfo());
+  if (!caps)
     return {};
-  if (caps.InputReportByteLength != FRAME_SIZE || caps.OutputReportByteLength != FRAME_SIZE) {
+  if (caps->InputReportByteLength != FRAME_SIZE || caps->OutputReportByteLength != FRAME_SIZE) {
     return QStringLiteral("report lengths %1/%2, a hub's are %3/%3")
-        .arg(caps.InputReportByteLength)
-        .arg(caps.OutputReportByteLength)
+        .arg(caps->InputReportByteLength)
+        .arg(caps->OutputReportByteLength)
         .arg(FRAME_SIZE);
   }
   return {};

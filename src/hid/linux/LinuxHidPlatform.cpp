@@ -65,18 +65,24 @@ std::string Text(const char* s) {
   return s ? std::string(s) : std::string();
 }
 
-bool ReadDescriptor(const std::string& hidSysPath, std::vector<std::uint8_t>& out) {
+TResult<std::vector<std::uint8_t>> ReadDescriptor(const std::string& hidSysPath) {
   const std::string path = hidSysPath + "/report_descriptor";
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0)
-    return false;
-  out.resize(MAX_DESCRIPTOR_SIZE);
+    return SystemError(QString::fromStdString(path), errno);
+  std::vector<std::uint8_t> out(MAX_DESCRIPTOR_SIZE);
   std::size_t total = 0;
   for (;;) {
     const ssize_t n = ::read(fd, out.data() + total, out.size() - total);
     if (n < 0 && errno == EINTR)
       continue;
-    if (n <= 0)
+    if (n < 0) {
+      // Half a descriptor would give wrong report lengths.
+      const int error = errno;
+      ::close(fd);
+      return SystemError(QString::fromStdString(path), error);
+    }
+    if (n == 0)
       break;
     total += static_cast<std::size_t>(n);
     if (total == out.size())
@@ -84,7 +90,7 @@ bool ReadDescriptor(const std::string& hidSysPath, std::vector<std::uint8_t>& ou
   }
   ::close(fd);
   out.resize(total);
-  return true;
+  return out;
 }
 
 // "0003:FFF0:0018.000A" -> 0xA; 0 when the name has another form.
@@ -218,9 +224,8 @@ class THidrawHandle : public THidPlatformHandle {
   // Only the reader asks; the answer does not change while the handle is open.
   bool UsesReportIds() {
     if (reportIds_ < 0) {
-      std::vector<std::uint8_t> descriptor;
-      reportIds_ = ReadDescriptor(hidSysPath_, descriptor) &&
-                   ParseReportDescriptor(descriptor.data(), descriptor.size()).UsesReportIds;
+      const TResult<std::vector<std::uint8_t>> read = ReadDescriptor(hidSysPath_);
+      reportIds_ = read && ParseReportDescriptor(read->data(), read->size()).UsesReportIds;
     }
     return reportIds_ > 0;
   }
@@ -329,12 +334,15 @@ THidPlatform::THandleResult TLinuxHidPlatform::Open(const THidPnPInfo& info, EHi
       std::make_unique<THidrawHandle>(fd, reader, info.SysPath));
 }
 
-bool TLinuxHidPlatform::GetAttributes(const THidPnPInfo& info, HIDD_ATTRIBUTES& attributes) {
+TResult<HIDD_ATTRIBUTES> TLinuxHidPlatform::GetAttributes(const THidPnPInfo& info) {
+  const QString path = QString::fromStdString(info.SysPath);
   if (!udev_)
-    return false;
+    return TError{path + QStringLiteral(": udev is not available")};
+  errno = 0;
   udev_device* hid = udev_device_new_from_syspath(udev_, info.SysPath.c_str());
   if (!hid)
-    return false;
+    return SystemError(path, errno ? errno : ENODEV);
+  HIDD_ATTRIBUTES attributes;
   unsigned bus = 0, vendor = 0, product = 0;
   const char* id = udev_device_get_property_value(hid, "HID_ID");
   const bool ok = id && std::sscanf(id, "%x:%x:%x", &bus, &vendor, &product) == 3;
@@ -351,15 +359,16 @@ bool TLinuxHidPlatform::GetAttributes(const THidPnPInfo& info, HIDD_ATTRIBUTES& 
     }
   }
   udev_device_unref(hid);
-  return ok;
+  if (!ok)
+    return TError{path + QStringLiteral(": no HID_ID in its udev record")};
+  return attributes;
 }
 
-bool TLinuxHidPlatform::GetCaps(const THidPnPInfo& info, HIDP_CAPS& caps) {
-  std::vector<std::uint8_t> descriptor;
-  if (!ReadDescriptor(info.SysPath, descriptor))
-    return false;
-  caps = CapsFromReportDescriptor(descriptor.data(), descriptor.size());
-  return true;
+TResult<HIDP_CAPS> TLinuxHidPlatform::GetCaps(const THidPnPInfo& info) {
+  const TResult<std::vector<std::uint8_t>> descriptor = ReadDescriptor(info.SysPath);
+  if (!descriptor)
+    return descriptor.Error();
+  return CapsFromReportDescriptor(descriptor->data(), descriptor->size());
 }
 
 bool TLinuxHidPlatform::SetChangeNotice(std::function<void()> notice) {

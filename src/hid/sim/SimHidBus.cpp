@@ -374,27 +374,27 @@ THidPlatform::THandleResult TSimHidBus::Open(const THidPnPInfo& info, EHidAccess
   return std::unique_ptr<THidPlatformHandle>(std::move(handle));
 }
 
-bool TSimHidBus::GetAttributes(const THidPnPInfo& info, HIDD_ATTRIBUTES& attributes) {
+TResult<HIDD_ATTRIBUTES> TSimHidBus::GetAttributes(const THidPnPInfo& info) {
   std::lock_guard lock(state_->mutex);
   const TState::Device* device = state_->Find(info);
   if (!device)
-    return false;
+    return SystemError(QString::fromStdString(info.DevicePath), ENODEV);
+  HIDD_ATTRIBUTES attributes;
   attributes.VendorID = device->config.VendorID;
   attributes.ProductID = device->config.ProductID;
   attributes.VersionNumber = device->config.VersionNumber;
-  return true;
+  return attributes;
 }
 
-bool TSimHidBus::GetCaps(const THidPnPInfo& info, HIDP_CAPS& caps) {
+TResult<HIDP_CAPS> TSimHidBus::GetCaps(const THidPnPInfo& info) {
   std::lock_guard lock(state_->mutex);
   const TState::Device* device = state_->Find(info);
   if (!device)
-    return false;
+    return SystemError(QString::fromStdString(info.DevicePath), ENODEV);
   const TDeviceConfig& config = device->config;
-  caps = config.Caps ? *config.Caps
+  return config.Caps ? *config.Caps
                      : CapsFromReportDescriptor(config.ReportDescriptor.data(),
                                                 config.ReportDescriptor.size());
-  return true;
 }
 
 bool TSimHidBus::SetChangeNotice(std::function<void()> notice) {

@@ -113,8 +113,8 @@ class TSimHidBus : public THidPlatform {
   bool Available() override;
   std::vector<THidPnPInfo> Enumerate() override;
   THandleResult Open(const THidPnPInfo& info, EHidAccess access) override;
-  bool GetAttributes(const THidPnPInfo& info, HIDD_ATTRIBUTES& attributes) override;
-  bool GetCaps(const THidPnPInfo& info, HIDP_CAPS& caps) override;
+  TResult<HIDD_ATTRIBUTES> GetAttributes(const THidPnPInfo& info) override;
+  TResult<HIDP_CAPS> GetCaps(const THidPnPInfo& info) override;
   bool SetChangeNotice(std::function<void()> notice) override;
 
   struct TState;
