@@ -44,6 +44,7 @@ int main(int argc, char** argv) {
   // within the 2 ms pause after each write, and the emulator runs on the program's own thread,
   // where a timer per reply would count against the program: a real hub costs it nothing.
   environment.simulatedHub.replyLatencyMs = 0;
+  environment.simulatedHub.keepTranscript = false;
   THubctl hubctl(environment);
 
   // A reader that goes away (`| head -1`) must not kill an update midway: a failed write is

@@ -71,6 +71,7 @@ int main(int argc, char** argv) {
       bus = std::make_shared<TSimHidBus>();
       THubEmulatorOptions options;
       options.applicationVersion = EMULATED_APP_VERSION;
+      options.keepTranscript = false;
       hub = std::make_unique<TSimulatedHub>(bus, options);
     }
     TfrmMain frmMain(bus, std::nullopt, service);

@@ -245,8 +245,12 @@ void THubEmulator::HandleOutputReport(const std::uint8_t* report, std::size_t si
   const THubFault* delay = hits[EFaultKind::DelayReply];
   const int delayMs = delay ? delay->delayMs : options_.replyLatencyMs;
   const std::uint64_t seq = transcriptBase_ + transcript_.size();
-  entry.reply = reply;
-  transcript_.push_back(std::move(entry));
+  if (options_.keepTranscript) {
+    entry.reply = reply;
+    transcript_.push_back(std::move(entry));
+  } else {
+    ++transcriptBase_;
+  }
   if (const THubFault* stale = hits[EFaultKind::StaleReply])
     ResendLastReply(stale->delayMs);
   if (!reply.empty()) {

@@ -53,6 +53,10 @@ struct THubEmulatorOptions {
   // Simulated charging seconds per real second; 0 stops the clock (tests use AdvanceStatus).
   double statusTimeScale = 10.0;
   std::uint32_t statusSeed = 1;
+
+  // Every report received, with its reply, for tests to look at. A demo that runs for hours
+  // keeps none: an update alone adds 1,265 entries.
+  bool keepTranscript = true;
 };
 
 // One report the hub received.

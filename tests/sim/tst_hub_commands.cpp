@@ -319,6 +319,16 @@ class HubCommandsTest : public QObject {
     QTRY_COMPARE(h.bus.Count(TFakeConnection::EKind::Report), 1);
     QVERIFY(!h.hub.Transcript().at(0).replyDelivered);
   }
+
+  // A hub that keeps no transcript (the demos') answers as before and grows nothing.
+  void noTranscriptKept() {
+    THubEmulatorOptions options = WithLatency(20);
+    options.keepTranscript = false;
+    TTestHub h(options);
+    Write(h.hub, h.bus, Frame(CMD_QUERY_MODE));
+    QTRY_COMPARE(h.bus.Count(TFakeConnection::EKind::Report), 1);
+    QVERIFY(h.hub.Transcript().empty());
+  }
 };
 
 QTEST_GUILESS_MAIN(HubCommandsTest)
