@@ -26,7 +26,6 @@ TResult<std::unique_ptr<THidDevice>> THidDevice::Make(std::unique_ptr<THidPnPInf
                                        QStringLiteral(": cannot read its identity"));
   }
   device->attributes_ = *attributes;
-  device->attributes_.Size = 12;
   return device;
 }
 
@@ -388,9 +387,7 @@ bool THidDevice::RefreshIdentity(const THidPnPInfo& fresh) {
   if (attributes && (attributes->VendorID != attributes_.VendorID ||
                      attributes->ProductID != attributes_.ProductID ||
                      attributes->VersionNumber != attributes_.VersionNumber)) {
-    attributes_.VendorID = attributes->VendorID;
-    attributes_.ProductID = attributes->ProductID;
-    attributes_.VersionNumber = attributes->VersionNumber;
+    attributes_ = *attributes;
     changed = true;
   }
   if (emptyCaps) {

@@ -17,7 +17,7 @@
 
 // Identity of a device as the HID stack reports it.
 struct HIDD_ATTRIBUTES {
-  std::uint32_t Size = 0;
+  std::uint32_t Size = 12;  // of the structure, as the HID stack fills it in
   std::uint16_t VendorID = 0;
   std::uint16_t ProductID = 0;
   std::uint16_t VersionNumber = 0;
