@@ -1,52 +1,43 @@
 #include "HubFleet.h"
 
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QJsonDocument>
 #include <algorithm>
+#include <cerrno>
 
 #include "HubctlJson.h"
 #include "HubctlTexts.h"
 #include "TerminalView.h"
 
 THubFleet::THubFleet(TTerminalView& view, QString program, QStringList arguments)
-    : view_(view), program_(std::move(program)), arguments_(std::move(arguments)) {}
+    : view_(view),
+      program_(std::move(program)),
+      arguments_(std::move(arguments)),
+      launcher_(program_) {
+  connect(&launcher_, &TFleetLauncher::Ended, this, &THubFleet::ChildEnded);
+  connect(&launcher_, &TFleetLauncher::Lost, this, &THubFleet::LauncherLost);
+}
 
-THubFleet::~THubFleet() {
-  for (auto& hub : hubs_) {
-    if (hub->running) {
-      hub->process->disconnect(this);
-      hub->process->waitForFinished(-1);
-    }
-  }
+THubFleet::~THubFleet() = default;
+
+THubFleet::THub::~THub() {
+  outNotifier.reset();
+  errNotifier.reset();
+  if (child.out >= 0)
+    close(child.out);
+  if (child.err >= 0)
+    close(child.err);
 }
 
 bool THubFleet::Start(const QString& node, const QString& key,
                       const QProcessEnvironment& environment) {
-  auto hub = std::make_unique<THub>();
-  hub->node = node;
-  hub->key = key;
-  hub->process = new QProcess(this);
-  // A process group of its own: a Ctrl-C at the terminal reaches the children only through us,
-  // once, and not a second time from the terminal.
-  hub->process->setChildProcessModifier([] { setpgid(0, 0); });
-  THub* h = hub.get();
-  connect(h->process, &QProcess::readyReadStandardOutput, this, [this, h] { ReadOutput(*h); });
-  connect(h->process, &QProcess::readyReadStandardError, this, [this, h] { ReadErrors(*h); });
-  connect(h->process, &QProcess::finished, this, [this, h](int code, QProcess::ExitStatus status) {
-    ReadOutput(*h);
-    ReadErrors(*h);
-    Ended(*h, status == QProcess::NormalExit ? ExitCodeFromStatus(code) : EHubctlExit::Error);
-  });
-  if (!environment.isEmpty()) {
-    QProcessEnvironment own = QProcessEnvironment::systemEnvironment();
-    own.insert(environment);
-    h->process->setProcessEnvironment(own);
-  }
-  h->process->start(program_, arguments_ + QStringList{"--json", "--device", node, "update"});
-  if (!h->process->waitForStarted()) {
-    const QString line = HubctlTexts::CannotStart(node, h->process->errorString());
+  auto started =
+      launcher_.Start(arguments_ + QStringList{"--json", "--device", node, "update"}, environment);
+  if (!started) {
+    const QString line = HubctlTexts::CannotStart(node, started.Error().text);
     if (view_.Style() == TTerminalView::EStyle::Json)
       view_.EmitJson({{HubctlJson::KEY_EVENT, HubctlJson::EVENT_ERROR},
                       {HubctlJson::KEY_REASON, HubctlJson::REASON_CANNOT_START},
@@ -54,9 +45,17 @@ bool THubFleet::Start(const QString& node, const QString& key,
                       {HubctlJson::KEY_MESSAGE, line}});
     else
       view_.Print(line);
-    delete h->process;
     return false;
   }
+  auto hub = std::make_unique<THub>();
+  hub->node = node;
+  hub->key = key;
+  hub->child = *started;
+  THub* h = hub.get();
+  hub->outNotifier = std::make_unique<QSocketNotifier>(h->child.out, QSocketNotifier::Read);
+  hub->errNotifier = std::make_unique<QSocketNotifier>(h->child.err, QSocketNotifier::Read);
+  connect(h->outNotifier.get(), &QSocketNotifier::activated, this, [this, h] { ReadOutput(*h); });
+  connect(h->errNotifier.get(), &QSocketNotifier::activated, this, [this, h] { ReadErrors(*h); });
   hubs_.push_back(std::move(hub));
   return true;
 }
@@ -79,12 +78,32 @@ bool THubFleet::Updating(const QString& key) const {
 void THubFleet::Interrupt(int signal) {
   for (const auto& hub : hubs_) {
     if (hub->running)
-      kill(static_cast<pid_t>(hub->process->processId()), signal);
+      launcher_.Signal(hub->child.pid, signal);
   }
 }
 
+namespace {
+// What waits in the pipe `fd`; at its end, `notifier` is switched off.
+QByteArray ReadAvailable(int fd, QSocketNotifier* notifier) {
+  QByteArray data;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      data.append(buffer, n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n == 0 && notifier != nullptr)
+      notifier->setEnabled(false);
+    return data;
+  }
+}
+}  // namespace
+
 void THubFleet::ReadOutput(THub& hub) {
-  hub.pending += hub.process->readAllStandardOutput();
+  hub.pending += ReadAvailable(hub.child.out, hub.outNotifier.get());
   int end;
   while ((end = hub.pending.indexOf('\n')) >= 0) {
     const QByteArray line = hub.pending.left(end);
@@ -96,7 +115,7 @@ void THubFleet::ReadOutput(THub& hub) {
 }
 
 void THubFleet::ReadErrors(THub& hub) {
-  hub.pendingErrors += hub.process->readAllStandardError();
+  hub.pendingErrors += ReadAvailable(hub.child.err, hub.errNotifier.get());
   int end;
   while ((end = hub.pendingErrors.indexOf('\n')) >= 0) {
     QString line = QString::fromUtf8(hub.pendingErrors.left(end));
@@ -155,10 +174,38 @@ void THubFleet::ShowProgress() {
   view_.ShowProgressLines(lines);
 }
 
+void THubFleet::ChildEnded(pid_t pid, int status) {
+  for (auto& hub : hubs_) {
+    if (hub->running && hub->child.pid == pid) {
+      // All it wrote is in its pipes now.
+      ReadOutput(*hub);
+      ReadErrors(*hub);
+      Ended(*hub, WIFEXITED(status) ? ExitCodeFromStatus(WEXITSTATUS(status)) : EHubctlExit::Error);
+      return;
+    }
+  }
+}
+
+void THubFleet::LauncherLost(const QString& why) {
+  view_.PrintError(HubctlTexts::Said(why));
+  for (auto& hub : hubs_) {
+    if (hub->running) {
+      ReadOutput(*hub);
+      ReadErrors(*hub);
+      if (hub->lastError.isEmpty())
+        hub->lastError = {{HubctlJson::KEY_MESSAGE, why}};
+      Ended(*hub, EHubctlExit::Error);
+    }
+  }
+}
+
 void THubFleet::Ended(THub& hub, EHubctlExit exitCode) {
   if (!hub.running)
     return;
   hub.running = false;
+  // A process still running (its launcher gone) is not heard from after its end was told.
+  hub.outNotifier.reset();
+  hub.errNotifier.reset();
   QJsonObject record = hub.record;
   record.remove(HubctlJson::KEY_EVENT);
   if (view_.Style() == TTerminalView::EStyle::Terminal)

@@ -1,16 +1,18 @@
 #pragma once
 // Several hubs updated at once: one child process per hub, each a plain
-// `halvek-hubctl --json --device NODE update`. A child has its own event loop, so one hub's
-// waits never hold up another's, and the exchange rules hold per hub exactly as for a single
-// update; a child that fails or crashes takes no other hub with it.
+// `halvek-hubctl --json --device NODE update`, forked by the fleet's launcher. A child has its
+// own event loop, so one hub's waits never hold up another's, and the exchange rules hold per
+// hub exactly as for a single update; a child that fails or crashes takes no other hub with it.
 
 #include <QJsonObject>
 #include <QObject>
-#include <QProcess>
+#include <QProcessEnvironment>
+#include <QSocketNotifier>
 #include <QStringList>
 #include <memory>
 #include <vector>
 
+#include "FleetLauncher.h"
 #include "HubctlExit.h"
 
 class TTerminalView;
@@ -44,9 +46,12 @@ class THubFleet : public QObject {
 
  private:
   struct THub {
+    ~THub();
     QString node;
     QString key;
-    QProcess* process = nullptr;
+    TFleetLauncher::TChild child;
+    std::unique_ptr<QSocketNotifier> outNotifier;
+    std::unique_ptr<QSocketNotifier> errNotifier;
     QByteArray pending;
     QByteArray pendingErrors;
     QJsonObject record;
@@ -56,6 +61,8 @@ class THubFleet : public QObject {
   };
   void ReadOutput(THub& hub);
   void ReadErrors(THub& hub);
+  void ChildEnded(pid_t pid, int status);
+  void LauncherLost(const QString& why);
   void TakeLine(THub& hub, const QJsonObject& line);
   void Ended(THub& hub, EHubctlExit exitCode);
   void ShowProgress();
@@ -63,5 +70,8 @@ class THubFleet : public QObject {
   TTerminalView& view_;
   QString program_;
   QStringList arguments_;
+  // Before the hubs: it waits for every child when the fleet goes, after the hubs have closed
+  // their ends of the children's output (a child writing to a full pipe would never end).
+  TFleetLauncher launcher_;
   std::vector<std::unique_ptr<THub>> hubs_;
 };

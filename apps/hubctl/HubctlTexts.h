@@ -50,6 +50,10 @@ inline QString CannotStart(const QString& node, const QString& reason) {
   return QStringLiteral("cannot start the update of the hub at %1: %2").arg(node, reason);
 }
 
+// The process that starts each hub's own one has gone: how the updates under way end is unknown.
+inline const QString LauncherGone =
+    QStringLiteral("the process that starts each hub's update has gone");
+
 // Usage errors beside those of the table of commands and options.
 inline const QString VersionRulesGoWith = QStringLiteral(
     "--force and --allow-older go with update and auto --parallel (auto alone programs every "

@@ -10,6 +10,7 @@
 #include <QTextStream>
 #include <cerrno>
 
+#include "FleetLauncher.h"
 #include "Hubctl.h"
 #include "HubctlTexts.h"
 
@@ -27,6 +28,8 @@ void OnSignal(int number) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A fleet's launcher serves here; each hub's process goes on from here with its own arguments.
+  ServeAsFleetLauncher(argc, argv);
   QCoreApplication app(argc, argv);
   QTextStream out(stdout);
   QTextStream err(stderr);
