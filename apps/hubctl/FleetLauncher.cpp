@@ -330,7 +330,7 @@ TResult<TFleetLauncher::TChild> TFleetLauncher::Start(const QStringList& argumen
       return TError{ErrnoText(notice.value), notice.value};
     const TError why = sent ? TError{HubctlTexts::LauncherGone}
                             : SystemError(HubctlTexts::LauncherGone, sendError);
-    Gone(why.text);
+    Lose(why.text);
     return why;
   }
   fcntl(out[0], F_SETFL, O_NONBLOCK);
@@ -371,7 +371,7 @@ void TFleetLauncher::ReadNotices() {
   }
   TellEnded();
   if (received == EReceived::Gone)
-    Gone(HubctlTexts::LauncherGone);
+    Lose(HubctlTexts::LauncherGone);
 }
 
 void TFleetLauncher::TellEnded() {
@@ -383,7 +383,7 @@ void TFleetLauncher::TellEnded() {
   }
 }
 
-void TFleetLauncher::Gone(const QString& why) {
+void TFleetLauncher::Lose(const QString& why) {
   if (socket_ < 0)
     return;
   notifier_.reset();

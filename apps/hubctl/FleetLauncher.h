@@ -43,6 +43,8 @@ class TFleetLauncher : public QObject {
   TResult<TChild> Start(const QStringList& arguments, const QProcessEnvironment& environment);
   // Sends `signal` to the child `pid` if it has not ended: a pid never reaches another process.
   void Signal(pid_t pid, int signal);
+  // The launcher has gone (Lost was emitted).
+  bool Gone() const { return !lost_.isEmpty(); }
 
  signals:
   // The child `pid` has ended, with its wait status.
@@ -57,7 +59,7 @@ class TFleetLauncher : public QObject {
   EReceived Receive(TLauncherNotice& notice, int timeoutMs);
   void ReadNotices();
   void TellEnded();
-  void Gone(const QString& why);
+  void Lose(const QString& why);
 
   QString program_;
   pid_t launcher_ = -1;

@@ -83,8 +83,8 @@ void THubFleet::Interrupt(int signal) {
 }
 
 namespace {
-// What waits in the pipe `fd`; at its end, `notifier` is switched off.
-QByteArray ReadAvailable(int fd, QSocketNotifier* notifier) {
+// What waits in the pipe `fd`; `closed` once the writer has gone and all is read.
+QByteArray ReadAvailable(int fd, bool& closed) {
   QByteArray data;
   char buffer[4096];
   for (;;) {
@@ -95,15 +95,16 @@ QByteArray ReadAvailable(int fd, QSocketNotifier* notifier) {
     }
     if (n < 0 && errno == EINTR)
       continue;
-    if (n == 0 && notifier != nullptr)
-      notifier->setEnabled(false);
+    closed = closed || n == 0;
     return data;
   }
 }
 }  // namespace
 
 void THubFleet::ReadOutput(THub& hub) {
-  hub.pending += ReadAvailable(hub.child.out, hub.outNotifier.get());
+  hub.pending += ReadAvailable(hub.child.out, hub.outClosed);
+  if (hub.outClosed && hub.outNotifier)
+    hub.outNotifier->setEnabled(false);
   int end;
   while ((end = hub.pending.indexOf('\n')) >= 0) {
     const QByteArray line = hub.pending.left(end);
@@ -112,10 +113,13 @@ void THubFleet::ReadOutput(THub& hub) {
     if (!object.isEmpty())
       TakeLine(hub, object);
   }
+  EndedUnseen(hub);
 }
 
 void THubFleet::ReadErrors(THub& hub) {
-  hub.pendingErrors += ReadAvailable(hub.child.err, hub.errNotifier.get());
+  hub.pendingErrors += ReadAvailable(hub.child.err, hub.errClosed);
+  if (hub.errClosed && hub.errNotifier)
+    hub.errNotifier->setEnabled(false);
   int end;
   while ((end = hub.pendingErrors.indexOf('\n')) >= 0) {
     QString line = QString::fromUtf8(hub.pendingErrors.left(end));
@@ -126,6 +130,7 @@ void THubFleet::ReadErrors(THub& hub) {
       line.remove(0, program.size());
     view_.PrintError(HubctlTexts::Said(hub.node + QStringLiteral(": ") + line));
   }
+  EndedUnseen(hub);
 }
 
 void THubFleet::TakeLine(THub& hub, const QJsonObject& line) {
@@ -189,23 +194,25 @@ void THubFleet::ChildEnded(pid_t pid, int status) {
 void THubFleet::LauncherLost(const QString& why) {
   view_.PrintError(HubctlTexts::Said(why));
   for (auto& hub : hubs_) {
-    if (hub->running) {
-      ReadOutput(*hub);
-      ReadErrors(*hub);
-      if (hub->lastError.isEmpty())
-        hub->lastError = {{HubctlJson::KEY_MESSAGE, why}};
-      Ended(*hub, EHubctlExit::Error);
-    }
+    if (hub->lastError.isEmpty())
+      hub->lastError = {{HubctlJson::KEY_MESSAGE, why}};
+    EndedUnseen(*hub);
   }
+}
+
+void THubFleet::EndedUnseen(THub& hub) {
+  // With the launcher gone, a hub's process is known to have ended once it has closed its
+  // output; its own result line says how (it wrote its own record too), else it failed.
+  if (!launcher_.Gone() || !hub.outClosed || !hub.errClosed)
+    return;
+  const QJsonValue code = hub.record.value(HubctlJson::KEY_EXIT_CODE);
+  Ended(hub, code.isDouble() ? ExitCodeFromStatus(code.toInt()) : EHubctlExit::Error);
 }
 
 void THubFleet::Ended(THub& hub, EHubctlExit exitCode) {
   if (!hub.running)
     return;
   hub.running = false;
-  // A process still running (its launcher gone) is not heard from after its end was told.
-  hub.outNotifier.reset();
-  hub.errNotifier.reset();
   QJsonObject record = hub.record;
   record.remove(HubctlJson::KEY_EVENT);
   if (view_.Style() == TTerminalView::EStyle::Terminal)

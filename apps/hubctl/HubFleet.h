@@ -52,6 +52,8 @@ class THubFleet : public QObject {
     TFleetLauncher::TChild child;
     std::unique_ptr<QSocketNotifier> outNotifier;
     std::unique_ptr<QSocketNotifier> errNotifier;
+    bool outClosed = false;
+    bool errClosed = false;
     QByteArray pending;
     QByteArray pendingErrors;
     QJsonObject record;
@@ -63,6 +65,7 @@ class THubFleet : public QObject {
   void ReadErrors(THub& hub);
   void ChildEnded(pid_t pid, int status);
   void LauncherLost(const QString& why);
+  void EndedUnseen(THub& hub);
   void TakeLine(THub& hub, const QJsonObject& line);
   void Ended(THub& hub, EHubctlExit exitCode);
   void ShowProgress();

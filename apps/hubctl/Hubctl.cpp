@@ -126,7 +126,7 @@ const QStringList& LogRecordKeys() {
       json::KEY_TIME,   "host",           "programVersion", "imageVersion",
       "imageSha256",    json::KEY_NODE,   "port",           "serialNumber",
       "versionBefore",  "versionAfter",   "ledLevelsSaved", "ledLevelsRestored",
-      json::KEY_RESULT, json::KEY_REASON, "durationMs",     "exitCode"};
+      json::KEY_RESULT, json::KEY_REASON, "durationMs",     json::KEY_EXIT_CODE};
   return keys;
 }
 
@@ -753,7 +753,7 @@ QJsonObject THubctl::HubRecord(const THubIds& ids, const QString& result, const 
   record.insert(json::KEY_REASON, OrNull(reason));
   if (durationMs >= 0)
     record.insert("durationMs", durationMs);
-  record.insert("exitCode", ExitStatus(exitCode));
+  record.insert(json::KEY_EXIT_CODE, ExitStatus(exitCode));
   if (done) {
     if (done->applicationAfter)
       record.insert("versionAfter", VersionText(*done->applicationAfter));

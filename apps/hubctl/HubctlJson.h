@@ -25,6 +25,7 @@ inline constexpr char KEY_TEXT[] = "text";
 inline constexpr char KEY_POSITION[] = "position";
 inline constexpr char KEY_MAXIMUM[] = "maximum";
 inline constexpr char KEY_TIME[] = "time";
+inline constexpr char KEY_EXIT_CODE[] = "exitCode";
 
 // The reasons of "error" objects (beside an update's results), stable for scripts.
 inline constexpr char REASON_USAGE[] = "usage";

@@ -346,6 +346,60 @@ class HubctlFleetTest : public QObject {
 #endif
   }
 
+  // A hub's process, or the launcher that forks them, killed outright while both hubs program:
+  // the fleet still ends, and a hub is said updated only when its own process said so.
+  void killedProcess_data() {
+    QTest::addColumn<bool>("launcher");
+    QTest::addColumn<EHubctlExit>("code");
+    QTest::addColumn<QStringList>("results");
+    QTest::newRow("a hub's process")
+        << false << EHubctlExit::UpdateFailed << QStringList{"completed", "error"};
+    QTest::newRow("the launcher") << true << EHubctlExit::Ok
+                                  << QStringList{"completed", "completed"};
+  }
+  void killedProcess() {
+#ifdef HALVEK_FLEET_LINUX
+    QSKIP("the same code as with emulated hubs");
+#else
+    QFETCH(bool, launcher);
+    QFETCH(EHubctlExit, code);
+    QFETCH(QStringList, results);
+    const QString log = dir_->filePath("updates.log");
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HALVEK_SIMULATE_FAST", "1");
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(HUBCTL_BINARY),
+                  {"--simulate", "--hubs", "2", "update", "--all", "--log", log});
+    QString out;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (out += QString::fromUtf8(process.readAllStandardOutput())).count("Programming...") == 2,
+        20000);
+    auto children = [](qint64 pid) {
+      QFile file(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+      return file.open(QIODevice::ReadOnly)
+                 ? QString::fromLatin1(file.readAll()).split(' ', Qt::SkipEmptyParts)
+                 : QStringList();
+    };
+    const QStringList launchers = children(process.processId());
+    QCOMPARE(launchers.size(), 1);
+    const QStringList hubs = children(launchers[0].toLongLong());
+    QCOMPARE(hubs.size(), 2);
+    kill(pid_t((launcher ? launchers[0] : hubs[1]).toLongLong()), SIGKILL);
+    QVERIFY(process.waitForFinished(30000));
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    QVERIFY2(ExitCodeFromStatus(process.exitCode()) == code, qPrintable(err));
+    QCOMPARE(err.contains(HubctlTexts::LauncherGone), launcher);
+    QString problem;
+    QStringList logged;
+    for (const QJsonObject& line : LogLines(log, problem))
+      logged << line.value(json::KEY_RESULT).toString();
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    logged.sort();
+    QCOMPARE(logged, results);
+#endif
+  }
+
   // auto --parallel: every hub plugged in is updated once, at once; none coming back from its
   // restarts is taken for a new one.
   void autoParallel() {
