@@ -77,7 +77,12 @@ bool THubFleet::Updating(const QString& key) const {
 
 void THubFleet::Interrupt(int signal) {
   for (const auto& hub : hubs_) {
-    if (hub->running)
+    if (!hub->running)
+      continue;
+    // Without the launcher, a hub still followed has not closed its output: its process lives.
+    if (launcher_.Gone())
+      kill(hub->child.pid, signal);
+    else
       launcher_.Signal(hub->child.pid, signal);
   }
 }
