@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include "HubctlTexts.h"
 
 extern char** environ;
@@ -95,13 +96,51 @@ void BecomeChild(const sigset_t& mask, int out, int err, const std::vector<char*
   argv = own;
 }
 
+// One request of the fleet into `buffer`, with the descriptors it carries; its size, 0 when the
+// fleet has gone, -1 (errno set) when none could be read.
+ssize_t ReceiveRequest(int fleet, char* buffer, std::vector<int>& fds, bool& truncated) {
+  alignas(cmsghdr) char control[CMSG_SPACE(2 * sizeof(int))];
+  iovec part{buffer, MAX_REQUEST};
+  msghdr message = {};
+  message.msg_iov = &part;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  const ssize_t size = recvmsg(fleet, &message, MSG_CMSG_CLOEXEC);
+  if (size <= 0)
+    return size;
+  for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+    if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS)
+      continue;
+    const std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+    for (std::size_t i = 0; i < count; ++i) {
+      int fd;
+      std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
+      fds.push_back(fd);
+    }
+  }
+  truncated = (message.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) != 0;
+  return size;
+}
+
+// Every child that has ended, told to the fleet while it listens.
+void Reap(int fleet, std::vector<pid_t>& live, bool& fleetGone) {
+  int status = 0;
+  pid_t pid;
+  while ((pid = waitpid(-1, &status, WNOHANG)) > 0) {
+    std::erase(live, pid);
+    if (!fleetGone && !SendNotice(fleet, TLauncherNotice::EKind::Ended, pid, status))
+      fleetGone = true;
+  }
+}
+
 }  // namespace
 
 void ServeAsFleetLauncher(int& argc, char**& argv) {
   const char* named = std::getenv(LAUNCHER_VARIABLE);
   if (named == nullptr)
     return;
-  const bool ours = std::strcmp(named, "3") == 0;
+  const bool ours = std::to_string(LAUNCHER_FD) == named;
   unsetenv(LAUNCHER_VARIABLE);
   struct stat status = {};
   if (!ours || fstat(LAUNCHER_FD, &status) != 0 || !S_ISSOCK(status.st_mode))
@@ -123,13 +162,7 @@ void ServeAsFleetLauncher(int& argc, char**& argv) {
   bool fleetGone = false;
   static char buffer[MAX_REQUEST];
   for (;;) {
-    int waitStatus = 0;
-    pid_t pid;
-    while ((pid = waitpid(-1, &waitStatus, WNOHANG)) > 0) {
-      std::erase(live, pid);
-      if (!fleetGone && !SendNotice(fleet, TLauncherNotice::EKind::Ended, pid, waitStatus))
-        fleetGone = true;
-    }
+    Reap(fleet, live, fleetGone);
     if (fleetGone && live.empty())
       _exit(0);
     pollfd waits[2] = {{ends, POLLIN, 0}, {fleetGone ? -1 : fleet, POLLIN, 0}};
@@ -143,33 +176,17 @@ void ServeAsFleetLauncher(int& argc, char**& argv) {
     if (waits[1].revents == 0)
       continue;
 
-    alignas(cmsghdr) char control[CMSG_SPACE(2 * sizeof(int))];
-    iovec part{buffer, sizeof buffer};
-    msghdr message = {};
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    const ssize_t size = recvmsg(fleet, &message, MSG_CMSG_CLOEXEC);
+    std::vector<int> fds;
+    bool truncated = false;
+    const ssize_t size = ReceiveRequest(fleet, buffer, fds, truncated);
     if (size < 0 && (errno == EINTR || errno == EAGAIN))
       continue;
     if (size <= 0) {
       fleetGone = true;
       continue;
     }
-    std::vector<int> fds;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-      if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS) {
-        const std::size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-        for (std::size_t i = 0; i < count; ++i) {
-          int fd;
-          std::memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
-          fds.push_back(fd);
-        }
-      }
-    }
     TRequest request;
-    const bool whole = std::size_t(size) >= sizeof request && (message.msg_flags & MSG_TRUNC) == 0;
+    const bool whole = std::size_t(size) >= sizeof request && !truncated;
     if (whole)
       std::memcpy(&request, buffer, sizeof request);
     if (whole && request.kind == TRequest::EKind::Signal) {

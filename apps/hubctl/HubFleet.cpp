@@ -13,10 +13,7 @@
 #include "TerminalView.h"
 
 THubFleet::THubFleet(TTerminalView& view, QString program, QStringList arguments)
-    : view_(view),
-      program_(std::move(program)),
-      arguments_(std::move(arguments)),
-      launcher_(program_) {
+    : view_(view), arguments_(std::move(arguments)), launcher_(std::move(program)) {
   connect(&launcher_, &TFleetLauncher::Ended, this, &THubFleet::ChildEnded);
   connect(&launcher_, &TFleetLauncher::Lost, this, &THubFleet::LauncherLost);
 }

@@ -71,7 +71,6 @@ class THubFleet : public QObject {
   void ShowProgress();
 
   TTerminalView& view_;
-  QString program_;
   QStringList arguments_;
   // Before the hubs: it waits for every child when the fleet goes, after the hubs have closed
   // their ends of the children's output (a child writing to a full pipe would never end).
