@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QJsonDocument>
+#include <QTimer>
 #include <algorithm>
 #include <cerrno>
 
@@ -29,32 +30,34 @@ THubFleet::THub::~THub() {
     close(child.err);
 }
 
-bool THubFleet::Start(const QString& node, const QString& key,
+void THubFleet::Start(const QString& node, const QString& key,
                       const QProcessEnvironment& environment) {
+  auto hub = std::make_unique<THub>();
+  hub->node = node;
+  hub->key = key;
+  THub* h = hub.get();
+  hubs_.push_back(std::move(hub));
   auto started =
       launcher_.Start(arguments_ + QStringList{"--json", "--device", node, "update"}, environment);
   if (!started) {
     const QString line = HubctlTexts::CannotStart(node, started.Error().text);
+    h->lastError = {{HubctlJson::KEY_EVENT, HubctlJson::EVENT_ERROR},
+                    {HubctlJson::KEY_REASON, HubctlJson::REASON_CANNOT_START},
+                    {HubctlJson::KEY_NODE, node},
+                    {HubctlJson::KEY_MESSAGE, line}};
     if (view_.Style() == TTerminalView::EStyle::Json)
-      view_.EmitJson({{HubctlJson::KEY_EVENT, HubctlJson::EVENT_ERROR},
-                      {HubctlJson::KEY_REASON, HubctlJson::REASON_CANNOT_START},
-                      {HubctlJson::KEY_NODE, node},
-                      {HubctlJson::KEY_MESSAGE, line}});
+      view_.EmitJson(h->lastError);
     else
-      view_.Print(line);
-    return false;
+      view_.PrintError(HubctlTexts::Said(line));
+    // Told from the event loop, as any other end: the caller may still be starting others.
+    QTimer::singleShot(0, this, [this, h] { Ended(*h, EHubctlExit::Error); });
+    return;
   }
-  auto hub = std::make_unique<THub>();
-  hub->node = node;
-  hub->key = key;
-  hub->child = *started;
-  THub* h = hub.get();
-  hub->outNotifier = std::make_unique<QSocketNotifier>(h->child.out, QSocketNotifier::Read);
-  hub->errNotifier = std::make_unique<QSocketNotifier>(h->child.err, QSocketNotifier::Read);
+  h->child = *started;
+  h->outNotifier = std::make_unique<QSocketNotifier>(h->child.out, QSocketNotifier::Read);
+  h->errNotifier = std::make_unique<QSocketNotifier>(h->child.err, QSocketNotifier::Read);
   connect(h->outNotifier.get(), &QSocketNotifier::activated, this, [this, h] { ReadOutput(*h); });
   connect(h->errNotifier.get(), &QSocketNotifier::activated, this, [this, h] { ReadErrors(*h); });
-  hubs_.push_back(std::move(hub));
-  return true;
 }
 
 int THubFleet::Running() const {
@@ -74,7 +77,7 @@ bool THubFleet::Updating(const QString& key) const {
 
 void THubFleet::Interrupt(int signal) {
   for (const auto& hub : hubs_) {
-    if (!hub->running)
+    if (!hub->running || hub->child.pid <= 0)
       continue;
     // Without the launcher, a hub still followed has not closed its output: its process lives.
     if (launcher_.Gone())

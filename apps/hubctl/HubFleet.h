@@ -26,9 +26,9 @@ class THubFleet : public QObject {
   ~THubFleet() override;
 
   // Starts the update of the hub at `node`, named to others by `key` (its USB port, or its node
-  // when the port is unknown); false (and said) when the child cannot start. The child gets
-  // `environment` on top of this program's own.
-  bool Start(const QString& node, const QString& key, const QProcessEnvironment& environment = {});
+  // when the port is unknown). The child gets `environment` on top of this program's own. A hub
+  // whose process cannot start is said and ends as failed, as any other.
+  void Start(const QString& node, const QString& key, const QProcessEnvironment& environment = {});
   int Running() const;
   // Whether an update of the hub named `key` runs now: the hub may be away, or back under
   // another node, in the middle of its update.

@@ -400,6 +400,21 @@ class HubctlFleetTest : public QObject {
 #endif
   }
 
+  // No hub's process can start: each hub is said and counted as failed, never as updated.
+  void cannotStart() {
+#ifdef HALVEK_FLEET_LINUX
+    QSKIP("the same code as with emulated hubs");
+#else
+    const TOutcome o = RunHubctlWith(
+        {"--simulate", "--hubs", "2", "update", "--all"},
+        [](THubctlEnvironment& env) { env.program = QStringLiteral("/nonexistent/hubctl"); });
+    QVERIFY2(o.code == EHubctlExit::UpdateFailed, qPrintable(o.All()));
+    for (const QString node : {"sim:hidraw1", "sim:hidraw2"})
+      QVERIFY2(o.err.contains(HubctlTexts::CannotStart(node, QString())), qPrintable(o.err));
+    QVERIFY2(o.err.contains("2 of 2 hubs failed"), qPrintable(o.err));
+#endif
+  }
+
   // auto --parallel: every hub plugged in is updated once, at once; none coming back from its
   // restarts is taken for a new one.
   void autoParallel() {
