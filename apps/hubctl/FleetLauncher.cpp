@@ -239,12 +239,13 @@ TResult<void> TFleetLauncher::Launch() {
   // Above the launcher's own number, so that dup2 onto it always clears close-on-exec.
   const int theirs = fcntl(pair[1], F_DUPFD_CLOEXEC, LAUNCHER_FD + 1);
   close(pair[1]);
+  const QByteArray named = QByteArray(LAUNCHER_VARIABLE) + '=';
   std::vector<QByteArray> own;
   for (char** variable = environ; *variable != nullptr; ++variable) {
-    if (std::strncmp(*variable, LAUNCHER_VARIABLE, std::strlen(LAUNCHER_VARIABLE)) != 0)
+    if (!QByteArray(*variable).startsWith(named))
       own.emplace_back(*variable);
   }
-  own.push_back(QByteArray(LAUNCHER_VARIABLE) + '=' + QByteArray::number(LAUNCHER_FD));
+  own.push_back(named + QByteArray::number(LAUNCHER_FD));
   std::vector<char*> environment;
   for (QByteArray& variable : own)
     environment.push_back(variable.data());

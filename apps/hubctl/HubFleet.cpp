@@ -199,7 +199,7 @@ void THubFleet::ChildEnded(pid_t pid, int status) {
 void THubFleet::LauncherLost(const QString& why) {
   view_.PrintError(HubctlTexts::Said(why));
   for (auto& hub : hubs_) {
-    if (hub->lastError.isEmpty())
+    if (hub->running && hub->lastError.isEmpty())
       hub->lastError = {{HubctlJson::KEY_MESSAGE, why}};
     EndedUnseen(*hub);
   }
