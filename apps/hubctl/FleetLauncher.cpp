@@ -57,6 +57,19 @@ bool SendNotice(int socket, TLauncherNotice::EKind kind, pid_t pid, int value) {
   return send(socket, &notice, sizeof notice, MSG_NOSIGNAL) == sizeof notice;
 }
 
+// A start request: its head, then the child's arguments and its variables.
+QByteArray StartRequest(const QStringList& arguments, const QProcessEnvironment& environment) {
+  TRequest request;
+  request.arguments = static_cast<std::int32_t>(arguments.size());
+  request.variables = static_cast<std::int32_t>(environment.keys().size());
+  QByteArray message(reinterpret_cast<const char*>(&request), sizeof request);
+  for (const QString& argument : arguments)
+    message += argument.toLocal8Bit() + '\0';
+  for (const QString& name : environment.keys())
+    message += (name + '=' + environment.value(name)).toLocal8Bit() + '\0';
+  return message;
+}
+
 // `count` strings from `at` on, each closed by a NUL before `end`; `at` ends after the last.
 bool SplitStrings(char*& at, const char* end, int count, std::vector<char*>& strings) {
   for (int i = 0; i < count; ++i) {
@@ -235,7 +248,7 @@ TFleetLauncher::~TFleetLauncher() {
 TResult<void> TFleetLauncher::Launch() {
   int pair[2];
   if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0)
-    return TError{ErrnoText(errno), errno};
+    return ErrnoError(errno);
   // Above the launcher's own number, so that dup2 onto it always clears close-on-exec.
   const int theirs = fcntl(pair[1], F_DUPFD_CLOEXEC, LAUNCHER_FD + 1);
   close(pair[1]);
@@ -290,28 +303,19 @@ TResult<TFleetLauncher::TChild> TFleetLauncher::Start(const QStringList& argumen
     if (auto launched = Launch(); !launched)
       return launched.Error();
   }
-  TRequest request;
-  request.arguments = static_cast<std::int32_t>(arguments.size());
-  QByteArray message(reinterpret_cast<const char*>(&request), sizeof request);
-  for (const QString& argument : arguments)
-    message += argument.toLocal8Bit() + '\0';
-  for (const QString& name : environment.keys()) {
-    message += (name + '=' + environment.value(name)).toLocal8Bit() + '\0';
-    ++request.variables;
-  }
-  std::memcpy(message.data(), &request, sizeof request);
+  QByteArray message = StartRequest(arguments, environment);
   if (std::size_t(message.size()) > MAX_REQUEST)
-    return TError{ErrnoText(E2BIG), E2BIG};
+    return ErrnoError(E2BIG);
 
   int out[2];
   int err[2];
   if (pipe2(out, O_CLOEXEC) != 0)
-    return TError{ErrnoText(errno), errno};
+    return ErrnoError(errno);
   if (pipe2(err, O_CLOEXEC) != 0) {
     const int error = errno;
     close(out[0]);
     close(out[1]);
-    return TError{ErrnoText(error), error};
+    return ErrnoError(error);
   }
   alignas(cmsghdr) char control[CMSG_SPACE(2 * sizeof(int))] = {};
   iovec part{message.data(), std::size_t(message.size())};
@@ -345,7 +349,7 @@ TResult<TFleetLauncher::TChild> TFleetLauncher::Start(const QStringList& argumen
     close(out[0]);
     close(err[0]);
     if (received == EReceived::Notice)
-      return TError{ErrnoText(notice.value), notice.value};
+      return ErrnoError(notice.value);
     const TError why = sent ? TError{HubctlTexts::LauncherGone}
                             : SystemError(HubctlTexts::LauncherGone, sendError);
     Lose(why.text);

@@ -152,22 +152,21 @@ namespace {
 // file opened for appending, so that concurrent writers and crashes never leave half a line.
 TResult<void> AppendJsonLine(const QString& path, const QJsonObject& record) {
   // The system's words alone: the log's line names the file.
-  auto failed = [](int error) { return TError{ErrnoText(error), error}; };
   const QByteArray line = QJsonDocument(record).toJson(QJsonDocument::Compact) + '\n';
   const int fd =
       open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0)
-    return failed(errno);
+    return ErrnoError(errno);
   const ssize_t written = write(fd, line.constData(), static_cast<size_t>(line.size()));
   const int writeErrno = errno;
   const bool closed = close(fd) == 0;
   const int closeErrno = errno;
   if (written < 0)
-    return failed(writeErrno);
+    return ErrnoError(writeErrno);
   if (written != line.size())
     return TError{QStringLiteral("only part of the line was written")};
   if (!closed)
-    return failed(closeErrno);
+    return ErrnoError(closeErrno);
   return {};
 }
 

@@ -22,6 +22,11 @@ struct TError {
   }
 };
 
+// The system's words for errno alone, with the errno kept: for a caller that names the thing.
+inline TError ErrnoError(int error) {
+  return {ErrnoText(error), error};
+}
+
 // "what: <the system's words for errno>", with the errno kept.
 inline TError SystemError(const QString& what, int error) {
   return {what + QStringLiteral(": ") + ErrnoText(error), error};

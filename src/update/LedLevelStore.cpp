@@ -150,7 +150,7 @@ TResult<void> TLedLevelStore::Save(const std::string& key, const TLedLevels& lev
       break;
   }
   if (fd < 0)
-    return TError{ErrnoText(errno), errno};
+    return ErrnoError(errno);
   TFd file(fd);
   int failure = WriteAll(file.Get(), text);
   if (failure == 0 && fsync(file.Get()) != 0)
@@ -161,7 +161,7 @@ TResult<void> TLedLevelStore::Save(const std::string& key, const TLedLevels& lev
     failure = errno;
   if (failure != 0) {
     unlinkat(dir.Get(), temp.constData(), 0);
-    return TError{ErrnoText(failure), failure};
+    return ErrnoError(failure);
   }
   // The rename on disk too; a file system that cannot sync a directory has done what it can.
   fsync(dir.Get());

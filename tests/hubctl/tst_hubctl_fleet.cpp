@@ -318,50 +318,25 @@ class HubctlFleetTest : public QObject {
     }
   }
 
-  // The supervisor of update --all killed outright: every hub's own process runs to its end
-  // and leaves its line in the log.
-  void killedSupervisor() {
-#ifdef HALVEK_FLEET_LINUX
-    QSKIP("the same code as with emulated hubs");
-#else
-    const QString log = dir_->filePath("updates.log");
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HALVEK_SIMULATE_FAST", "1");
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(HUBCTL_BINARY),
-                  {"--simulate", "--hubs", "2", "update", "--all", "--log", log});
-    QString out;
-    QTRY_VERIFY_WITH_TIMEOUT(
-        (out += QString::fromUtf8(process.readAllStandardOutput())).count("Programming...") == 2,
-        20000);
-    kill(pid_t(process.processId()), SIGKILL);
-    QVERIFY(process.waitForFinished(5000));
-    QString problem;
-    QTRY_VERIFY_WITH_TIMEOUT(LogLines(log, problem).size() == 2, 30000);
-    problem.clear();
-    for (const QJsonObject& line : LogLines(log, problem))
-      QCOMPARE(line.value(json::KEY_RESULT).toString(), QStringLiteral("completed"));
-    QVERIFY2(problem.isEmpty(), qPrintable(problem));
-#endif
-  }
-
-  // A hub's process, or the launcher that forks them, killed outright while both hubs program:
-  // the fleet still ends, and a hub is said updated only when its own process said so.
+  // The supervisor, the launcher that forks the hubs' processes, or one hub's process, killed
+  // outright while both hubs program: every hub's process that lives runs to its end and leaves
+  // its line in the log, and a hub is said updated only when its own process said so.
   void killedProcess_data() {
-    QTest::addColumn<bool>("launcher");
+    QTest::addColumn<QString>("killed");
     QTest::addColumn<EHubctlExit>("code");
     QTest::addColumn<QStringList>("results");
-    QTest::newRow("a hub's process")
-        << false << EHubctlExit::UpdateFailed << QStringList{"completed", "error"};
-    QTest::newRow("the launcher") << true << EHubctlExit::Ok
+    QTest::newRow("the supervisor")
+        << "supervisor" << EHubctlExit::Ok << QStringList{"completed", "completed"};
+    QTest::newRow("the launcher") << "launcher" << EHubctlExit::Ok
                                   << QStringList{"completed", "completed"};
+    QTest::newRow("a hub's process")
+        << "hub" << EHubctlExit::UpdateFailed << QStringList{"completed", "error"};
   }
   void killedProcess() {
 #ifdef HALVEK_FLEET_LINUX
     QSKIP("the same code as with emulated hubs");
 #else
-    QFETCH(bool, launcher);
+    QFETCH(QString, killed);
     QFETCH(EHubctlExit, code);
     QFETCH(QStringList, results);
     const QString log = dir_->filePath("updates.log");
@@ -385,12 +360,19 @@ class HubctlFleetTest : public QObject {
     QCOMPARE(launchers.size(), 1);
     const QStringList hubs = children(launchers[0].toLongLong());
     QCOMPARE(hubs.size(), 2);
-    kill(pid_t((launcher ? launchers[0] : hubs[1]).toLongLong()), SIGKILL);
+    const qint64 victim = killed == "supervisor" ? process.processId()
+                          : killed == "launcher" ? launchers[0].toLongLong()
+                                                 : hubs[1].toLongLong();
+    kill(pid_t(victim), SIGKILL);
     QVERIFY(process.waitForFinished(30000));
-    const QString err = QString::fromUtf8(process.readAllStandardError());
-    QVERIFY2(ExitCodeFromStatus(process.exitCode()) == code, qPrintable(err));
-    QCOMPARE(err.contains(HubctlTexts::LauncherGone), launcher);
+    if (killed != "supervisor") {
+      const QString err = QString::fromUtf8(process.readAllStandardError());
+      QVERIFY2(ExitCodeFromStatus(process.exitCode()) == code, qPrintable(err));
+      QCOMPARE(err.contains(HubctlTexts::LauncherGone), killed == "launcher");
+    }
     QString problem;
+    QTRY_VERIFY_WITH_TIMEOUT(LogLines(log, problem).size() == std::size_t(results.size()), 30000);
+    problem.clear();
     QStringList logged;
     for (const QJsonObject& line : LogLines(log, problem))
       logged << line.value(json::KEY_RESULT).toString();
